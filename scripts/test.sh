@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds everything (native, sanitizers, both Windows targets, fuzzers) and
+# runs every test: natively, under ThreadSanitizer, under wine, and the
+# fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+status=0
+run() { echo "== $*"; "$@" || status=1; }
+
+# Native build and tests.
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+run ctest --preset native
+
+# Concurrency tests under ThreadSanitizer.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+run ctest --preset tsan
+
+# Windows builds; the x64 tests run under wine in one throw-away prefix.
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j "$jobs"
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 -j "$jobs"
+export WINEPREFIX=$(mktemp -d /tmp/qv-wineprefix.XXXXXX)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w || true
+run xvfb-run -a ctest --preset windows-x64
+wineserver -k >/dev/null 2>&1 || true
+rm -rf "$WINEPREFIX"
+
+# Fuzz targets, each for a bounded time.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+run ctest --preset fuzz -j 2
+
+if [ $status -ne 0 ]; then echo "SOME TESTS FAILED"; fi
+exit $status
