@@ -12,9 +12,12 @@ std::uint32_t bytesToUInt(std::string_view bytes) {
 
 Bytes uintToBytes(std::uint32_t value, int n) {
   if (n <= 0) return {};
-  if (n > 4) n = 4;
+  // Beyond four bytes the value is zero-extended (a shift by 32 or more is undefined).
   Bytes out(static_cast<std::size_t>(n), '\0');
-  for (int k = 0; k < n; ++k) out[static_cast<std::size_t>(k)] = static_cast<char>((value >> (8 * (n - 1 - k))) & 0xFF);
+  for (int k = 0; k < n; ++k) {
+    int shift = 8 * (n - 1 - k);
+    if (shift < 32) out[static_cast<std::size_t>(k)] = static_cast<char>((value >> shift) & 0xFF);
+  }
   return out;
 }
 

@@ -11,7 +11,7 @@ using Bytes = std::string;
 
 // Big-endian value of the bytes; only the last four bytes of a longer string remain.
 std::uint32_t bytesToUInt(std::string_view bytes);
-// n bytes (at most 4) holding value big-endian; n <= 0 gives an empty string.
+// n bytes holding value big-endian (zero-extended past 4); n <= 0 gives an empty string.
 Bytes uintToBytes(std::uint32_t value, int n);
 // Lower-case hexadecimal text, two characters per byte.
 std::string hexEncode(std::string_view bytes);

@@ -1,0 +1,58 @@
+#pragma once
+// AES (128-, 192- and 256-bit keys) in CBC mode, table-driven.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "xml/byte_string.h"
+
+namespace qv {
+
+// One direction of one connection. The chaining value carries over between
+// calls, so consecutive encryptCbc/decryptCbc calls continue one CBC stream.
+class AesContext {
+ public:
+  // Builds the shared cipher tables on first use (thread-safe); starts with
+  // the sizes of a 128-bit key, an empty chain and no key.
+  AesContext();
+
+  // keyBits 128, 192 or 256; anything else leaves the context without a key
+  // size (keyWords() == rounds() == 0) and it will not process data.
+  void configure(int keyBits);
+
+  // chain = first 16 bytes of iv (zero-extended when shorter); the first
+  // 4 * keyWords() bytes of key are expanded. A key that is too short or an
+  // unconfigured size leaves the context without a key.
+  void setEncryptKey(std::string_view key, std::string_view iv);
+  // As setEncryptKey, then converts to the equivalent inverse cipher schedule.
+  void setDecryptKey(std::string_view key, std::string_view iv);
+
+  // Whole 16-byte blocks only; a trailing partial block is dropped. Without a
+  // key of the matching direction the result is empty.
+  Bytes encryptCbc(std::string_view data);
+  Bytes decryptCbc(std::string_view data);
+
+  // One block with the current schedule; empty when block is not 16 bytes or
+  // the context holds no key of that direction.
+  Bytes encryptBlock(std::string_view block) const;
+  Bytes decryptBlock(std::string_view block) const;
+
+  int keyWords() const { return keyWords_; }
+  int rounds() const { return rounds_; }
+  const Bytes& chain() const { return chain_; }
+  bool hasEncryptKey() const { return direction_ == Direction::kEncrypt; }
+  bool hasDecryptKey() const { return direction_ == Direction::kDecrypt; }
+
+ private:
+  enum class Direction : std::uint8_t { kNone, kEncrypt, kDecrypt };
+
+  bool expandKey(std::string_view key, std::string_view iv);
+
+  std::int32_t keyWords_ = 4;
+  std::int32_t rounds_ = 10;
+  std::array<std::uint32_t, 60> roundKeys_{};
+  Bytes chain_;
+  Direction direction_ = Direction::kNone;
+};
+
+}  // namespace qv

@@ -1,0 +1,165 @@
+// The configuration dialog as a form on the controlling terminal: every field
+// shown with its current value, Enter keeps it, passwords read without echo.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "platform/dialog_host.h"
+
+namespace qv {
+
+namespace {
+
+// Longer input is cut here; the dialog itself keeps at most 255 characters.
+constexpr std::size_t kMaxLine = 4096;
+
+class Terminal {
+ public:
+  Terminal() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+  ~Terminal() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  bool open() const { return fd_ >= 0; }
+
+  void write(std::string_view text) {
+    while (!text.empty()) {
+      ssize_t n = ::write(fd_, text.data(), text.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      text.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+
+  // One line without its end; nothing at end of input.
+  std::optional<std::string> readLine(bool echo) {
+    termios saved{};
+    bool restore = false;
+    if (!echo && ::tcgetattr(fd_, &saved) == 0) {
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      quiet.c_lflag |= ECHONL;
+      restore = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+    }
+    std::string line;
+    bool ended = false;
+    for (;;) {
+      char c = 0;
+      ssize_t n = ::read(fd_, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ended = line.empty();
+        break;
+      }
+      if (c == '\n') break;
+      if (c != '\r' && line.size() < kMaxLine) line.push_back(c);
+    }
+    if (restore) ::tcsetattr(fd_, TCSAFLUSH, &saved);
+    if (ended) return std::nullopt;
+    return line;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string lowered(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Asks for one text; Enter keeps `value`. False at end of input.
+bool askText(Terminal& tty, std::string_view label, std::string& value, bool secret) {
+  std::string prompt(label);
+  if (secret) {
+    prompt += value.empty() ? " [empty]: " : " [unchanged]: ";
+  } else {
+    prompt += " [" + value + "]: ";
+  }
+  tty.write(prompt);
+  auto line = tty.readLine(!secret);
+  if (!line) return false;
+  if (!line->empty()) value = *line;
+  return true;
+}
+
+bool askSwitch(Terminal& tty, std::string_view label, bool& value) {
+  for (;;) {
+    tty.write(std::string(label) + " (yes/no) [" + (value ? "yes" : "no") + "]: ");
+    auto line = tty.readLine(true);
+    if (!line) return false;
+    std::string answer = lowered(*line);
+    if (answer.empty()) return true;
+    if (answer == "y" || answer == "yes") {
+      value = true;
+      return true;
+    }
+    if (answer == "n" || answer == "no") {
+      value = false;
+      return true;
+    }
+    tty.write("Please answer yes or no.\n");
+  }
+}
+
+enum class Choice { Ok, Cancel, Ended };
+
+Choice askOkCancel(Terminal& tty) {
+  for (;;) {
+    tty.write("OK or Cancel? [OK]: ");
+    auto line = tty.readLine(true);
+    if (!line) return Choice::Ended;
+    std::string answer = lowered(*line);
+    if (answer.empty() || answer == "ok" || answer == "o") return Choice::Ok;
+    if (answer == "cancel" || answer == "c") return Choice::Cancel;
+    tty.write("Please answer OK or Cancel.\n");
+  }
+}
+
+// Fills the form once; false when the terminal closed.
+bool askFields(Terminal& tty, DialogFields& f) {
+  return askText(tty, "Username (e.g. \"40\")", f.username, false) &&
+         askText(tty, "Password", f.password, true) &&
+         askText(tty, "Password (repeat)", f.passwordRepeat, true) &&
+         askText(tty, "Domain (e.g. \"example.com\")", f.domain, false) &&
+         askText(tty, "Address (e.g. \"pbx.example.com\")", f.address, false) &&
+         askText(tty, "Port (e.g. \"443\")", f.port, false) &&
+         askSwitch(tty, "Use encryption for CSTA", f.encrypt) &&
+         askSwitch(tty, "Auto originate outbound calls", f.autooriginate);
+}
+
+}  // namespace
+
+DialogOutcome ShowConfigDialog(void* module, void* /*owner*/, const DialogCallbacks& callbacks) {
+  if (module == nullptr) return DialogOutcome::NotShown;
+  Terminal tty;
+  if (!tty.open()) return DialogOutcome::NotShown;
+
+  DialogFields fields = callbacks.load();
+  tty.write("Quorvel ONE TAPI service provider " + fields.versionText + "\nPress Enter to keep a value.\n");
+  for (;;) {
+    if (!askFields(tty, fields)) return DialogOutcome::Cancel;
+    Choice choice = askOkCancel(tty);
+    if (choice != Choice::Ok) {
+      tty.write("Cancelled.\n");
+      return DialogOutcome::Cancel;
+    }
+    auto refusal = callbacks.accept(fields);
+    if (!refusal) {
+      tty.write("Saved.\n");
+      return DialogOutcome::Ok;
+    }
+    // The form stays open with everything as typed.
+    tty.write(refusal->caption + ": " + refusal->message + "\n");
+  }
+}
+
+}  // namespace qv

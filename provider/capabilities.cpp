@@ -1,0 +1,78 @@
+// Capability and status answers for the line. They read only constants, the
+// state stored at initialisation and the current settings, and take no lock.
+#include <string>
+
+#include "platform/tapi.h"
+#include "provider/capability_answers.h"
+#include "provider/entry_trace.h"
+#include "provider/provider_state.h"
+#include "session/log.h"
+#include "session/settings.h"
+
+extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
+                                            LPLINEDEVCAPS lpLineDevCaps) {
+  qv::writeLog(5, "TSPI_lineGetDevCaps dwDeviceID=" + std::to_string(dwDeviceID));
+  const qv::ProviderSettings settings = qv::settingsSnapshot();
+  return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,
+                             qv::providerState.lineDeviceIdBase, settings.guid);
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddressID*/,
+                                                DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
+                                                LPLINEADDRESSCAPS lpAddressCaps) {
+  qv::ProviderEntryTrace("TSPI_lineGetAddressCaps");
+  const qv::ProviderSettings settings = qv::settingsSnapshot();
+  return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username);
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE /*hdLine*/, LPLINEDEVSTATUS /*lpLineDevStatus*/) {
+  qv::ProviderEntryTrace("TSPI_lineGetLineDevStatus");
+  return static_cast<LONG>(0x8000002B);  // LINEERR_INVALLINEHANDLE
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+                                                  LPLINEADDRESSSTATUS lpAddressStatus) {
+  qv::ProviderEntryTrace("TSPI_lineGetAddressStatus");
+  return qv::FillAddressStatus(lpAddressStatus);
+}
+
+// Exported under this spelling too; older callers look it up by this name.
+extern "C" LONG TSPIAPI TSPI_lineGetAdressStatus(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+                                                 LPLINEADDRESSSTATUS /*lpAddressStatus*/) {
+  qv::ProviderEntryTrace("TSPI_lineGetAdressStatus");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetNumAddressIDs(HDRVLINE /*hdLine*/, LPDWORD lpdwNumAddressIDs) {
+  qv::ProviderEntryTrace("TSPI_lineGetNumAddressIDs");
+  if (lpdwNumAddressIDs != nullptr) *lpdwNumAddressIDs = 1;
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetExtensionID(DWORD /*dwDeviceID*/, DWORD /*dwTSPIVersion*/,
+                                                LPLINEEXTENSIONID lpExtensionID) {
+  qv::ProviderEntryTrace("TSPI_lineGetExtensionID");
+  // The line has no device-specific extensions.
+  if (lpExtensionID != nullptr) {
+    lpExtensionID->dwExtensionID0 = 0;
+    lpExtensionID->dwExtensionID1 = 0;
+    lpExtensionID->dwExtensionID2 = 0;
+    lpExtensionID->dwExtensionID3 = 0;
+  }
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineGetAddressID(HDRVLINE /*hdLine*/, LPDWORD /*lpdwAddressID*/,
+                                              DWORD /*dwAddressMode*/, LPCWSTR /*lpsAddress*/,
+                                              DWORD /*dwSize*/) {
+  qv::ProviderEntryTrace("TSPI_lineGetAddressID");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE /*hdLine*/, DWORD dwLineStates,
+                                                   DWORD dwAddressStates) {
+  qv::ProviderEntryTrace("TSPI_lineSetStatusMessages");
+  // Only logged: the provider never sends line or address status messages.
+  for (std::string_view text : qv::StatusMessageTexts(dwLineStates, dwAddressStates)) qv::writeLog(5, text);
+  return 0;
+}

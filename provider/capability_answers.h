@@ -1,0 +1,47 @@
+#pragma once
+// The line's answers to TAPI's capability and status queries, filled into
+// TAPI's structures in their published TAPI 2.x layouts.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/tapi.h"
+
+namespace qv {
+
+inline constexpr DWORD kLineDevCapsFixedSize = 268;
+inline constexpr DWORD kLineAddressCapsFixedSize = 228;
+inline constexpr DWORD kLineAddressStatusFixedSize = 64;
+
+inline constexpr std::u16string_view kProviderInfoText = u"Quorvel ONE TAPI Service Provider";
+inline constexpr std::u16string_view kLineNameText = u"Quorvel ONE PBX";
+
+// Hexadecimal digits to a number, wrapping at 32 bits; any other character
+// counts as digit 0, an empty text gives 0.
+std::uint32_t ParseHexField(std::string_view text);
+
+// The `guid` setting (8-4-4-4-12) as a GUID. Characters missing from a short
+// text add nothing: a field parses only the characters that exist.
+GUID ParseLineGuid(std::string_view text);
+
+// ((permanentProviderId & 0xFFFF) << 16) | (deviceId - lineDeviceIdBase).
+DWORD PermanentLineId(std::uint32_t permanentProviderId, std::uint32_t lineDeviceIdBase, DWORD deviceId);
+
+// Fills LINEDEVCAPS (whole buffer cleared first). A buffer smaller than the
+// fixed part gets only its size members and LINEERR_STRUCTURETOOSMALL.
+LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanentProviderId,
+                     std::uint32_t lineDeviceIdBase, std::string_view guid);
+
+// Fills LINEADDRESSCAPS; members it does not name keep what the caller put
+// there. The address is `username` widened byte by byte to UTF-16.
+LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view username);
+
+// One address in use, no active or held calls.
+LONG FillAddressStatus(LPLINEADDRESSSTATUS status);
+
+// The log texts for the status messages asked for, line states first, each
+// table in its fixed order.
+std::vector<std::string_view> StatusMessageTexts(DWORD lineStates, DWORD addressStates);
+
+}  // namespace qv

@@ -1,0 +1,129 @@
+// Bringing the provider up and down, announcing its devices, agreeing on the
+// interface version, naming the user-interface module, opening the line.
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "platform/module.h"
+#include "platform/tapi.h"
+#include "provider/entry_trace.h"
+#include "provider/provider_state.h"
+#include "session/log.h"
+#include "session/session.h"
+
+namespace {
+
+// Serialises init against shutdown so a racing pair can neither start two
+// sessions nor stop one that is still starting. Taken before any other lock
+// and never while TAPI's procedures are called.
+std::mutex lifecycleLock;
+
+constexpr DWORD kModuleNameCapacity = 260;
+
+}  // namespace
+
+extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPermanentProviderID,
+                                          DWORD dwLineDeviceIDBase, DWORD dwPhoneDeviceIDBase,
+                                          DWORD_PTR /*dwNumLines*/, DWORD_PTR /*dwNumPhones*/,
+                                          ASYNC_COMPLETION lpfnCompletionProc, LPDWORD /*lpdwTSPIOptions*/) {
+  std::lock_guard<std::mutex> guard(lifecycleLock);
+  auto& state = qv::providerState;
+  if (state.initialised) return 0;
+  state.permanentProviderId = dwPermanentProviderID;
+  state.lineDeviceIdBase = dwLineDeviceIDBase;
+  state.completionProc = lpfnCompletionProc;
+  state.phoneDeviceIdBase = dwPhoneDeviceIDBase;
+  state.initialised = true;
+  qv::writeLog(1, "Provider Init");
+  qv::StartSession();
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*dwPermanentProviderID*/) {
+  qv::ProviderEntryTrace("TSPI_providerShutdown");
+  std::lock_guard<std::mutex> guard(lifecycleLock);
+  if (!qv::providerState.initialised) return 0;
+  qv::StopSession();
+  qv::providerState.initialised = false;
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_providerEnumDevices(DWORD /*dwPermanentProviderID*/, LPDWORD lpdwNumLines,
+                                                 LPDWORD lpdwNumPhones, HPROVIDER /*hProvider*/,
+                                                 LINEEVENT /*lpfnLineCreateProc*/,
+                                                 PHONEEVENT /*lpfnPhoneCreateProc*/) {
+  qv::ProviderEntryTrace("TSPI_providerEnumDevices");
+  *lpdwNumLines = 1;
+  *lpdwNumPhones = 1;
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineNegotiateTSPIVersion(DWORD /*dwDeviceID*/, DWORD dwLowVersion,
+                                                      DWORD dwHighVersion, LPDWORD lpdwTSPIVersion) {
+  if (dwLowVersion > qv::kTspiVersion) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
+  *lpdwTSPIVersion = std::min<DWORD>(dwHighVersion, qv::kTspiVersion);
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_phoneNegotiateTSPIVersion(DWORD /*dwDeviceID*/, DWORD dwLowVersion,
+                                                       DWORD dwHighVersion, LPDWORD lpdwTSPIVersion) {
+  qv::writeLog(5, "TSPI_phoneNegotiateTSPIVersion dwLowVersion=" + std::to_string(dwLowVersion) +
+                      " dwHighVersion=" + std::to_string(dwHighVersion) +
+                      " myVersion=" + std::to_string(qv::kTspiVersion));
+  if (dwHighVersion < qv::kTspiVersion) return static_cast<LONG>(PHONEERR_INCOMPATIBLEAPIVERSION);
+  *lpdwTSPIVersion = qv::kTspiVersion;
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
+  qv::ProviderEntryTrace("TSPI_providerUIIdentify");
+  if (qv::providerState.moduleHandle == nullptr) {
+    qv::writeLog(0, "TSPI_providerUIIdentify: Instance not available");
+    return 1;
+  }
+  // The provider is its own user-interface library.
+  qv::writeModuleFileName(qv::providerState.moduleHandle, lpszUIDLLName, kModuleNameCapacity);
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TUISPI_providerUIIdentify(LPWSTR /*lpszUIDLLName*/) {
+  qv::ProviderEntryTrace("TUISPI_providerUIIdentify");
+  return 0;
+}
+
+// Registration is done from outside by the installer; nothing to do here.
+extern "C" LONG TSPIAPI TSPI_providerInstall(HWND /*hwndOwner*/, DWORD /*dwPermanentProviderID*/) {
+  qv::ProviderEntryTrace("TSPI_providerInstall");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TUISPI_providerInstall(TUISPIDLLCALLBACK /*lpfnUIDLLCallback*/, HWND /*hwndOwner*/,
+                                               DWORD /*dwPermanentProviderID*/) {
+  qv::ProviderEntryTrace("TUISPI_providerInstall");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_providerRemove(HWND /*hwndOwner*/, DWORD /*dwPermanentProviderID*/) {
+  qv::ProviderEntryTrace("TSPI_providerRemove");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK /*lpfnUIDLLCallback*/, HWND /*hwndOwner*/,
+                                              DWORD /*dwPermanentProviderID*/) {
+  qv::ProviderEntryTrace("TUISPI_providerRemove");
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LPHDRVLINE lphdLine,
+                                      DWORD /*dwTSPIVersion*/, LINEEVENT lpfnEventProc) {
+  qv::ProviderEntryTrace("TSPI_lineOpen");
+  *lphdLine = reinterpret_cast<HDRVLINE>(&qv::lineRecord);
+  qv::lineRecord.htLine = htLine;
+  qv::lineRecord.eventProc = lpfnEventProc;
+  return 0;
+}
+
+extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE /*hdLine*/) {
+  qv::ProviderEntryTrace("TSPI_lineClose");
+  return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// What the configuration dialog does, whatever draws it: load the settings
+// into the form, check the form on OK and store every setting. The Windows
+// dialog and the terminal form only move texts between this and the screen.
+#include <optional>
+#include <string>
+
+#include "session/settings.h"
+
+namespace qv {
+
+// Texts are cut to what the dialog's 256-character buffers hold.
+inline constexpr std::size_t kConfigFieldMaxLength = 255;
+inline constexpr const char* kConfigVersionText = "2.0.3";
+
+// The dialog's fields as the user sees them; the port is text until OK.
+struct ConfigForm {
+  std::string username;
+  std::string password;
+  std::string passwordRepeat;
+  std::string domain;
+  std::string address;
+  std::string port;
+  bool encrypt = true;
+  bool autooriginate = false;
+};
+
+// Why OK was refused; shown in a message box and the dialog stays open.
+struct ConfigRefusal {
+  std::string message;
+  std::string caption;
+};
+
+// Reads the registry into the process-wide record (so the dialog always shows
+// what is stored now) and returns that record; the form is made from it.
+ProviderSettings LoadConfigSettings();
+ConfigForm MakeConfigForm(const ProviderSettings& loaded);
+
+// The port text as a TCP port, or nothing when it is empty, not a plain
+// decimal number or outside 1-65535.
+std::optional<std::int32_t> ParseConfigPort(const std::string& text);
+
+// OK: checks the form; when it passes, the record read at load time takes the
+// entered values and all eleven values are written. Nothing is written when
+// the result holds a refusal.
+std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, const ConfigForm& form);
+
+}  // namespace qv

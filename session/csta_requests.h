@@ -1,0 +1,47 @@
+#pragma once
+// The five requests the provider sends to the PBX. The *Xml builders give
+// the exact text; the Send* operations frame it, trace it and write it to
+// the PBX connection, each returning the invoke id it used.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+inline constexpr std::string_view kApplicationSessionNamespace =
+    "http://www.ecma-international.org/standards/ecma-354/appl_session/";
+inline constexpr std::string_view kXmlSchemaInstanceNamespace = "http://www.w3.org/2001/XMLSchema-instance";
+inline constexpr std::string_view kLoginNamespace = "http://www.quorvel.com/schemas/csta/login";
+inline constexpr std::string_view kCstaNamespace = "http://www.ecma-international.org/standards/ecma-323/csta/ed6";
+inline constexpr std::string_view kCstaEdition3 = "http://www.ecma-international.org/standards/ecma-323/csta/ed3";
+inline constexpr std::string_view kCstaEdition4 = "http://www.ecma-international.org/standards/ecma-323/csta/ed4";
+inline constexpr std::string_view kCstaEdition5 = "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+
+// Argument values go in as they are: no escaping, no trimming.
+std::string StartApplicationSessionXml(std::string_view domain, std::string_view user,
+                                       std::string_view password);
+std::string ResetApplicationSessionTimerXml(std::string_view sessionId);
+std::string MakeCallXml(std::string_view callingDevice, std::string_view calledNumber,
+                        std::string_view autoOriginate);
+std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId);
+std::string MonitorStartXml(std::string_view device);
+
+struct SentRequest {
+  std::uint32_t invokeId = 0;
+  bool sent = false;  // the whole frame went to the connection
+};
+
+// Called with the invoke id before the frame can reach the PBX, so the
+// caller can record it before any answer arrives.
+using InvokeIdHook = std::function<void(std::uint32_t)>;
+
+std::uint32_t SendStartApplicationSession(std::string_view domain, std::string_view user,
+                                          std::string_view password);
+std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId);
+std::uint32_t SendMonitorStart(std::string_view device);
+SentRequest SendMakeCall(std::string_view callingDevice, std::string_view calledNumber,
+                         std::string_view autoOriginate, const InvokeIdHook& beforeSend = {});
+std::uint32_t SendClearConnection(std::string_view callId, std::string_view deviceId);
+
+}  // namespace qv

@@ -1,0 +1,110 @@
+#include "session/pbx_link.h"
+
+#include "session/csta_frame.h"
+#include "session/log.h"
+#include "tls/tls_connection.h"
+
+namespace qv {
+
+PbxLink::PbxLink() = default;
+PbxLink::~PbxLink() = default;
+
+void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+  std::lock_guard lock(sendLock_);
+  socket_ = socket;
+  broken_ = false;
+  tls_.reset();
+  if (encrypt) {
+    tls_ = std::make_unique<TlsConnection>();
+    tls_->logPrefix = "CSTA: ";
+    tls_->SetServerName(serverName);
+    tls_->verifyCertificates = false;
+    tls_->StartClient();
+  }
+}
+
+SocketHandle PbxLink::Detach() {
+  std::lock_guard lock(sendLock_);
+  SocketHandle s = socket_;
+  socket_ = kInvalidSocket;
+  tls_.reset();
+  broken_ = false;
+  return s;
+}
+
+void PbxLink::Abort() {
+  std::lock_guard lock(sendLock_);
+  broken_ = true;
+  abortSocket(socket_);
+}
+
+bool PbxLink::Connected() {
+  std::lock_guard lock(sendLock_);
+  return socket_ != kInvalidSocket && !broken_;
+}
+
+SocketHandle PbxLink::Socket() {
+  std::lock_guard lock(sendLock_);
+  return socket_;
+}
+
+bool PbxLink::WriteLocked(std::string_view bytes) {
+  if (socket_ == kInvalidSocket || broken_) return false;
+  if (bytes.empty()) return true;
+  long n = sendOnce(socket_, bytes);
+  if (n != static_cast<long>(bytes.size())) {
+    // Part of a frame may be on the wire: the stream cannot be resumed.
+    broken_ = true;
+    abortSocket(socket_);
+    return false;
+  }
+  return true;
+}
+
+SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& beforeSend) {
+  std::lock_guard lock(sendLock_);
+  SentRequest result;
+  result.invokeId = nextInvokeId_++;
+  if (beforeSend) beforeSend(result.invokeId);
+  std::optional<Bytes> frame = BuildCstaFrame(result.invokeId, xml);
+  if (!frame) {
+    writeLog(1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
+    return result;
+  }
+  std::string trace;
+  trace.reserve(9 + xml.size());
+  trace.append("CSTA Tx: ").append(xml);
+  writeLog(5, trace);
+  if (tls_) {
+    if (socket_ == kInvalidSocket || broken_) return result;
+    result.sent = WriteLocked(tls_->SendApplicationData(*frame));
+  } else {
+    result.sent = WriteLocked(*frame);
+  }
+  return result;
+}
+
+Bytes PbxLink::Unwrap(std::string_view received) {
+  std::lock_guard lock(sendLock_);
+  if (!tls_) return Bytes(received);
+  Bytes plaintext = tls_->ReceiveBytes(received);
+  WriteLocked(tls_->SendApplicationData({}));
+  if (tls_->failed && !broken_) {
+    // A failed handshake or record cannot recover on this connection.
+    broken_ = true;
+    abortSocket(socket_);
+  }
+  return plaintext;
+}
+
+void PbxLink::SetNextInvokeId(std::uint32_t next) {
+  std::lock_guard lock(sendLock_);
+  nextInvokeId_ = next;
+}
+
+PbxLink& pbxLink() {
+  static PbxLink link;
+  return link;
+}
+
+}  // namespace qv

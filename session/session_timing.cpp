@@ -1,0 +1,22 @@
+#include "session/session_timing.h"
+
+#include <mutex>
+
+namespace qv {
+
+namespace {
+std::mutex timingLock;
+SessionTiming currentTiming;
+}  // namespace
+
+SessionTiming sessionTiming() {
+  std::lock_guard lock(timingLock);
+  return currentTiming;
+}
+
+void setSessionTiming(const SessionTiming& timing) {
+  std::lock_guard lock(timingLock);
+  currentTiming = timing;
+}
+
+}  // namespace qv

@@ -1,0 +1,18 @@
+#pragma once
+// Time limits of the PBX session. Fixed in the product; tests shorten them.
+#include <chrono>
+#include <cstdint>
+
+namespace qv {
+
+struct SessionTiming {
+  std::chrono::milliseconds completionTimeout{30000};       // MakeCall without an answer
+  std::chrono::milliseconds keepAliveAnswerTimeout{30000};  // keep-alive without a positive answer
+  std::chrono::milliseconds firstRetryDelay{1000};          // reconnect back-off, doubling...
+  std::chrono::milliseconds maxRetryDelay{60000};           // ...up to this
+};
+
+SessionTiming sessionTiming();
+void setSessionTiming(const SessionTiming& timing);
+
+}  // namespace qv

@@ -1,0 +1,169 @@
+#include "session/settings.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+
+#include "platform/random.h"
+#include "platform/registry.h"
+#include "session/log.h"
+
+namespace qv {
+namespace {
+
+std::mutex settingsLock;
+ProviderSettings settings;
+// Mirrors of two fields so the log's level test takes no lock.
+std::atomic<std::int32_t> logLevel{ProviderSettings{}.loglevel};
+std::atomic<std::int32_t> logLength{ProviderSettings{}.loglength};
+
+const char kWriteFailure[] = "WriteSetting: Could not access registry: SOFTWARE\\quorvelone\\tapi";
+
+// Keeps the field unless the registry holds a non-empty text for it; a text
+// that is not a 32-bit number is reported and also keeps the field.
+bool readNumber(const char* name, std::int32_t& field) {
+  std::string text = ReadSetting(name);
+  if (text.empty()) return false;
+  std::int32_t value = 0;
+  if (!parseStoredNumber(text, value)) {
+    writeLog(1,
+             std::string("Cannot read registry key ") + name + ": \"" + text + "\" is not a 32-bit number");
+    return false;
+  }
+  field = value;
+  return true;
+}
+
+void readSwitch(const char* name, bool& field) {
+  std::int32_t value = 0;
+  if (readNumber(name, value)) field = value > 0;
+}
+
+}  // namespace
+
+ProviderSettings settingsSnapshot() {
+  std::lock_guard<std::mutex> guard(settingsLock);
+  return settings;
+}
+
+void replaceSettings(const ProviderSettings& replacement) {
+  std::lock_guard<std::mutex> guard(settingsLock);
+  settings = replacement;
+  logLevel.store(replacement.loglevel);
+  logLength.store(replacement.loglength);
+}
+
+std::int32_t currentLogLevel() { return logLevel.load(std::memory_order_relaxed); }
+std::int32_t currentLogLength() { return logLength.load(std::memory_order_relaxed); }
+
+std::string currentLogFile() {
+  std::lock_guard<std::mutex> guard(settingsLock);
+  return settings.logfile;
+}
+
+bool parseStoredNumber(const std::string& text, std::int32_t& value) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t magnitude = 0;
+  std::size_t digits = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > std::int64_t{1} << 32) magnitude = std::int64_t{1} << 32;  // already out of range
+  }
+  if (digits == 0) return false;
+  std::int64_t result = negative ? -magnitude : magnitude;
+  if (result < std::numeric_limits<std::int32_t>::min() || result > std::numeric_limits<std::int32_t>::max())
+    return false;
+  value = static_cast<std::int32_t>(result);
+  return true;
+}
+
+std::string ReadSetting(const std::string& name) {
+  RegistryValue value = readProviderValue(name);
+  switch (value.status) {
+    case RegistryStatus::keyUnavailable:
+      writeLog(1, "Cannot open registry for reading");
+      return {};
+    case RegistryStatus::storeCorrupt:
+      writeLog(1, "Cannot open registry for reading: " + value.problem);
+      return {};
+    case RegistryStatus::valueUnavailable:
+      writeLog(1, "Cannot read registry key " + name);
+      return {};
+    case RegistryStatus::ok:
+      break;
+  }
+  if (value.type == kRegMultiSz) return value.data;
+  return value.data.substr(0, value.data.find('\0'));
+}
+
+void WriteSetting(const std::string& name, const std::string& value) {
+  std::string data = value;
+  data += '\0';
+  switch (writeProviderValue(name, kRegSz, data)) {
+    case RegistryWriteStatus::ok:
+      break;
+    case RegistryWriteStatus::keyUnavailable:
+      writeLog(7, kWriteFailure);
+      break;
+    case RegistryWriteStatus::valueNotSet:
+      writeLog(7, std::string(kWriteFailure) + "\\" + name);
+      break;
+  }
+}
+
+void ReadSettings() {
+  // Each value is read through its own open and close of the key; the record
+  // is updated field by field so a logged message sees the values read so far.
+  ProviderSettings s = settingsSnapshot();
+  s.username = ReadSetting("username");
+  s.password = ReadSetting("password");
+  s.domain = ReadSetting("domain");
+  s.address = ReadSetting("address");
+  readNumber("port", s.port);
+  readSwitch("encrypt", s.encrypt);
+  readSwitch("autooriginate", s.autooriginate);
+  readNumber("loglevel", s.loglevel);
+  replaceSettings(s);
+  readNumber("loglength", s.loglength);
+  s.logfile = ReadSetting("logfile");
+  replaceSettings(s);
+  std::string guid = ReadSetting("guid");
+  s.guid = guid.empty() ? MakeGuid() : guid;
+  replaceSettings(s);
+}
+
+void WriteSettings() {
+  ProviderSettings s = settingsSnapshot();
+  WriteSetting("username", s.username);
+  WriteSetting("password", s.password);
+  WriteSetting("domain", s.domain);
+  WriteSetting("address", s.address);
+  WriteSetting("port", std::to_string(s.port));
+  WriteSetting("encrypt", s.encrypt ? "1" : "0");
+  WriteSetting("autooriginate", s.autooriginate ? "1" : "0");
+  WriteSetting("loglevel", std::to_string(s.loglevel));
+  WriteSetting("loglength", std::to_string(s.loglength));
+  WriteSetting("logfile", s.logfile);
+  WriteSetting("guid", s.guid);
+}
+
+std::string MakeGuid() {
+  static const char digits[] = "0123456789abcdef";
+  std::uint16_t groups[8];
+  fillSecureRandom(groups, sizeof groups);
+  groups[3] = static_cast<std::uint16_t>((groups[3] & 0x0FFF) | 0x4000);  // version 4
+  groups[4] = static_cast<std::uint16_t>((groups[4] & 0x3FFF) | 0x8000);  // RFC 4122 variant
+  std::string out;
+  for (int g = 0; g < 8; ++g) {
+    if (g == 2 || g == 3 || g == 4 || g == 5) out += '-';
+    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(groups[g] >> shift) & 15];
+  }
+  return out;
+}
+
+}  // namespace qv

@@ -1,0 +1,448 @@
+#include <gtest/gtest.h>
+
+#include "crypto/md5.h"
+#include "crypto/rsa.h"
+#include "crypto/sha1.h"
+#include "tests/tls/tls_test_util.h"
+#include "tls/certificate.h"
+#include "tls/der_reader.h"
+#include "tls/session_cache.h"
+#include "tls/tls_connection.h"
+
+namespace qv {
+namespace {
+
+using test::derOf;
+using test::handshakeMessage;
+using test::hexDecode;
+using test::record;
+using test::splitRecords;
+
+const std::string_view kSuites[] = {{"\x00\x2F", 2}, {"\x00\x35", 2}, {"\x00\x04", 2}, {"\x00\x05", 2}};
+
+class Handshake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::loadServerIdentity();
+    ClearTrustRoots();
+    ClearSessionCache();
+  }
+  void TearDown() override {
+    ClearOwnIdentity();
+    ClearTrustRoots();
+    ClearSessionCache();
+  }
+
+  // Narrows the client's offer to one suite (so our server must pick it),
+  // in the record and in the client's own transcript alike.
+  static Bytes onlySuite(TlsConnection& client, Bytes clientHelloRecord, std::string_view suite) {
+    const Bytes offer("\x00\x08\x00\x2F\x00\x35\x00\x04\x00\x05", 10);
+    const Bytes narrowed = Bytes("\x00\x08", 2) + Bytes(suite) + Bytes(suite) + Bytes(suite) + Bytes(suite);
+    clientHelloRecord.replace(clientHelloRecord.find(offer), offer.size(), narrowed);
+    client.handshakeMessages.replace(client.handshakeMessages.find(offer), offer.size(), narrowed);
+    return clientHelloRecord;
+  }
+};
+
+// --- ClientHello -------------------------------------------------------------
+
+TEST_F(Handshake, ClientHelloCarriesServerNameExtension) {
+  TlsConnection client;
+  client.SetServerName("pbx");
+  client.StartClient();
+  const auto records = splitRecords(client.SendApplicationData(""));
+  ASSERT_EQ(records.size(), 1u);
+  const Bytes& message = records[0].fragment;
+  EXPECT_EQ(message.substr(0, 1), "\x01");
+  const Bytes body = message.substr(4);
+  EXPECT_EQ(bytesToUInt(message.substr(1, 3)), body.size());
+  EXPECT_EQ(body.substr(0, 2), Bytes("\x03\x01", 2));
+  EXPECT_EQ(body.substr(2, 32), client.clientRandom);
+  EXPECT_EQ(body.substr(34), hexDecode("00" "0008002f003500040005" "0100" "000c" "0000000800060000" "03") + "pbx");
+  EXPECT_EQ(client.handshakeMessages, message);
+}
+
+TEST_F(Handshake, ClientHelloWithoutServerNameEndsAfterCompression) {
+  TlsConnection client;
+  client.StartClient();
+  const Bytes body = splitRecords(client.SendApplicationData(""))[0].fragment.substr(4);
+  EXPECT_EQ(body.size(), 2u + 32 + 1 + 10 + 2);
+  EXPECT_EQ(body.substr(body.size() - 2), Bytes("\x01\x00", 2));
+}
+
+// --- Client against our server -------------------------------------------------
+
+TEST_F(Handshake, OurClientAndServerAgreeOnEverySuite) {
+  for (std::string_view suite : kSuites) {
+    TlsConnection client;
+    TlsConnection server;
+    client.SetServerName("pbx.example.com");
+    client.verifyCertificates = false;
+    client.StartClient();
+    server.ReceiveBytes(onlySuite(client, client.SendApplicationData("login"), suite));
+    const test::PumpResult result = test::pump(client, server, "", "welcome");
+    EXPECT_EQ(client.cipherSuite, suite);
+    EXPECT_TRUE(client.handshakeDone && server.handshakeDone) << hexEncode(suite);
+    EXPECT_FALSE(client.failed || server.failed) << hexEncode(suite);
+    EXPECT_EQ(result.serverReceived, "login");
+    EXPECT_EQ(result.clientReceived, "welcome");
+    EXPECT_EQ(client.masterSecret, server.masterSecret);
+    EXPECT_EQ(client.handshakeMessages, server.handshakeMessages);
+  }
+}
+
+TEST_F(Handshake, AbbreviatedHandshakeResumesCachedSession) {
+  for (std::string_view suite : kSuites) {
+    ClearSessionCache();
+    TlsConnection client;
+    client.verifyCertificates = false;
+    client.StartClient();
+    TlsConnection first;
+    first.sessionCaching = true;
+    first.ReceiveBytes(onlySuite(client, client.SendApplicationData(""), suite));
+    test::pump(client, first);
+    ASSERT_TRUE(client.handshakeDone);
+    ASSERT_EQ(client.sessionId.size(), 32u);
+    const Bytes id = client.sessionId;
+    const Bytes master = client.masterSecret;
+
+    test::LogCapture log;
+    client.PrepareResumption();
+    EXPECT_FALSE(client.handshakeDone);
+    client.StartClient();
+    TlsConnection second;
+    second.sessionCaching = true;
+    second.ReceiveBytes(client.SendApplicationData("again"));
+    const test::PumpResult result = test::pump(client, second, "", "back");
+    EXPECT_TRUE(log.contains("Resuming session " + hexEncode(id)));
+    EXPECT_FALSE(log.contains("ProcessCertificate("));
+    EXPECT_EQ(client.sessionId, id);
+    EXPECT_EQ(client.masterSecret, master);
+    EXPECT_EQ(client.cipherSuite, suite);
+    EXPECT_EQ(result.serverReceived, "again");
+    EXPECT_EQ(result.clientReceived, "back");
+    EXPECT_FALSE(client.failed || second.failed);
+  }
+}
+
+TEST_F(Handshake, UnknownSessionIdGetsFullHandshakeWithFreshId) {
+  test::LogCapture log;
+  TlsConnection client;
+  client.verifyCertificates = false;
+  client.sessionId = Bytes(32, '\x42');
+  client.masterSecret = Bytes(48, '\x01');
+  client.StartClient();
+  TlsConnection server;
+  server.sessionCaching = true;
+  server.ReceiveBytes(client.SendApplicationData(""));
+  test::pump(client, server);
+  EXPECT_TRUE(log.contains("Session " + hexEncode(Bytes(32, '\x42')) + " not found"));
+  EXPECT_TRUE(client.handshakeDone);
+  EXPECT_FALSE(client.failed || server.failed);
+  EXPECT_NE(client.sessionId, Bytes(32, '\x42'));
+  EXPECT_EQ(CachedSessionCount(), 1u);
+}
+
+// --- Verification ------------------------------------------------------------------
+
+TEST_F(Handshake, CertificateChecksWhenVerifying) {
+  struct Case {
+    const char* name;
+    bool verify;
+    bool trustCa;
+    const char* serverName;
+    bool accepted;
+    const char* logLine;
+  };
+  const Case cases[] = {
+      {"verify off, other domain", false, false, "other.example.com", true, "Don't verify certificates"},
+      {"no trust roots", true, false, "pbx.example.com", false, "Certificate for Quorvel Test CA not available"},
+      {"trusted, right domain", true, true, "PBX.example.com", true, "Received 2 certificates"},
+      {"trusted, other domain", true, true, "other.example.com", false,
+       "Expecting domain other.example.com, but received pbx.example.com in certificate"},
+  };
+  for (const Case& c : cases) {
+    ClearTrustRoots();
+    if (c.trustCa) AddTrustRoot(ParseCertificateChain({derOf(test::kCaHex)}, " "));
+    test::LogCapture log;
+    TlsConnection client;
+    TlsConnection server;
+    client.logPrefix = "CSTA: ";
+    client.SetServerName(c.serverName);
+    client.verifyCertificates = c.verify;
+    client.StartClient();
+    test::pump(client, server);
+    EXPECT_EQ(client.handshakeDone, c.accepted) << c.name;
+    EXPECT_EQ(client.failed, !c.accepted) << c.name;
+    EXPECT_TRUE(log.contains(c.logLine)) << c.name;
+    if (!c.accepted) {
+      EXPECT_TRUE(server.alertReceived) << c.name;
+    }
+  }
+}
+
+// --- Hand-made server flights ------------------------------------------------------
+
+Bytes derLength(std::size_t n) {
+  if (n < 0x80) return Bytes(1, static_cast<char>(n));
+  return Bytes("\x82", 1) + uintToBytes(static_cast<std::uint32_t>(n), 2);
+}
+Bytes derWrap(std::uint8_t tag, std::string_view content) {
+  return Bytes(1, static_cast<char>(tag)) + derLength(content.size()) + Bytes(content);
+}
+// A structurally complete certificate around the given RSA key.
+Bytes fakeCertificate(const Bytes& modulus, const Bytes& exponent) {
+  const Bytes name = derWrap(0x31, derWrap(0x30, derWrap(0x06, "\x55\x04\x03") + derWrap(0x0C, "fake")));
+  const Bytes key = derWrap(0x30, derWrap(0x02, Bytes(1, '\0') + modulus) + derWrap(0x02, exponent));
+  const Bytes keyInfo = derWrap(0x30, derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0') + key));
+  const Bytes tbs = derWrap(0x30, derWrap(0xA0, derWrap(0x02, "\x02")) + derWrap(0x02, "\x01") + derWrap(0x30, "") +
+                                       derWrap(0x30, name) + derWrap(0x30, "") + derWrap(0x30, name) + keyInfo);
+  return derWrap(0x30, tbs + derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0')));
+}
+
+Bytes serverHello(std::string_view version, std::string_view suite, std::string_view sessionId = {}) {
+  return handshakeMessage(kHandshakeServerHello, Bytes(version) + Bytes(32, 'R') +
+                                                     Bytes(1, static_cast<char>(sessionId.size())) +
+                                                     Bytes(sessionId) + Bytes(suite) + Bytes(1, '\0'));
+}
+Bytes certificateMessage(const std::vector<Bytes>& chain) {
+  Bytes list;
+  for (const Bytes& der : chain) list += uintToBytes(static_cast<std::uint32_t>(der.size()), 3) + der;
+  return handshakeMessage(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(list.size()), 3) + list);
+}
+const Bytes kHelloDone = handshakeMessage(kHandshakeServerHelloDone, "");
+
+struct Client {
+  TlsConnection tls;
+  Client() {
+    tls.verifyCertificates = false;
+    tls.StartClient();
+    tls.SendApplicationData("");
+  }
+  std::vector<test::ParsedRecord> feed(const Bytes& wire) {
+    tls.ReceiveBytes(wire);
+    return splitRecords(tls.SendApplicationData(""));
+  }
+};
+
+// Handshake records by message type; other records as 100 + content type;
+// anything after our ChangeCipherSpec as kSentProtected.
+constexpr std::uint8_t kSentCcs = 100 + kContentChangeCipherSpec;
+constexpr std::uint8_t kSentProtected = 200;
+std::vector<std::uint8_t> typesOf(const std::vector<test::ParsedRecord>& records) {
+  std::vector<std::uint8_t> types;
+  bool protectedFromHere = false;
+  for (const auto& r : records) {
+    if (protectedFromHere) {
+      types.push_back(kSentProtected);
+    } else if (r.type == kContentHandshake && !r.fragment.empty()) {
+      types.push_back(static_cast<std::uint8_t>(r.fragment[0]));
+    } else {
+      types.push_back(static_cast<std::uint8_t>(100 + r.type));
+    }
+    protectedFromHere = protectedFromHere || r.type == kContentChangeCipherSpec;
+  }
+  return types;
+}
+
+TEST_F(Handshake, WholeServerFlightInOneRecordOrSplitAcrossRecords) {
+  const Bytes flight = serverHello({"\x03\x02", 2}, {"\x00\x2F", 2}) +
+                       certificateMessage({derOf(test::kServerHex)}) + kHelloDone;
+  Client together;
+  const auto records = together.feed(record(kContentHandshake, flight));
+  // The flight goes out under 03 01 even though the server named 03 02.
+  EXPECT_EQ(typesOf(records), (std::vector<std::uint8_t>{kHandshakeClientKeyExchange, kSentCcs, kSentProtected}));
+  for (const auto& r : records) EXPECT_EQ(r.version, Bytes("\x03\x01", 2));
+  EXPECT_FALSE(together.tls.failed);
+
+  Client split;
+  const std::size_t cut = flight.size() / 2;
+  EXPECT_TRUE(split.feed(record(kContentHandshake, flight.substr(0, cut))).empty());
+  EXPECT_EQ(split.feed(record(kContentHandshake, flight.substr(cut))).size(), 3u);
+}
+
+TEST_F(Handshake, CertificateRequestWithoutMatchGetsEmptyCertificate) {
+  test::LogCapture log;
+  const Bytes authority = derWrap(0x30, derWrap(0x31, derWrap(0x30, derWrap(0x06, "\x55\x04\x03") +
+                                                                         derWrap(0x0C, "Other CA"))));
+  const Bytes request = handshakeMessage(kHandshakeCertificateRequest,
+                                         hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
+                                             uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
+  Client client;
+  const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x05", 2}) +
+                                                                 certificateMessage({derOf(test::kServerHex)}) +
+                                                                 request + kHelloDone));
+  ASSERT_EQ(typesOf(records), (std::vector<std::uint8_t>{kHandshakeCertificate, kHandshakeClientKeyExchange,
+                                                         kSentCcs, kSentProtected}));
+  EXPECT_EQ(records[0].fragment, handshakeMessage(kHandshakeCertificate, Bytes(3, '\0')));
+  EXPECT_TRUE(log.contains("Certificate request from Other CA could not be answered"));
+  EXPECT_TRUE(client.tls.certificateRequest.empty());
+}
+
+TEST_F(Handshake, CertificateRequestNamingOurIssuerGetsChainAndVerify) {
+  const Certificate identity = OwnIdentity();
+  const Bytes authority = derWrap(0x30, identity.issuerName);
+  const Bytes request = handshakeMessage(kHandshakeCertificateRequest,
+                                         hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
+                                             uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
+  Client client;
+  const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
+                                                                 certificateMessage({derOf(test::kServerHex)}) +
+                                                                 request + kHelloDone));
+  const auto types = typesOf(records);
+  ASSERT_GE(types.size(), 3u);
+  EXPECT_EQ(types[0], kHandshakeCertificate);
+  EXPECT_EQ(types[1], kHandshakeClientKeyExchange);
+  EXPECT_EQ(types[2], kHandshakeCertificateVerify);
+  EXPECT_GT(records[0].fragment.size(), 1000u);
+  // The signature covers MD5 + SHA-1 of everything before it.
+  const Bytes transcript = client.tls.handshakeMessages.substr(
+      0, client.tls.handshakeMessages.find(records[2].fragment));
+  const Bytes signature = records[2].fragment.substr(6);
+  const Bytes recovered = rsaRawPublicOp(identity.exponent, identity.modulus, signature);
+  const Bytes hashes = md5Digest(transcript) + sha1Digest(transcript);
+  ASSERT_GE(recovered.size(), hashes.size());
+  EXPECT_EQ(recovered.substr(recovered.size() - hashes.size()), hashes);
+}
+
+TEST_F(Handshake, ServerKeysMustSuitTheKeyExchange) {
+  const Bytes usable = derOf(test::kServerHex);
+  struct Case {
+    const char* name;
+    std::size_t modulusBytes;
+    Bytes exponent;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"58-byte modulus", 58, hexDecode("03"), false}, {"59-byte modulus", 59, hexDecode("03"), true},
+      {"512-byte modulus", 512, hexDecode("010001"), true}, {"513-byte modulus", 513, hexDecode("03"), false},
+      {"5-byte exponent", 128, hexDecode("0100000001"), false}, {"empty exponent", 128, Bytes(), false},
+  };
+  for (const Case& c : cases) {
+    Bytes modulus(c.modulusBytes, '\xC3');
+    modulus.back() = '\x01';
+    Client client;
+    const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x04", 2}) +
+                                                                   certificateMessage({fakeCertificate(modulus, c.exponent)})));
+    EXPECT_EQ(client.tls.failed, !c.accepted) << c.name;
+    if (!c.accepted) {
+      ASSERT_EQ(records.size(), 1u) << c.name;
+      EXPECT_EQ(records[0].fragment, Bytes("\x02\x2B", 2)) << c.name;
+    } else {
+      EXPECT_EQ(client.tls.serverCertificate.modulus, modulus) << c.name;
+    }
+  }
+}
+
+TEST_F(Handshake, MessagesOutOfPlaceNeverLeadToUnkeyedProtection) {
+  struct Case {
+    const char* name;
+    Bytes wire;
+    std::uint8_t alert;
+  };
+  const Bytes hello = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}, Bytes(32, 'S'));
+  const Bytes ccs = record(kContentChangeCipherSpec, "\x01");
+  const Bytes certificate = certificateMessage({derOf(test::kServerHex)});
+  const Case cases[] = {
+      {"ChangeCipherSpec right after ServerHello", record(kContentHandshake, hello) + ccs, kAlertUnexpectedMessage},
+      {"Finished in the clear", record(kContentHandshake, hello + handshakeMessage(kHandshakeFinished, Bytes(12, 'F'))),
+       kAlertUnexpectedMessage},
+      {"ServerHelloDone without Certificate", record(kContentHandshake, hello + kHelloDone),
+       kAlertUnsupportedCertificate},
+      {"unknown suite", record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x0A", 2}) + certificate + kHelloDone),
+       kAlertHandshakeFailure},
+      {"SSL 3.0 server", record(kContentHandshake, serverHello({"\x03\x00", 2}, {"\x00\x2F", 2})), kAlertProtocolVersion},
+      {"no certificates", record(kContentHandshake, hello + certificateMessage({})), kAlertUnknownCa},
+  };
+  for (const Case& c : cases) {
+    Client client;
+    const auto records = client.feed(c.wire);
+    EXPECT_TRUE(client.tls.failed) << c.name;
+    EXPECT_FALSE(client.tls.writeCipherActive) << c.name;
+    ASSERT_FALSE(records.empty()) << c.name;
+    EXPECT_EQ(records.back().type, kContentAlert) << c.name;
+    EXPECT_EQ(records.back().fragment, Bytes(1, '\x02') + Bytes(1, static_cast<char>(c.alert))) << c.name;
+    for (const auto& r : records) EXPECT_NE(r.type, kContentChangeCipherSpec) << c.name;
+    EXPECT_EQ(client.tls.SendApplicationData("secret"), "") << c.name;
+  }
+}
+
+TEST_F(Handshake, SecondServerHelloDoneIsUnexpected) {
+  Client client;
+  const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) + certificateMessage({derOf(test::kServerHex)}) +
+                       kHelloDone;
+  client.feed(record(kContentHandshake, flight));
+  ASSERT_TRUE(client.tls.writeCipherActive);
+  // The second flight already left under the new keys: no second one.
+  const auto records = client.feed(record(kContentHandshake, kHelloDone));
+  EXPECT_TRUE(client.tls.failed);
+  for (const auto& r : records) EXPECT_EQ(r.type, kContentAlert);
+}
+
+TEST_F(Handshake, HandshakeMessageSizeIsBounded) {
+  Client waiting;
+  waiting.feed(record(kContentHandshake, Bytes("\x0B\x01\x00\x00", 4)));
+  EXPECT_FALSE(waiting.tls.failed);
+  Client refused;
+  test::LogCapture log;
+  const auto records = refused.feed(record(kContentHandshake, Bytes("\x0B\x01\x00\x01", 4)));
+  EXPECT_TRUE(refused.tls.failed);
+  EXPECT_TRUE(refused.tls.handshakeBuffer.empty());
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].fragment, Bytes("\x02\x2F", 2));
+  EXPECT_TRUE(log.contains("Handshake message too long"));
+}
+
+TEST_F(Handshake, IgnoredMessagesAreOnlyLogged) {
+  test::LogCapture log;
+  Client client;
+  client.tls.logPrefix = "P: ";
+  const auto records = client.feed(record(kContentHandshake, handshakeMessage(kHandshakeHelloRequest, "") +
+                                                                 handshakeMessage(kHandshakeServerKeyExchange, "kx") +
+                                                                 handshakeMessage(99, "odd")));
+  EXPECT_TRUE(records.empty());
+  EXPECT_FALSE(client.tls.failed);
+  EXPECT_TRUE(log.contains("P: Ignoring handshake type 99"));
+  EXPECT_TRUE(log.contains("P: ProcessHelloRequest()"));
+  EXPECT_TRUE(log.contains("P: ProcessServerKeyExchange(6b78)"));
+}
+
+TEST_F(Handshake, FinishedMismatchIsFatalAndNoDataLeaves) {
+  test::LogCapture log;
+  TlsConnection client;
+  TlsConnection server;
+  client.verifyCertificates = false;
+  client.StartClient();
+  server.ReceiveBytes(client.SendApplicationData("login"));
+  client.ReceiveBytes(server.SendApplicationData(""));
+  server.ReceiveBytes(client.SendApplicationData(""));
+  client.masterSecret[0] ^= 1;  // the server's Finished no longer matches
+  client.ReceiveBytes(server.SendApplicationData(""));
+  EXPECT_TRUE(client.handshakeDone);
+  EXPECT_TRUE(client.failed);
+  EXPECT_TRUE(log.contains("Finished failed"));
+  const auto records = splitRecords(client.SendApplicationData("more"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].type, kContentAlert);
+}
+
+TEST_F(Handshake, LogLinesCarryPrefixAndSessionTag) {
+  test::LogCapture log;
+  TlsConnection client;
+  TlsConnection server;
+  client.logPrefix = "CSTA: ";
+  client.verifyCertificates = false;
+  client.StartClient();
+  server.sessionCaching = true;
+  test::pump(client, server);
+  ASSERT_TRUE(client.handshakeDone);
+  const std::string tag = "[" + hexEncode(client.sessionId.substr(0, 4)) + "]";
+  EXPECT_TRUE(log.contains("CSTA: SendClientHello(0301"));
+  EXPECT_TRUE(log.contains("CSTA: " + tag + "ProcessCertificate("));
+  EXPECT_TRUE(log.contains("CSTA: " + tag + "Received 2 certificates"));
+  EXPECT_TRUE(log.contains("CSTA: " + tag + "Master Secret(" + hexEncode(client.masterSecret) + ")"));
+  EXPECT_TRUE(log.contains("domain1=" + hexEncode("pbx.example.com")));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,69 @@
+#pragma once
+// X.509 certificates as far as the TLS engine needs them: the peer's RSA key
+// and name, the chain walk against the trust roots, and an RSA private key.
+// Validity dates, extensions and key usage are read past, never checked.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/byte_string.h"
+
+namespace qv {
+
+struct Certificate {
+  // DER certificates as received, first = end-entity.
+  std::vector<Bytes> chain;
+  // DER content of the issuer Name of the top certificate of the chain.
+  Bytes issuerName;
+  // DER content of the subject Name of the end-entity certificate.
+  Bytes subjectName;
+  std::string subjectDomain;
+  // RSA key of the end-entity certificate, big-endian, no leading zeros.
+  Bytes modulus;
+  Bytes exponent;
+  // DER content of the RSAPublicKey SEQUENCE.
+  Bytes publicKey;
+  // DER of an RSAPrivateKey, when one was supplied.
+  Bytes privateKeyDer;
+  // The first five integers after the version of privateKeyDer.
+  Bytes keyModulus;
+  Bytes keyPublicExponent;
+  Bytes keyPrivateExponent;
+  Bytes keyPrime1;
+  Bytes keyPrime2;
+};
+
+// RSA keys beyond this size are refused: the arithmetic would take minutes.
+inline constexpr std::size_t kMaxRsaModulusBytes = 512;
+// Public exponents beyond this size are refused (real ones are 3 or 65537).
+inline constexpr std::size_t kMaxRsaExponentBytes = 4;
+
+// Builds the object from DER certificates (first = end-entity). keyText
+// empty: verify the chain against the trust roots; any other text: parse
+// only; two or more characters: also keyText is the DER private key.
+Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_view keyText);
+// Fills the five key fields from privateKeyDer.
+void ReadPrivateKey(Certificate& certificate);
+// The commonName or organizationalUnitName text of a Name's DER content;
+// the last such attribute wins.
+std::string NameText(std::string_view name);
+// Case-insensitive match of a certificate domain (possibly "*.b.c") with the
+// expected host name.
+bool DomainMatches(std::string_view certificateDomain, std::string_view expected);
+
+// Process-wide trust roots, searched in order by subject name. Empty at start.
+std::vector<Certificate> TrustRoots();
+void AddTrustRoot(const Certificate& root);
+void ClearTrustRoots();
+
+// Process-wide own identity, read by the server role and by a client that
+// answers a certificate request. Empty at start.
+Certificate OwnIdentity();
+// Loads a DER certificate chain (first = own certificate) and the DER
+// RSAPrivateKey of the first certificate as the own identity. Used by tests
+// and tools; the provider never has an own identity.
+void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer);
+// Back to the empty identity.
+void ClearOwnIdentity();
+
+}  // namespace qv

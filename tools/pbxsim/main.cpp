@@ -1,0 +1,85 @@
+// pbxsim: a CSTA PBX for tests and the demo.
+//   pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]
+//          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
+//          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
+//          [--flood N] [--verbose]
+// Prints "pbxsim listening on HOST:PORT" once ready. Commands on standard
+// input, one a line: drop, refuse, listen, restart, badframe, quit.
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "tools/pbxsim/pbx_messages.h"
+#include "tools/pbxsim/pbx_simulator.h"
+
+namespace {
+
+int usage() {
+  std::cerr << "usage: pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]\n"
+               "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
+               "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
+               "              [--flood N] [--verbose]\n";
+  return 2;
+}
+
+std::optional<std::string> durationArgument(const std::string& value) {
+  if (value == "none") return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qv::pbxsim::Options options;
+  qv::pbxsim::Behaviour behaviour;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::invalid_argument(arg);
+      return argv[++i];
+    };
+    try {
+      if (arg == "--port") options.port = static_cast<std::uint16_t>(std::stoi(value()));
+      else if (arg == "--host") options.host = value();
+      else if (arg == "--tls") options.tls = true;
+      else if (arg == "--password") options.expectedPassword = value();
+      else if (arg == "--record") options.recordPath = value();
+      else if (arg == "--verbose") options.verbose = true;
+      else if (arg == "--duration") behaviour.sessionDuration = durationArgument(value());
+      else if (arg == "--keepalive-duration") behaviour.keepAliveDuration = durationArgument(value());
+      else if (arg == "--makecall-error") behaviour.makeCallError = true;
+      else if (arg == "--silent-makecall") behaviour.silentMakeCall = true;
+      else if (arg == "--silent-keepalive") behaviour.silentKeepAlive = true;
+      else if (arg == "--split") behaviour.splitAnswers = true;
+      else if (arg == "--coalesce") behaviour.coalesceAnswers = true;
+      else if (arg == "--flood") behaviour.floodEvents = std::stoi(value());
+      else return usage();
+    } catch (const std::exception&) {
+      return usage();
+    }
+  }
+  qv::pbxsim::Simulator simulator(options);
+  simulator.SetBehaviour(behaviour);
+  if (!simulator.Start()) {
+    std::cerr << "pbxsim: cannot listen on " << options.host << ":" << options.port << "\n";
+    return 1;
+  }
+  std::cout << "pbxsim listening on " << options.host << ":" << simulator.port() << std::endl;
+  std::string command;
+  while (std::getline(std::cin, command)) {
+    if (command == "drop") simulator.DropConnections();
+    else if (command == "refuse") simulator.StopListening();
+    else if (command == "listen") simulator.ResumeListening();
+    else if (command == "restart") simulator.Restart();
+    else if (command == "badframe") simulator.SendRaw(std::string("\0\0\0\5\0\0\0\1", 8));
+    else if (command == "quit") break;
+    else if (!command.empty()) std::cerr << "pbxsim: unknown command " << command << "\n";
+    std::cout << "ok " << command << std::endl;
+  }
+  // Without a command stream (background run) serve until killed.
+  if (!std::cin) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
+  simulator.Stop();
+  return 0;
+}

@@ -1,0 +1,120 @@
+#pragma once
+// A CSTA server that answers the provider as the PBX would, checks every
+// frame it receives, records them, and fails in the ways a test asks for.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace qv::pbxsim {
+
+class Transport;
+class TlsServer;
+
+struct Options {
+  std::string host = "127.0.0.1";
+  std::uint16_t port = 0;  // 0: ephemeral
+  bool tls = false;
+  std::string expectedPassword;  // empty: every password is accepted
+  std::string recordPath;        // JSON lines of the frames received; empty: none
+  bool verbose = false;          // frames in both directions on stderr
+};
+
+// Switchable while running.
+struct Behaviour {
+  std::optional<std::string> sessionDuration = std::string("1800");  // nothing: element left out
+  std::optional<std::string> keepAliveDuration = std::string("1800");
+  bool makeCallError = false;     // answer MakeCall with CSTAErrorCode
+  bool silentMakeCall = false;    // never answer MakeCall
+  bool silentKeepAlive = false;   // never answer the keep-alive
+  bool splitAnswers = false;      // every byte in its own send
+  bool coalesceAnswers = false;   // a request's answer and events in one send
+  int floodEvents = 0;            // extra events after each MakeCall
+};
+
+struct ReceivedFrame {
+  int connection = 0;
+  std::uint32_t invokeId = 0;
+  std::string root;     // local name of the root element
+  std::string xml;
+  std::string problem;  // empty when the frame is sound
+  std::string field(const std::string& localName) const;  // text of the first such element
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Options options);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  bool Start();
+  void Stop();
+  std::uint16_t port() const { return port_; }
+
+  void SetBehaviour(const Behaviour& behaviour);
+  Behaviour behaviour();
+
+  // The PBX closes every open connection.
+  void DropConnections();
+  // Connections are refused until ResumeListening (same port).
+  void StopListening();
+  bool ResumeListening();
+  // Closes everything and listens again, as a restarted PBX would.
+  bool Restart();
+  // Writes raw bytes to every open connection.
+  void SendRaw(const std::string& bytes);
+
+  std::vector<ReceivedFrame> frames();
+  int connectionsAccepted();
+  int openConnections();
+  // Waits until the predicate holds over the frames received so far.
+  bool WaitFor(const std::function<bool(const std::vector<ReceivedFrame>&)>& done,
+               std::chrono::milliseconds timeout);
+  std::size_t Count(const std::string& root);
+  // Frames that broke a rule of the framing or the XML.
+  std::vector<ReceivedFrame> problems();
+
+ private:
+  struct Connection {
+    int id = 0;
+    std::unique_ptr<Transport> transport;
+    std::thread thread;
+    std::atomic<bool> open{true};
+    std::mutex sendLock;
+  };
+
+  void AcceptLoop(SocketHandle listener);
+  void Serve(Connection& connection);
+  void Answer(Connection& connection, const ReceivedFrame& frame, std::uint32_t& lastInvokeId);
+  void Send(Connection& connection, const std::vector<std::string>& frames);
+  void Record(const ReceivedFrame& frame);
+
+  Options options_;
+  std::unique_ptr<TlsServer> tls_;
+  std::uint16_t port_ = 0;
+  std::mutex lock_;  // everything below
+  std::condition_variable changed_;
+  Behaviour behaviour_;
+  SocketHandle listener_ = kInvalidSocket;
+  std::thread acceptThread_;
+  std::list<Connection> connections_;
+  std::vector<ReceivedFrame> frames_;
+  int accepted_ = 0;
+  int nextCallId_ = 1000;
+  int sessions_ = 0;
+  std::FILE* record_ = nullptr;
+};
+
+}  // namespace qv::pbxsim
