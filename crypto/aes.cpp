@@ -21,7 +21,9 @@ inline void store32(unsigned char* p, std::uint32_t w) {
   p[3] = static_cast<unsigned char>(w);
 }
 
-inline const unsigned char* bytesOf(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+inline const unsigned char* bytesOf(std::string_view s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
 inline unsigned char* bytesOf(Bytes& s) { return reinterpret_cast<unsigned char*>(s.data()); }
 
 // One block in place as four big-endian column words.
@@ -139,8 +141,8 @@ void AesContext::setDecryptKey(std::string_view key, std::string_view iv) {
   // InvSubBytes, so feed them the S-box value to cancel it.
   for (std::size_t i = 4; i < 4 * rounds; ++i) {
     std::uint32_t x = w[i];
-    w[i] = t.dec[0][t.sbox[x >> 24]] ^ t.dec[1][t.sbox[(x >> 16) & 0xFF]] ^ t.dec[2][t.sbox[(x >> 8) & 0xFF]] ^
-           t.dec[3][t.sbox[x & 0xFF]];
+    w[i] = t.dec[0][t.sbox[x >> 24]] ^ t.dec[1][t.sbox[(x >> 16) & 0xFF]] ^
+           t.dec[2][t.sbox[(x >> 8) & 0xFF]] ^ t.dec[3][t.sbox[x & 0xFF]];
   }
   for (std::size_t lo = 0, hi = rounds; lo < hi; ++lo, --hi) {
     for (std::size_t c = 0; c < 4; ++c) std::swap(w[4 * lo + c], w[4 * hi + c]);
@@ -186,7 +188,7 @@ Bytes AesContext::decryptCbc(std::string_view data) {
       prev[k] = cipher[k];
     }
   }
-  std::memcpy(c, in - kBlock, kBlock);
+  std::memmove(c, in - kBlock, kBlock);  // data may be a view of the chain itself
   return out;
 }
 

@@ -40,13 +40,15 @@ void BarrettReducer::reduce(const Limb* x, std::size_t nx, Limb* out) {
     std::fill(out + fallback_.size(), out + k, 0);
     return;
   }
-  // 3. q3 = ((x >> 32(k-1)) * mu) >> 32(k+1).
+  // 3. q3 = ((x >> 32(k-1)) * mu) >> 32(k+1), from the partial product that
+  // leaves out the limb pairs far below b^(k+1): it may come out one short,
+  // which step 4 absorbs with one more subtraction.
   const std::size_t nq1 = nx - (k - 1);
   const std::size_t nq2 = nq1 + mu_.size();
-  if (q2_.size() < nq2) q2_.resize(nq2);
-  limbs::multiply(x + (k - 1), nq1, mu_.data(), mu_.size(), q2_.data(), cells_);
-  const Limb* q3 = q2_.data() + std::min(nq2, k + 1);
   const std::size_t nq3 = nq2 > k + 1 ? nq2 - (k + 1) : 0;
+  if (q2_.size() < nq3) q2_.resize(nq3);
+  limbs::multiplyHigh(x + (k - 1), nq1, mu_.data(), mu_.size(), q2_.data(), k + 1, cells_);
+  const Limb* q3 = q2_.data();
   // 4. r = (x mod b^(k+1)) - (q3 * m mod b^(k+1)); a final borrow is the
   // b^(k+1) that a negative r gets added.
   limbs::multiplyLow(q3, nq3, m_.data(), k, r2_.data(), k + 1, cells_);
@@ -58,7 +60,7 @@ void BarrettReducer::reduce(const Limb* x, std::size_t nx, Limb* out) {
     r_[i] = static_cast<Limb>(d);
     borrow = (d >> 32) & 1;
   }
-  // At most two subtractions with a true mu; a wrong mu must not make this
+  // At most three subtractions with a true mu; a wrong mu must not make this
   // loop run for long, so fall back to division.
   int subtractions = 0;
   while (limbs::compare(r_.data(), k + 1, m_.data(), k) >= 0) {

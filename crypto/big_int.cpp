@@ -31,8 +31,9 @@ Bytes toRaw(const Limb* a, std::size_t n) {
 
 BigInt::BigInt(std::int32_t value) {
   negative_ = value < 0;
-  const std::uint32_t magnitude =
-      negative_ ? static_cast<std::uint32_t>(0) - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  const std::uint32_t magnitude = negative_
+                                      ? static_cast<std::uint32_t>(0) - static_cast<std::uint32_t>(value)
+                                      : static_cast<std::uint32_t>(value);
   if (magnitude != 0) limbs_ = toRaw(&magnitude, 1);
 }
 
@@ -47,7 +48,8 @@ BigInt BigInt::fromLimbs(bool negative, Bytes limbs) {
 
 void BigInt::normalise() {
   std::size_t n = limbs_.size();
-  while (n >= 4 && limbs_[n - 1] == 0 && limbs_[n - 2] == 0 && limbs_[n - 3] == 0 && limbs_[n - 4] == 0) n -= 4;
+  while (n >= 4 && limbs_[n - 1] == 0 && limbs_[n - 2] == 0 && limbs_[n - 3] == 0 && limbs_[n - 4] == 0)
+    n -= 4;
   limbs_.resize(n);
   if (limbs_.empty()) negative_ = false;
 }

@@ -11,35 +11,148 @@ namespace {
 
 using Cells = std::vector<std::uint64_t>;
 
-// Cells in two halves: low products land in lo[i+j], high products in
-// hi[i+j] and count towards cell i+j+1. Keeping them apart lets the row
-// loop run without a dependency between neighbouring cells.
-inline void accumulateRow(std::uint64_t ai, const Limb* b, std::size_t nb, std::uint64_t* lo, std::uint64_t* hi) {
-  for (std::size_t j = 0; j < nb; ++j) {
-    const std::uint64_t p = ai * b[j];
-    lo[j] += p & 0xFFFFFFFFu;
-    hi[j] += p >> 32;
+// Schoolbook products, formed column by column: column t sums all products
+// a[i] * b[t - i] (low halves at t, high halves towards t + 1), and a carry
+// pass right behind the columns emits one word per column and carries the
+// rest into the next. Summing in registers avoids the memory traffic of
+// filling a cell array row by row; the sums cannot overflow because each
+// column accumulator has a third word counting the double-word overflows.
+template <typename Word, typename Wide>
+struct Schoolbook {
+  static constexpr int kBits = 8 * sizeof(Word);
+
+  // sum + top * 2^(2 kBits).
+  struct Column {
+    Wide sum = 0;
+    Word top = 0;
+    void add(Wide p) {
+      sum += p;
+      top += static_cast<Word>(sum < p);
+    }
+    void add(const Column& c) {
+      add(c.sum);
+      top += c.top;
+    }
+  };
+
+  static Column sum(const Word* a, const Word* b, std::size_t i0, std::size_t i1, std::size_t t) {
+    Column c, d;  // two chains for instruction-level parallelism
+    std::size_t i = i0;
+    for (; i + 1 < i1; i += 2) {
+      c.add(static_cast<Wide>(a[i]) * b[t - i]);
+      d.add(static_cast<Wide>(a[i + 1]) * b[t - i - 1]);
+    }
+    if (i < i1) c.add(static_cast<Wide>(a[i]) * b[t - i]);
+    c.add(d);
+    return c;
+  }
+
+  // Emits the low word of (column + carry) and keeps the rest as carry.
+  struct CarryPass {
+    Column carry;
+    Word emit(const Column& c) {
+      carry.add(c);
+      const Word w = static_cast<Word>(carry.sum);
+      carry.sum = (carry.sum >> kBits) | (static_cast<Wide>(carry.top) << kBits);
+      carry.top = 0;
+      return w;
+    }
+  };
+
+  static Column column(const Word* a, std::size_t na, const Word* b, std::size_t nb, std::size_t t) {
+    const std::size_t i0 = t + 1 > nb ? t + 1 - nb : 0;
+    const std::size_t i1 = std::min(t + 1, na);
+    return i0 < i1 ? sum(a, b, i0, i1, t) : Column{};
+  }
+
+  // out[0..na+nb) = a * b.
+  static void multiply(const Word* a, std::size_t na, const Word* b, std::size_t nb, Word* out) {
+    const std::size_t n = na + nb;
+    if (na == 0 || nb == 0) {
+      std::fill_n(out, n, Word{0});
+      return;
+    }
+    CarryPass pass;
+    for (std::size_t t = 0; t + 1 < n; ++t) out[t] = pass.emit(column(a, na, b, nb, t));
+    out[n - 1] = pass.emit(Column{});
+  }
+
+  // out[0..2n) = a * a: pairs i < j counted once and doubled, then the squares.
+  static void square(const Word* a, std::size_t n, Word* out) {
+    if (n == 0) return;
+    const std::size_t n2 = 2 * n;
+    CarryPass pass;
+    for (std::size_t t = 0; t + 1 < n2; ++t) {
+      const std::size_t i0 = t + 1 > n ? t + 1 - n : 0;
+      const std::size_t i1 = (t + 1) / 2;  // i < t - i
+      Column c = i0 < i1 ? sum(a, a, i0, i1, t) : Column{};
+      c.top = static_cast<Word>((c.top << 1) | static_cast<Word>(c.sum >> (2 * kBits - 1)));
+      c.sum <<= 1;
+      if (t % 2 == 0) c.add(static_cast<Wide>(a[t / 2]) * a[t / 2]);
+      out[t] = pass.emit(c);
+    }
+    out[n2 - 1] = pass.emit(Column{});
+  }
+
+  // out[0..nOut) = (a * b) mod 2^(kBits * nOut).
+  static void multiplyLow(const Word* a, std::size_t na, const Word* b, std::size_t nb, Word* out,
+                          std::size_t nOut) {
+    CarryPass pass;
+    for (std::size_t t = 0; t < nOut; ++t) out[t] = pass.emit(column(a, na, b, nb, t));
+  }
+
+  // Words from `from` upward, from the columns at and above from - 2 only.
+  static void multiplyHigh(const Word* a, std::size_t na, const Word* b, std::size_t nb, Word* out,
+                           std::size_t from) {
+    const std::size_t n = na + nb;
+    if (from >= n) return;
+    CarryPass pass;
+    for (std::size_t t = from > 2 ? from - 2 : 0; t < n; ++t) {
+      const Word w = pass.emit(column(a, na, b, nb, t));
+      if (t >= from) out[t - from] = w;
+    }
+  }
+};
+
+using Narrow = Schoolbook<Limb, std::uint64_t>;
+
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 Uint128;
+using Wide = Schoolbook<std::uint64_t, Uint128>;
+
+// Limb pairs as 64-bit words, low limb first.
+std::uint64_t* pack(const Limb* a, std::size_t n, std::uint64_t* words) {
+  std::size_t i = 0;
+  for (; 2 * i + 1 < n; ++i) words[i] = a[2 * i] | (std::uint64_t{a[2 * i + 1]} << 32);
+  if (2 * i < n) words[i] = a[2 * i];
+  return words;
+}
+
+// nLimbs limbs from the words, starting `skip` (0 or 1) limbs in.
+void unpack(const std::uint64_t* words, Limb* out, std::size_t nLimbs, std::size_t skip = 0) {
+  for (std::size_t k = 0; k < nLimbs; ++k) {
+    const std::size_t limb = k + skip;
+    out[k] = static_cast<Limb>(words[limb / 2] >> (32 * (limb % 2)));
   }
 }
 
-// Emits out[k] = low 32 bits of cell k (lo[k] + hi[k-1] + carry).
-inline void carryPass(const std::uint64_t* lo, const std::uint64_t* hi, Limb* out, std::size_t nOut) {
-  std::uint64_t carry = 0;
-  std::uint64_t previousHigh = 0;
-  for (std::size_t k = 0; k < nOut; ++k) {
-    const std::uint64_t cell = lo[k] + previousHigh + carry;
-    out[k] = static_cast<Limb>(cell);
-    carry = cell >> 32;
-    previousHigh = hi[k];
-  }
-}
-
-inline void prepareCells(Cells& cells, std::size_t n) {
-  if (cells.size() < 2 * n) cells.resize(2 * n);
-  std::fill_n(cells.begin(), 2 * n, 0);
-}
+inline std::size_t wordsOf(std::size_t limbCount) { return (limbCount + 1) / 2; }
+#endif
 
 }  // namespace
+
+namespace narrow {
+void multiply(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out) {
+  Narrow::multiply(a, na, b, nb, out);
+}
+void square(const Limb* a, std::size_t n, Limb* out) { Narrow::square(a, n, out); }
+void multiplyLow(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t nOut) {
+  Narrow::multiplyLow(a, na, b, nb, out, nOut);
+}
+void multiplyHigh(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t from) {
+  Narrow::multiplyHigh(a, na, b, nb, out, from);
+}
+}  // namespace narrow
 
 std::size_t trimmed(const Limb* a, std::size_t n) {
   while (n > 0 && a[n - 1] == 0) --n;
@@ -82,70 +195,128 @@ void add(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out
   out[na] = static_cast<Limb>(carry);
 }
 
-void subtractInPlace(Limb* a, std::size_t na, const Limb* b, std::size_t nb) {
-  std::uint64_t borrow = 0;
+namespace {
+
+// a[0..n) -= b[0..n) two limbs at a time as 64-bit words; returns the borrow.
+inline std::uint64_t subtractWords(Limb* a, const Limb* b, std::size_t n, std::uint64_t borrow) {
   std::size_t k = 0;
-  for (; k < nb; ++k) {
+  for (; k + 2 <= n; k += 2) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    const std::uint64_t d = x - y;
+    const std::uint64_t r = d - borrow;
+    borrow = static_cast<std::uint64_t>(x < y) | static_cast<std::uint64_t>(d < borrow);
+    std::memcpy(a + k, &r, 8);
+  }
+  for (; k < n; ++k) {
     const std::uint64_t d = std::uint64_t{a[k]} - b[k] - borrow;
     a[k] = static_cast<Limb>(d);
     borrow = (d >> 32) & 1;
   }
-  for (; borrow != 0 && k < na; ++k) {
-    const std::uint64_t d = std::uint64_t{a[k]} - borrow;
-    a[k] = static_cast<Limb>(d);
-    borrow = (d >> 32) & 1;
-  }
+  return borrow;
 }
 
+// a[0..n) -= borrow; returns the borrow out.
+inline std::uint64_t propagateBorrow(Limb* a, std::size_t n, std::uint64_t borrow) {
+  for (std::size_t k = 0; borrow != 0 && k < n; ++k) {
+    borrow = a[k] == 0 ? 1 : 0;
+    --a[k];
+  }
+  return borrow;
+}
+
+}  // namespace
+
+void subtractInPlace(Limb* a, std::size_t na, const Limb* b, std::size_t nb) {
+  std::uint64_t borrow;
+  if (nb >= 16) {
+    // The borrow chain is the bottleneck, so the two halves run as two
+    // independent chains; the lower half's borrow then comes off the upper
+    // half (it can only underflow where the upper half did not).
+    const std::size_t half = nb / 4 * 2;
+    std::uint64_t lowBorrow = 0, highBorrow = 0;
+    std::size_t k = 0;
+    for (; k + 2 <= half; k += 2) {
+      std::uint64_t x0, y0, x1, y1;
+      std::memcpy(&x0, a + k, 8);
+      std::memcpy(&y0, b + k, 8);
+      std::memcpy(&x1, a + half + k, 8);
+      std::memcpy(&y1, b + half + k, 8);
+      const std::uint64_t d0 = x0 - y0, d1 = x1 - y1;
+      const std::uint64_t r0 = d0 - lowBorrow, r1 = d1 - highBorrow;
+      lowBorrow = static_cast<std::uint64_t>(x0 < y0) | static_cast<std::uint64_t>(d0 < lowBorrow);
+      highBorrow = static_cast<std::uint64_t>(x1 < y1) | static_cast<std::uint64_t>(d1 < highBorrow);
+      std::memcpy(a + k, &r0, 8);
+      std::memcpy(a + half + k, &r1, 8);
+    }
+    highBorrow = subtractWords(a + 2 * half, b + 2 * half, nb - 2 * half, highBorrow);
+    borrow = highBorrow | propagateBorrow(a + half, nb - half, lowBorrow);
+  } else {
+    borrow = subtractWords(a, b, nb, 0);
+  }
+  propagateBorrow(a + nb, na - nb, borrow);
+}
+
+#if defined(__SIZEOF_INT128__)
+
 void multiply(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, Cells& cells) {
-  const std::size_t n = na + nb;
-  if (n == 0) return;
-  if (na == 0 || nb == 0) {
-    std::fill_n(out, n, 0);
-    return;
-  }
-  prepareCells(cells, n);
-  std::uint64_t* lo = cells.data();
-  std::uint64_t* hi = lo + n;
-  for (std::size_t i = 0; i < na; ++i) {
-    if (a[i] != 0) accumulateRow(a[i], b, nb, lo + i, hi + i);
-  }
-  carryPass(lo, hi, out, n);
+  const std::size_t wa = wordsOf(na), wb = wordsOf(nb);
+  if (cells.size() < 2 * (wa + wb)) cells.resize(2 * (wa + wb));
+  std::uint64_t* product = cells.data() + wa + wb;
+  Wide::multiply(pack(a, na, cells.data()), wa, pack(b, nb, cells.data() + wa), wb, product);
+  unpack(product, out, na + nb);
 }
 
 void square(const Limb* a, std::size_t n, Limb* out, Cells& cells) {
-  const std::size_t n2 = 2 * n;
-  if (n == 0) return;
-  prepareCells(cells, n2);
-  std::uint64_t* lo = cells.data();
-  std::uint64_t* hi = lo + n2;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (a[i] != 0) accumulateRow(a[i], a + i + 1, n - i - 1, lo + 2 * i + 1, hi + 2 * i + 1);
-  }
-  // Each cell holds at most n products of < 2^32, so doubling cannot overflow.
-  for (std::size_t k = 0; k < n2; ++k) {
-    lo[k] <<= 1;
-    hi[k] <<= 1;
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t p = std::uint64_t{a[i]} * a[i];
-    lo[2 * i] += p & 0xFFFFFFFFu;
-    hi[2 * i] += p >> 32;
-  }
-  carryPass(lo, hi, out, n2);
+  const std::size_t w = wordsOf(n);
+  if (cells.size() < 3 * w) cells.resize(3 * w);
+  Wide::square(pack(a, n, cells.data()), w, cells.data() + w);
+  unpack(cells.data() + w, out, 2 * n);
 }
 
 void multiplyLow(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t nOut,
                  Cells& cells) {
-  if (nOut == 0) return;
-  prepareCells(cells, nOut);
-  std::uint64_t* lo = cells.data();
-  std::uint64_t* hi = lo + nOut;
-  for (std::size_t i = 0; i < na && i < nOut; ++i) {
-    if (a[i] != 0) accumulateRow(a[i], b, std::min(nb, nOut - i), lo + i, hi + i);
-  }
-  carryPass(lo, hi, out, nOut);
+  const std::size_t wa = wordsOf(na), wb = wordsOf(nb), wOut = wordsOf(nOut);
+  if (cells.size() < wa + wb + wOut) cells.resize(wa + wb + wOut);
+  std::uint64_t* product = cells.data() + wa + wb;
+  Wide::multiplyLow(pack(a, na, cells.data()), wa, pack(b, nb, cells.data() + wa), wb, product, wOut);
+  unpack(product, out, nOut);
 }
+
+void multiplyHigh(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t from,
+                  Cells& cells) {
+  const std::size_t wa = wordsOf(na), wb = wordsOf(nb);
+  const std::size_t nOut = na + nb > from ? na + nb - from : 0;
+  if (nOut == 0) return;
+  // Words from floor(from / 2) upward; an odd `from` drops one more limb below.
+  const std::size_t fromWord = from / 2;
+  const std::size_t words = wa + wb - fromWord;
+  if (cells.size() < wa + wb + words) cells.resize(wa + wb + words);
+  std::uint64_t* high = cells.data() + wa + wb;
+  Wide::multiplyHigh(pack(a, na, cells.data()), wa, pack(b, nb, cells.data() + wa), wb, high, fromWord);
+  unpack(high, out, nOut, from % 2);
+}
+
+#else
+
+void multiply(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, Cells&) {
+  Narrow::multiply(a, na, b, nb, out);
+}
+
+void square(const Limb* a, std::size_t n, Limb* out, Cells&) { Narrow::square(a, n, out); }
+
+void multiplyLow(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t nOut,
+                 Cells&) {
+  Narrow::multiplyLow(a, na, b, nb, out, nOut);
+}
+
+void multiplyHigh(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t from,
+                  Cells&) {
+  Narrow::multiplyHigh(a, na, b, nb, out, from);
+}
+
+#endif
 
 void divide(const Limb* u, std::size_t nu, const Limb* v, std::size_t nv, LimbVector* quotient,
             LimbVector* remainder) {

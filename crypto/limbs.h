@@ -32,6 +32,23 @@ void square(const Limb* a, std::size_t n, Limb* out, std::vector<std::uint64_t>&
 // out[0..nOut) = (a * b) mod b^nOut; limb pairs above nOut are skipped.
 void multiplyLow(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t nOut,
                  std::vector<std::uint64_t>& cells);
+// out[0..na+nb-from) = the limbs from `from` upward of a * b, leaving out
+// every limb pair below column from - 2 (the partial product of HAC 14.44).
+// The pairs left out sum to less than (from - 2) * b^(from - 1) * (1 + 2/b),
+// so the result is the true (a * b) >> 32*from or one less.
+void multiplyHigh(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t from,
+                  std::vector<std::uint64_t>& cells);
+
+// Where the compiler has a 128-bit integer the products above run over pairs
+// of limbs read as 64-bit words (a quarter of the multiplications); these are
+// the same loops over single 32-bit limbs, used otherwise (and by the tests
+// to check one against the other).
+namespace narrow {
+void multiply(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out);
+void square(const Limb* a, std::size_t n, Limb* out);
+void multiplyLow(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t nOut);
+void multiplyHigh(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out, std::size_t from);
+}  // namespace narrow
 
 // Restoring binary long division of u by v (v non-zero): quotient and
 // remainder, trimmed. Either output pointer may be null.

@@ -13,8 +13,8 @@ struct RsaKey {
   BigInt n;
   BigInt p;
   BigInt q;
-  BigInt dQ;  // d mod (q - 1)
-  BigInt dP;  // d mod (p - 1)
+  BigInt dQ;       // d mod (q - 1)
+  BigInt dP;       // d mod (p - 1)
   BigInt qFactor;  // q * (q^-1 mod p) mod n
   BigInt pFactor;  // p * (p^-1 mod q) mod n
 
@@ -29,14 +29,18 @@ struct RsaKey {
   std::size_t modulusLength() const;
 };
 
-// block^e mod n, as long as block. Empty when block, as a number, is not
-// smaller than n (or n is zero).
+// Limits on keys from the network: a modulus of at most 16384 bits, and for
+// a modulus above 3072 bits a public exponent of at most 64 bits (as OpenSSL).
+
+// block^e mod n, at least as long as block (zero bytes in front). Empty when
+// block, as a number, is not smaller than n, or n is zero or over the limits.
 Bytes rsaPublicOp(const RsaKey& key, std::string_view block);
 // input^exponent mod modulus without leading zero bytes. Empty when input is
-// not smaller than the modulus (or the modulus is zero).
+// not smaller than the modulus, or the modulus is zero or over the limits.
 Bytes rsaRawPublicOp(std::string_view exponent, std::string_view modulus, std::string_view input);
-// block^d mod n (Chinese-remainder form when available), as long as block.
-// Empty when block is not smaller than n or the key has no private part.
+// block^d mod n (Chinese-remainder form when available), at least as long as
+// block. Empty when block is not smaller than n, the modulus is over the
+// limit, or the key has no private part.
 Bytes rsaPrivateOp(const RsaKey& key, std::string_view block);
 // PKCS#1 v1.5 block type 1 (00 01 FF.. 00 data) of the modulus length,
 // signed with the private key; modulus length bytes, or empty when the data

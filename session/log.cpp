@@ -15,11 +15,11 @@ namespace {
 // Guards the stream, the entry count and the first open, so lines never mix
 // and concurrent first messages open the file once.
 std::mutex logLock;
-std::FILE* logStream = nullptr;
-std::int32_t logLinesWritten = 0;
+constinit std::FILE* logStream = nullptr;
+constinit std::int32_t logLinesWritten = 0;
 // Taken at the first call of the process, before any level test.
-std::atomic<std::uint64_t> logStartTick{0};
-std::atomic<LogClock> logClock{nullptr};
+constinit std::atomic<std::uint64_t> logStartTick{0};
+constinit std::atomic<LogClock> logClock{nullptr};
 
 std::uint64_t now() {
   LogClock clock = logClock.load();

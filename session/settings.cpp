@@ -14,10 +14,17 @@ namespace qv {
 namespace {
 
 std::mutex settingsLock;
-ProviderSettings settings;
+
+// Built on first use: the library's load hook logs before the static objects
+// of other files are guaranteed to exist.
+ProviderSettings& record() {
+  static ProviderSettings settings;
+  return settings;
+}
 // Mirrors of two fields so the log's level test takes no lock.
-std::atomic<std::int32_t> logLevel{ProviderSettings{}.loglevel};
-std::atomic<std::int32_t> logLength{ProviderSettings{}.loglength};
+// Constant-initialised, so usable before any dynamic initialisation.
+constinit std::atomic<std::int32_t> logLevel{0};
+constinit std::atomic<std::int32_t> logLength{1000};
 
 const char kWriteFailure[] = "WriteSetting: Could not access registry: SOFTWARE\\quorvelone\\tapi";
 
@@ -45,12 +52,12 @@ void readSwitch(const char* name, bool& field) {
 
 ProviderSettings settingsSnapshot() {
   std::lock_guard<std::mutex> guard(settingsLock);
-  return settings;
+  return record();
 }
 
 void replaceSettings(const ProviderSettings& replacement) {
   std::lock_guard<std::mutex> guard(settingsLock);
-  settings = replacement;
+  record() = replacement;
   logLevel.store(replacement.loglevel);
   logLength.store(replacement.loglength);
 }
@@ -60,7 +67,7 @@ std::int32_t currentLogLength() { return logLength.load(std::memory_order_relaxe
 
 std::string currentLogFile() {
   std::lock_guard<std::mutex> guard(settingsLock);
-  return settings.logfile;
+  return record().logfile;
 }
 
 bool parseStoredNumber(const std::string& text, std::int32_t& value) {

@@ -5,6 +5,7 @@
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
 #include "session/log.h"
+#include "session/settings.h"
 #include "tls/der_reader.h"
 
 namespace qv {
@@ -52,7 +53,11 @@ ParsedCertificate parseCertificate(std::string_view der) {
   std::string_view key = parsed.publicKey;
   parsed.modulus = StripLeadingZeros(TakeElement(kDerInteger, key).content);
   parsed.exponent = StripLeadingZeros(TakeElement(kDerInteger, key).content);
-  writeLog(9, "domain1=" + hexEncode(NameText(parsed.subject)));
+  if (currentLogLevel() >= 9) {
+    writeLog(9, "domain1=" + hexEncode(NameText(parsed.subject)));
+  } else {
+    writeLog(9, {});
+  }
   return parsed;
 }
 

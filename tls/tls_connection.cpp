@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "session/log.h"
+#include "session/settings.h"
 #include "tls/cipher_suites.h"
 
 namespace qv {
@@ -84,9 +85,18 @@ std::string sessionTag(const Bytes& sessionId) {
   return "[" + hexEncode(std::string_view(sessionId).substr(0, 4)) + "]";
 }
 
+// Level 9 text is built only when it will be written (it hexes whole
+// messages); the call still reaches writeLog, which starts the log clock.
+bool traceEnabled() {
+  if (currentLogLevel() >= 9) return true;
+  writeLog(9, {});
+  return false;
+}
+
 }  // namespace
 
 void TlsConnection::LogHandshakeData(std::string_view label, std::string_view bytes) const {
+  if (!traceEnabled()) return;
   std::string text = logPrefix + sessionTag(sessionId);
   text.append(label);
   text += '(';
@@ -96,6 +106,7 @@ void TlsConnection::LogHandshakeData(std::string_view label, std::string_view by
 }
 
 void TlsConnection::LogTlsMessage(std::string_view text) const {
+  if (!traceEnabled()) return;
   std::string line = logPrefix + sessionTag(sessionId);
   line.append(text);
   writeLog(9, line);

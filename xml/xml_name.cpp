@@ -46,18 +46,18 @@ bool isNameChar(char32_t c) {
 
 namespace {
 
-// Byte classes for the fast path: ASCII name start, ASCII name character,
-// lead of a multi-byte sequence (decoded the slow way), or none.
-enum : std::uint8_t { kNone = 0, kStart = 1, kChar = 2, kAscii = 3, kMultiByte = 4 };
+// Byte classes for the fast path, as bits: any ASCII name character, ASCII
+// name start, lead of a multi-byte sequence (decoded the slow way).
+enum : std::uint8_t { kAsciiName = 1, kAsciiStart = 2, kMultiByte = 4 };
 
 struct NameByteTable {
   std::uint8_t cls[256] = {};
   constexpr NameByteTable() {
     for (int c = 0; c < 256; ++c) {
       if (c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
-        cls[c] = kStart;
+        cls[c] = kAsciiName | kAsciiStart;
       else if (c == '-' || c == '.' || (c >= '0' && c <= '9'))
-        cls[c] = kChar;
+        cls[c] = kAsciiName;
       else if (c >= 0x80)
         cls[c] = kMultiByte;
     }
@@ -65,16 +65,20 @@ struct NameByteTable {
 };
 constexpr NameByteTable kNameByte;
 
+std::uint8_t byteClass(std::string_view input, std::size_t pos) {
+  return kNameByte.cls[static_cast<unsigned char>(input[pos])];
+}
+
 }  // namespace
 
 std::size_t readName(std::string_view input) {
   const std::size_t size = input.size();
   if (size == 0) return 0;
   std::size_t pos = 0;
-  std::uint8_t cls = kNameByte.cls[static_cast<unsigned char>(input[0])];
-  if (cls == kStart) {
+  const std::uint8_t first = byteClass(input, 0);
+  if ((first & kAsciiStart) != 0) {
     pos = 1;
-  } else if (cls == kMultiByte) {
+  } else if (first == kMultiByte) {
     Utf8Char ch = decodeUtf8Char(input);
     if (ch.length == 0 || !isNameStartChar(ch.codePoint)) return 0;
     pos = ch.length;
@@ -82,8 +86,12 @@ std::size_t readName(std::string_view input) {
     return 0;
   }
   for (;;) {
-    while (pos < size && (kNameByte.cls[static_cast<unsigned char>(input[pos])] & kAscii) != 0) ++pos;
-    if (pos >= size || kNameByte.cls[static_cast<unsigned char>(input[pos])] != kMultiByte) return pos;
+    // Names are mostly ASCII: test four bytes per step.
+    while (pos + 4 <= size && (byteClass(input, pos) & byteClass(input, pos + 1) & byteClass(input, pos + 2) &
+                               byteClass(input, pos + 3) & kAsciiName) != 0)
+      pos += 4;
+    while (pos < size && (byteClass(input, pos) & kAsciiName) != 0) ++pos;
+    if (pos >= size || byteClass(input, pos) != kMultiByte) return pos;
     Utf8Char ch = decodeUtf8Char(input.substr(pos));
     if (ch.length == 0 || !isNameChar(ch.codePoint)) return pos;
     pos += ch.length;

@@ -1,4 +1,5 @@
 #include <array>
+#include <utility>
 
 #include "xml/byte_string.h"
 #include "xml/xml_parse.h"
@@ -72,8 +73,9 @@ TagResult parseTag(std::string_view input, bool caseSensitive, XmlNode* node) {
   }
 }
 
-// Iterative, with an explicit stack of open elements: nesting costs heap, not
-// call stack. Elements below kXmlMaxDepth are walked with a counter only.
+// Iterative, with a fixed array of open elements instead of one call frame per
+// level. Elements below kXmlMaxDepth are walked with a counter only, so any
+// depth of input costs the same small, constant stack.
 std::size_t parseContent(std::string_view input, bool caseSensitive, std::size_t depth, std::string* text,
                          std::vector<XmlNode>& children, XmlParseInfo* info) {
   struct Open {
@@ -143,8 +145,10 @@ std::size_t parseContent(std::string_view input, bool caseSensitive, std::size_t
         std::vector<XmlNode>& siblings = *open[openCount - 1].children;
         // Most elements have a few children; skip the 1-2-4 regrowth.
         if (siblings.empty()) siblings.reserve(4);
-        XmlNode& child = siblings.emplace_back();
-        child.caseSensitive = caseSensitive;
+        // Default- not value-initialised: emplace_back() would zero the whole node first.
+        XmlNode fresh;
+        fresh.caseSensitive = caseSensitive;
+        XmlNode& child = siblings.emplace_back(std::move(fresh));
         TagResult tag = parseTag(rest.substr(1), caseSensitive, &child);
         if (tag.closing != "/>")
           open[openCount++] = {&child.text, &child.children, rest.data() + 1, tag.nameLength};

@@ -3,17 +3,28 @@
 
 namespace qv {
 
-std::vector<std::string_view> splitPath(std::string_view path) {
-  std::vector<std::string_view> segments;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    // A '/' at the start of a segment is kept as part of it.
+namespace {
+
+// The segment starting at pos, and pos moved past it and its separator. A '/'
+// at the start of a segment is kept as part of it; empty at the end.
+std::string_view nextSegment(std::string_view path, std::size_t& pos) {
+  const std::size_t start = pos;
+  for (std::size_t i = start; i < path.size(); ++i) {
     if (path[i] == '/' && i > start) {
-      segments.push_back(path.substr(start, i - start));
-      start = i + 1;
+      pos = i + 1;
+      return path.substr(start, i - start);
     }
   }
-  if (start < path.size()) segments.push_back(path.substr(start));
+  pos = path.size();
+  return path.substr(start);
+}
+
+}  // namespace
+
+std::vector<std::string_view> splitPath(std::string_view path) {
+  std::vector<std::string_view> segments;
+  std::size_t pos = 0;
+  while (pos < path.size()) segments.push_back(nextSegment(path, pos));
   return segments;
 }
 
@@ -25,7 +36,9 @@ std::string findText(const XmlNode& node, std::string_view path) {
   }
   const std::vector<XmlNode>* list = &node.children;
   const XmlNode* match = nullptr;
-  for (std::string_view segment : splitPath(path)) {
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    const std::string_view segment = nextSegment(path, pos);
     match = nullptr;
     // Only the first sibling of that name is followed.
     for (const XmlNode& child : *list) {

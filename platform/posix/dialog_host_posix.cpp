@@ -37,16 +37,19 @@ class Terminal {
     }
   }
 
-  // One line without its end; nothing at end of input.
-  std::optional<std::string> readLine(bool echo) {
+  // Shows the prompt and reads one line without its end; nothing at end of
+  // input. Echo goes off before the prompt appears, so nothing typed after
+  // it is shown, and typed-ahead input is kept.
+  std::optional<std::string> ask(std::string_view prompt, bool echo) {
     termios saved{};
     bool restore = false;
     if (!echo && ::tcgetattr(fd_, &saved) == 0) {
       termios quiet = saved;
       quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
       quiet.c_lflag |= ECHONL;
-      restore = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+      restore = ::tcsetattr(fd_, TCSANOW, &quiet) == 0;
     }
+    write(prompt);
     std::string line;
     bool ended = false;
     for (;;) {
@@ -60,7 +63,7 @@ class Terminal {
       if (c == '\n') break;
       if (c != '\r' && line.size() < kMaxLine) line.push_back(c);
     }
-    if (restore) ::tcsetattr(fd_, TCSAFLUSH, &saved);
+    if (restore) ::tcsetattr(fd_, TCSANOW, &saved);
     if (ended) return std::nullopt;
     return line;
   }
@@ -84,8 +87,7 @@ bool askText(Terminal& tty, std::string_view label, std::string& value, bool sec
   } else {
     prompt += " [" + value + "]: ";
   }
-  tty.write(prompt);
-  auto line = tty.readLine(!secret);
+  auto line = tty.ask(prompt, !secret);
   if (!line) return false;
   if (!line->empty()) value = *line;
   return true;
@@ -93,8 +95,7 @@ bool askText(Terminal& tty, std::string_view label, std::string& value, bool sec
 
 bool askSwitch(Terminal& tty, std::string_view label, bool& value) {
   for (;;) {
-    tty.write(std::string(label) + " (yes/no) [" + (value ? "yes" : "no") + "]: ");
-    auto line = tty.readLine(true);
+    auto line = tty.ask(std::string(label) + " (yes/no) [" + (value ? "yes" : "no") + "]: ", true);
     if (!line) return false;
     std::string answer = lowered(*line);
     if (answer.empty()) return true;
@@ -114,8 +115,7 @@ enum class Choice { Ok, Cancel, Ended };
 
 Choice askOkCancel(Terminal& tty) {
   for (;;) {
-    tty.write("OK or Cancel? [OK]: ");
-    auto line = tty.readLine(true);
+    auto line = tty.ask("OK or Cancel? [OK]: ", true);
     if (!line) return Choice::Ended;
     std::string answer = lowered(*line);
     if (answer.empty() || answer == "ok" || answer == "o") return Choice::Ok;

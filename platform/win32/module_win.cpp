@@ -3,7 +3,11 @@
 namespace qv {
 
 void writeModuleFileName(HINSTANCE module, WCHAR* buffer, DWORD capacity) {
-  GetModuleFileNameW(module, buffer, capacity);
+  if (buffer == nullptr || capacity == 0) return;
+  // Older systems (and wine) leave a cut path unterminated; TAPI reads it as a string.
+  DWORD length = GetModuleFileNameW(module, buffer, capacity);
+  if (length >= capacity) buffer[capacity - 1] = L'\0';
+  if (length == 0) buffer[0] = L'\0';
 }
 
 HINSTANCE ownModuleHandle() {

@@ -22,11 +22,12 @@ struct BlockVector {
 
 // FIPS-197 appendix C.
 const BlockVector kFips197[] = {
-    {128, "000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {128, "000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+     "69c4e0d86a7b0430d8cdb78070b4c55a"},
     {192, "000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
      "dda97ca4864cdfe06eaf70a0ec0d7191"},
-    {256, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "00112233445566778899aabbccddeeff",
-     "8ea2b7ca516745bfeafc49904b496089"},
+    {256, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+     "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
 };
 
 TEST(AesBlock, Fips197AppendixC) {
@@ -125,7 +126,8 @@ TEST(AesContextState, NewContextHas128BitSizesAndNoKey) {
 TEST(AesContextState, ConfigureSizes) {
   const struct {
     int bits, words, rounds;
-  } cases[] = {{128, 4, 10}, {192, 6, 12}, {256, 8, 14}, {0, 0, 0}, {64, 0, 0}, {129, 0, 0}, {512, 0, 0}, {-128, 0, 0}};
+  } cases[] = {{128, 4, 10}, {192, 6, 12}, {256, 8, 14}, {0, 0, 0},
+               {64, 0, 0},   {129, 0, 0},  {512, 0, 0},  {-128, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bits);
     AesContext ctx;

@@ -49,8 +49,8 @@ TEST(BigIntArithmetic, SignedAddSubMul) {
   const struct {
     int a, b, sum, difference, product;
   } cases[] = {
-      {3, 5, 8, -2, 15},   {-2, 5, 3, -7, -10}, {-2, -3, -5, 1, 6}, {5, -5, 0, 10, -25},
-      {0, -4, -4, 4, 0},   {-4, 0, -4, -4, 0},  {7, 7, 14, 0, 49},  {-2, 3, 1, -5, -6},
+      {3, 5, 8, -2, 15}, {-2, 5, 3, -7, -10}, {-2, -3, -5, 1, 6}, {5, -5, 0, 10, -25},
+      {0, -4, -4, 4, 0}, {-4, 0, -4, -4, 0},  {7, 7, 14, 0, 49},  {-2, 3, 1, -5, -6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.a) + "," + std::to_string(c.b));
@@ -135,12 +135,12 @@ TEST(BigIntModular, BarrettBranches) {
   const BigInt m = big("f123456789abcdef01");  // k = 3 limbs
   const BigInt mu = BigInt(1).shiftLeft(64 * 3).div(m);
   const BigInt small = BigInt(12345);
-  EXPECT_EQ(barrettReduce(small, m, mu), small);                         // already reduced
-  const BigInt wide = BigInt(1).shiftLeft(64 * 3 + 5).add(99);          // more than 64k bits
+  EXPECT_EQ(barrettReduce(small, m, mu), small);                // already reduced
+  const BigInt wide = BigInt(1).shiftLeft(64 * 3 + 5).add(99);  // more than 64k bits
   EXPECT_EQ(barrettReduce(wide, m, mu), wide.mod(m));
-  const BigInt square = m.sub(1).mul(m.sub(1));                          // largest product
+  const BigInt square = m.sub(1).mul(m.sub(1));  // largest product
   EXPECT_EQ(barrettReduce(square, m, mu), square.mod(m));
-  EXPECT_EQ(barrettReduce(m, m, mu), BigInt());                          // exactly m
+  EXPECT_EQ(barrettReduce(m, m, mu), BigInt());  // exactly m
   EXPECT_EQ(barrettReduce(m.mul(7).add(3), m, mu), BigInt(3));
   EXPECT_EQ(barrettReduce(1000, 7, BigInt(1).shiftLeft(64).div(7)), BigInt(6));  // one-limb modulus
   // A wrong mu gives a wrong value but still ends quickly with one below m.

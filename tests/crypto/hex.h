@@ -38,5 +38,7 @@ inline std::string hex(std::string_view bytes) { return hexEncode(bytes); }
 
 namespace qv {
 // Readable failure messages for big integers.
-inline void PrintTo(const BigInt& x, std::ostream* os) { *os << (x.negative() ? "-0x" : "0x") << hexEncode(x.toBytes(1)); }
+inline void PrintTo(const BigInt& x, std::ostream* os) {
+  *os << (x.negative() ? "-0x" : "0x") << hexEncode(x.toBytes(1));
+}
 }  // namespace qv

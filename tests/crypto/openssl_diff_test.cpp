@@ -70,12 +70,14 @@ TEST(OpenSslDiff, AesCbcMultiCallChains) {
   Random rng(1);
   for (int bits : {128, 256}) {
     const EVP_CIPHER* cipher = bits == 128 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 1000; ++round) {
       SCOPED_TRACE(testing::Message() << "seed " << seed() << " bits " << bits << " round " << round);
       const Bytes key = rng.bytes(static_cast<std::size_t>(bits / 8));
       const Bytes iv = rng.bytes(16);
-      std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> enc(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-      std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> dec(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+      std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> enc(EVP_CIPHER_CTX_new(),
+                                                                          EVP_CIPHER_CTX_free);
+      std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> dec(EVP_CIPHER_CTX_new(),
+                                                                          EVP_CIPHER_CTX_free);
       auto k = reinterpret_cast<const unsigned char*>(key.data());
       auto v = reinterpret_cast<const unsigned char*>(iv.data());
       EVP_CipherInit_ex(enc.get(), cipher, nullptr, k, v, 1);
@@ -107,13 +109,15 @@ TEST(OpenSslDiff, Rc4OverSplitStreams) {
   EVP_CIPHER* rc4 = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
   if (rc4 == nullptr) GTEST_SKIP() << "OpenSSL has no RC4 (legacy provider missing)";
   Random rng(2);
-  for (int round = 0; round < 500; ++round) {
+  for (int round = 0; round < 2000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const Bytes key = rng.bytes(1 + rng.below(64));
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        EVP_CIPHER_CTX_free);
     EVP_CipherInit_ex(ctx.get(), rc4, nullptr, nullptr, nullptr, 1);
     EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size()));
-    EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, reinterpret_cast<const unsigned char*>(key.data()), nullptr, 1);
+    EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
+                      nullptr, 1);
     Rc4State state;
     rc4SetKey(state, key);
     const int pieces = 1 + static_cast<int>(rng.below(8));
@@ -146,7 +150,7 @@ Bytes evpHmac(const EVP_MD* md, const Bytes& key, const Bytes& data) {
 
 TEST(OpenSslDiff, DigestsAndHmacOverRandomLengths) {
   Random rng(3);
-  for (int round = 0; round < 1500; ++round) {
+  for (int round = 0; round < 3000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const Bytes data = rng.bytes(rng.below(10001));
     const Bytes key = rng.bytes(rng.below(150));
@@ -164,8 +168,10 @@ Bytes opensslTlsPrf(const Bytes& secret, const Bytes& label, const Bytes& seedBy
   char digest[] = "MD5-SHA1";
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(secret.data()), secret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(fullSeed.data()), fullSeed.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(secret.data()),
+                                        secret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(fullSeed.data()),
+                                        fullSeed.size()),
       OSSL_PARAM_construct_end(),
   };
   Bytes out(length, '\0');
@@ -178,7 +184,7 @@ Bytes opensslTlsPrf(const Bytes& secret, const Bytes& label, const Bytes& seedBy
 TEST(OpenSslDiff, TlsPrfWithOddAndEvenSecrets) {
   Random rng(4);
   int compared = 0;
-  for (int round = 0; round < 1000; ++round) {
+  for (int round = 0; round < 3000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const Bytes secret = rng.bytes(1 + rng.below(130));  // odd lengths included
     const Bytes label = rng.bytes(rng.below(20));
@@ -189,7 +195,7 @@ TEST(OpenSslDiff, TlsPrfWithOddAndEvenSecrets) {
     ++compared;
     ASSERT_EQ(hex(tlsPrf(secret, label, seedBytes, static_cast<int>(length))), hex(expected));
   }
-  EXPECT_GT(compared, 900);
+  EXPECT_GT(compared, 2700);
 }
 
 // --- big integers --------------------------------------------------------------
@@ -198,7 +204,8 @@ using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
 
 BnPtr toBn(const BigInt& x) {
   const Bytes b = x.toBytes(0);
-  BnPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char*>(b.data()), static_cast<int>(b.size()), nullptr), BN_free);
+  BnPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char*>(b.data()), static_cast<int>(b.size()), nullptr),
+           BN_free);
   BN_set_negative(bn.get(), x.negative() ? 1 : 0);
   return bn;
 }
@@ -225,7 +232,7 @@ Bytes operand(Random& rng, std::size_t maxBits) {
 TEST(OpenSslDiff, BigIntMulDivModAgainstBn) {
   Random rng(5);
   std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < 5000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const BigInt a = BigInt::fromBytes(operand(rng, 4096));
     const BigInt b = BigInt::fromBytes(operand(rng, round % 3 == 0 ? 4096 : 2048));
@@ -249,9 +256,9 @@ TEST(OpenSslDiff, BigIntMulDivModAgainstBn) {
 TEST(OpenSslDiff, BarrettAndModPowAgainstBn) {
   Random rng(6);
   std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
-  for (int round = 0; round < 1500; ++round) {
+  for (int round = 0; round < 3000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
-    const std::size_t bits = round < 1400 ? 512 : 2048;
+    const std::size_t bits = round < 2800 ? 512 + 32 * (round % 8) : 2048 + 32 * (round % 3);
     BigInt m = BigInt::fromBytes(operand(rng, bits));
     if (m.isZero()) m = 3;
     const std::size_t k = m.limbCount();
@@ -262,7 +269,7 @@ TEST(OpenSslDiff, BarrettAndModPowAgainstBn) {
       ASSERT_EQ(barrettReduce(x, m, mu), x.mod(m));
     }
     const BigInt base = BigInt::fromBytes(operand(rng, bits + 40));
-    const BigInt e = BigInt::fromBytes(operand(rng, round < 1400 ? 64 : 300));
+    const BigInt e = BigInt::fromBytes(operand(rng, round < 2800 ? 64 : 300));
     BnPtr r(BN_new(), BN_free);
     BN_mod_exp(r.get(), toBn(base).get(), toBn(e).get(), toBn(m).get(), ctx.get());
     ASSERT_EQ(modPow(base, e, m), fromBn(r.get()));
@@ -273,7 +280,7 @@ TEST(OpenSslDiff, ModInverseAgainstBn) {
   Random rng(7);
   std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
   int inverses = 0;
-  for (int round = 0; round < 1000; ++round) {
+  for (int round = 0; round < 2000; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const BigInt a = BigInt::fromBytes(operand(rng, 1024));
     const BigInt m = BigInt::fromBytes(operand(rng, 1024));
@@ -289,7 +296,7 @@ TEST(OpenSslDiff, ModInverseAgainstBn) {
       ASSERT_TRUE(modInverse(a, m).isZero());
     }
   }
-  EXPECT_GT(inverses, 300);
+  EXPECT_GT(inverses, 600);
 }
 
 // --- RSA -----------------------------------------------------------------------
@@ -347,9 +354,7 @@ bool opensslVerifyType1(const KeyParts& k, const Bytes& data, const Bytes& signa
 
 TEST(OpenSslDiff, RsaOnFreshKeys) {
   Random rng(8);
-  const struct {
-    int bits, keys, ops;
-  } plan[] = {{1024, 3, 12}, {2048, 2, 6}, {4096, 1, 3}};
+  const struct { int bits, keys, ops; } plan[] = {{1024, 3, 12}, {2048, 2, 6}, {4096, 1, 3}};
   for (const auto& step : plan) {
     for (int key = 0; key < step.keys; ++key) {
       SCOPED_TRACE(testing::Message() << "seed " << seed() << " bits " << step.bits << " key " << key);
@@ -371,7 +376,7 @@ TEST(OpenSslDiff, RsaOnFreshKeys) {
         const Bytes raw = rsaRawPublicOp(parts.e, parts.n, block);
         Bytes trimmed = c;
         trimmed.erase(0, trimmed.find_first_not_of('\0') == Bytes::npos ? trimmed.size()
-                                                                         : trimmed.find_first_not_of('\0'));
+                                                                        : trimmed.find_first_not_of('\0'));
         ASSERT_EQ(raw, trimmed);
         const Bytes data = rng.bytes(op == 0 ? 36 : rng.below(size - 11 + 1));
         const Bytes signature = rsaSignPkcs1(priv, data);

@@ -11,23 +11,31 @@ using test::hex;
 
 // A 1024-bit test key (e = 65537).
 const char kN[] =
-    "adb57012642586eff1bc6a8e496a1f7e485cb68fe3783202734037e654e2f5297fe9a1f9f024d351c8a931a69bd9b80b2f2eecb3977159"
-    "7a2b91ca1dfc063b23d1c9e1368cb7359a73ca0f0610e81841c4e16a7445326501dcbc9c884598b77475f3632a2e16442db63d7668dc2c"
+    "adb57012642586eff1bc6a8e496a1f7e485cb68fe3783202734037e654e2f5297fe9a1f9f024d351c8a931a69bd9b80b2f2eecb3"
+    "977159"
+    "7a2b91ca1dfc063b23d1c9e1368cb7359a73ca0f0610e81841c4e16a7445326501dcbc9c884598b77475f3632a2e16442db63d76"
+    "68dc2c"
     "6b07211919357569b866401c4c5c3031e50b";
 const char kD[] =
-    "32d50768ba59a8f50a3e62c8247fa39ba6bd4ac72c7f7dd2edbafb20b1f2805f9688ddd77008b6b6160c3cf54e6215d360095146f4a83c"
-    "d0dd731a3c5005dac412e5e26a90cda81b252379030ebb32f0ce2a4034bac1271f58a70e1c9689cbb77fe5c50a3ceeb468aab245ce10cb"
+    "32d50768ba59a8f50a3e62c8247fa39ba6bd4ac72c7f7dd2edbafb20b1f2805f9688ddd77008b6b6160c3cf54e6215d360095146"
+    "f4a83c"
+    "d0dd731a3c5005dac412e5e26a90cda81b252379030ebb32f0ce2a4034bac1271f58a70e1c9689cbb77fe5c50a3ceeb468aab245"
+    "ce10cb"
     "6559d9db99bedb8db414aeeba60d70534cd1";
 const char kP[] =
-    "e2188f4fc3b4da26fbb9fff510916aed9aabfab0cb1fc3944f89f0cfde1953c7e16931694e9e74a60cfcc99ac7bd7efa96d081e91dfdd6"
+    "e2188f4fc3b4da26fbb9fff510916aed9aabfab0cb1fc3944f89f0cfde1953c7e16931694e9e74a60cfcc99ac7bd7efa96d081e9"
+    "1dfdd6"
     "435ec41aa80fcaac2d";
 const char kQ[] =
-    "c4af1625a4157cadadd97601035a19440664c40f789b22a2d0ca3f633b3a7af6ab96dcefa59a3b72d966e617c19950bc014ea815acc3db"
+    "c4af1625a4157cadadd97601035a19440664c40f789b22a2d0ca3f633b3a7af6ab96dcefa59a3b72d966e617c19950bc014ea815"
+    "acc3db"
     "0e6ab28d2766794117";
 // OpenSSL's PKCS#1 v1.5 type-1 signature of the bytes 00..23 under this key.
 const char kSignature[] =
-    "6fd2e5ad0f5dcb219fb8fe5fa4be4ed3789474cb4f1f6634311e0a5ce986f751a4e04039d947596b58936b0000f9f4ea2fc670ddd3b27"
-    "ffe380f74a399876d96f03a22ab14914c4842447a9c4826ae82f946c36465d6405fbc524aa802d864c38e1c6cb63dc51856257b8448863"
+    "6fd2e5ad0f5dcb219fb8fe5fa4be4ed3789474cb4f1f6634311e0a5ce986f751a4e04039d947596b58936b0000f9f4ea2fc670dd"
+    "d3b27"
+    "ffe380f74a399876d96f03a22ab14914c4842447a9c4826ae82f946c36465d6405fbc524aa802d864c38e1c6cb63dc51856257b8"
+    "448863"
     "48a7b4887460db73c2f2f4e6119d45eac05a4";
 
 RsaKey privateKey() {
@@ -134,6 +142,30 @@ TEST(RsaOps, InputsNotBelowTheModulusAreRefused) {
   const Bytes c = rsaPublicOp(tiny, fromHex("0041"));  // 65^17 mod 3233 = 2790
   EXPECT_EQ(hex(c), "0ae6");
   EXPECT_EQ(hex(rsaPrivateOp(tiny, c)), "0041");
+}
+
+// Keys from the network are bounded: 16384-bit moduli at most, and above
+// 3072 bits public exponents of at most 64 bits.
+TEST(RsaOps, OversizedPublicKeysAreRefused) {
+  const Bytes e3 = fromHex("03");
+  const Bytes bigE = Bytes(1, '\x01') + Bytes(8, '\0') + Bytes(1, '\x01');  // 73 bits
+  const Bytes n3072 = Bytes(1, '\xc1') + Bytes(382, '\x5a') + Bytes(1, '\x01');
+  const Bytes n4096 = Bytes(1, '\xc1') + Bytes(510, '\x5a') + Bytes(1, '\x01');
+  const Bytes n16384 = Bytes(1, '\xc1') + Bytes(2046, '\x5a') + Bytes(1, '\x01');
+  const Bytes n16392 = Bytes(1, '\x01') + n16384;
+  const Bytes two = fromHex("02");
+  EXPECT_FALSE(rsaRawPublicOp(bigE, n3072, two).empty());
+  EXPECT_FALSE(rsaRawPublicOp(e3, n4096, two).empty());
+  EXPECT_TRUE(rsaRawPublicOp(bigE, n4096, two).empty());
+  EXPECT_EQ(hex(rsaRawPublicOp(e3, n16384, two)), "08");
+  EXPECT_TRUE(rsaRawPublicOp(e3, n16392, two).empty());
+  RsaKey key;
+  key.setPublicKey(bigE, n4096);
+  EXPECT_TRUE(rsaPublicOp(key, two).empty());
+  key.setPublicKey(e3, n16392);
+  EXPECT_TRUE(rsaPublicOp(key, two).empty());
+  key.setPublicKey(e3, n4096);
+  EXPECT_EQ(rsaPublicOp(key, Bytes(511, '\0') + two), Bytes(511, '\0') + fromHex("08"));
 }
 
 }  // namespace

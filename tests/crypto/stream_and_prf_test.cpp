@@ -73,8 +73,8 @@ TEST(Prf, PHashReturnsWholeHmacOutputs) {
   const struct {
     int length;
     std::size_t md5, sha1;
-  } cases[] = {{0, 0, 0}, {-5, 0, 0}, {1, 16, 20}, {16, 16, 20}, {17, 32, 20}, {20, 32, 20},
-               {30, 32, 40}, {40, 48, 40}, {104, 112, 120}};
+  } cases[] = {{0, 0, 0},    {-5, 0, 0},   {1, 16, 20},  {16, 16, 20},   {17, 32, 20},
+               {20, 32, 20}, {30, 32, 40}, {40, 48, 40}, {104, 112, 120}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
     EXPECT_EQ(pHashMd5("secret", "seed", c.length).size(), c.md5);
@@ -108,8 +108,9 @@ TEST(Prf, SecretHalvesShareTheMiddleByteWhenOdd) {
     for (int length : {1, 13, 104}) {
       const Bytes s1 = c.secret.substr(0, c.half);
       const Bytes s2 = c.secret.substr(c.secret.size() - c.half);
-      const Bytes expected = xorBytes(pHashMd5(s1, seed, length).substr(0, static_cast<std::size_t>(length)),
-                                      pHashSha1(s2, seed, length).substr(0, static_cast<std::size_t>(length)));
+      const Bytes expected =
+          xorBytes(pHashMd5(s1, seed, length).substr(0, static_cast<std::size_t>(length)),
+                   pHashSha1(s2, seed, length).substr(0, static_cast<std::size_t>(length)));
       EXPECT_EQ(tlsPrf(c.secret, "label", "seed", length), expected);
     }
   }

@@ -81,8 +81,9 @@ class InstallerRunTest : public ::testing::Test {
 #ifdef _WIN32
     // Prefer a tapi32.dll found beside the program; where there is none
     // (stub\), wine's builtin one loads.
-    ASSERT_EQ(std::system("reg add HKCU\\Software\\Wine\\DllOverrides /v tapi32 /d native,builtin /f >NUL 2>NUL"),
-              0);
+    ASSERT_EQ(
+        std::system("reg add HKCU\\Software\\Wine\\DllOverrides /v tapi32 /d native,builtin /f >NUL 2>NUL"),
+        0);
 #endif
   }
 

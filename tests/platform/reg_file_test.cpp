@@ -39,12 +39,9 @@ TEST(RegFile, ReadsEveryValueForm) {
     std::string data;
   };
   const Expect expected[] = {
-      {"plain", 1, std::string("40\0", 3)},
-      {"ESCAPED", 1, std::string("a\\b \"q\"\0", 9)},
-      {"dw", 4, std::string("\xcd\xab\0\0", 4)},
-      {"multi", 7, std::string("a\0b\0\0", 5)},
-      {"bin", 3, std::string("\0\xff", 2)},
-      {"", 1, std::string("default\0", 8)},
+      {"plain", 1, std::string("40\0", 3)},      {"ESCAPED", 1, std::string("a\\b \"q\"\0", 8)},
+      {"dw", 4, std::string("\xcd\xab\0\0", 4)}, {"multi", 7, std::string("a\0b\0\0", 5)},
+      {"bin", 3, std::string("\0\xff", 2)},      {"", 1, std::string("default\0", 8)},
   };
   for (const auto& e : expected) {
     const RegEntry* entry = findRegEntry(d, e.name);
@@ -59,12 +56,18 @@ TEST(RegFile, RejectsWhatIsNotAStore) {
   const char* bad[] = {
       "garbage\r\n",
       "\xff\xfeW\0i\0",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=\"open\r\n",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=dword:xyz\r\n",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex:1,2\r\n",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex:01,\r\n",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\nnoquote=1\r\n",
-      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex(zz):00\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=\"open\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=dword:xyz\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex:1,2\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex:01,\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\nnoquote=1\r\n",
+      "Windows Registry Editor Version "
+      "5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n\"a\"=hex(zz):00\r\n",
   };
   for (const char* text : bad) {
     RegDocument d;
@@ -92,7 +95,8 @@ TEST(RegFile, RoundTripKeepsOtherKeysByteForByte) {
   setRegEntry(d, {"lines", 1, std::string("two\r\nlines\0", 11)});
   std::string rendered = renderRegDocument(d, kKey);
   EXPECT_NE(rendered.find(other), std::string::npos);
-  EXPECT_NE(rendered.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\After]\r\n\"x\"=dword:00000001\r\n"), std::string::npos);
+  EXPECT_NE(rendered.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\After]\r\n\"x\"=dword:00000001\r\n"),
+            std::string::npos);
   EXPECT_NE(rendered.find("\"port\"=\"5060\"\r\n"), std::string::npos);
   EXPECT_NE(rendered.find("\"multi\"=hex(7):61,00,00,00,00,00\r\n"), std::string::npos);
 

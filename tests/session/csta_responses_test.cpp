@@ -40,6 +40,9 @@ class CstaResponses : public ::testing::Test {
     pbxLink().Attach(peer_.TakeClient(), false, "office");
     state_.ticks = fakeTicks;
     fakeNow = 1000;
+    completions.clear();
+    providerState.completionProc = recordCompletion;
+    OpenCompletions();
     std::lock_guard lock(callTableLock);
     for (CallSlot& slot : callTable) slot = CallSlot{};
     callTable[3].invokeId = 501;
@@ -47,9 +50,6 @@ class CstaResponses : public ::testing::Test {
     callTable[3].deviceId = "201@office";
     callTable[3].completionPending = true;
     callTable[3].requestId = 42;
-    completions.clear();
-    providerState.completionProc = recordCompletion;
-    OpenCompletions();
   }
   void TearDown() override { closeSocket(pbxLink().Detach()); }
 

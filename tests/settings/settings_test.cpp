@@ -32,14 +32,21 @@ TEST(ParseStoredNumber, StandardDecimalConversion) {
     std::int32_t value;
   };
   const Case cases[] = {
-      {"5060", true, 5060},         {"5060abc", true, 5060},
-      {"  42", true, 42},           {"\t\n-7x", true, -7},
-      {"+3", true, 3},              {"0", true, 0},
-      {"2147483647", true, 2147483647}, {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0},     {"-2147483649", false, 0},
+      {"5060", true, 5060},
+      {"5060abc", true, 5060},
+      {"  42", true, 42},
+      {"\t\n-7x", true, -7},
+      {"+3", true, 3},
+      {"0", true, 0},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
       {"99999999999999999999999", false, 0},
-      {"abc", false, 0},            {"-", false, 0},
-      {" + 5", false, 0},           {"0x10", true, 0},
+      {"abc", false, 0},
+      {"-", false, 0},
+      {" + 5", false, 0},
+      {"0x10", true, 0},
   };
   for (const auto& c : cases) {
     std::int32_t value = -1;

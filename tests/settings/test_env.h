@@ -29,7 +29,8 @@ inline void setEnv(const char* name, const std::string& value) {
 
 inline std::filesystem::path makeScratchDir() {
   std::random_device rd;
-  auto dir = std::filesystem::temp_directory_path() / ("qv-test-" + std::to_string(rd()) + std::to_string(rd()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("qv-test-" + std::to_string(rd()) + std::to_string(rd()));
   std::filesystem::create_directories(dir);
   return dir;
 }

@@ -64,6 +64,7 @@ TEST_F(ClientInterop, OpenSslServerEachAesSuiteWithCaChain) {
     Configure(tls);
     SocketDriver link(tls, SocketDriver::Connect(port_));
     ASSERT_TRUE(link.Valid());
+    link.RecordAs(std::string("openssl-") + c.cipher + ".bin");
     ASSERT_TRUE(link.Send("login request\n"));
     const Bytes echoed = link.PumpUntilContains("tseuqer nigol");
     EXPECT_NE(echoed.find("tseuqer nigol"), Bytes::npos) << c.cipher << "\n" << server->Output();
@@ -88,6 +89,7 @@ TEST_F(ClientInterop, OpenSslCertificateRequestGetsEmptyCertificate) {
   TlsConnection tls;
   Configure(tls);
   SocketDriver link(tls, SocketDriver::Connect(port_));
+  link.RecordAs("openssl-certificate-request.bin");
   ASSERT_TRUE(link.Send("abc\n"));
   EXPECT_NE(link.PumpUntilContains("cba").find("cba"), Bytes::npos) << server->Output();
   const Bytes emptyCertificate("\x0B\x00\x00\x03\x00\x00\x00", 7);
@@ -140,24 +142,22 @@ TEST_F(ClientInterop, OpenSslFlippedByteIsFatal) {
   link.SetFilter(nullptr);
   ASSERT_TRUE(link.Send("again\n"));
   EXPECT_EQ(link.PumpUntilClosed(std::chrono::seconds(3)), "");
-  // OpenSSL saw our bad_record_mac.
-  server->Wait();
-  EXPECT_NE(server->Output().find("bad record mac"), std::string::npos) << server->Output();
+  // Our alert ended the connection on OpenSSL's side.
+  EXPECT_TRUE(server->WaitForOutput("CONNECTION CLOSED")) << server->Output();
 }
 
 TEST_F(ClientInterop, OpenSslClosureIsAnsweredOnce) {
-  auto server = StartOpenSsl("AES128-SHA", "");
+  auto server = StartOpenSsl("AES128-SHA", "-rev");
   if (!server) GTEST_SKIP() << "no openssl";
   test::LogCapture log;
   TlsConnection tls;
   Configure(tls);
   SocketDriver link(tls, SocketDriver::Connect(port_));
-  ASSERT_TRUE(link.Send("hello server\n"));
-  link.PumpUntilHandshakeDone();
-  ASSERT_TRUE(server->WaitForOutput("hello server"));
-  server->Write("Q\n");
+  // In -rev mode a line "CLOSE" makes s_server send its closure alert.
+  ASSERT_TRUE(link.Send("hello\nCLOSE\n"));
   link.PumpUntilClosed();
-  EXPECT_TRUE(tls.closeNotifySent);
+  EXPECT_NE(link.Received().find("olleh"), Bytes::npos);
+  EXPECT_TRUE(tls.closeNotifySent) << server->Output();
   EXPECT_FALSE(tls.failed);
   EXPECT_EQ(log.count("CSTA: Received closure alert"), 1u);
   EXPECT_EQ(log.count("SendAlert(0100)"), 1u);
@@ -226,11 +226,13 @@ TEST_F(ClientInterop, GnuTlsServerEverySuite) {
       if (socket == kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_NE(socket, kInvalidSocket) << server.Output();
+    test::LogCapture log;
     TlsConnection tls;
     Configure(tls);
     SocketDriver link(tls, socket);
-    ASSERT_TRUE(link.Send("echo me"));
-    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos) << c.priority << "\n" << server.Output();
+    link.RecordAs("gnutls-" + hexEncode(c.suite) + ".bin");
+    ASSERT_TRUE(link.Send("echo me\n"));
+    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos) << c.priority << "\n" << server.Output() << log.text();
     EXPECT_EQ(tls.cipherSuite, c.suite) << c.priority;
     EXPECT_FALSE(tls.failed) << c.priority;
     link.Close();

@@ -27,7 +27,7 @@ struct Served {
 
 // Accepts one connection, answers "ping" with "pong", closes with a closure
 // alert and waits for the peer to go.
-Served serveOne(SocketHandle listener, bool caching) {
+Served serveOne(SocketHandle listener, bool caching, const std::string& recordAs = {}) {
   Served served;
   if (!waitReadable(listener, 20000)) return served;
   const SocketHandle socket = acceptConnection(listener);
@@ -35,6 +35,7 @@ Served serveOne(SocketHandle listener, bool caching) {
   tls.logPrefix = "SERVER: ";
   tls.sessionCaching = caching;
   SocketDriver link(tls, socket);
+  if (!recordAs.empty()) link.RecordAs(recordAs);
   served.received = link.PumpUntilContains("ping");
   if (served.received.find("ping") != Bytes::npos) {
     link.Send("pong\n");
@@ -67,8 +68,9 @@ class ServerInterop : public ::testing::Test {
   }
 
   // Runs the client command against one served connection.
-  Served Exchange(const std::string& command, std::string& output, bool caching = false) {
-    auto server = std::async(std::launch::async, serveOne, listener_, caching);
+  Served Exchange(const std::string& command, std::string& output, bool caching = false,
+                  const std::string& recordAs = {}) {
+    auto server = std::async(std::launch::async, serveOne, listener_, caching, recordAs);
     const std::string file = (dir_ / ("client-" + std::to_string(runs_++) + ".txt")).string();
     {
       PeerProcess client(command, file, 20);
@@ -100,7 +102,7 @@ TEST_F(ServerInterop, OpenSslClientBothAesSuites) {
   if (!test::commandExists("openssl")) GTEST_SKIP() << "no openssl";
   for (const std::string& cipher : {std::string("AES128-SHA"), std::string("AES256-SHA")}) {
     std::string output;
-    const Served served = Exchange(OpenSslClient(cipher), output);
+    const Served served = Exchange(OpenSslClient(cipher), output, false, "openssl-" + cipher + ".bin");
     EXPECT_TRUE(served.handshakeDone) << output;
     EXPECT_FALSE(served.failed);
     EXPECT_NE(served.received.find("ping"), Bytes::npos);
@@ -116,9 +118,10 @@ TEST_F(ServerInterop, OpenSslClientResumesWithSessionCaching) {
   std::string second;
   test::LogCapture log;
   ASSERT_TRUE(Exchange(OpenSslClient("AES128-SHA", "-sess_out " + session), first, true).handshakeDone) << first;
-  const Served resumed = Exchange(OpenSslClient("AES128-SHA", "-sess_in " + session), second, true);
+  const Served resumed = Exchange(OpenSslClient("AES128-SHA", "-sess_in " + session), second, true,
+                                  "openssl-resumption.bin");
   EXPECT_TRUE(resumed.handshakeDone);
-  EXPECT_NE(second.find("Reused, TLSv1"), std::string::npos) << second;
+  EXPECT_NE(second.find("Reused, "), std::string::npos) << second;
   EXPECT_NE(second.find("pong"), std::string::npos) << second;
   EXPECT_TRUE(log.contains("SERVER: Resuming session "));
 }
@@ -147,7 +150,7 @@ TEST_F(ServerInterop, GnuTlsClientEverySuite) {
   };
   for (const Case& c : cases) {
     std::string output;
-    const Served served = Exchange(GnuTlsClient(c.priority), output);
+    const Served served = Exchange(GnuTlsClient(c.priority), output, false, "gnutls-" + hexEncode(c.suite) + ".bin");
     EXPECT_TRUE(served.handshakeDone) << c.priority << "\n" << output;
     EXPECT_EQ(served.suite, c.suite) << c.priority;
     EXPECT_NE(output.find("pong"), std::string::npos) << output;
@@ -164,13 +167,14 @@ TEST_F(ServerInterop, GnuTlsClientResumes) {
     TlsConnection tls;
     tls.sessionCaching = true;
     SocketDriver link(tls, socket);
-    link.PumpUntilClosed(std::chrono::seconds(10));
+    // Ends with the client's closure alert, which we answer.
+    link.PumpUntil([&](const Bytes&) { return tls.closeNotifySent || tls.failed; });
     return tls.handshakeDone;
   });
   PeerProcess client(GnuTlsClient("+AES-128-CBC:+SHA1", "--resume"), dir_ / "gnutls-resume.txt", 20);
   EXPECT_TRUE(first.get());
-  const Served resumed = serveOne(listener_, true);
   client.Write("ping\n");
+  const Served resumed = serveOne(listener_, true);
   client.Wait();
   EXPECT_TRUE(resumed.handshakeDone);
   EXPECT_NE(client.Output().find("This is a resumed session"), std::string::npos) << client.Output();
@@ -187,7 +191,7 @@ TEST(OurClientAndServer, OverLoopbackEverySuiteFullAndAbbreviated) {
     TlsConnection client;
     client.verifyCertificates = false;
     for (int round = 0; round < 2; ++round) {
-      auto server = std::async(std::launch::async, serveOne, listener, true);
+      auto server = std::async(std::launch::async, serveOne, listener, true, std::string());
       if (round == 1) client.PrepareResumption();
       client.StartClient();
       if (round == 0) {
@@ -200,7 +204,7 @@ TEST(OurClientAndServer, OverLoopbackEverySuiteFullAndAbbreviated) {
       SocketDriver link(client, SocketDriver::Connect(port));
       ASSERT_TRUE(link.Send("ping"));
       EXPECT_NE(link.PumpUntilContains("pong").find("pong"), Bytes::npos);
-      link.PumpUntilClosed(std::chrono::seconds(5));
+      link.PumpUntil([&](const Bytes&) { return client.closeNotifySent || client.failed; });
       link.Close();
       const Served served = server.get();
       EXPECT_TRUE(served.handshakeDone);

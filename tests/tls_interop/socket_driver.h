@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -50,6 +52,7 @@ class SocketDriver {
         break;
       }
       Bytes bytes(buffer, static_cast<std::size_t>(n));
+      Record(bytes);
       if (filter_) bytes = filter_(std::move(bytes));
       received_ += tls_.ReceiveBytes(bytes);
     }
@@ -67,6 +70,12 @@ class SocketDriver {
     return PumpUntil([](const Bytes&) { return false; }, limit);
   }
   void SetFilter(ByteFilter filter) { filter_ = std::move(filter); }
+  // With QV_TLS_RECORD_DIR set, every byte received is also written to
+  // <dir>/<name>: real peer flights for the fuzzers' seed corpora.
+  void RecordAs(const std::string& name) {
+    const char* dir = std::getenv("QV_TLS_RECORD_DIR");
+    if (dir != nullptr && *dir != '\0') recordPath_ = std::string(dir) + "/" + name;
+  }
   bool PeerClosed() const { return peerClosed_; }
   Bytes& Received() { return received_; }
   void Close() {
@@ -80,6 +89,13 @@ class SocketDriver {
   Bytes received_;
   ByteFilter filter_;
   bool peerClosed_ = false;
+  std::string recordPath_;
+
+  void Record(const Bytes& bytes) const {
+    if (recordPath_.empty()) return;
+    std::ofstream out(recordPath_, std::ios::binary | std::ios::app);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
 };
 
 // A free loopback port (bound and released again).

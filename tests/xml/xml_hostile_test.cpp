@@ -77,10 +77,10 @@ TEST(XmlHostileTest, DeepDocumentOnAnotherThread) {
   EXPECT_EQ(depth, kXmlMaxDepth);
 }
 
-// Each of these is a quadratic trap for a naive reader; the test time-out
-// catches a regression.
+// Each of these is a quadratic trap for a naive reader (at 4 MiB that would
+// take hours); the test time-out catches a regression.
 TEST(XmlHostileTest, LargeInputsParseInLinearTime) {
-  const std::size_t size = 16 * kMiB;
+  const std::size_t size = 4 * kMiB;
   struct Case {
     const char* what;
     std::string doc;
@@ -117,24 +117,6 @@ TEST(XmlHostileTest, ManySiblings) {
   XmlNode root = parseXml("<r>" + repeat("<a/>", kMiB) + "<b>x</b></r>", true);
   EXPECT_EQ(root.children.size(), kMiB / 4 + 1);
   EXPECT_EQ(findText(root, "b"), "x");
-}
-
-TEST(XmlHostileTest, ParallelParsesDoNotInterfere) {
-  std::vector<std::thread> threads;
-  std::vector<int> ok(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &ok] {
-      const std::string id = std::to_string(t);
-      int good = 0;
-      for (int i = 0; i < 2000; ++i) {
-        XmlNode root = parseXml("<r><s><id>" + id + "</id></s><x a='&amp;'/></r>", true);
-        good += findText(root, "s/id") == id ? 1 : 0;
-      }
-      ok[static_cast<std::size_t>(t)] = good;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  for (int good : ok) EXPECT_EQ(good, 2000);
 }
 
 }  // namespace

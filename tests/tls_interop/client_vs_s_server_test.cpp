@@ -1,0 +1,79 @@
+// Our client against a native openssl s_server started by
+// run_with_s_server.sh; built for Linux and Windows alike (the Windows
+// build runs under wine and reaches the Linux loopback listener).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/tls_interop/socket_driver.h"
+#include "tls/tls_connection.h"
+
+namespace qv {
+namespace {
+
+using test::SocketDriver;
+
+class ClientVsOpenSsl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* port = std::getenv("QV_TLS_PEER_PORT");
+    if (port == nullptr || *port == '\0') GTEST_SKIP() << "no openssl s_server (run through run_with_s_server.sh)";
+    port_ = static_cast<std::uint16_t>(std::stoi(port));
+    ASSERT_TRUE(startNetworking());
+  }
+  void TearDown() override {
+    if (port_ != 0) stopNetworking();
+  }
+  std::uint16_t port_ = 0;
+};
+
+// One program, in order: full handshake, resumption, a damaged record
+// (s_server takes three connections).
+TEST_F(ClientVsOpenSsl, FullResumedAndDamaged) {
+  TlsConnection tls;
+  tls.logPrefix = "CSTA: ";
+  tls.SetServerName("pbx.example.com");
+  tls.verifyCertificates = false;
+  tls.StartClient();
+  {
+    SocketDriver link(tls, SocketDriver::Connect(port_));
+    ASSERT_TRUE(link.Valid());
+    ASSERT_TRUE(link.Send("<StartApplicationSession/>\n"));
+    EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"), Bytes::npos);
+    EXPECT_TRUE(tls.handshakeDone);
+    EXPECT_FALSE(tls.failed);
+    EXPECT_EQ(tls.cipherSuite, Bytes("\x00\x2F", 2));
+    EXPECT_EQ(tls.serverCertificate.modulus.size(), 256u);
+    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    link.Send("");
+  }
+  const Bytes sessionId = tls.sessionId;
+  tls.PrepareResumption();
+  tls.StartClient();
+  {
+    SocketDriver link(tls, SocketDriver::Connect(port_));
+    ASSERT_TRUE(link.Send("again\n"));
+    EXPECT_NE(link.PumpUntilContains("niaga").find("niaga"), Bytes::npos);
+    EXPECT_TRUE(tls.serverCertificate.chain.empty()) << "not resumed";
+    EXPECT_EQ(tls.sessionId, sessionId);
+    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    link.Send("");
+  }
+  TlsConnection fresh;
+  fresh.verifyCertificates = false;
+  fresh.StartClient();
+  SocketDriver link(fresh, SocketDriver::Connect(port_));
+  link.PumpUntilHandshakeDone();
+  ASSERT_TRUE(fresh.handshakeDone);
+  link.SetFilter([](Bytes bytes) {
+    if (bytes.size() > 10) bytes[bytes.size() - 1] ^= 0x01;
+    return bytes;
+  });
+  ASSERT_TRUE(link.Send("ping\n"));
+  EXPECT_EQ(link.PumpUntilContains("gnip"), "");
+  EXPECT_TRUE(fresh.failed);
+}
+
+}  // namespace
+}  // namespace qv
