@@ -11,12 +11,13 @@ namespace {
 
 using Cells = std::vector<std::uint64_t>;
 
-// Schoolbook products, formed column by column: column t sums all products
-// a[i] * b[t - i] (low halves at t, high halves towards t + 1), and a carry
-// pass right behind the columns emits one word per column and carries the
-// rest into the next. Summing in registers avoids the memory traffic of
-// filling a cell array row by row; the sums cannot overflow because each
-// column accumulator has a third word counting the double-word overflows.
+// Schoolbook products, formed column by column: column t is the cell that
+// collects every product a[i] * b[t - i] (low halves count at word t, high
+// halves at t + 1), and a carry pass right behind the columns emits one word
+// per column and carries the rest into the next. Summing a cell in registers
+// avoids the memory traffic of filling a cell array row by row; a cell cannot
+// overflow because its accumulator has a third word counting the double-word
+// overflows.
 template <typename Word, typename Wide>
 struct Schoolbook {
   static constexpr int kBits = 8 * sizeof(Word);
@@ -130,10 +131,14 @@ std::uint64_t* pack(const Limb* a, std::size_t n, std::uint64_t* words) {
 
 // nLimbs limbs from the words, starting `skip` (0 or 1) limbs in.
 void unpack(const std::uint64_t* words, Limb* out, std::size_t nLimbs, std::size_t skip = 0) {
-  for (std::size_t k = 0; k < nLimbs; ++k) {
-    const std::size_t limb = k + skip;
-    out[k] = static_cast<Limb>(words[limb / 2] >> (32 * (limb % 2)));
+  std::size_t k = 0;
+  if (skip != 0 && nLimbs != 0) out[k++] = static_cast<Limb>(words[0] >> 32);
+  const std::uint64_t* w = words + skip;
+  for (; k + 2 <= nLimbs; k += 2, ++w) {
+    out[k] = static_cast<Limb>(*w);
+    out[k + 1] = static_cast<Limb>(*w >> 32);
   }
+  if (k < nLimbs) out[k] = static_cast<Limb>(*w);
 }
 
 inline std::size_t wordsOf(std::size_t limbCount) { return (limbCount + 1) / 2; }

@@ -22,8 +22,9 @@ void add(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out
 // a[0..na) -= b[0..nb), requires a >= b and na >= nb.
 void subtractInPlace(Limb* a, std::size_t na, const Limb* b, std::size_t nb);
 
-// Schoolbook products with 64-bit cells collected without carrying, then one
-// carry pass. cells is scratch, resized as needed.
+// Schoolbook products: one cell per result word collects the products of
+// all limb pairs that land there, then one carry pass emits the words.
+// cells is scratch, resized as needed.
 // out[0..na+nb) = a * b.
 void multiply(const Limb* a, std::size_t na, const Limb* b, std::size_t nb, Limb* out,
               std::vector<std::uint64_t>& cells);

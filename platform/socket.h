@@ -24,9 +24,10 @@ struct ConnectResult {
 
 // Resolves host:service (any family, stream, TCP) and connects to the first
 // IPv4 or IPv6 entry only; a failed connect does not move on to the next
-// entry. Returns early with a failure once `cancel` becomes true.
+// entry. Gives up once `cancel` becomes true or after timeoutMs (negative:
+// only the system's own time-out applies).
 ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel);
+                         const std::atomic<bool>& cancel, int timeoutMs = -1);
 
 // One send call; the number of bytes the system took, or -1.
 long sendOnce(SocketHandle socket, std::string_view bytes);

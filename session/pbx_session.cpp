@@ -30,6 +30,10 @@ using std::chrono::milliseconds;
 constexpr std::size_t kReceiveChunk = 1024;
 // The reader stops receiving while this much waits for the worker.
 constexpr std::size_t kMaxPendingReceive = 1 << 20;
+// TSPI_providerInit waits this long for the first connection; after that
+// the reader keeps trying in the background.
+constexpr int kFirstConnectLimitMs = 3000;
+constexpr int kReconnectLimitMs = 10000;
 
 // Lock order: sessionLock -> call-table lock -> send lock -> log lock.
 // backoffLock and DataReady's own lock are leaves.
@@ -59,8 +63,9 @@ bool SleepUnlessStopping(Session& s, milliseconds delay) {
 }
 
 // One connection attempt; logs in when connected.
-bool ConnectToPbx(Session& s, const ProviderSettings& settings) {
-  ConnectResult result = connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown);
+bool ConnectToPbx(Session& s, const ProviderSettings& settings, int limitMs) {
+  ConnectResult result =
+      connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, limitMs);
   if (result.status != 0) {
     writeLog(1, "Connection establishment to \"" + settings.address + "\" failed");
     return false;
@@ -97,7 +102,7 @@ void ReaderThread(Session& s, bool connected) {
       if (!SleepUnlessStopping(s, delay)) break;
       delay = std::min(delay * 2, sessionTiming().maxRetryDelay);
       settings = settingsSnapshot();
-      connected = ConnectToPbx(s, settings);
+      connected = ConnectToPbx(s, settings, kReconnectLimitMs);
       continue;
     }
     long n = receiveSome(pbxLink().Socket(), buffer, sizeof buffer);
@@ -191,7 +196,7 @@ void StartSession() {
   ReadSettings();
   OpenCompletions();
   ProviderSettings settings = settingsSnapshot();
-  bool connected = ConnectToPbx(s, settings);
+  bool connected = ConnectToPbx(s, settings, kFirstConnectLimitMs);
   // The login is built and traced even without a connection; its send fails.
   if (!connected) SendStartApplicationSession(settings.domain, settings.username, settings.password);
   {

@@ -79,7 +79,8 @@ bool signatureMatches(const ParsedCertificate& certificate, const Bytes& issuerM
     return false;
   }
   const Bytes result = rsaRawPublicOp(issuerExponent, issuerModulus, certificate.signature);
-  return result.size() >= digest.size() && result.compare(result.size() - digest.size(), digest.size(), digest) == 0;
+  return result.size() >= digest.size() &&
+         result.compare(result.size() - digest.size(), digest.size(), digest) == 0;
 }
 
 }  // namespace
@@ -176,7 +177,8 @@ bool DomainMatches(std::string_view certificateDomain, std::string_view expected
   if (domain.size() < 2 || domain.compare(0, 2, "*.") != 0) return false;
   if (domain.compare(2, std::string::npos, host) == 0) return true;
   const std::string_view suffix = std::string_view(domain).substr(1);
-  return host.size() >= suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return host.size() >= suffix.size() &&
+         host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace qv

@@ -12,7 +12,8 @@ void TlsConnection::ProcessHandshake(std::string_view fragment) {
     const auto type = static_cast<std::uint8_t>(header[0]);
     const std::size_t length = bytesToUInt(header.substr(1, 3));
     if (length > kMaxHandshakeMessage) {
-      FailHandshake(kAlertIllegalParameter, "Handshake message too long (" + std::to_string(length) + " bytes)");
+      FailHandshake(kAlertIllegalParameter,
+                    "Handshake message too long (" + std::to_string(length) + " bytes)");
       break;
     }
     if (handshakeBuffer.size() - position < length + 4) break;

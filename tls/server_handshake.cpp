@@ -60,7 +60,8 @@ void TlsConnection::ProcessClientHello(std::string_view body) {
   }
   serverCertificate = OwnIdentity();
   privateKey.setPrivateKey(serverCertificate.keyPrivateExponent, serverCertificate.keyPublicExponent,
-                           serverCertificate.keyModulus, serverCertificate.keyPrime1, serverCertificate.keyPrime2);
+                           serverCertificate.keyModulus, serverCertificate.keyPrime1,
+                           serverCertificate.keyPrime2);
   if (!serverName.empty()) writeLog(7, logPrefix + "Received client hello for domain " + serverName);
   SendServerHello();
   SendCertificate();

@@ -21,9 +21,7 @@ SessionCache& cache() {
   return instance;
 }
 
-std::int64_t lifetime(std::size_t entries) {
-  return 5 + 12000 / (static_cast<std::int64_t>(entries) + 10);
-}
+std::int64_t lifetime(std::size_t entries) { return 5 + 12000 / (static_cast<std::int64_t>(entries) + 10); }
 
 // Makes room for one more entry: expired ones first, then the one that
 // would expire soonest.

@@ -35,9 +35,8 @@ Bytes TlsConnection::ReceiveBytes(std::string_view bytes) {
     if (available < 5) break;
     const std::string_view header(receiveBuffer.data() + position, 5);
     const auto type = static_cast<std::uint8_t>(header[0]);
-    const std::size_t length =
-        (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8) |
-        static_cast<std::uint8_t>(header[4]);
+    const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8) |
+                               static_cast<std::uint8_t>(header[4]);
     if (length > kMaxFragment + kMaxRecordExpansion) {
       writeLog(3, logPrefix + "Record too long (" + std::to_string(length) + " bytes)");
       SendAlert(kAlertRecordOverflow, kAlertFatal);

@@ -46,7 +46,8 @@ Certificate OwnIdentity() {
 
 void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer) {
   // Parse only: our own chain needs no trust root.
-  Certificate identity = ParseCertificateChain(chain, privateKeyDer.size() >= 2 ? std::string_view(privateKeyDer) : " ");
+  Certificate identity =
+      ParseCertificateChain(chain, privateKeyDer.size() >= 2 ? std::string_view(privateKeyDer) : " ");
   TrustStore& state = store();
   std::lock_guard<std::mutex> guard(state.lock);
   state.ownIdentity = std::move(identity);

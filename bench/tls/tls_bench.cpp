@@ -49,7 +49,8 @@ struct OpenSslEnd {
   SSL* ssl;
   BIO* in;
   BIO* out;
-  OpenSslEnd(SSL_CTX* context, bool server) : ssl(SSL_new(context)), in(BIO_new(BIO_s_mem())), out(BIO_new(BIO_s_mem())) {
+  OpenSslEnd(SSL_CTX* context, bool server)
+      : ssl(SSL_new(context)), in(BIO_new(BIO_s_mem())), out(BIO_new(BIO_s_mem())) {
     SSL_set_bio(ssl, in, out);
     if (server) {
       SSL_set_accept_state(ssl);
@@ -175,7 +176,9 @@ void recordsOpenSsl(benchmark::State& state, const char* cipher) {
 }
 
 void BM_Records_Aes128Sha_Ours(benchmark::State& state) { recordsOurs(state, {"\x00\x2F", 2}); }
-void BM_Records_Aes128Sha_OpenSsl(benchmark::State& state) { recordsOpenSsl(state, "AES128-SHA:@SECLEVEL=0"); }
+void BM_Records_Aes128Sha_OpenSsl(benchmark::State& state) {
+  recordsOpenSsl(state, "AES128-SHA:@SECLEVEL=0");
+}
 void BM_Records_Rc4Sha_Ours(benchmark::State& state) { recordsOurs(state, {"\x00\x05", 2}); }
 
 // libssl has no RC4 suites any more: the same work (RC4 over data + MAC,
@@ -202,7 +205,8 @@ void BM_Records_Rc4Sha_OpenSslPrimitives(benchmark::State& state) {
   for (auto _ : state) {
     unsigned char mac[20];
     unsigned int macLength = 0;
-    HMAC(EVP_sha1(), macKey, 20, reinterpret_cast<const unsigned char*>(record.data()), record.size(), mac, &macLength);
+    HMAC(EVP_sha1(), macKey, 20, reinterpret_cast<const unsigned char*>(record.data()), record.size(), mac,
+         &macLength);
     int n = 0;
     EVP_EncryptUpdate(encrypt, out, &n, reinterpret_cast<const unsigned char*>(record.data()) + 13, 16384);
     EVP_EncryptUpdate(encrypt, out + n, &n, mac, 20);

@@ -24,14 +24,18 @@ void setBlocking(int f, bool blocking) {
 
 // Connects with a non-blocking socket, polling in short slices so that a
 // shutdown does not wait for the system's connect time-out.
-int connectCancellable(int f, const sockaddr* addr, socklen_t len, const std::atomic<bool>& cancel) {
+int connectCancellable(int f, const sockaddr* addr, socklen_t len, const std::atomic<bool>& cancel,
+                       int timeoutMs) {
   setBlocking(f, false);
   if (connect(f, addr, len) == 0) {
     setBlocking(f, true);
     return 0;
   }
   if (errno != EINPROGRESS) return errno ? errno : -1;
+  int waited = 0;
   for (;;) {
+    if (timeoutMs >= 0 && waited >= timeoutMs) return ETIMEDOUT;
+    waited += 50;
     if (cancel.load()) return ECANCELED;
     pollfd p{f, POLLOUT, 0};
     int r = poll(&p, 1, 50);
@@ -52,7 +56,7 @@ bool startNetworking() { return true; }
 void stopNetworking() {}
 
 ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel) {
+                         const std::atomic<bool>& cancel, int timeoutMs) {
   ConnectResult result;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -68,7 +72,7 @@ ConnectResult connectTcp(const std::string& host, const std::string& service,
       result.status = errno ? errno : -1;
       break;
     }
-    result.status = connectCancellable(f, a->ai_addr, a->ai_addrlen, cancel);
+    result.status = connectCancellable(f, a->ai_addr, a->ai_addrlen, cancel, timeoutMs);
     if (result.status == 0) {
       int one = 1;
       setsockopt(f, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

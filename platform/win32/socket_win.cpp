@@ -17,7 +17,8 @@ void setBlocking(SOCKET s, bool blocking) {
 
 // Connects with a non-blocking socket, polling in short slices so that a
 // shutdown does not wait for the system's connect time-out.
-int connectCancellable(SOCKET s, const sockaddr* addr, int len, const std::atomic<bool>& cancel) {
+int connectCancellable(SOCKET s, const sockaddr* addr, int len, const std::atomic<bool>& cancel,
+                       int timeoutMs) {
   setBlocking(s, false);
   if (connect(s, addr, len) == 0) {
     setBlocking(s, true);
@@ -25,7 +26,10 @@ int connectCancellable(SOCKET s, const sockaddr* addr, int len, const std::atomi
   }
   int err = WSAGetLastError();
   if (err != WSAEWOULDBLOCK) return err;
+  int waited = 0;
   for (;;) {
+    if (timeoutMs >= 0 && waited >= timeoutMs) return WSAETIMEDOUT;
+    waited += 50;
     if (cancel.load()) return WSAECANCELLED;
     fd_set writable;
     fd_set failed;
@@ -63,7 +67,7 @@ bool startNetworking() {
 void stopNetworking() { WSACleanup(); }
 
 ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel) {
+                         const std::atomic<bool>& cancel, int timeoutMs) {
   ConnectResult result;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -79,7 +83,7 @@ ConnectResult connectTcp(const std::string& host, const std::string& service,
       result.status = WSAGetLastError();
       break;
     }
-    result.status = connectCancellable(s, a->ai_addr, static_cast<int>(a->ai_addrlen), cancel);
+    result.status = connectCancellable(s, a->ai_addr, static_cast<int>(a->ai_addrlen), cancel, timeoutMs);
     if (result.status == 0) {
       BOOL one = TRUE;
       setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);

@@ -25,6 +25,9 @@ std::string runCaps(const std::string& arguments) {
 }
 
 TEST(TsphostCapsTest, PrintsNamesForTheFlags) {
+  // No settings store: the answers need none.
+  setenv("QUORVELONE_REGISTRY",
+         (std::filesystem::temp_directory_path() / "qv-caps-none" / "registry.reg").c_str(), 1);
   const std::string out = runCaps(QV_PROVIDER_PATH);
   for (const char* expected : {
            "provider info              \"Quorvel ONE TAPI Service Provider\"",

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
 #include "crypto/aes.h"
 #include "crypto/aes_tables.h"
 #include "tests/crypto/hex.h"
@@ -180,21 +177,6 @@ TEST(AesContextState, LongKeyAndShortIvUseWhatTheyNeed) {
   AesContext c;
   c.setEncryptKey(key, fromHex(kCbcIv) + "tail");
   EXPECT_EQ(c.chain(), fromHex(kCbcIv));
-}
-
-TEST(AesTablesSetUp, SboxAndRconFromFirstPrinciples) {
-  const AesTables& t = aesTables();
-  EXPECT_EQ(t.sbox[0x00], 0x63);
-  EXPECT_EQ(t.sbox[0x53], 0xed);  // FIPS-197 5.1.1 example
-  EXPECT_EQ(t.invSbox[0x63], 0x00);
-  EXPECT_EQ(t.inverse[0], 0);
-  for (int x = 1; x < 256; ++x) {
-    EXPECT_EQ(gfMultiply(static_cast<std::uint8_t>(x), t.inverse[static_cast<std::size_t>(x)]), 1) << x;
-    EXPECT_EQ(t.invSbox[t.sbox[static_cast<std::size_t>(x)]], x);
-  }
-  const int rcon[] = {0, 1, 2, 4, 8, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36};
-  for (std::size_t k = 0; k < std::size(rcon); ++k) EXPECT_EQ(t.rcon[k], rcon[k]);
-  EXPECT_EQ(t.rcon.size(), 59u);
 }
 
 }  // namespace

@@ -118,7 +118,10 @@ TEST(RsaOps, RoundTripAndFullLengthResults) {
   RsaKey plain;
   plain.setPrivateKey(fromHex(kD), fromHex("010001"), fromHex(kN), "", "");
   EXPECT_EQ(rsaPrivateOp(plain, encrypted), block);
+  // An empty block is the number zero and comes back as an empty string.
   EXPECT_EQ(rsaRawPublicOp(fromHex("010001"), fromHex(kN), ""), "");
+  EXPECT_EQ(rsaPublicOp(pub, ""), "");
+  EXPECT_EQ(rsaPrivateOp(key, ""), "");
 }
 
 TEST(RsaOps, InputsNotBelowTheModulusAreRefused) {

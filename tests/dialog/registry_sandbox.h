@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/registry.h"
 #include "session/settings.h"
 
 namespace qv::test {
@@ -18,14 +19,15 @@ class RegistrySandbox : public ::testing::Test {
     dir_ = std::filesystem::temp_directory_path() /
            ("qv-dialog-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(dir_);
-#ifdef _WIN32
-    std::system("reg delete HKLM\\SOFTWARE\\quorvelone\\tapi /f >NUL 2>NUL");
-#else
+#ifndef _WIN32
     setenv("QUORVELONE_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
 #endif
+    deleteProviderKeyForTesting();
     replaceSettings(ProviderSettings{});
   }
   void TearDown() override {
+    // Later tests in the same wine prefix expect no key.
+    deleteProviderKeyForTesting();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
     replaceSettings(ProviderSettings{});

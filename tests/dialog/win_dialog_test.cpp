@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/registry.h"
 #include "session/settings.h"
 #include "tests/dialog/png_writer.h"
 
@@ -64,9 +65,13 @@ class WinDialogTest : public ::testing::Test {
     std::system("reg add \"HKCU\\Software\\Wine\\X11 Driver\" /v Managed /d N /f >NUL 2>NUL");
     std::system("reg add \"HKCU\\Software\\Wine\\X11 Driver\" /v Decorated /d N /f >NUL 2>NUL");
   }
+  static void TearDownTestSuite() {
+    std::system("reg delete \"HKCU\\Software\\Wine\\X11 Driver\" /v Managed /f >NUL 2>NUL");
+    std::system("reg delete \"HKCU\\Software\\Wine\\X11 Driver\" /v Decorated /f >NUL 2>NUL");
+  }
   void SetUp() override {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display (run under xvfb-run)";
-    std::system("reg delete HKLM\\SOFTWARE\\quorvelone\\tapi /f >NUL 2>NUL");
+    deleteProviderKeyForTesting();
     module_ = LoadLibraryW(L"quorvelone.tsp");
     ASSERT_NE(module_, nullptr) << GetLastError();
     providerConfig_ = reinterpret_cast<ProviderConfigFunction>(
@@ -78,6 +83,7 @@ class WinDialogTest : public ::testing::Test {
   }
   void TearDown() override {
     if (module_ != nullptr) FreeLibrary(module_);
+    deleteProviderKeyForTesting();
   }
 
   // Opens the dialog on this thread; `drive` works it from a helper thread

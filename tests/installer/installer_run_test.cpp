@@ -73,6 +73,11 @@ class InstallerRunTest : public ::testing::Test {
               ProviderRegistryStatus::ok);
   }
   void TearDown() override {
+    // Later tests in the same wine prefix start from an empty list too.
+    UpdateProviderRegistry([](ProviderRegistry& r) {
+      r = ProviderRegistry{};
+      return true;
+    });
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -84,6 +89,11 @@ class InstallerRunTest : public ::testing::Test {
     ASSERT_EQ(
         std::system("reg add HKCU\\Software\\Wine\\DllOverrides /v tapi32 /d native,builtin /f >NUL 2>NUL"),
         0);
+#endif
+  }
+  static void TearDownTestSuite() {
+#ifdef _WIN32
+    std::system("reg delete HKCU\\Software\\Wine\\DllOverrides /v tapi32 /f >NUL 2>NUL");
 #endif
   }
 

@@ -64,6 +64,24 @@ TEST_F(RegistryStoreTest, CorruptStoreReadsAsMissingAndIsNeverOverwritten) {
   EXPECT_EQ(readProviderValue("username").status, RegistryStatus::storeCorrupt);
 }
 
+TEST_F(RegistryStoreTest, SettingsOverACorruptStoreReportAndKeepNumbers) {
+  auto logPath = enableLog(7);
+  const std::string corrupt =
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n"
+      "\"port\"=\"5060\"\r\nport=5061\r\n";
+  writeFile(store(), corrupt);
+  ReadSettings();
+  EXPECT_EQ(settingsSnapshot().port, 443);  // reads as missing, no partial values
+  WriteSetting("port", "1");
+  EXPECT_EQ(readFile(store()), corrupt);
+  std::string log = readFile(logPath);
+  EXPECT_NE(log.find("]:1 Cannot open registry for reading: " + store().string() + ": "), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("]:7 WriteSetting: Could not access registry: SOFTWARE\\quorvelone\\tapi\r"),
+            std::string::npos)
+      << log;
+}
+
 TEST_F(RegistryStoreTest, NoTemporaryFilesLeftBehind) {
   for (int i = 0; i < 5; ++i) writeProviderValue("v" + std::to_string(i), kRegSz, sz("x"));
   int files = 0;

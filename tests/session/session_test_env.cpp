@@ -47,7 +47,10 @@ std::string LogText() {
   std::ifstream in(logPath(), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  return text.str();
+  // Windows text-mode streams write CR CR LF for each "\r\n".
+  std::string log = text.str();
+  for (std::size_t at; (at = log.find("\r\r\n")) != std::string::npos;) log.erase(at, 1);
+  return log;
 }
 
 std::size_t LogMark() { return LogText().size(); }

@@ -42,7 +42,10 @@ TEST(DerReader, TakesElementsAndRejectsWhatDoesNotFit) {
 }
 
 TEST(DerReader, LongLengthOf256Bytes) {
-  Bytes input = hexDecode("048201" "00") + Bytes(256, 'x') + "tail";
+  Bytes input = hexDecode(
+                    "048201"
+                    "00") +
+                Bytes(256, 'x') + "tail";
   std::string_view view = input;
   const DerElement element = NextElement(view);
   ASSERT_TRUE(element.found);
@@ -69,8 +72,10 @@ Bytes nameOf(std::initializer_list<std::tuple<const char*, std::uint8_t, const c
 
 TEST(NameText, CommonNameOrFollowingUnitWins) {
   EXPECT_EQ(NameText(nameOf({{"550403", 0x0C, "pbx.example.com"}})), "pbx.example.com");
-  EXPECT_EQ(NameText(nameOf({{"550403", 0x13, "a.example"}, {"55040b", 0x0C, "unit.example"}})), "unit.example");
-  EXPECT_EQ(NameText(nameOf({{"55040b", 0x0C, "unit.example"}, {"550403", 0x14, "cn.example"}})), "cn.example");
+  EXPECT_EQ(NameText(nameOf({{"550403", 0x13, "a.example"}, {"55040b", 0x0C, "unit.example"}})),
+            "unit.example");
+  EXPECT_EQ(NameText(nameOf({{"55040b", 0x0C, "unit.example"}, {"550403", 0x14, "cn.example"}})),
+            "cn.example");
   // Organisation and a BMPString common name are not names of the host.
   EXPECT_EQ(NameText(nameOf({{"55040a", 0x0C, "Quorvel"}, {"550403", 0x1E, "bmp"}})), "");
   EXPECT_EQ(NameText(""), "");
@@ -117,15 +122,10 @@ TEST_F(CertificateChain, ParseOnlyTakesKeyAndNameOfSelfSigned) {
   EXPECT_FALSE(certificate.publicKey.empty());
   EXPECT_EQ(certificate.chain.size(), 1u);
   EXPECT_TRUE(certificate.privateKeyDer.empty());
-}
-
-TEST_F(CertificateChain, TwoThousandBitModulusHasLeadingZeroRemoved) {
-  const Certificate certificate = ParseCertificateChain({derOf(test::kBigHex)}, " ");
-  EXPECT_EQ(certificate.modulus.size(), 256u);
-  EXPECT_NE(certificate.modulus[0], '\0');
-}
-
-TEST_F(CertificateChain, UnitFollowingCommonNameIsTheDomain) {
+  // 0x82 0x01 0x01 INTEGER with a leading 00: 256 bytes of modulus.
+  const Certificate big = ParseCertificateChain({derOf(test::kBigHex)}, " ");
+  EXPECT_EQ(big.modulus.size(), 256u);
+  EXPECT_NE(big.modulus[0], '\0');
   EXPECT_EQ(ParseCertificateChain({derOf(test::kUnitHex)}, " ").subjectDomain, "unit.example.com");
 }
 

@@ -58,7 +58,13 @@ TEST_F(Handshake, ClientHelloCarriesServerNameExtension) {
   EXPECT_EQ(bytesToUInt(message.substr(1, 3)), body.size());
   EXPECT_EQ(body.substr(0, 2), Bytes("\x03\x01", 2));
   EXPECT_EQ(body.substr(2, 32), client.clientRandom);
-  EXPECT_EQ(body.substr(34), hexDecode("00" "0008002f003500040005" "0100" "000c" "0000000800060000" "03") + "pbx");
+  EXPECT_EQ(body.substr(34), hexDecode("00"
+                                       "0008002f003500040005"
+                                       "0100"
+                                       "000c"
+                                       "0000000800060000"
+                                       "03") +
+                                 "pbx");
   EXPECT_EQ(client.handshakeMessages, message);
 }
 
@@ -156,7 +162,8 @@ TEST_F(Handshake, CertificateChecksWhenVerifying) {
   };
   const Case cases[] = {
       {"verify off, other domain", false, false, "other.example.com", true, "Don't verify certificates"},
-      {"no trust roots", true, false, "pbx.example.com", false, "Certificate for Quorvel Test CA not available"},
+      {"no trust roots", true, false, "pbx.example.com", false,
+       "Certificate for Quorvel Test CA not available"},
       {"trusted, right domain", true, true, "PBX.example.com", true, "Received 2 certificates"},
       {"trusted, other domain", true, true, "other.example.com", false,
        "Expecting domain other.example.com, but received pbx.example.com in certificate"},
@@ -195,8 +202,9 @@ Bytes fakeCertificate(const Bytes& modulus, const Bytes& exponent) {
   const Bytes name = derWrap(0x31, derWrap(0x30, derWrap(0x06, "\x55\x04\x03") + derWrap(0x0C, "fake")));
   const Bytes key = derWrap(0x30, derWrap(0x02, Bytes(1, '\0') + modulus) + derWrap(0x02, exponent));
   const Bytes keyInfo = derWrap(0x30, derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0') + key));
-  const Bytes tbs = derWrap(0x30, derWrap(0xA0, derWrap(0x02, "\x02")) + derWrap(0x02, "\x01") + derWrap(0x30, "") +
-                                       derWrap(0x30, name) + derWrap(0x30, "") + derWrap(0x30, name) + keyInfo);
+  const Bytes tbs =
+      derWrap(0x30, derWrap(0xA0, derWrap(0x02, "\x02")) + derWrap(0x02, "\x01") + derWrap(0x30, "") +
+                        derWrap(0x30, name) + derWrap(0x30, "") + derWrap(0x30, name) + keyInfo);
   return derWrap(0x30, tbs + derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0')));
 }
 
@@ -208,7 +216,8 @@ Bytes serverHello(std::string_view version, std::string_view suite, std::string_
 Bytes certificateMessage(const std::vector<Bytes>& chain) {
   Bytes list;
   for (const Bytes& der : chain) list += uintToBytes(static_cast<std::uint32_t>(der.size()), 3) + der;
-  return handshakeMessage(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(list.size()), 3) + list);
+  return handshakeMessage(kHandshakeCertificate,
+                          uintToBytes(static_cast<std::uint32_t>(list.size()), 3) + list);
 }
 const Bytes kHelloDone = handshakeMessage(kHandshakeServerHelloDone, "");
 
@@ -251,7 +260,8 @@ TEST_F(Handshake, WholeServerFlightInOneRecordOrSplitAcrossRecords) {
   Client together;
   const auto records = together.feed(record(kContentHandshake, flight));
   // The flight goes out under 03 01 even though the server named 03 02.
-  EXPECT_EQ(typesOf(records), (std::vector<std::uint8_t>{kHandshakeClientKeyExchange, kSentCcs, kSentProtected}));
+  EXPECT_EQ(typesOf(records),
+            (std::vector<std::uint8_t>{kHandshakeClientKeyExchange, kSentCcs, kSentProtected}));
   for (const auto& r : records) EXPECT_EQ(r.version, Bytes("\x03\x01", 2));
   EXPECT_FALSE(together.tls.failed);
 
@@ -263,15 +273,16 @@ TEST_F(Handshake, WholeServerFlightInOneRecordOrSplitAcrossRecords) {
 
 TEST_F(Handshake, CertificateRequestWithoutMatchGetsEmptyCertificate) {
   test::LogCapture log;
-  const Bytes authority = derWrap(0x30, derWrap(0x31, derWrap(0x30, derWrap(0x06, "\x55\x04\x03") +
-                                                                         derWrap(0x0C, "Other CA"))));
-  const Bytes request = handshakeMessage(kHandshakeCertificateRequest,
-                                         hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
-                                             uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
+  const Bytes authority =
+      derWrap(0x30, derWrap(0x31, derWrap(0x30, derWrap(0x06, "\x55\x04\x03") + derWrap(0x0C, "Other CA"))));
+  const Bytes request =
+      handshakeMessage(kHandshakeCertificateRequest,
+                       hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
+                           uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
   Client client;
-  const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x05", 2}) +
-                                                                 certificateMessage({derOf(test::kServerHex)}) +
-                                                                 request + kHelloDone));
+  const auto records = client.feed(
+      record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x05", 2}) +
+                                    certificateMessage({derOf(test::kServerHex)}) + request + kHelloDone));
   ASSERT_EQ(typesOf(records), (std::vector<std::uint8_t>{kHandshakeCertificate, kHandshakeClientKeyExchange,
                                                          kSentCcs, kSentProtected}));
   EXPECT_EQ(records[0].fragment, handshakeMessage(kHandshakeCertificate, Bytes(3, '\0')));
@@ -282,13 +293,14 @@ TEST_F(Handshake, CertificateRequestWithoutMatchGetsEmptyCertificate) {
 TEST_F(Handshake, CertificateRequestNamingOurIssuerGetsChainAndVerify) {
   const Certificate identity = OwnIdentity();
   const Bytes authority = derWrap(0x30, identity.issuerName);
-  const Bytes request = handshakeMessage(kHandshakeCertificateRequest,
-                                         hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
-                                             uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
+  const Bytes request =
+      handshakeMessage(kHandshakeCertificateRequest,
+                       hexDecode("0101") + uintToBytes(static_cast<std::uint32_t>(authority.size() + 2), 2) +
+                           uintToBytes(static_cast<std::uint32_t>(authority.size()), 2) + authority);
   Client client;
-  const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
-                                                                 certificateMessage({derOf(test::kServerHex)}) +
-                                                                 request + kHelloDone));
+  const auto records = client.feed(
+      record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
+                                    certificateMessage({derOf(test::kServerHex)}) + request + kHelloDone));
   const auto types = typesOf(records);
   ASSERT_GE(types.size(), 3u);
   EXPECT_EQ(types[0], kHandshakeCertificate);
@@ -296,8 +308,8 @@ TEST_F(Handshake, CertificateRequestNamingOurIssuerGetsChainAndVerify) {
   EXPECT_EQ(types[2], kHandshakeCertificateVerify);
   EXPECT_GT(records[0].fragment.size(), 1000u);
   // The signature covers MD5 + SHA-1 of everything before it.
-  const Bytes transcript = client.tls.handshakeMessages.substr(
-      0, client.tls.handshakeMessages.find(records[2].fragment));
+  const Bytes transcript =
+      client.tls.handshakeMessages.substr(0, client.tls.handshakeMessages.find(records[2].fragment));
   const Bytes signature = records[2].fragment.substr(6);
   const Bytes recovered = rsaRawPublicOp(identity.exponent, identity.modulus, signature);
   const Bytes hashes = md5Digest(transcript) + sha1Digest(transcript);
@@ -314,16 +326,20 @@ TEST_F(Handshake, ServerKeysMustSuitTheKeyExchange) {
     bool accepted;
   };
   const Case cases[] = {
-      {"58-byte modulus", 58, hexDecode("03"), false}, {"59-byte modulus", 59, hexDecode("03"), true},
-      {"512-byte modulus", 512, hexDecode("010001"), true}, {"513-byte modulus", 513, hexDecode("03"), false},
-      {"5-byte exponent", 128, hexDecode("0100000001"), false}, {"empty exponent", 128, Bytes(), false},
+      {"58-byte modulus", 58, hexDecode("03"), false},
+      {"59-byte modulus", 59, hexDecode("03"), true},
+      {"512-byte modulus", 512, hexDecode("010001"), true},
+      {"513-byte modulus", 513, hexDecode("03"), false},
+      {"5-byte exponent", 128, hexDecode("0100000001"), false},
+      {"empty exponent", 128, Bytes(), false},
   };
   for (const Case& c : cases) {
     Bytes modulus(c.modulusBytes, '\xC3');
     modulus.back() = '\x01';
     Client client;
-    const auto records = client.feed(record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x04", 2}) +
-                                                                   certificateMessage({fakeCertificate(modulus, c.exponent)})));
+    const auto records = client.feed(
+        record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x04", 2}) +
+                                      certificateMessage({fakeCertificate(modulus, c.exponent)})));
     EXPECT_EQ(client.tls.failed, !c.accepted) << c.name;
     if (!c.accepted) {
       ASSERT_EQ(records.size(), 1u) << c.name;
@@ -344,14 +360,18 @@ TEST_F(Handshake, MessagesOutOfPlaceNeverLeadToUnkeyedProtection) {
   const Bytes ccs = record(kContentChangeCipherSpec, "\x01");
   const Bytes certificate = certificateMessage({derOf(test::kServerHex)});
   const Case cases[] = {
-      {"ChangeCipherSpec right after ServerHello", record(kContentHandshake, hello) + ccs, kAlertUnexpectedMessage},
-      {"Finished in the clear", record(kContentHandshake, hello + handshakeMessage(kHandshakeFinished, Bytes(12, 'F'))),
+      {"ChangeCipherSpec right after ServerHello", record(kContentHandshake, hello) + ccs,
+       kAlertUnexpectedMessage},
+      {"Finished in the clear",
+       record(kContentHandshake, hello + handshakeMessage(kHandshakeFinished, Bytes(12, 'F'))),
        kAlertUnexpectedMessage},
       {"ServerHelloDone without Certificate", record(kContentHandshake, hello + kHelloDone),
        kAlertUnsupportedCertificate},
-      {"unknown suite", record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x0A", 2}) + certificate + kHelloDone),
+      {"unknown suite",
+       record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x0A", 2}) + certificate + kHelloDone),
        kAlertHandshakeFailure},
-      {"SSL 3.0 server", record(kContentHandshake, serverHello({"\x03\x00", 2}, {"\x00\x2F", 2})), kAlertProtocolVersion},
+      {"SSL 3.0 server", record(kContentHandshake, serverHello({"\x03\x00", 2}, {"\x00\x2F", 2})),
+       kAlertProtocolVersion},
       {"no certificates", record(kContentHandshake, hello + certificateMessage({})), kAlertUnknownCa},
   };
   for (const Case& c : cases) {
@@ -369,8 +389,8 @@ TEST_F(Handshake, MessagesOutOfPlaceNeverLeadToUnkeyedProtection) {
 
 TEST_F(Handshake, SecondServerHelloDoneIsUnexpected) {
   Client client;
-  const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) + certificateMessage({derOf(test::kServerHex)}) +
-                       kHelloDone;
+  const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
+                       certificateMessage({derOf(test::kServerHex)}) + kHelloDone;
   client.feed(record(kContentHandshake, flight));
   ASSERT_TRUE(client.tls.writeCipherActive);
   // The second flight already left under the new keys: no second one.
@@ -397,9 +417,10 @@ TEST_F(Handshake, IgnoredMessagesAreOnlyLogged) {
   test::LogCapture log;
   Client client;
   client.tls.logPrefix = "P: ";
-  const auto records = client.feed(record(kContentHandshake, handshakeMessage(kHandshakeHelloRequest, "") +
-                                                                 handshakeMessage(kHandshakeServerKeyExchange, "kx") +
-                                                                 handshakeMessage(99, "odd")));
+  const auto records =
+      client.feed(record(kContentHandshake, handshakeMessage(kHandshakeHelloRequest, "") +
+                                                handshakeMessage(kHandshakeServerKeyExchange, "kx") +
+                                                handshakeMessage(99, "odd")));
   EXPECT_TRUE(records.empty());
   EXPECT_FALSE(client.tls.failed);
   EXPECT_TRUE(log.contains("P: Ignoring handshake type 99"));

@@ -189,10 +189,10 @@ TEST(ProtectedRecords, DamagedRecordsAreBadRecordMacAndStopProcessing) {
   const auto tooShort = [](Bytes wire) { return record(kContentApplicationData, wire.substr(5, 16)); };
   const auto emptyFragment = [](Bytes) { return record(kContentApplicationData, ""); };
   const Case cases[] = {
-      {"aes flipped last byte", kAes128, flipLast},      {"aes flipped first byte", kAes256, flipFirstPayload},
-      {"rc4 flipped mac", kRc4Md5, flipLast},            {"rc4 flipped data", kRc4Sha, flipFirstPayload},
-      {"aes partial block", kAes128, cutBlock},          {"aes single block", kAes128, tooShort},
-      {"rc4 shorter than mac", kRc4Sha, tooShort},       {"aes empty fragment", kAes128, emptyFragment},
+      {"aes flipped last byte", kAes128, flipLast}, {"aes flipped first byte", kAes256, flipFirstPayload},
+      {"rc4 flipped mac", kRc4Md5, flipLast},       {"rc4 flipped data", kRc4Sha, flipFirstPayload},
+      {"aes partial block", kAes128, cutBlock},     {"aes single block", kAes128, tooShort},
+      {"rc4 shorter than mac", kRc4Sha, tooShort},  {"aes empty fragment", kAes128, emptyFragment},
   };
   for (const Case& c : cases) {
     test::LogCapture log;
@@ -216,7 +216,8 @@ TEST(ProtectedRecords, DamagedRecordsAreBadRecordMacAndStopProcessing) {
 Bytes recordWithPadding(TlsConnection& sender, std::string_view plain, const Bytes& padding) {
   const Bytes number = sender.writeSequence;
   sender.writeSequence = incrementCounter(number);
-  Bytes fragment = Bytes(plain) + sender.ComputeRecordMac(true, kContentApplicationData, sender.version, number, plain);
+  Bytes fragment =
+      Bytes(plain) + sender.ComputeRecordMac(true, kContentApplicationData, sender.version, number, plain);
   fragment += padding;
   return record(kContentApplicationData, sender.aesWrite.encryptCbc(fragment));
 }

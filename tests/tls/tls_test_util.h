@@ -60,7 +60,8 @@ class LogCapture {
     static const std::string path = [] {
       ProviderSettings settings = settingsSnapshot();
       settings.logfile =
-          (std::filesystem::temp_directory_path() / ("qv-tls-test-" + hexEncode(randomBytes(6)) + ".log")).string();
+          (std::filesystem::temp_directory_path() / ("qv-tls-test-" + hexEncode(randomBytes(6)) + ".log"))
+              .string();
       settings.loglevel = 9;
       settings.loglength = 0x7FFFFFFF;
       replaceSettings(settings);
@@ -91,7 +92,8 @@ class LogCapture {
 };
 
 // Record framing helpers.
-inline Bytes record(std::uint8_t type, std::string_view fragment, std::string_view version = {"\x03\x01", 2}) {
+inline Bytes record(std::uint8_t type, std::string_view fragment,
+                    std::string_view version = {"\x03\x01", 2}) {
   Bytes out(1, static_cast<char>(type));
   out.append(version);
   out += uintToBytes(static_cast<std::uint32_t>(fragment.size()), 2);
@@ -100,7 +102,8 @@ inline Bytes record(std::uint8_t type, std::string_view fragment, std::string_vi
 }
 
 inline Bytes handshakeMessage(std::uint8_t type, std::string_view body) {
-  return Bytes(1, static_cast<char>(type)) + uintToBytes(static_cast<std::uint32_t>(body.size()), 3) + Bytes(body);
+  return Bytes(1, static_cast<char>(type)) + uintToBytes(static_cast<std::uint32_t>(body.size()), 3) +
+         Bytes(body);
 }
 
 struct ParsedRecord {
@@ -114,7 +117,8 @@ inline std::vector<ParsedRecord> splitRecords(std::string_view bytes) {
   while (bytes.size() >= 5) {
     const std::size_t length = bytesToUInt(bytes.substr(3, 2));
     if (bytes.size() < 5 + length) break;
-    records.push_back({static_cast<std::uint8_t>(bytes[0]), Bytes(bytes.substr(1, 2)), Bytes(bytes.substr(5, length))});
+    records.push_back(
+        {static_cast<std::uint8_t>(bytes[0]), Bytes(bytes.substr(1, 2)), Bytes(bytes.substr(5, length))});
     bytes.remove_prefix(5 + length);
   }
   return records;

@@ -29,12 +29,14 @@ class ClientInterop : public ::testing::Test {
   }
 
   // openssl s_server on a free port, ready to accept.
-  std::unique_ptr<PeerProcess> StartOpenSsl(const std::string& cipher, const std::string& extra, int accepts = 1) {
+  std::unique_ptr<PeerProcess> StartOpenSsl(const std::string& cipher, const std::string& extra,
+                                            int accepts = 1) {
     if (!test::commandExists("openssl")) return nullptr;
     port_ = test::freePort();
     auto server = std::make_unique<PeerProcess>(
-        "openssl s_server -tls1 -cipher '" + cipher + ":@SECLEVEL=0' -accept 127.0.0.1:" + std::to_string(port_) +
-            " -cert " + files_.cert + " -key " + files_.key + " -naccept " + std::to_string(accepts) + " " + extra,
+        "openssl s_server -tls1 -cipher '" + cipher +
+            ":@SECLEVEL=0' -accept 127.0.0.1:" + std::to_string(port_) + " -cert " + files_.cert + " -key " +
+            files_.key + " -naccept " + std::to_string(accepts) + " " + extra,
         dir_ / ("s_server-" + std::to_string(port_) + ".txt"));
     EXPECT_TRUE(server->WaitForOutput("ACCEPT")) << server->Output();
     return server;
@@ -232,7 +234,9 @@ TEST_F(ClientInterop, GnuTlsServerEverySuite) {
     SocketDriver link(tls, socket);
     link.RecordAs("gnutls-" + hexEncode(c.suite) + ".bin");
     ASSERT_TRUE(link.Send("echo me\n"));
-    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos) << c.priority << "\n" << server.Output() << log.text();
+    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos)
+        << c.priority << "\n"
+        << server.Output() << log.text();
     EXPECT_EQ(tls.cipherSuite, c.suite) << c.priority;
     EXPECT_FALSE(tls.failed) << c.priority;
     link.Close();

@@ -18,7 +18,8 @@ class ClientVsOpenSsl : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* port = std::getenv("QV_TLS_PEER_PORT");
-    if (port == nullptr || *port == '\0') GTEST_SKIP() << "no openssl s_server (run through run_with_s_server.sh)";
+    if (port == nullptr || *port == '\0')
+      GTEST_SKIP() << "no openssl s_server (run through run_with_s_server.sh)";
     port_ = static_cast<std::uint16_t>(std::stoi(port));
     ASSERT_TRUE(startNetworking());
   }
@@ -40,7 +41,8 @@ TEST_F(ClientVsOpenSsl, FullResumedAndDamaged) {
     SocketDriver link(tls, SocketDriver::Connect(port_));
     ASSERT_TRUE(link.Valid());
     ASSERT_TRUE(link.Send("<StartApplicationSession/>\n"));
-    EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"), Bytes::npos);
+    EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"),
+              Bytes::npos);
     EXPECT_TRUE(tls.handshakeDone);
     EXPECT_FALSE(tls.failed);
     EXPECT_EQ(tls.cipherSuite, Bytes("\x00\x2F", 2));

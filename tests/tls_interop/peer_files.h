@@ -32,9 +32,10 @@ inline PeerFiles writePeerFiles(const ScratchDir& dir) {
   writeDer(dir / "server.key.der", kServerKeyHex);
   writeDer(dir / "ca.der", kCaHex);
   const std::string d = dir.path().string();
-  std::system(("openssl x509 -inform DER -in " + d + "/server.der -out " + files.cert + " && openssl x509 -inform DER -in " +
-               d + "/ca.der -out " + files.ca + " && openssl rsa -inform DER -in " + d + "/server.key.der -traditional -out " +
-               files.key + " 2>/dev/null && cat " + files.cert + " " + files.ca + " > " + files.chain)
+  std::system(("openssl x509 -inform DER -in " + d + "/server.der -out " + files.cert +
+               " && openssl x509 -inform DER -in " + d + "/ca.der -out " + files.ca +
+               " && openssl rsa -inform DER -in " + d + "/server.key.der -traditional -out " + files.key +
+               " 2>/dev/null && cat " + files.cert + " " + files.ca + " > " + files.chain)
                   .c_str());
   return files;
 }

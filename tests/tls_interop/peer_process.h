@@ -48,8 +48,8 @@ class PeerProcess {
   // stdout/stderr in `output`.
   PeerProcess(const std::string& command, std::filesystem::path output, int seconds = 30)
       : output_(std::move(output)), pidFile_(output_.string() + ".pid") {
-    const std::string shell = "sh -c 'echo $$ > " + pidFile_ + "; exec timeout " + std::to_string(seconds) + " " +
-                              command + " > " + output_.string() + " 2>&1'";
+    const std::string shell = "sh -c 'echo $$ > " + pidFile_ + "; exec timeout " + std::to_string(seconds) +
+                              " " + command + " > " + output_.string() + " 2>&1'";
     pipe_ = popen(shell.c_str(), "w");
   }
   ~PeerProcess() {
@@ -73,11 +73,13 @@ class PeerProcess {
   void Stop() {
     const std::string pid = readFile(pidFile_);
     // The shell exec'd timeout; ending it ends the peer.
-    if (!pid.empty() && pipe_ != nullptr) std::system(("kill " + pid.substr(0, pid.find('\n')) + " 2>/dev/null").c_str());
+    if (!pid.empty() && pipe_ != nullptr)
+      std::system(("kill " + pid.substr(0, pid.find('\n')) + " 2>/dev/null").c_str());
   }
   std::string Output() const { return readFile(output_); }
   // Polls the output for a text (bounded); the peer's own readiness line.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(15)) const {
+  bool WaitForOutput(const std::string& text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(15)) const {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       if (Output().find(text) != std::string::npos) return true;

@@ -83,12 +83,12 @@ class ServerInterop : public ::testing::Test {
   }
 
   std::string OpenSslClient(const std::string& cipher, const std::string& extra = "") const {
-    return "openssl s_client -tls1 -cipher " + cipher + "@SECLEVEL=0 -legacy_server_connect -connect 127.0.0.1:" +
-           std::to_string(port_) + " " + extra;
+    return "openssl s_client -tls1 -cipher " + cipher +
+           "@SECLEVEL=0 -legacy_server_connect -connect 127.0.0.1:" + std::to_string(port_) + " " + extra;
   }
   std::string GnuTlsClient(const std::string& priority, const std::string& extra = "") const {
-    return "gnutls-cli --insecure --priority NONE:+VERS-TLS1.0:+RSA:+COMP-NULL:+SIGN-ALL:" + priority + " -p " +
-           std::to_string(port_) + " " + extra + " 127.0.0.1";
+    return "gnutls-cli --insecure --priority NONE:+VERS-TLS1.0:+RSA:+COMP-NULL:+SIGN-ALL:" + priority +
+           " -p " + std::to_string(port_) + " " + extra + " 127.0.0.1";
   }
 
   test::ScratchDir dir_;
@@ -117,9 +117,10 @@ TEST_F(ServerInterop, OpenSslClientResumesWithSessionCaching) {
   std::string first;
   std::string second;
   test::LogCapture log;
-  ASSERT_TRUE(Exchange(OpenSslClient("AES128-SHA", "-sess_out " + session), first, true).handshakeDone) << first;
-  const Served resumed = Exchange(OpenSslClient("AES128-SHA", "-sess_in " + session), second, true,
-                                  "openssl-resumption.bin");
+  ASSERT_TRUE(Exchange(OpenSslClient("AES128-SHA", "-sess_out " + session), first, true).handshakeDone)
+      << first;
+  const Served resumed =
+      Exchange(OpenSslClient("AES128-SHA", "-sess_in " + session), second, true, "openssl-resumption.bin");
   EXPECT_TRUE(resumed.handshakeDone);
   EXPECT_NE(second.find("Reused, "), std::string::npos) << second;
   EXPECT_NE(second.find("pong"), std::string::npos) << second;
@@ -150,7 +151,8 @@ TEST_F(ServerInterop, GnuTlsClientEverySuite) {
   };
   for (const Case& c : cases) {
     std::string output;
-    const Served served = Exchange(GnuTlsClient(c.priority), output, false, "gnutls-" + hexEncode(c.suite) + ".bin");
+    const Served served =
+        Exchange(GnuTlsClient(c.priority), output, false, "gnutls-" + hexEncode(c.suite) + ".bin");
     EXPECT_TRUE(served.handshakeDone) << c.priority << "\n" << output;
     EXPECT_EQ(served.suite, c.suite) << c.priority;
     EXPECT_NE(output.find("pong"), std::string::npos) << output;
@@ -179,43 +181,6 @@ TEST_F(ServerInterop, GnuTlsClientResumes) {
   EXPECT_TRUE(resumed.handshakeDone);
   EXPECT_NE(client.Output().find("This is a resumed session"), std::string::npos) << client.Output();
   EXPECT_TRUE(log.contains("Resuming session "));
-}
-
-TEST(OurClientAndServer, OverLoopbackEverySuiteFullAndAbbreviated) {
-  startNetworking();
-  test::loadServerIdentity();
-  ClearSessionCache();
-  std::uint16_t port = 0;
-  const SocketHandle listener = listenTcp("127.0.0.1", 0, port);
-  for (const Bytes& suite : {Bytes("\x00\x2F", 2), Bytes("\x00\x35", 2), Bytes("\x00\x04", 2), Bytes("\x00\x05", 2)}) {
-    TlsConnection client;
-    client.verifyCertificates = false;
-    for (int round = 0; round < 2; ++round) {
-      auto server = std::async(std::launch::async, serveOne, listener, true, std::string());
-      if (round == 1) client.PrepareResumption();
-      client.StartClient();
-      if (round == 0) {
-        // Narrow the offer (and our transcript) to the suite under test.
-        const Bytes offer("\x00\x08\x00\x2F\x00\x35\x00\x04\x00\x05", 10);
-        const Bytes narrowed = Bytes("\x00\x08", 2) + suite + suite + suite + suite;
-        client.outgoingData.replace(client.outgoingData.find(offer), offer.size(), narrowed);
-        client.handshakeMessages.replace(client.handshakeMessages.find(offer), offer.size(), narrowed);
-      }
-      SocketDriver link(client, SocketDriver::Connect(port));
-      ASSERT_TRUE(link.Send("ping"));
-      EXPECT_NE(link.PumpUntilContains("pong").find("pong"), Bytes::npos);
-      link.PumpUntil([&](const Bytes&) { return client.closeNotifySent || client.failed; });
-      link.Close();
-      const Served served = server.get();
-      EXPECT_TRUE(served.handshakeDone);
-      EXPECT_EQ(client.cipherSuite, suite);
-      EXPECT_EQ(client.serverCertificate.chain.empty(), round == 1) << "round " << round;
-      EXPECT_TRUE(client.closeNotifySent);
-    }
-  }
-  closeSocket(listener);
-  ClearOwnIdentity();
-  stopNetworking();
 }
 
 }  // namespace

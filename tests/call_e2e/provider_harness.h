@@ -1,0 +1,61 @@
+#pragma once
+// Drives the provider through its exports against pbxsim on loopback, the
+// way the telephony service would.
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/tapi.h"
+#include "tools/pbxsim/pbx_simulator.h"
+
+namespace qv::test {
+
+struct SettingsStore {
+  std::string username = "201";
+  std::string password = "secret";
+  std::string domain = "office";
+  std::string address = "127.0.0.1";
+  int port = 0;
+  bool autooriginate = false;
+};
+
+// Writes the provider's settings where ReadSettings finds them.
+void WriteSettingsStore(const SettingsStore& store);
+std::string LogText();
+
+// What TAPI's completion procedure received.
+class Completions {
+ public:
+  void Add(DRV_REQUESTID id, LONG result);
+  // The first result for the request, or nothing within the time.
+  bool Wait(DRV_REQUESTID id, std::chrono::milliseconds timeout, LONG& result);
+  int Count(DRV_REQUESTID id);
+  std::size_t Total();
+  void Clear();
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<std::pair<DRV_REQUESTID, LONG>> all_;
+};
+
+Completions& completions();
+
+// Provider initialised with a line open.
+void InitProvider();
+void ShutdownProvider();
+HDRVLINE Line();
+LONG MakeCall(DRV_REQUESTID id, const std::u16string& number, HDRVCALL* call);
+
+// Short time limits so the tests need not wait half a minute.
+void UseShortTimings();
+
+// Predicates over the simulator's frames.
+std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& frames, const std::string& root);
+
+constexpr LONG kOperationFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+
+}  // namespace qv::test

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# tsphost.exe from the Windows build, under wine, places calls through
+# quorvelone.tsp against the native pbxsim on 127.0.0.1.
+# usage: wine_dial.sh <tsphost.exe> <quorvelone.tsp> [native pbxsim]
+set -u
+tsphost=$1
+provider=$2
+pbxsim=${QV_PBXSIM:-${3:-}}
+if [ -z "$pbxsim" ] || [ ! -x "$pbxsim" ]; then
+  echo "SKIP: no native pbxsim (build the native tree or set QV_PBXSIM)"
+  exit 77
+fi
+work=$(mktemp -d /tmp/qv-wine-dial.XXXXXX)
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX=$work/prefix
+  own_prefix=1
+fi
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+pbx_pid=""
+cleanup() {
+  [ -n "$pbx_pid" ] && kill "$pbx_pid" 2>/dev/null
+  [ -n "${own_prefix:-}" ] && wineserver -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Starts pbxsim with the given options; sets $port and $pbx_pid.
+start_pbx() {
+  [ -n "$pbx_pid" ] && kill "$pbx_pid" 2>/dev/null && wait "$pbx_pid" 2>/dev/null
+  rm -f "$work/pbx.out" "$work/frames.jsonl"
+  "$pbxsim" --record "$work/frames.jsonl" "$@" </dev/null >"$work/pbx.out" 2>"$work/pbx.err" &
+  pbx_pid=$!
+  for _ in $(seq 50); do
+    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out")
+    [ -n "$port" ] && return 0
+    sleep 0.1
+  done
+  echo "pbxsim did not start"
+  exit 1
+}
+
+set_setting() {
+  wine reg add 'HKLM\SOFTWARE\quorvelone\tapi' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+}
+
+provider_w=$(winepath -w "$provider" 2>/dev/null)
+log_w=$(winepath -w "$work/provider.log" 2>/dev/null)
+
+configure() {
+  set_setting username 201
+  set_setting password secret
+  set_setting domain office
+  set_setting address 127.0.0.1
+  set_setting port "$port"
+  set_setting encrypt 0
+  set_setting autooriginate 0
+  set_setting loglevel 5
+  set_setting logfile "$log_w"
+}
+
+dial() {
+  wine "$tsphost" dial "$provider_w" "$@" >"$work/dial.out" 2>&1
+  local rc=$?
+  tr -d '\r' <"$work/dial.out" >"$work/dial.txt"
+  return $rc
+}
+
+# 1. The call from end to end.
+start_pbx
+configure
+if ! dial "+49 (30) 1234-5678" --hold 1; then fail "dial exited non-zero"; fi
+grep -q "completion of TSPI_lineMakeCall: 0$" "$work/dial.txt" || fail "no successful completion"
+grep -q "^call complete$" "$work/dial.txt" || fail "call not complete"
+grep -q '"root":"StartApplicationSession"' "$work/frames.jsonl" || fail "no login"
+grep -q '"root":"MonitorStart"' "$work/frames.jsonl" || fail "no MonitorStart"
+grep '"root":"MakeCall"' "$work/frames.jsonl" | grep -q 'calledDirectoryNumber>493012345678<' ||
+  fail "MakeCall without the filtered number"
+grep '"root":"ClearConnection"' "$work/frames.jsonl" | grep -q '<callID>1001</callID>\\r\\n<deviceID>201</deviceID>' ||
+  fail "ClearConnection without the PBX's identifiers"
+grep -q '"problem":"[^"]' "$work/frames.jsonl" && fail "pbxsim saw a malformed frame"
+grep -q 'CSTA Rx: .*MakeCallResponse' "$work/dial.txt" || fail "no CSTA exchange in the output"
+
+# 2. The PBX refuses the call: the completion says so.
+start_pbx --makecall-error
+configure
+if dial 5550100; then fail "a refused call exited zero"; fi
+grep -q "completion of TSPI_lineMakeCall: 0x80000048 (LINEERR_OPERATIONFAILED)" "$work/dial.txt" ||
+  fail "refused call not completed with LINEERR_OPERATIONFAILED"
+
+# 3. No PBX at all: the call fails at once and the provider still shuts down promptly.
+kill "$pbx_pid" 2>/dev/null
+wait "$pbx_pid" 2>/dev/null
+pbx_pid=""
+start=$(date +%s)
+dial 5550100
+elapsed=$(($(date +%s) - start))
+grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "call without PBX not failed"
+grep -q "TSPI_providerShutdown = 0" "$work/dial.txt" || fail "no shutdown"
+[ "$elapsed" -lt 20 ] || fail "dial without a PBX took ${elapsed}s"
+
+if [ "$failures" -ne 0 ]; then
+  echo "---- last tsphost output"
+  cat "$work/dial.txt"
+  exit 1
+fi
+echo "wine dial: all scenarios passed"
