@@ -78,11 +78,13 @@ const BigInt& bigOne();
 BigInt modInverse(const BigInt& a, const BigInt& m);
 
 // x mod m for 0 <= x with mu = floor(2^(64k) / m), k = m.limbCount().
-// Zero for a zero modulus.
+// Zero for a zero modulus; a negative x gives its residue in [0, m). A wrong
+// mu gives a wrong value below m, never a long loop.
 BigInt barrettReduce(const BigInt& x, const BigInt& m, const BigInt& mu);
 
-// base^exponent mod m (the sign of the exponent is ignored). A zero exponent
-// gives one; a zero modulus gives zero; a modulus of one gives zero.
+// base^exponent mod m, in [0, m) (the signs of exponent and modulus are
+// ignored; a negative base counts as its residue). A zero exponent gives
+// one; a zero modulus gives zero, and so does a modulus of one.
 BigInt modPow(const BigInt& base, const BigInt& exponent, const BigInt& m);
 
 }  // namespace qv

@@ -1,8 +1,8 @@
-#include "crypto/barrett.h"
-#include "crypto/big_int.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "crypto/barrett.h"
+#include "crypto/big_int.h"
 
 namespace qv {
 

@@ -36,7 +36,8 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE /*hdLine*/, DWORD /*d
   return qv::FillAddressStatus(lpAddressStatus);
 }
 
-// Exported under this spelling too; older callers look it up by this name.
+// The misspelt twin of TSPI_lineGetAddressStatus stays exported; it answers
+// without touching its arguments.
 extern "C" LONG TSPIAPI TSPI_lineGetAdressStatus(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
                                                  LPLINEADDRESSSTATUS /*lpAddressStatus*/) {
   qv::ProviderEntryTrace("TSPI_lineGetAdressStatus");

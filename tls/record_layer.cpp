@@ -1,5 +1,4 @@
 // Records: fragmentation, MAC, CBC padding and encryption, and their reverse.
-#include <algorithm>
 
 #include "crypto/hmac.h"
 #include "crypto/md5.h"

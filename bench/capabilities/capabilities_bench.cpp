@@ -25,7 +25,8 @@ void BM_LineGetDevCaps(benchmark::State& state) {
   std::vector<std::uint32_t> words(1024 / 4);
   for (auto _ : state) {
     words[0] = 1024;
-    benchmark::DoNotOptimize(TSPI_lineGetDevCaps(0, 0x00020002, 0, reinterpret_cast<LINEDEVCAPS*>(words.data())));
+    benchmark::DoNotOptimize(
+        TSPI_lineGetDevCaps(0, 0x00020002, 0, reinterpret_cast<LINEDEVCAPS*>(words.data())));
     benchmark::ClobberMemory();
   }
 }
@@ -51,7 +52,8 @@ BENCHMARK(BM_ParseLineGuid);
 
 void BM_WriteProviderList(benchmark::State& state) {
   std::vector<std::pair<std::uint32_t, std::string>> providers;
-  for (int i = 0; i < state.range(0); ++i) providers.emplace_back(i + 1, "provider" + std::to_string(i) + ".tsp");
+  for (int i = 0; i < state.range(0); ++i)
+    providers.emplace_back(i + 1, "provider" + std::to_string(i) + ".tsp");
   std::vector<std::uint32_t> words(65536 / 4);
   auto* list = reinterpret_cast<unsigned char*>(words.data());
   for (auto _ : state) {

@@ -1,6 +1,8 @@
 // TAPI32's provider-management functions over the registered provider list:
 // libtapi32.so on Linux, and on Windows a test double of tapi32.dll (names
 // mapped in tapi32.def). Owner windows are not used: nothing is shown.
+// Tests also build it without lineGetProviderList, as a library that lacks
+// what the installer looks up at run time.
 #include <cstdint>
 #include <cstdlib>
 
@@ -50,11 +52,13 @@ QV_TAPI32_EXPORT std::int32_t QV_TAPI32_CALL lineGetProviderListA(std::uint32_t 
   return qv::GetListedProviders(dwAPIVersion, lpProviderList, false);
 }
 
+#ifndef QV_TAPI32_WITHOUT_NARROW_LIST
 // The undecorated name is the narrow list, as in TAPI 2.x.
 QV_TAPI32_EXPORT std::int32_t QV_TAPI32_CALL lineGetProviderList(std::uint32_t dwAPIVersion,
                                                                  void* lpProviderList) {
   return qv::GetListedProviders(dwAPIVersion, lpProviderList, false);
 }
+#endif
 
 QV_TAPI32_EXPORT std::int32_t QV_TAPI32_CALL lineGetProviderListW(std::uint32_t dwAPIVersion,
                                                                   void* lpProviderList) {

@@ -26,7 +26,9 @@ class Terminal {
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  bool open() const { return fd_ >= 0; }
+  // Only the terminal's foreground process may talk to it; a background
+  // process would be stopped by the first read or mode change.
+  bool usable() const { return fd_ >= 0 && ::tcgetpgrp(fd_) == ::getpgrp(); }
 
   void write(std::string_view text) {
     while (!text.empty()) {
@@ -141,7 +143,7 @@ bool askFields(Terminal& tty, DialogFields& f) {
 DialogOutcome ShowConfigDialog(void* module, void* /*owner*/, const DialogCallbacks& callbacks) {
   if (module == nullptr) return DialogOutcome::NotShown;
   Terminal tty;
-  if (!tty.open()) return DialogOutcome::NotShown;
+  if (!tty.usable()) return DialogOutcome::NotShown;
 
   DialogFields fields = callbacks.load();
   tty.write("Quorvel ONE TAPI service provider " + fields.versionText + "\nPress Enter to keep a value.\n");

@@ -83,12 +83,20 @@ TEST_F(CapabilityLogTest, StatusMessagesLogEveryRowInTableOrder) {
   newLines();
   TSPI_lineSetStatusMessages(nullptr, 0xFFFFFFFF, 0xFFFFFFFF);
   std::vector<std::string> lines = newLines();
-  ASSERT_EQ(lines.size(), 1u + 25u + 9u);
-  EXPECT_EQ(lines[0], "5 TSPI_lineSetStatusMessages");
-  EXPECT_EQ(lines[1], "5 SetStatusMessages: LINEDEVSTATE_BATTERY");
-  EXPECT_EQ(lines[25], "5 SetStatusMessages: LINEDEVSTATE_TRANSLATECHANGE");
-  EXPECT_EQ(lines[26], "5 SetStatusMessages: LINEADDRESSSTATE_CAPSCHANGE");
-  EXPECT_EQ(lines[34], "5 SetStatusMessages: LINEADDRESSSTATE_TERMINALS");
+  std::vector<std::string> expected = {"5 TSPI_lineSetStatusMessages"};
+  for (const char* name : {"BATTERY",     "CAPSCHANGE",  "CLOSE",        "CONFIGCHANGE", "COMPLCANCEL",
+                           "CONNECTED",   "DEVSPECIFIC", "DISCONNECTED", "INSERVICE",    "LOCK",
+                           "MAINTENANCE", "MSGWAITOFF",  "MSGWAITON",    "NUMCALLS",     "NUMCOMPLETIONS",
+                           "OPEN",        "OTHER",       "OUTOFSERVICE", "REINIT",       "REMOVED",
+                           "RINGING",     "ROAMMODE",    "SIGNAL",       "TERMINALS",    "TRANSLATECHANGE"}) {
+    expected.push_back(std::string("5 SetStatusMessages: LINEDEVSTATE_") + name);
+  }
+  for (const char* name : {"CAPSCHANGE", "DEVSPECIFIC", "FORWARD", "INUSEMANY", "INUSEONE", "INUSEZERO",
+                           "NUMCALLS", "OTHER", "TERMINALS"}) {
+    expected.push_back(std::string("5 SetStatusMessages: LINEADDRESSSTATE_") + name);
+  }
+  ASSERT_EQ(expected.size(), 1u + 25u + 9u);
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

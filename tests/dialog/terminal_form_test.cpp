@@ -267,6 +267,23 @@ TEST_F(TerminalFormTest, WithoutTerminalOrModuleNothingIsShown) {
   EXPECT_EQ(ReadSetting("guid"), "");
 }
 
+TEST_F(TerminalFormTest, BackgroundProcessLeavesTheTerminalAlone) {
+  TerminalSession tty(std::function<int()>([] {
+    pid_t child = fork();
+    if (child == 0) {
+      setpgid(0, 0);  // its own process group: not the terminal's foreground
+      providerState.moduleHandle = ownModuleHandle();
+      _exit(TUISPI_providerConfig(nullptr, nullptr, 1) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+  }));
+  ASSERT_EQ(tty.finish(), 0) << tty.transcript();
+  EXPECT_EQ(tty.transcript().find("Username"), std::string::npos) << tty.transcript();
+  EXPECT_EQ(ReadSetting("guid"), "");
+}
+
 TEST_F(TerminalFormTest, TsphostOpensTheFormThroughTheProvider) {
   TerminalSession tty(std::function<int()>([] {
     execl(QV_TSPHOST_PATH, QV_TSPHOST_PATH, "config", QV_PROVIDER_PATH, static_cast<char*>(nullptr));

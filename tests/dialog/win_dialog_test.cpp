@@ -351,5 +351,24 @@ TEST_F(WinDialogTest, OkStoresAllElevenValues) {
   EXPECT_EQ(ReadSetting("guid"), guid);
 }
 
+// tsphost, like TAPI, opens the dialog through the provider's entry point;
+// here it is a separate process, driven from this one.
+TEST_F(WinDialogTest, TsphostOpensTheDialogThroughTheProvider) {
+  std::atomic<int> exitCode{-1};
+  std::thread host([&] { exitCode = std::system("tsphost.exe config quorvelone.tsp >NUL 2>NUL"); });
+  HWND dialog = waitForWindow(kCaption);
+  if (dialog != nullptr) {
+    EXPECT_EQ(itemText(dialog, 1006), L"443");
+    SetDlgItemTextW(dialog, 1001, L"44");
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitUntilGone(dialog));
+  } else {
+    ADD_FAILURE() << "the dialog did not appear";
+  }
+  host.join();
+  EXPECT_EQ(exitCode.load(), 0);
+  EXPECT_EQ(ReadSetting("username"), "44");
+}
+
 }  // namespace
 }  // namespace qv

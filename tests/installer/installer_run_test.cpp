@@ -51,7 +51,7 @@ struct RunResult {
   std::string err;
 };
 
-enum class Tapi { ours, wineStub };
+enum class Tapi { ours, wineStub, withoutNarrowList };
 
 class InstallerRunTest : public ::testing::Test {
  protected:
@@ -99,9 +99,12 @@ class InstallerRunTest : public ::testing::Test {
 
   static std::string program(Tapi tapi) {
 #ifdef _WIN32
+    if (tapi == Tapi::withoutNarrowList) return "nolist\\installer.exe";
     return tapi == Tapi::ours ? "double\\installer.exe" : "stub\\installer.exe";
 #else
-    (void)tapi;
+    // The library path is searched before the program's own run path.
+    if (tapi == Tapi::withoutNarrowList)
+      return std::string("LD_LIBRARY_PATH=") + QV_NOLIST_DIR + " " + QV_INSTALLER_PATH;
     return QV_INSTALLER_PATH;
 #endif
   }
@@ -242,6 +245,21 @@ TEST_F(InstallerRunTest, EveryAddProviderResultHasItsMessageAndExitCode) {
   }
   setEnv("QV_TAPI32_ADD_RESULT", "");
   EXPECT_TRUE(stored().providers.empty());
+}
+
+TEST_F(InstallerRunTest, RemovalEndsAtOnceWithoutTheRunTimeFunction) {
+  seed({2, {{1, "quorvelone.tsp"}}});
+  RunResult remove = run("/Uninstall", Tapi::withoutNarrowList);
+#ifdef _WIN32
+  EXPECT_EQ(remove.exitCode, -1);
+#else
+  EXPECT_EQ(remove.exitCode, 255);
+#endif
+  EXPECT_EQ(remove.out, "");
+  EXPECT_EQ(remove.err, "");
+  EXPECT_EQ(stored().providers.size(), 1u);
+  // The other commands do not need it.
+  EXPECT_EQ(run("/List", Tapi::withoutNarrowList).out, "Provider 1: quorvelone.tsp" + kEnd);
 }
 
 #ifdef _WIN32

@@ -209,14 +209,5 @@ TEST(ProviderRegistryValuesTest, ListFromValues) {
   EXPECT_EQ(values[5].text, "q.tsp");
 }
 
-TEST(ProviderRegistryValuesTest, OnlyListValuesAreOwned) {
-  for (const char* name : {"NumProviders", "nextproviderid", "ProviderID0", "ProviderFileName12"}) {
-    EXPECT_TRUE(IsProviderListValueName(name)) << name;
-  }
-  for (const char* name : {"NumProvidersX", "ProviderID", "ProviderIDx", "ProviderFileName", "Other"}) {
-    EXPECT_FALSE(IsProviderListValueName(name)) << name;
-  }
-}
-
 }  // namespace
 }  // namespace qv
