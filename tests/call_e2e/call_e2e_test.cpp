@@ -33,6 +33,7 @@ class CallE2E : public ::testing::Test {
     ASSERT_TRUE(sim_->Start());
     SettingsStore store;
     store.port = sim_->port();
+    store.encrypt = options.tls;
     WriteSettingsStore(store);
   }
   void Init() {
@@ -267,6 +268,23 @@ TEST_F(CallE2E, FrameWithLengthBelowEightDropsTheConnection) {
   HDRVCALL call = nullptr;
   EXPECT_EQ(CallAndWait(80, &call), 0);
   TSPI_lineCloseCall(call);
+}
+
+TEST_F(CallE2E, EncryptedSessionGetsAFreshTlsConnectionAfterADrop) {
+  pbxsim::Options o;
+  o.tls = true;
+  StartPbx(o);
+  Init();
+  ASSERT_TRUE(WaitRoot("MonitorStart", 1));
+  HDRVCALL call = nullptr;
+  EXPECT_EQ(CallAndWait(85, &call), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  sim_->DropConnections();
+  ASSERT_TRUE(WaitRoot("MonitorStart", 2));
+  EXPECT_EQ(CallAndWait(86, &call), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(WaitRoot("ClearConnection", 2));
+  EXPECT_EQ(sim_->connectionsAccepted(), 2);
 }
 
 TEST_F(CallE2E, ShutdownAndInitAgainWorksLikeTheFirstStart) {

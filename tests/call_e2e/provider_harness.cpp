@@ -51,7 +51,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("domain", s.domain);
   value("address", s.address);
   value("port", std::to_string(s.port));
-  value("encrypt", "0");
+  value("encrypt", s.encrypt ? "1" : "0");
   value("autooriginate", s.autooriginate ? "1" : "0");
   value("loglevel", "5");
   value("loglength", "100000000");

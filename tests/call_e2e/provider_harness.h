@@ -20,6 +20,7 @@ struct SettingsStore {
   std::string address = "127.0.0.1";
   int port = 0;
   bool autooriginate = false;
+  bool encrypt = false;
 };
 
 // Writes the provider's settings where ReadSettings finds them.

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the TLS engine tests: fixtures, an in-memory link
 // between two connections, and a view of the log file.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,6 +56,11 @@ inline PumpResult pump(TlsConnection& client, TlsConnection& server, std::string
 // The log lines written from construction on. The log file is opened once
 // per process, so every test program logs to one file at level 9.
 class LogCapture {
+  static std::error_code& ignoredError() {
+    static std::error_code error;
+    return error;
+  }
+
  public:
   LogCapture() {
     static const std::string path = [] {
@@ -68,6 +74,9 @@ class LogCapture {
       writeLog(1, "test log opened");
       return settings.logfile;
     }();
+    // Not left behind in the temporary folder once the program ends.
+    static const bool cleanup = std::atexit([] { std::filesystem::remove(path, ignoredError()); }) == 0;
+    (void)cleanup;
     path_ = path;
     start_ = contents().size();
   }
