@@ -17,6 +17,9 @@ inline constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
 bool startNetworking();
 void stopNetworking();
 
+// Sends on a connected socket fail after this long without progress.
+inline constexpr int kSendTimeoutMs = 10000;
+
 struct ConnectResult {
   SocketHandle socket = kInvalidSocket;
   int status = -1;  // 0 when connected; otherwise the resolver's or connect's error
@@ -26,8 +29,8 @@ struct ConnectResult {
 // IPv4 or IPv6 entry only; a failed connect does not move on to the next
 // entry. Gives up once `cancel` becomes true or after timeoutMs (negative:
 // only the system's own time-out applies).
-ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel, int timeoutMs = -1);
+ConnectResult connectTcp(const std::string& host, const std::string& service, const std::atomic<bool>& cancel,
+                         int timeoutMs = -1);
 
 // One send call; the number of bytes the system took, or -1.
 long sendOnce(SocketHandle socket, std::string_view bytes);

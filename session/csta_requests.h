@@ -13,10 +13,14 @@ inline constexpr std::string_view kApplicationSessionNamespace =
     "http://www.ecma-international.org/standards/ecma-354/appl_session/";
 inline constexpr std::string_view kXmlSchemaInstanceNamespace = "http://www.w3.org/2001/XMLSchema-instance";
 inline constexpr std::string_view kLoginNamespace = "http://www.quorvel.com/schemas/csta/login";
-inline constexpr std::string_view kCstaNamespace = "http://www.ecma-international.org/standards/ecma-323/csta/ed6";
-inline constexpr std::string_view kCstaEdition3 = "http://www.ecma-international.org/standards/ecma-323/csta/ed3";
-inline constexpr std::string_view kCstaEdition4 = "http://www.ecma-international.org/standards/ecma-323/csta/ed4";
-inline constexpr std::string_view kCstaEdition5 = "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+inline constexpr std::string_view kCstaNamespace =
+    "http://www.ecma-international.org/standards/ecma-323/csta/ed6";
+inline constexpr std::string_view kCstaEdition3 =
+    "http://www.ecma-international.org/standards/ecma-323/csta/ed3";
+inline constexpr std::string_view kCstaEdition4 =
+    "http://www.ecma-international.org/standards/ecma-323/csta/ed4";
+inline constexpr std::string_view kCstaEdition5 =
+    "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
 
 // Argument values go in as they are: no escaping, no trimming.
 std::string StartApplicationSessionXml(std::string_view domain, std::string_view user,

@@ -14,14 +14,14 @@ namespace qv {
 
 // Per-connection state of the application session; guarded by sessionLock.
 struct SessionState {
-  Bytes receiveBuffer;             // raw bytes from the reader
-  CstaFrameCutter messageBuffer;   // plaintext not yet cut into frames
+  Bytes receiveBuffer;            // raw bytes from the reader
+  CstaFrameCutter messageBuffer;  // plaintext not yet cut into frames
   std::string applicationSessionId;
   bool keepAliveArmed = false;
   std::uint32_t keepAliveDeadline = 0;  // tick value
   bool keepAliveAnswerDue = false;      // a keep-alive waits for its positive answer
   std::uint32_t keepAliveAnswerDeadline = 0;
-  bool dropConnection = false;  // the stream cannot be cut any more
+  bool dropConnection = false;         // the stream cannot be cut any more
   std::uint32_t (*ticks)() = nullptr;  // tick source; null means the system tick count
 
   // Back to the state of a new connection.

@@ -68,7 +68,8 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
   if (beforeSend) beforeSend(result.invokeId);
   std::optional<Bytes> frame = BuildCstaFrame(result.invokeId, xml);
   if (!frame) {
-    writeLog(1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
+    writeLog(
+        1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
     return result;
   }
   std::string trace;

@@ -39,8 +39,8 @@ constexpr int kReconnectLimitMs = 10000;
 // backoffLock and DataReady's own lock are leaves.
 struct Session {
   std::mutex sessionLock;
-  SessionState state;                // guarded by sessionLock
-  std::condition_variable drained;   // with sessionLock: the worker took receiveBuffer
+  SessionState state;               // guarded by sessionLock
+  std::condition_variable drained;  // with sessionLock: the worker took receiveBuffer
   DataReady dataReady;
   std::atomic<bool> shuttingDown{false};
   std::mutex backoffLock;
@@ -64,8 +64,7 @@ bool SleepUnlessStopping(Session& s, milliseconds delay) {
 
 // One connection attempt; logs in when connected.
 bool ConnectToPbx(Session& s, const ProviderSettings& settings, int limitMs) {
-  ConnectResult result =
-      connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, limitMs);
+  ConnectResult result = connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, limitMs);
   if (result.status != 0) {
     writeLog(1, "Connection establishment to \"" + settings.address + "\" failed");
     return false;
@@ -119,9 +118,8 @@ void ReaderThread(Session& s, bool connected) {
     }
     s.dataReady.Release();
     std::unique_lock lock(s.sessionLock);
-    s.drained.wait(lock, [&] {
-      return s.state.receiveBuffer.size() < kMaxPendingReceive || s.shuttingDown.load();
-    });
+    s.drained.wait(
+        lock, [&] { return s.state.receiveBuffer.size() < kMaxPendingReceive || s.shuttingDown.load(); });
   }
   if (connected) closeSocket(pbxLink().Detach());
 }
@@ -211,13 +209,9 @@ void StopSession() {
   Session& s = session();
   if (!s.running) return;
   s.shuttingDown = true;
-  {
-    std::lock_guard lock(s.backoffLock);
-  }
+  { std::lock_guard lock(s.backoffLock); }
   s.backoffWake.notify_all();
-  {
-    std::lock_guard lock(s.sessionLock);
-  }
+  { std::lock_guard lock(s.sessionLock); }
   s.drained.notify_all();
   pbxLink().Abort();
   s.dataReady.Release();

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,8 +56,8 @@ int connectCancellable(int f, const sockaddr* addr, socklen_t len, const std::at
 bool startNetworking() { return true; }
 void stopNetworking() {}
 
-ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel, int timeoutMs) {
+ConnectResult connectTcp(const std::string& host, const std::string& service, const std::atomic<bool>& cancel,
+                         int timeoutMs) {
   ConnectResult result;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -76,6 +77,9 @@ ConnectResult connectTcp(const std::string& host, const std::string& service,
     if (result.status == 0) {
       int one = 1;
       setsockopt(f, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      // A peer that stops reading must not block the sender for ever.
+      timeval sendLimit{kSendTimeoutMs / 1000, 0};
+      setsockopt(f, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
       result.socket = static_cast<SocketHandle>(f);
     } else {
       close(f);

@@ -66,8 +66,8 @@ bool startNetworking() {
 
 void stopNetworking() { WSACleanup(); }
 
-ConnectResult connectTcp(const std::string& host, const std::string& service,
-                         const std::atomic<bool>& cancel, int timeoutMs) {
+ConnectResult connectTcp(const std::string& host, const std::string& service, const std::atomic<bool>& cancel,
+                         int timeoutMs) {
   ConnectResult result;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -87,6 +87,9 @@ ConnectResult connectTcp(const std::string& host, const std::string& service,
     if (result.status == 0) {
       BOOL one = TRUE;
       setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+      // A peer that stops reading must not block the sender for ever.
+      DWORD sendLimit = kSendTimeoutMs;
+      setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit), sizeof sendLimit);
       result.socket = static_cast<SocketHandle>(s);
     } else {
       closesocket(s);

@@ -45,8 +45,8 @@ TEST(CallConcurrency, ParallelCallsUnderAnEventFlood) {
     });
   }
   for (auto& th : threads) th.join();
-  ASSERT_TRUE(sim.WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= kThreads * kCallsEach; },
-                          10s));
+  ASSERT_TRUE(sim.WaitFor(
+      [](const auto& f) { return CountRoot(f, "ClearConnection") >= kThreads * kCallsEach; }, 10s));
   ShutdownProvider();
 
   EXPECT_EQ(succeeded.load(), kThreads * kCallsEach);

@@ -88,7 +88,7 @@ TEST_F(CallE2E, LoginMonitorMakeAndCloseWithThePbxIdentity) {
 
 TEST_F(CallE2E, KeepAliveFollowsTheGrantedDurationAndItsAnswers) {
   pbxsim::Behaviour b;
-  b.sessionDuration = "1";     // keep-alive due after 900 ms
+  b.sessionDuration = "1";  // keep-alive due after 900 ms
   b.keepAliveDuration = "1";
   StartPbx({}, b);
   auto start = std::chrono::steady_clock::now();
@@ -117,7 +117,8 @@ TEST_F(CallE2E, UnansweredKeepAliveDropsTheConnectionAndLogsInAgain) {
 }
 
 TEST_F(CallE2E, MissingOrNonNumericDurationStartsNoSession) {
-  for (std::optional<std::string> duration : {std::optional<std::string>{}, std::optional<std::string>{"soon"}}) {
+  for (std::optional<std::string> duration :
+       {std::optional<std::string>{}, std::optional<std::string>{"soon"}}) {
     pbxsim::Behaviour b;
     b.sessionDuration = duration;
     StartPbx({}, b);
@@ -239,8 +240,8 @@ TEST_F(CallE2E, RefusedConnectionsBackOffUntilThePbxIsBack) {
   TSPI_lineCloseCall(call);
   std::string log = LogText();
   std::size_t attempts = 0;
-  for (std::size_t at = 0; (at = log.find("Connection establishment to \"127.0.0.1\" failed", at)) != std::string::npos;
-       ++at) {
+  for (std::size_t at = 0;
+       (at = log.find("Connection establishment to \"127.0.0.1\" failed", at)) != std::string::npos; ++at) {
     ++attempts;
   }
   EXPECT_GE(attempts, 3u);

@@ -44,7 +44,9 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new HarnessE
 
 void WriteSettingsStore(const SettingsStore& s) {
   std::ofstream out(workDir() / "registry.reg", std::ios::binary | std::ios::trunc);
-  auto value = [&](const std::string& name, const std::string& v) { out << "\"" << name << "\"=\"" << v << "\"\r\n"; };
+  auto value = [&](const std::string& name, const std::string& v) {
+    out << "\"" << name << "\"=\"" << v << "\"\r\n";
+  };
   out << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n";
   value("username", s.username);
   value("password", s.password);
@@ -112,8 +114,8 @@ Completions& completions() {
 void InitProvider() {
   DWORD options = 0;
   ASSERT_EQ(TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, 1, 1, onCompletion, &options), 0);
-  ASSERT_EQ(TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line, QV_TSPI_VERSION, nullptr),
-            0);
+  ASSERT_EQ(
+      TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line, QV_TSPI_VERSION, nullptr), 0);
 }
 
 void ShutdownProvider() { EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0); }

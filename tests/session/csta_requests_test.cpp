@@ -44,31 +44,34 @@ TEST(CstaRequests, LoginIsTheFixedTemplateWithArgumentsUnescaped) {
 }
 
 TEST(CstaRequests, KeepAliveTemplate) {
-  EXPECT_EQ(ResetApplicationSessionTimerXml(" s-1 "),
-            lines({"<?xml version=\"1.0\"?>",
-                   "<ResetApplicationSessionTimer "
-                   "xmlns=\"http://www.ecma-international.org/standards/ecma-354/appl_session/\" "
-                   "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">",
-                   " <sessionID> s-1 </sessionID>", " <requestedSessionDuration>1800</requestedSessionDuration>",
-                   "</ResetApplicationSessionTimer>"}));
+  EXPECT_EQ(
+      ResetApplicationSessionTimerXml(" s-1 "),
+      lines({"<?xml version=\"1.0\"?>",
+             "<ResetApplicationSessionTimer "
+             "xmlns=\"http://www.ecma-international.org/standards/ecma-354/appl_session/\" "
+             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">",
+             " <sessionID> s-1 </sessionID>", " <requestedSessionDuration>1800</requestedSessionDuration>",
+             "</ResetApplicationSessionTimer>"}));
 }
 
 TEST(CstaRequests, MakeCallHasSixLinesWithoutAutoOriginateAndSevenWithIt) {
-  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                           "<MakeCall xmlns=\"http://www.ecma-international.org/standards/ecma-323/csta/ed6\">\r\n"
-                           "<callingDevice>201@office</callingDevice>\r\n"
-                           "<calledDirectoryNumber>*97#</calledDirectoryNumber>\r\n";
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<MakeCall xmlns=\"http://www.ecma-international.org/standards/ecma-323/csta/ed6\">\r\n"
+      "<callingDevice>201@office</callingDevice>\r\n"
+      "<calledDirectoryNumber>*97#</calledDirectoryNumber>\r\n";
   EXPECT_EQ(MakeCallXml("201@office", "*97#", ""), head + "</MakeCall>\r\n");
   EXPECT_EQ(MakeCallXml("201@office", "*97#", "doNotPrompt"),
             head + "<autoOriginate>doNotPrompt</autoOriginate>\r\n</MakeCall>\r\n");
 }
 
 TEST(CstaRequests, ClearConnectionAndMonitorStartTemplates) {
-  EXPECT_EQ(ClearConnectionXml("", "201@office"),
-            lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-                   "<ClearConnection xmlns=\"http://www.ecma-international.org/standards/ecma-323/csta/ed6\">",
-                   "<connectionToBeCleared>", "<callID></callID>", "<deviceID>201@office</deviceID>",
-                   "</connectionToBeCleared>", "</ClearConnection>"}));
+  EXPECT_EQ(
+      ClearConnectionXml("", "201@office"),
+      lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+             "<ClearConnection xmlns=\"http://www.ecma-international.org/standards/ecma-323/csta/ed6\">",
+             "<connectionToBeCleared>", "<callID></callID>", "<deviceID>201@office</deviceID>",
+             "</connectionToBeCleared>", "</ClearConnection>"}));
   EXPECT_EQ(MonitorStartXml("201@office"),
             lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
                    "<MonitorStart xmlns=\"http://www.ecma-international.org/standards/ecma-323/csta/ed6\">",

@@ -29,8 +29,10 @@ std::string loginResponse(const std::string& durationElement) {
 }
 
 std::string makeCallResponse(const std::string& root = "MakeCallResponse") {
-  return "<" + root + " xmlns:csta=\"x\"><callingDevice><callID>C9</callID><deviceID>201</deviceID>"
-         "</callingDevice></" + root + ">";
+  return "<" + root +
+         " xmlns:csta=\"x\"><callingDevice><callID>C9</callID><deviceID>201</deviceID>"
+         "</callingDevice></" +
+         root + ">";
 }
 
 class CstaResponses : public ::testing::Test {
@@ -79,10 +81,10 @@ TEST_F(CstaResponses, PositiveLoginArmsKeepAliveAtNinetyPercentAndStartsTheMonit
 }
 
 TEST_F(CstaResponses, LoginWithoutUsableDurationChangesNothing) {
-  for (const std::string element :
-       {"<actualSessionDuration>0</actualSessionDuration>", "<actualSessionDuration>-5</actualSessionDuration>",
-        "<actualSessionDuration>abc</actualSessionDuration>", "<actualSessionDuration></actualSessionDuration>",
-        ""}) {
+  for (const std::string element : {"<actualSessionDuration>0</actualSessionDuration>",
+                                    "<actualSessionDuration>-5</actualSessionDuration>",
+                                    "<actualSessionDuration>abc</actualSessionDuration>",
+                                    "<actualSessionDuration></actualSessionDuration>", ""}) {
     SessionState fresh;
     fresh.ticks = fakeTicks;
     state_ = std::move(fresh);
@@ -105,8 +107,9 @@ TEST_F(CstaResponses, KeepAliveDeadlineWrapsWithTheTickCounter) {
 TEST_F(CstaResponses, KeepAliveResponseReArmsAndKeepsTheSessionId) {
   state_.applicationSessionId = "S-1";
   state_.keepAliveAnswerDue = true;
-  Feed(frameOf(9, "<ns1:ResetApplicationSessionTimerPosResponse xmlns:ns1=\"x\"><ns1:actualSessionDuration>60"
-                  "</ns1:actualSessionDuration></ns1:ResetApplicationSessionTimerPosResponse>"));
+  Feed(frameOf(9,
+               "<ns1:ResetApplicationSessionTimerPosResponse xmlns:ns1=\"x\"><ns1:actualSessionDuration>60"
+               "</ns1:actualSessionDuration></ns1:ResetApplicationSessionTimerPosResponse>"));
   EXPECT_EQ(state_.applicationSessionId, "S-1");
   EXPECT_TRUE(state_.keepAliveArmed);
   EXPECT_EQ(state_.keepAliveDeadline, 1000u + 54000u);
@@ -146,7 +149,8 @@ TEST_F(CstaResponses, ResponsesForOtherInvokeIdsAndEventsChangeNothing) {
 }
 
 TEST_F(CstaResponses, ErrorAnswerFailsTheMakeCallAndLeavesTheCallIdEmpty) {
-  Feed(frameOf(501, "<CSTAErrorCode xmlns=\"x\"><operation>invalidCalledDeviceID</operation></CSTAErrorCode>"));
+  Feed(frameOf(501,
+               "<CSTAErrorCode xmlns=\"x\"><operation>invalidCalledDeviceID</operation></CSTAErrorCode>"));
   EXPECT_EQ(Slot(3).callId, "");
   EXPECT_EQ(completions,
             (std::vector<std::pair<DRV_REQUESTID, LONG>>{{42, static_cast<LONG>(LINEERR_OPERATIONFAILED)}}));

@@ -88,7 +88,7 @@ TEST_F(LineOperations, MakeCallSendsTheFilteredNumberAndRemembersTheInvokeId) {
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(slot->invokeId, frame->invokeId);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
-    ASSERT_TRUE(peer_.NextFrame());  // ClearConnection
+    ASSERT_TRUE(peer_.NextFrame());              // ClearConnection
     SetCallIdentity(frame->invokeId, "x", "y");  // settles the completion, frees the slot
     ++id;
   }
@@ -131,7 +131,8 @@ TEST_F(LineOperations, TenOpenCallsAtMostAndClosedSlotsAreReused) {
   std::size_t mark = test::LogMark();
   HDRVCALL extra = nullptr;
   EXPECT_EQ(Make(200, u"1", &extra), static_cast<LONG>(LINEERR_CALLUNAVAIL));
-  EXPECT_NE(test::LogSince(mark).find("]:5 TSPI_lineMakeCall: No free line available\r\n"), std::string::npos);
+  EXPECT_NE(test::LogSince(mark).find("]:5 TSPI_lineMakeCall: No free line available\r\n"),
+            std::string::npos);
   EXPECT_TRUE(peer_.Quiet()) << "nothing sent for the refused call";
 
   ASSERT_EQ(TSPI_lineCloseCall(calls[4]), 0);
@@ -158,7 +159,8 @@ TEST_F(LineOperations, CloseSendsThePbxIdentityOnceAndRefusesTheSecondClose) {
   EXPECT_EQ(tagText(clear->xml, "callID"), "C-1");
   EXPECT_EQ(tagText(clear->xml, "deviceID"), "N201");
   EXPECT_EQ(TSPI_lineCloseCall(call), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(&completions)), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(&completions)),
+            static_cast<LONG>(LINEERR_INVALCALLHANDLE));
   EXPECT_TRUE(peer_.Quiet());
 }
 

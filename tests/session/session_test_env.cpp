@@ -24,9 +24,9 @@ class SessionEnvironment : public ::testing::Environment {
   void SetUp() override {
     startNetworking();
     std::random_device seed;
-    logPath() = (std::filesystem::temp_directory_path() /
-                 ("qv-session-test-" + std::to_string(seed()) + ".log"))
-                    .string();
+    logPath() =
+        (std::filesystem::temp_directory_path() / ("qv-session-test-" + std::to_string(seed()) + ".log"))
+            .string();
     ProviderSettings settings = settingsSnapshot();
     settings.username = "201";
     settings.domain = "office";

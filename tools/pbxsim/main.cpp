@@ -39,21 +39,36 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     try {
-      if (arg == "--port") options.port = static_cast<std::uint16_t>(std::stoi(value()));
-      else if (arg == "--host") options.host = value();
-      else if (arg == "--tls") options.tls = true;
-      else if (arg == "--password") options.expectedPassword = value();
-      else if (arg == "--record") options.recordPath = value();
-      else if (arg == "--verbose") options.verbose = true;
-      else if (arg == "--duration") behaviour.sessionDuration = durationArgument(value());
-      else if (arg == "--keepalive-duration") behaviour.keepAliveDuration = durationArgument(value());
-      else if (arg == "--makecall-error") behaviour.makeCallError = true;
-      else if (arg == "--silent-makecall") behaviour.silentMakeCall = true;
-      else if (arg == "--silent-keepalive") behaviour.silentKeepAlive = true;
-      else if (arg == "--split") behaviour.splitAnswers = true;
-      else if (arg == "--coalesce") behaviour.coalesceAnswers = true;
-      else if (arg == "--flood") behaviour.floodEvents = std::stoi(value());
-      else return usage();
+      if (arg == "--port")
+        options.port = static_cast<std::uint16_t>(std::stoi(value()));
+      else if (arg == "--host")
+        options.host = value();
+      else if (arg == "--tls")
+        options.tls = true;
+      else if (arg == "--password")
+        options.expectedPassword = value();
+      else if (arg == "--record")
+        options.recordPath = value();
+      else if (arg == "--verbose")
+        options.verbose = true;
+      else if (arg == "--duration")
+        behaviour.sessionDuration = durationArgument(value());
+      else if (arg == "--keepalive-duration")
+        behaviour.keepAliveDuration = durationArgument(value());
+      else if (arg == "--makecall-error")
+        behaviour.makeCallError = true;
+      else if (arg == "--silent-makecall")
+        behaviour.silentMakeCall = true;
+      else if (arg == "--silent-keepalive")
+        behaviour.silentKeepAlive = true;
+      else if (arg == "--split")
+        behaviour.splitAnswers = true;
+      else if (arg == "--coalesce")
+        behaviour.coalesceAnswers = true;
+      else if (arg == "--flood")
+        behaviour.floodEvents = std::stoi(value());
+      else
+        return usage();
     } catch (const std::exception&) {
       return usage();
     }
@@ -67,13 +82,20 @@ int main(int argc, char** argv) {
   std::cout << "pbxsim listening on " << options.host << ":" << simulator.port() << std::endl;
   std::string command;
   while (std::getline(std::cin, command)) {
-    if (command == "drop") simulator.DropConnections();
-    else if (command == "refuse") simulator.StopListening();
-    else if (command == "listen") simulator.ResumeListening();
-    else if (command == "restart") simulator.Restart();
-    else if (command == "badframe") simulator.SendRaw(std::string("\0\0\0\5\0\0\0\1", 8));
-    else if (command == "quit") break;
-    else if (!command.empty()) std::cerr << "pbxsim: unknown command " << command << "\n";
+    if (command == "drop")
+      simulator.DropConnections();
+    else if (command == "refuse")
+      simulator.StopListening();
+    else if (command == "listen")
+      simulator.ResumeListening();
+    else if (command == "restart")
+      simulator.Restart();
+    else if (command == "badframe")
+      simulator.SendRaw(std::string("\0\0\0\5\0\0\0\1", 8));
+    else if (command == "quit")
+      break;
+    else if (!command.empty())
+      std::cerr << "pbxsim: unknown command " << command << "\n";
     std::cout << "ok " << command << std::endl;
   }
   // Without a command stream (background run) serve until killed.

@@ -16,35 +16,39 @@ std::string cat(std::initializer_list<std::string_view> parts) {
 }  // namespace
 
 std::string LoginPosResponse(std::string_view sessionId, const std::optional<std::string>& durationText) {
-  std::string x = cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<StartApplicationSessionPosResponse xmlns=\"",
-                       kSessionNs, "\">\n  <sessionID>", sessionId,
-                       "</sessionID>\n  <actualProtocolVersion>"
-                       "http://www.ecma-international.org/standards/ecma-323/csta/ed5</actualProtocolVersion>\n"});
+  std::string x =
+      cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<StartApplicationSessionPosResponse xmlns=\"",
+           kSessionNs, "\">\n  <sessionID>", sessionId,
+           "</sessionID>\n  <actualProtocolVersion>"
+           "http://www.ecma-international.org/standards/ecma-323/csta/ed5</actualProtocolVersion>\n"});
   if (durationText) x += cat({"  <actualSessionDuration>", *durationText, "</actualSessionDuration>\n"});
   x += "</StartApplicationSessionPosResponse>\n";
   return x;
 }
 
 std::string LoginNegResponse() {
-  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<StartApplicationSessionNegResponse xmlns=\"", kSessionNs,
+  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<StartApplicationSessionNegResponse xmlns=\"",
+              kSessionNs,
               "\">\n  <errorCode>\n    <definedError>invalidApplicationInfo</definedError>\n  </errorCode>\n"
               "</StartApplicationSessionNegResponse>\n"});
 }
 
 std::string KeepAlivePosResponse(const std::optional<std::string>& durationText) {
-  std::string x = cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?><ns1:ResetApplicationSessionTimerPosResponse "
-                       "xmlns:ns1=\"",
-                       kSessionNs, "\">"});
+  std::string x =
+      cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?><ns1:ResetApplicationSessionTimerPosResponse "
+           "xmlns:ns1=\"",
+           kSessionNs, "\">"});
   if (durationText) x += cat({"<ns1:actualSessionDuration>", *durationText, "</ns1:actualSessionDuration>"});
   x += "</ns1:ResetApplicationSessionTimerPosResponse>";
   return x;
 }
 
 std::string MonitorStartResponse(std::string_view crossRefId) {
-  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<csta:MonitorStartResponse xmlns:csta=\"", kCstaNs,
-              "\">\r\n\t<csta:monitorCrossRefID>", crossRefId,
-              "</csta:monitorCrossRefID>\r\n\t<csta:actualMonitorMediaClass>\r\n\t\t<csta:voice>true</csta:voice>"
-              "\r\n\t</csta:actualMonitorMediaClass>\r\n</csta:MonitorStartResponse>\r\n"});
+  return cat(
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<csta:MonitorStartResponse xmlns:csta=\"", kCstaNs,
+       "\">\r\n\t<csta:monitorCrossRefID>", crossRefId,
+       "</csta:monitorCrossRefID>\r\n\t<csta:actualMonitorMediaClass>\r\n\t\t<csta:voice>true</csta:voice>"
+       "\r\n\t</csta:actualMonitorMediaClass>\r\n</csta:MonitorStartResponse>\r\n"});
 }
 
 std::string MakeCallResponse(std::string_view callId, std::string_view deviceId, std::string_view called) {
@@ -54,7 +58,8 @@ std::string MakeCallResponse(std::string_view callId, std::string_view deviceId,
 }
 
 std::string ClearConnectionResponse() {
-  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ClearConnectionResponse xmlns=\"", kCstaNs, "\"/>\n"});
+  return cat(
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ClearConnectionResponse xmlns=\"", kCstaNs, "\"/>\n"});
 }
 
 std::string CstaErrorCode(std::string_view operation) {
@@ -68,7 +73,8 @@ std::string DeliveredEvent(std::string_view crossRefId, std::string_view callId,
               "\">\n  <csta:monitorCrossRefID>", crossRefId,
               "</csta:monitorCrossRefID>\n  <csta:connection>\n    <csta:callID>", callId,
               "</csta:callID>\n    <csta:deviceID>", device,
-              "</csta:deviceID>\n  </csta:connection>\n  <csta:alertingDevice><csta:deviceIdentifier>", called,
+              "</csta:deviceID>\n  </csta:connection>\n  <csta:alertingDevice><csta:deviceIdentifier>",
+              called,
               "</csta:deviceIdentifier></csta:alertingDevice>\n  <csta:localConnectionInfo>alerting"
               "</csta:localConnectionInfo>\n  <csta:cause>newCall</csta:cause>\n</csta:DeliveredEvent>\n"});
 }
@@ -76,16 +82,17 @@ std::string DeliveredEvent(std::string_view crossRefId, std::string_view callId,
 std::string EstablishedEvent(std::string_view crossRefId, std::string_view callId, std::string_view device,
                              std::string_view called) {
   return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?><EstablishedEvent xmlns=\"", kCstaNs,
-              "\"><monitorCrossRefID>", crossRefId, "</monitorCrossRefID><establishedConnection><callID>", callId,
-              "</callID><deviceID>", device, "</deviceID></establishedConnection><answeringDevice>"
+              "\"><monitorCrossRefID>", crossRefId, "</monitorCrossRefID><establishedConnection><callID>",
+              callId, "</callID><deviceID>", device,
+              "</deviceID></establishedConnection><answeringDevice>"
               "<deviceIdentifier>",
               called, "</deviceIdentifier></answeringDevice><cause>normal</cause></EstablishedEvent>"});
 }
 
 std::string ConnectionClearedEvent(std::string_view crossRefId, std::string_view callId,
                                    std::string_view device) {
-  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<csta:ConnectionClearedEvent xmlns:csta=\"", kCstaNs,
-              "\">\n  <csta:monitorCrossRefID>", crossRefId,
+  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<csta:ConnectionClearedEvent xmlns:csta=\"",
+              kCstaNs, "\">\n  <csta:monitorCrossRefID>", crossRefId,
               "</csta:monitorCrossRefID>\n  <csta:droppedConnection>\n    <csta:callID>", callId,
               "</csta:callID>\n    <csta:deviceID>", device,
               "</csta:deviceID>\n  </csta:droppedConnection>\n  <csta:cause>normalClearing</csta:cause>\n"

@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -32,11 +33,21 @@ std::string jsonEscape(std::string_view text) {
   std::string out;
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -72,6 +83,11 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {}
 Simulator::~Simulator() { Stop(); }
 
 bool Simulator::Start() {
+#ifdef SIGPIPE
+  // OpenSSL writes to its socket without MSG_NOSIGNAL; a closed peer must
+  // not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (options_.tls) {
     tls_ = std::make_unique<TlsServer>();
     if (!tls_->Ready()) return false;
@@ -330,7 +346,8 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
         std::lock_guard lock(lock_);
         session = ++sessions_;
       }
-      out.push_back(Frame(id, LoginPosResponse("pbxsim-session-" + std::to_string(session), b.sessionDuration)));
+      out.push_back(
+          Frame(id, LoginPosResponse("pbxsim-session-" + std::to_string(session), b.sessionDuration)));
     }
   } else if (frame.root == "ResetApplicationSessionTimer") {
     if (!b.silentKeepAlive) out.push_back(Frame(id, KeepAlivePosResponse(b.keepAliveDuration)));

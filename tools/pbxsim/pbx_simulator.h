@@ -35,20 +35,20 @@ struct Options {
 struct Behaviour {
   std::optional<std::string> sessionDuration = std::string("1800");  // nothing: element left out
   std::optional<std::string> keepAliveDuration = std::string("1800");
-  bool makeCallError = false;     // answer MakeCall with CSTAErrorCode
-  bool silentMakeCall = false;    // never answer MakeCall
-  bool silentKeepAlive = false;   // never answer the keep-alive
-  bool splitAnswers = false;      // every byte in its own send
-  bool coalesceAnswers = false;   // a request's answer and events in one send
-  int floodEvents = 0;            // extra events after each MakeCall
+  bool makeCallError = false;    // answer MakeCall with CSTAErrorCode
+  bool silentMakeCall = false;   // never answer MakeCall
+  bool silentKeepAlive = false;  // never answer the keep-alive
+  bool splitAnswers = false;     // every byte in its own send
+  bool coalesceAnswers = false;  // a request's answer and events in one send
+  int floodEvents = 0;           // extra events after each MakeCall
 };
 
 struct ReceivedFrame {
   int connection = 0;
   std::uint32_t invokeId = 0;
-  std::string root;     // local name of the root element
+  std::string root;  // local name of the root element
   std::string xml;
-  std::string problem;  // empty when the frame is sound
+  std::string problem;                                    // empty when the frame is sound
   std::string field(const std::string& localName) const;  // text of the first such element
 };
 

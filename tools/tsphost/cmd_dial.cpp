@@ -51,8 +51,9 @@ void printExchange(const std::string& path) {
   while (std::getline(in, line)) {
     while (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line[0] == '[') {
-      inEntry = line.find(" CSTA ") != std::string::npos || line.find("TSPI_lineMakeCall") != std::string::npos ||
-                line.find("TSPI_lineCloseCall") != std::string::npos || line.find("onnect") != std::string::npos;
+      inEntry =
+          line.find(" CSTA ") != std::string::npos || line.find("TSPI_lineMakeCall") != std::string::npos ||
+          line.find("TSPI_lineCloseCall") != std::string::npos || line.find("onnect") != std::string::npos;
     }
     if (inEntry && !line.empty()) std::printf("%s\n", line.c_str());
   }
