@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the provider and tsphost,
-# and lets tsphost drive the provider through its lifecycle with a throw-away
-# settings store at log level 5, then prints the provider's log.
+# The main job: installs what is missing, builds the provider, tsphost and
+# pbxsim, starts the PBX simulator over TLS on loopback, and lets tsphost
+# place a call through the provider with a throw-away settings store at log
+# level 5; then prints both sides of the exchange and the provider's log.
 # BUILD_DIR=<folder> builds there instead of the native preset's folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,28 +15,46 @@ else
   build=build/native
   cmake --preset native >/dev/null
 fi
-cmake --build "$build" --target quorvelone tsphost
+cmake --build "$build" --target quorvelone tsphost pbxsim
 
 work=$(mktemp -d /tmp/quorvelone-demo.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+pbx=""
+cleanup() { [ -n "$pbx" ] && kill "$pbx" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+# The PBX simulator on an ephemeral loopback port, over TLS (OpenSSL, TLS 1.0,
+# a self-signed certificate made at start-up) as the provider's default wants.
+"$build/tools/pbxsim/pbxsim" --tls --verbose </dev/null >"$work/pbx.out" 2>"$work/pbx.err" &
+pbx=$!
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "pbxsim did not start"; cat "$work/pbx.err"; exit 1; }
+
 export QUORVELONE_REGISTRY=$work/registry.reg
-# No PBX is listening on this port: the provider logs the failed connection
-# and keeps its line present, as it does in the field.
 printf '%s\r\n' \
   'Windows Registry Editor Version 5.00' \
   '' \
   '[HKEY_LOCAL_MACHINE\SOFTWARE\quorvelone\tapi]' \
-  '"username"="40"' \
-  '"domain"="pbx.example.com"' \
+  '"username"="201"' \
+  '"password"="secret"' \
+  '"domain"="office"' \
   '"address"="127.0.0.1"' \
-  '"port"="1"' \
-  '"encrypt"="0"' \
+  "\"port\"=\"$port\"" \
+  '"encrypt"="1"' \
   '"loglevel"="5"' \
   "\"logfile\"=\"$work/quorvelone.log\"" \
   '' >"$QUORVELONE_REGISTRY"
 
-echo "== tsphost lifecycle"
-"$build/tools/tsphost/tsphost" lifecycle "$PWD/$build/provider/quorvelone.tsp"
+echo "== tsphost dial (PBX simulator on 127.0.0.1:$port, TLS)"
+"$build/tools/tsphost/tsphost" dial "$PWD/$build/provider/quorvelone.tsp" "+49 (30) 1234-5678" --hold 2
+kill "$pbx" 2>/dev/null; wait "$pbx" 2>/dev/null || true; pbx=""
+echo
+echo "== PBX side"
+cat "$work/pbx.err"
 echo
 echo "== provider log ($work/quorvelone.log)"
 tr -d '\r' <"$work/quorvelone.log"
