@@ -13,6 +13,12 @@ if(QV_SANITIZE)
   add_link_options(-fsanitize=${QV_SANITIZE})
 endif()
 
+if(QV_BUILD_FUZZ)
+  # Coverage instrumentation for every library, so the fuzzers see inside them;
+  # only the fuzz targets themselves link libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # qv_library(name SOURCES ... DEPS ...): a static library; while a layer has
 # no sources yet it is an interface library with the same dependencies.
 function(qv_library name)
