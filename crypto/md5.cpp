@@ -1,4 +1,5 @@
 #include "crypto/md5.h"
+#include "crypto/block_feed.h"
 
 #include <cstring>
 
@@ -112,32 +113,11 @@ void Md5Context::compress(const unsigned char* block) {
 #undef QV_MD5_STEP
 
 void Md5Context::update(std::string_view data) {
-  auto p = reinterpret_cast<const unsigned char*>(data.data());
-  std::size_t n = data.size();
-  if (n == 0) return;
-  std::size_t used = static_cast<std::size_t>(length_ % 64);
-  length_ += n;
-  if (used != 0) {
-    std::size_t take = 64 - used < n ? 64 - used : n;
-    std::memcpy(buffer_.data() + used, p, take);
-    p += take;
-    n -= take;
-    if (used + take < 64) return;
-    compress(buffer_.data());
-  }
-  for (; n >= 64; p += 64, n -= 64) compress(p);
-  if (n != 0) std::memcpy(buffer_.data(), p, n);
+  feedBlocks(buffer_, length_, data, [this](const unsigned char* block) { compress(block); });
 }
 
 Bytes Md5Context::finish() {
-  const std::uint64_t bits = length_ * 8;
-  static constexpr unsigned char kPad[64] = {0x80};
-  std::size_t used = static_cast<std::size_t>(length_ % 64);
-  std::size_t padLength = used < 56 ? 56 - used : 120 - used;
-  update(std::string_view(reinterpret_cast<const char*>(kPad), padLength));
-  unsigned char tail[8];
-  for (int k = 0; k < 8; ++k) tail[k] = static_cast<unsigned char>(bits >> (8 * k));
-  update(std::string_view(reinterpret_cast<const char*>(tail), 8));
+  feedPadding(length_, false, [this](std::string_view bytes) { update(bytes); });
   Bytes out(kMd5Size, '\0');
   for (std::size_t k = 0; k < kMd5Size; ++k) out[k] = static_cast<char>(state_[k / 4] >> (8 * (k % 4)));
   return out;
