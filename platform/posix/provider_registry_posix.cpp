@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/store_file.h"
 #include "platform/provider_registry.h"
 #include "platform/provider_registry_values.h"
 #include "platform/reg_file.h"
@@ -21,37 +22,14 @@ namespace {
 
 constexpr char kKeyName[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
-constexpr char kDefaultStorePath[] = "/etc/quorvelone/registry.reg";
-constexpr std::size_t kStoreLimit = 4 * 1024 * 1024;
 constexpr std::uint32_t kRegSzType = 1;
 constexpr std::uint32_t kRegDwordType = 4;
 
-std::string storePath() {
-  const char* path = std::getenv("QUORVELONE_REGISTRY");
-  return path != nullptr && path[0] != '\0' ? path : kDefaultStorePath;
-}
-
-std::string parentDirectory(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// False on a read error; a missing file is empty text.
+// False on a read error; a missing store is empty text.
 bool readStore(const std::string& path, std::string& text) {
   text.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0 || text.size() > kStoreLimit) {
-      ::close(fd);
-      return got == 0;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
+  ReadResult result = readWhole(path, text);
+  return result == ReadResult::ok || result == ReadResult::missing;
 }
 
 bool parseStore(const std::string& text, RegDocument& document) {
@@ -75,29 +53,11 @@ ProviderRegistry fromDocument(const RegDocument& document) {
       });
 }
 
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 bool replaceStore(const std::string& path, const std::string& text) {
-  mode_t mode = 0600;
+  mode_t mode = 0600;  // the store holds the PBX password
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return replaceFile(path, text, mode);
 }
 
 }  // namespace
@@ -113,10 +73,8 @@ ProviderRegistryStatus LoadProviderRegistry(ProviderRegistry& registry) {
 ProviderRegistryStatus UpdateProviderRegistry(const std::function<bool(ProviderRegistry&)>& change) {
   const std::string path = storePath();
   ::mkdir(parentDirectory(path).c_str(), 0755);
-  int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock < 0) return ProviderRegistryStatus::unwritable;
-  while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  StoreLock lock(path);
+  if (!lock.held()) return ProviderRegistryStatus::unwritable;
   ProviderRegistryStatus status = ProviderRegistryStatus::ok;
   std::string text;
   RegDocument document;
@@ -146,7 +104,6 @@ ProviderRegistryStatus UpdateProviderRegistry(const std::function<bool(ProviderR
         status = ProviderRegistryStatus::unwritable;
     }
   }
-  ::close(lock);
   return status;
 }
 
