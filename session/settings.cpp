@@ -48,14 +48,33 @@ void readSwitch(const char* name, bool& field) {
   if (readNumber(name, value)) field = value > 0;
 }
 
+// A number added after the first release: missing means the default.
+void readOptionalNumber(const char* name, std::int32_t& field) {
+  std::string text = ReadOptionalSetting(name);
+  if (text.empty()) return;
+  std::int32_t value = 0;
+  if (!parseStoredNumber(text, value)) {
+    writeLog(1,
+             std::string("Cannot read registry key ") + name + ": \"" + text + "\" is not a 32-bit number");
+    return;
+  }
+  field = value;
+}
+
+void readOptionalSwitch(const char* name, bool& field) {
+  std::int32_t value = field ? 1 : 0;
+  readOptionalNumber(name, value);
+  field = value > 0;
+}
+
 }  // namespace
 
-ProviderSettings settingsSnapshot() {
+ProviderSettings SettingsSnapshot() {
   std::lock_guard<std::mutex> guard(settingsLock);
   return record();
 }
 
-void replaceSettings(const ProviderSettings& replacement) {
+void ReplaceSettings(const ProviderSettings& replacement) {
   std::lock_guard<std::mutex> guard(settingsLock);
   record() = replacement;
   logLevel.store(replacement.loglevel);
@@ -108,6 +127,13 @@ std::string ReadSetting(const std::string& name) {
   return value.data.substr(0, value.data.find('\0'));
 }
 
+std::string ReadOptionalSetting(const std::string& name) {
+  RegistryValue value = readProviderValue(name);
+  if (value.status != RegistryStatus::ok) return {};
+  if (value.type == kRegMultiSz) return value.data;
+  return value.data.substr(0, value.data.find('\0'));
+}
+
 void WriteSetting(const std::string& name, const std::string& value) {
   std::string data = value;
   data += '\0';
@@ -126,7 +152,7 @@ void WriteSetting(const std::string& name, const std::string& value) {
 void ReadSettings() {
   // Each value is read through its own open and close of the key; the record
   // is updated field by field so a logged message sees the values read so far.
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.username = ReadSetting("username");
   s.password = ReadSetting("password");
   s.domain = ReadSetting("domain");
@@ -135,17 +161,24 @@ void ReadSettings() {
   readSwitch("encrypt", s.encrypt);
   readSwitch("autooriginate", s.autooriginate);
   readNumber("loglevel", s.loglevel);
-  replaceSettings(s);
+  ReplaceSettings(s);
   readNumber("loglength", s.loglength);
   s.logfile = ReadSetting("logfile");
-  replaceSettings(s);
+  ReplaceSettings(s);
   std::string guid = ReadSetting("guid");
   s.guid = guid.empty() ? MakeGuid() : guid;
-  replaceSettings(s);
+  readOptionalNumber("logrotate", s.logrotate);
+  readOptionalSwitch("callevents", s.callevents);
+  s.certpin = ReadOptionalSetting("certpin");
+  readOptionalSwitch("verifycert", s.verifycert);
+  s.cafile = ReadOptionalSetting("cafile");
+  std::string tlsversion = ReadOptionalSetting("tlsversion");
+  s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
+  ReplaceSettings(s);
 }
 
 void WriteSettings() {
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   WriteSetting("username", s.username);
   WriteSetting("password", s.password);
   WriteSetting("domain", s.domain);

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/settings/test_env.h"
+#include "tests/session/settings_test_env.h"
 
 namespace qv {
 namespace {
@@ -104,14 +104,14 @@ TEST_F(LogTest, LineEndsAreTheTextModeStreamsBytes) {
 }
 
 TEST_F(LogTest, NoFileWithoutLogfileAndOpenIsRetried) {
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.loglevel = 5;
-  replaceSettings(s);
+  ReplaceSettings(s);
   writeLog(0, "lost: no logfile");
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 
   s.logfile = (dir / "missing-folder" / "log.txt").string();
-  replaceSettings(s);
+  ReplaceSettings(s);
   writeLog(0, "lost: cannot open");
   std::filesystem::create_directories(dir / "missing-folder");
   writeLog(0, "written after retry");
@@ -123,9 +123,9 @@ TEST_F(LogTest, NoFileWithoutLogfileAndOpenIsRetried) {
 TEST_F(LogTest, OpenStreamIgnoresLaterLogfileChange) {
   enableLog(5);
   writeLog(5, "one");
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.logfile = (dir / "other.txt").string();
-  replaceSettings(s);
+  ReplaceSettings(s);
   writeLog(5, "two");
   EXPECT_FALSE(std::filesystem::exists(dir / "other.txt"));
   EXPECT_NE(logText().find("two"), std::string::npos);

@@ -62,7 +62,7 @@ class FoundationTest {
     dir = makeScratchDir();
     setEnv("QUORVELONE_REGISTRY", (dir / "registry.reg").string());
     deleteProviderKeyForTesting();
-    replaceSettings(ProviderSettings{});
+    ReplaceSettings(ProviderSettings{});
     fakeTicks = 1000;
     setLogClockForTesting(&fakeClock);
     resetLogForTesting();
@@ -70,7 +70,7 @@ class FoundationTest {
   ~FoundationTest() {
     resetLogForTesting();
     setLogClockForTesting(nullptr);
-    replaceSettings(ProviderSettings{});
+    ReplaceSettings(ProviderSettings{});
     deleteProviderKeyForTesting();
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
@@ -78,11 +78,11 @@ class FoundationTest {
 
   // Logging on at the given level into dir/log.txt.
   std::filesystem::path enableLog(int level, int length = 1000) {
-    ProviderSettings s = settingsSnapshot();
+    ProviderSettings s = SettingsSnapshot();
     s.loglevel = level;
     s.loglength = length;
     s.logfile = (dir / "log.txt").string();
-    replaceSettings(s);
+    ReplaceSettings(s);
     return dir / "log.txt";
   }
   std::string logText() { return readFile(dir / "log.txt"); }

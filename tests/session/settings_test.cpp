@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "tests/settings/test_env.h"
+#include "tests/session/settings_test_env.h"
 
 namespace qv {
 namespace {
@@ -72,7 +72,7 @@ TEST(MakeGuidTest, VersionFourFormFromSecureSource) {
 
 TEST_F(SettingsTest, NoKeyGivesDefaultsAndFreshGuid) {
   ReadSettings();
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   EXPECT_EQ(s.port, 443);
   EXPECT_TRUE(s.encrypt);
   EXPECT_FALSE(s.autooriginate);
@@ -82,7 +82,7 @@ TEST_F(SettingsTest, NoKeyGivesDefaultsAndFreshGuid) {
   EXPECT_EQ(s.logfile, "");
   EXPECT_TRUE(isGuidForm(s.guid));
   ReadSettings();
-  EXPECT_NE(settingsSnapshot().guid, s.guid);  // not stored: made anew each time
+  EXPECT_NE(SettingsSnapshot().guid, s.guid);  // not stored: made anew each time
 }
 
 TEST_F(SettingsTest, MissingKeyClearsTextFieldsKeepsNumbers) {
@@ -91,9 +91,9 @@ TEST_F(SettingsTest, MissingKeyClearsTextFieldsKeepsNumbers) {
   before.address = "pbx";
   before.port = 8443;
   before.encrypt = false;
-  replaceSettings(before);
+  ReplaceSettings(before);
   ReadSettings();
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   EXPECT_EQ(s.username, "");
   EXPECT_EQ(s.address, "");
   EXPECT_EQ(s.port, 8443);
@@ -107,12 +107,12 @@ TEST_F(SettingsTest, SwitchesAndNumbersFromText) {
   };
   const Case cases[] = {{"0", false}, {"-1", false}, {" 0", false}, {"2", true}, {"1", true}, {"", true}};
   for (const auto& c : cases) {
-    replaceSettings(ProviderSettings{});
+    ReplaceSettings(ProviderSettings{});
     WriteSetting("encrypt", c.stored);
     WriteSetting("port", "5060abc");
     ReadSettings();
-    EXPECT_EQ(settingsSnapshot().encrypt, c.encrypt) << "\"" << c.stored << "\"";
-    EXPECT_EQ(settingsSnapshot().port, 5060);
+    EXPECT_EQ(SettingsSnapshot().encrypt, c.encrypt) << "\"" << c.stored << "\"";
+    EXPECT_EQ(SettingsSnapshot().port, 5060);
   }
 }
 
@@ -125,7 +125,7 @@ TEST_F(SettingsTest, NonNumbersKeepFieldAndAreReported) {
   WriteSetting("loglength", "99999999999");
   WriteSetting("autooriginate", "yes");
   ReadSettings();
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   EXPECT_EQ(s.port, 443);
   EXPECT_EQ(s.loglength, 1000);
   EXPECT_FALSE(s.autooriginate);
@@ -148,11 +148,11 @@ TEST_F(SettingsTest, WriteThenReadRoundTripsEveryField) {
   s.loglength = 0;
   s.logfile = "C:\\logs\\tapi.log";
   s.guid = "0F1E2D3C-not-checked";
-  replaceSettings(s);
+  ReplaceSettings(s);
   WriteSettings();
-  replaceSettings(ProviderSettings{});
+  ReplaceSettings(ProviderSettings{});
   ReadSettings();
-  ProviderSettings r = settingsSnapshot();
+  ProviderSettings r = SettingsSnapshot();
   EXPECT_EQ(r.username, s.username);
   EXPECT_EQ(r.password, s.password);
   EXPECT_EQ(r.domain, s.domain);
@@ -192,6 +192,48 @@ TEST_F(SettingsTest, MissingValueAndKeyAreReported) {
   std::string log = testing_support::readFile(logPath);
   EXPECT_NE(log.find("]:1 Cannot open registry for reading"), std::string::npos) << log;
   EXPECT_NE(log.find("]:1 Cannot read registry key username"), std::string::npos) << log;
+}
+
+// Installations from before the later values were added must read and log
+// exactly as before; stored ones are picked up.
+TEST_F(SettingsTest, LaterValuesAreSilentWhenAbsentAndReadWhenStored) {
+  auto logPath = dir / "settings.log";
+  WriteSetting("logfile", logPath.string());
+  WriteSetting("loglevel", "9");
+  for (const char* name : {"username", "password", "domain", "address", "port", "encrypt", "autooriginate",
+                           "loglength", "guid"})
+    WriteSetting(name, std::string(name) == "port" ? "443" : "1");
+  ReadSettings();
+  ReadSettings();
+  ProviderSettings s = SettingsSnapshot();
+  EXPECT_EQ(s.logrotate, 0);
+  EXPECT_FALSE(s.callevents);
+  EXPECT_EQ(s.certpin, "");
+  EXPECT_FALSE(s.verifycert);
+  EXPECT_EQ(s.cafile, "");
+  EXPECT_EQ(s.tlsversion, "1.0");
+  EXPECT_EQ(testing_support::readFile(logPath).find("Cannot read"), std::string::npos);
+
+  WriteSetting("logrotate", "3");
+  WriteSetting("callevents", "1");
+  WriteSetting("certpin", "AA:BB");
+  WriteSetting("verifycert", "1");
+  WriteSetting("cafile", "/etc/pbx-ca.pem");
+  WriteSetting("tlsversion", "auto");
+  ReadSettings();
+  s = SettingsSnapshot();
+  EXPECT_EQ(s.logrotate, 3);
+  EXPECT_TRUE(s.callevents);
+  EXPECT_EQ(s.certpin, "AA:BB");
+  EXPECT_TRUE(s.verifycert);
+  EXPECT_EQ(s.cafile, "/etc/pbx-ca.pem");
+  EXPECT_EQ(s.tlsversion, "auto");
+
+  WriteSetting("logrotate", "many");
+  ReadSettings();
+  EXPECT_EQ(SettingsSnapshot().logrotate, 3);
+  EXPECT_NE(testing_support::readFile(logPath).find("]:1 Cannot read registry key logrotate: \"many\""),
+            std::string::npos);
 }
 
 }  // namespace

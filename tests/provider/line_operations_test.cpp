@@ -45,11 +45,11 @@ class LineOperations : public ::testing::Test {
     completions.clear();
     providerState.completionProc = recordCompletion;
     OpenCompletions();
-    settings_ = settingsSnapshot();
+    settings_ = SettingsSnapshot();
   }
   void TearDown() override {
     closeSocket(pbxLink().Detach());
-    replaceSettings(settings_);
+    ReplaceSettings(settings_);
   }
 
   LONG Make(DRV_REQUESTID id, const std::u16string& destination, HDRVCALL* call, DWORD country = 0) {
@@ -95,9 +95,9 @@ TEST_F(LineOperations, MakeCallSendsTheFilteredNumberAndRemembersTheInvokeId) {
 }
 
 TEST_F(LineOperations, MakeCallLogLineAndAutoOriginate) {
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.autooriginate = true;
-  replaceSettings(s);
+  ReplaceSettings(s);
   std::size_t mark = test::LogMark();
   HDRVCALL call = nullptr;
   Make(1, u"0301234", &call, 49);
