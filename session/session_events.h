@@ -29,7 +29,8 @@ class SessionEvents {
   virtual void RequestCompleted(std::uint32_t requestId, RequestOutcome outcome) = 0;
   // A MakeCall was answered: the PBX's identifiers of the new call. Comes
   // before RequestCompleted of the same request.
-  virtual void CallIdentified(std::uint32_t requestId, const std::string& callId, const std::string& deviceId) = 0;
+  virtual void CallIdentified(std::uint32_t requestId, const std::string& callId,
+                              const std::string& deviceId) = 0;
   // An event of the device monitor on the user's extension.
   virtual void CallEventReceived(const CallEvent& event) = 0;
   // up: logged in and monitoring; down: the connection is gone.

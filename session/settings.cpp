@@ -21,10 +21,11 @@ ProviderSettings& record() {
   static ProviderSettings settings;
   return settings;
 }
-// Mirrors of two fields so the log's level test takes no lock.
+// Mirrors of the log fields so the log's level test takes no lock.
 // Constant-initialised, so usable before any dynamic initialisation.
 constinit std::atomic<std::int32_t> logLevel{0};
 constinit std::atomic<std::int32_t> logLength{1000};
+constinit std::atomic<std::int32_t> logRotate{0};
 
 const char kWriteFailure[] = "WriteSetting: Could not access registry: SOFTWARE\\quorvelone\\tapi";
 
@@ -79,10 +80,12 @@ void ReplaceSettings(const ProviderSettings& replacement) {
   record() = replacement;
   logLevel.store(replacement.loglevel);
   logLength.store(replacement.loglength);
+  logRotate.store(replacement.logrotate);
 }
 
 std::int32_t currentLogLevel() { return logLevel.load(std::memory_order_relaxed); }
 std::int32_t currentLogLength() { return logLength.load(std::memory_order_relaxed); }
+std::int32_t currentLogRotate() { return logRotate.load(std::memory_order_relaxed); }
 
 std::string currentLogFile() {
   std::lock_guard<std::mutex> guard(settingsLock);

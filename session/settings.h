@@ -39,6 +39,7 @@ void ReplaceSettings(const ProviderSettings& settings);
 // What the log consults on every call, without copying the whole record.
 std::int32_t currentLogLevel();
 std::int32_t currentLogLength();
+std::int32_t currentLogRotate();
 std::string currentLogFile();
 
 // The standard decimal conversion of a stored number: leading white space,

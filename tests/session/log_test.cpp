@@ -84,6 +84,35 @@ TEST_F(LogTest, LoglengthCountsEntriesNotLines) {
   EXPECT_EQ(text.find("filtered"), std::string::npos);
 }
 
+TEST_F(LogTest, RotationKeepsTheNewestEntriesInBoundedFiles) {
+  auto path = enableLog(5, 2);
+  ProviderSettings s = SettingsSnapshot();
+  s.logrotate = 2;
+  ReplaceSettings(s);
+  const std::string base = path.string();
+  for (int i = 1; i <= 9; ++i) writeLog(5, "entry " + std::to_string(i));
+  // 9 entries, 2 a file: .2 holds 5-6, .1 holds 7-8, the log 9; 1-4 are gone.
+  std::string current = logText();
+  std::string first = testing_support::readFile(base + ".1");
+  std::string second = testing_support::readFile(base + ".2");
+  EXPECT_NE(current.find("entry 9"), std::string::npos) << current;
+  EXPECT_EQ(current.find("entry 8"), std::string::npos);
+  EXPECT_NE(first.find("entry 7"), std::string::npos);
+  EXPECT_NE(first.find("entry 8"), std::string::npos);
+  EXPECT_NE(second.find("entry 5"), std::string::npos);
+  EXPECT_NE(second.find("entry 6"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(base + ".3")) << "no more than logrotate files are kept";
+  for (const std::string& text : {current, first, second}) EXPECT_EQ(text.find("entry 4"), std::string::npos);
+}
+
+TEST_F(LogTest, WithoutRotationAFullLogStaysFull) {
+  auto path = enableLog(5, 2);
+  for (int i = 1; i <= 5; ++i) writeLog(1, "entry " + std::to_string(i));
+  EXPECT_NE(logText().find("entry 2"), std::string::npos);
+  EXPECT_EQ(logText().find("entry 3"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(path.string() + ".1"));
+}
+
 TEST_F(LogTest, ZeroOrNegativeLoglengthCreatesEmptyFile) {
   for (int length : {0, -5}) {
     resetLogForTesting();

@@ -200,8 +200,8 @@ TEST_F(SettingsTest, LaterValuesAreSilentWhenAbsentAndReadWhenStored) {
   auto logPath = dir / "settings.log";
   WriteSetting("logfile", logPath.string());
   WriteSetting("loglevel", "9");
-  for (const char* name : {"username", "password", "domain", "address", "port", "encrypt", "autooriginate",
-                           "loglength", "guid"})
+  for (const char* name :
+       {"username", "password", "domain", "address", "port", "encrypt", "autooriginate", "loglength", "guid"})
     WriteSetting(name, std::string(name) == "port" ? "443" : "1");
   ReadSettings();
   ReadSettings();
