@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Sets in the package what wixl cannot write: the settings components'
 # conditions (written only when the property is given) and permanent flag
 # (removal leaves the settings), secure properties, the provider's file
