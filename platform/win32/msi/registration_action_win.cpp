@@ -78,9 +78,11 @@ void drainPipe(HANDLE pipe, std::string& output) {
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
     char chunk[512];
     DWORD got = 0;
-    if (!ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr) || got == 0)
+    if (!ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr) ||
+        got == 0)
       return;
-    if (output.size() < kOutputLimit) output.append(chunk, got < kOutputLimit - output.size() ? got : kOutputLimit - output.size());
+    if (output.size() < kOutputLimit)
+      output.append(chunk, got < kOutputLimit - output.size() ? got : kOutputLimit - output.size());
   }
 }
 
@@ -106,8 +108,9 @@ RunResult runInstaller(const std::wstring& program, const wchar_t* argument) {
   PROCESS_INFORMATION process{};
   // The installer's own folder is its working folder, as when run by hand.
   const std::wstring folder = program.substr(0, program.find_last_of(L"\\/") + 1);
-  const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                      nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  const BOOL created =
+      CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                     folder.empty() ? nullptr : folder.c_str(), &startup, &process);
   CloseHandle(writeEnd);
   if (!created) {
     result.startError = GetLastError();
