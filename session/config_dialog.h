@@ -7,12 +7,13 @@
 
 #include "platform/dialog_host.h"
 #include "session/settings.h"
+#include "version.h"
 
 namespace qv {
 
 // Texts are cut to what the dialog's 256-character buffers hold.
 inline constexpr std::size_t kConfigFieldMaxLength = 255;
-inline constexpr const char* kConfigVersionText = "2.0.3";
+inline constexpr const char* kConfigVersionText = QV_VERSION_TEXT;
 
 // The dialog's fields as the user sees them (the port is text until OK), and
 // why OK was refused (shown in a message box; the dialog stays open).

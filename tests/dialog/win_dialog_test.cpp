@@ -14,6 +14,7 @@
 
 #include "platform/registry.h"
 #include "session/settings.h"
+#include "version.h"
 #include "tests/dialog/png_writer.h"
 
 namespace qv {
@@ -190,7 +191,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
         {1012, L"Button", 7, 131, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
         {IDOK, L"Button", 7, 148, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
         {IDCANCEL, L"Button", 61, 148, 50, 14, WS_TABSTOP, L"Cancel"},
-        {1009, L"Static", 177, 154, 69, 8, SS_RIGHT, L"2.0.3"},
+        {1009, L"Static", 177, 154, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
     };
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -241,7 +242,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
                                                  L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
                                                  L"Address (e.g. \"pbx.example.com\"):",
                                                  L"Port (e.g. \"443\"):", L"Use encryption for CSTA:",
-                                                 L"2.0.3", L"Auto originate outbound calls:"}));
+                                                 L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
@@ -250,7 +251,7 @@ TEST_F(WinDialogTest, OpensWithDefaultsAndLeavesAScreenshot) {
   runDialog([](HWND dialog) {
     for (int id : {1001, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
     EXPECT_EQ(itemText(dialog, 1006), L"443");
-    EXPECT_EQ(itemText(dialog, 1009), L"2.0.3");
+    EXPECT_EQ(itemText(dialog, 1009), L"" QV_VERSION_TEXT);
     EXPECT_TRUE(checked(dialog, 1010));
     EXPECT_FALSE(checked(dialog, 1011));
     EXPECT_FALSE(checked(dialog, 1012));
