@@ -41,7 +41,7 @@ TEST(X25519, Rfc7748IteratedThousand) {
 
 // About a minute; CTest runs it under the label "slow".
 TEST(X25519, DISABLED_Rfc7748IteratedMillion) {
-  EXPECT_EQ(hex(iterate(1000000)), "7c3911e0ab2586fd864497297e575e6f3bc601c0883c30df5f4dd2d24f605424");
+  EXPECT_EQ(hex(iterate(1000000)), "7c3911e0ab2586fd864497297e575e6f3bc601c0883c30df5f4dd2d24f665424");
 }
 
 TEST(X25519, Rfc7748DiffieHellman) {
