@@ -1,6 +1,7 @@
 #include "session/pbx_link.h"
 
 #include "session/csta_frame.h"
+#include "session/csta_trace.h"
 #include "session/log.h"
 #include "tls/tls_connection.h"
 
@@ -74,7 +75,7 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
   }
   std::string trace;
   trace.reserve(9 + xml.size());
-  trace.append("CSTA Tx: ").append(xml);
+  trace.append("CSTA Tx: ").append(TraceText(xml));
   writeLog(5, trace);
   if (tls_) {
     if (socket_ == kInvalidSocket || broken_) return result;

@@ -10,12 +10,12 @@
 #include <thread>
 
 #include "platform/socket.h"
-#include "provider/call_table.h"
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/session.h"
 #include "platform/ticks.h"
 #include "session/session_timing.h"
@@ -35,7 +35,7 @@ constexpr std::size_t kMaxPendingReceive = 1 << 20;
 constexpr int kFirstConnectLimitMs = 3000;
 constexpr int kReconnectLimitMs = 10000;
 
-// Lock order: sessionLock -> call-table lock -> send lock -> log lock.
+// Lock order: sessionLock -> pending-requests lock -> send lock -> log lock.
 // backoffLock and DataReady's own lock are leaves.
 struct Session {
   std::mutex sessionLock;
@@ -86,8 +86,7 @@ void ConnectionLost(Session& s, const ProviderSettings& settings) {
     std::lock_guard lock(s.sessionLock);
     s.state.Reset();
   }
-  FailPendingMakeCalls();
-  DeliverCompletions();
+  FailPendingRequests(RequestOutcome::kLinkLost);
   if (!s.shuttingDown) writeLog(1, "Connection to \"" + settings.address + "\" lost");
 }
 
@@ -124,21 +123,19 @@ void ReaderThread(Session& s, bool connected) {
   if (connected) closeSocket(pbxLink().Detach());
 }
 
-std::uint32_t ticksOf(const SessionState& state) { return state.ticks ? state.ticks() : tickCount32(); }
-
 // Time until the worker has something to do without new data.
 milliseconds NextWait(Session& s) {
   milliseconds wait = milliseconds(3600 * 1000);
   {
     std::lock_guard lock(s.sessionLock);
-    std::uint32_t now = ticksOf(s.state);
+    std::uint32_t now = SessionTicks(s.state);
     auto until = [now](std::uint32_t deadline) {
       return milliseconds(std::max<std::int32_t>(0, static_cast<std::int32_t>(deadline - now)));
     };
     if (s.state.keepAliveArmed) wait = std::min(wait, until(s.state.keepAliveDeadline));
     if (s.state.keepAliveAnswerDue) wait = std::min(wait, until(s.state.keepAliveAnswerDeadline));
   }
-  if (auto deadline = NextMakeCallDeadline()) {
+  if (auto deadline = NextRequestDeadline()) {
     auto left = std::chrono::ceil<milliseconds>(*deadline - std::chrono::steady_clock::now());
     wait = std::min(wait, std::max(left, milliseconds(0)));
   }
@@ -156,7 +153,7 @@ void WorkerThread(Session& s) {
         ProcessReceivedData(state);
         s.drained.notify_all();
       }
-      std::uint32_t now = ticksOf(state);
+      std::uint32_t now = SessionTicks(state);
       if (state.keepAliveArmed && static_cast<std::int32_t>(state.keepAliveDeadline - now) <= 0) {
         state.keepAliveArmed = false;
         state.keepAliveAnswerDue = true;
@@ -173,8 +170,7 @@ void WorkerThread(Session& s) {
       // reader resets the state under this lock before it attaches one.
       if (state.dropConnection) pbxLink().Abort();
     }
-    ExpirePendingMakeCalls(std::chrono::steady_clock::now());
-    DeliverCompletions();
+    ExpireOverdueRequests(std::chrono::steady_clock::now());
   }
 }
 
@@ -192,7 +188,6 @@ void StartSession() {
     s.state.Reset();
   }
   ReadSettings();
-  OpenCompletions();
   ProviderSettings settings = SettingsSnapshot();
   bool connected = ConnectToPbx(s, settings, kFirstConnectLimitMs);
   // The login is built and traced even without a connection; its send fails.
@@ -218,9 +213,7 @@ void StopSession() {
   s.worker.join();
   s.reader.join();
   closeSocket(pbxLink().Detach());
-  FailPendingMakeCalls();
-  DeliverCompletions();
-  CloseCompletions();
+  FailPendingRequests(RequestOutcome::kShutdown);
   if (s.networkingStarted) stopNetworking();
   s.networkingStarted = false;
   s.running = false;
