@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "session/session.h"
+
 namespace qv {
 
 namespace {
@@ -62,6 +64,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.autooriginate = form.autooriginate;
   ReplaceSettings(updated);
   WriteSettings();
+  SettingsChanged();
   return std::nullopt;
 }
 
