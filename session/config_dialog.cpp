@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "session/decimal_text.h"
+#include "session/session.h"
 
 namespace qv {
 
@@ -61,6 +62,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.autooriginate = form.autooriginate;
   ReplaceSettings(updated);
   WriteSettings();
+  SettingsChanged();
   return std::nullopt;
 }
 

@@ -61,6 +61,7 @@ void ArmKeepAlive(SessionState& state, const std::string& session, std::int32_t 
 }
 
 void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
+  pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
   if (duration <= 0) return;
@@ -80,6 +81,7 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
   trace.reserve(9 + xml.size());
   trace.append("CSTA Rx: ").append(xml);
   writeLog(5, trace);
+  pbxLink().Answered(invokeId);
   XmlNode root = parseXml(xml, true);
   for (const Route& route : kRoutes) {
     if (root.name == route.rootName) {
@@ -109,6 +111,11 @@ void ProcessReceivedData(SessionState& state) {
         return;
       case CstaFrameCutter::Status::badLength:
         writeLog(1, "CSTA Rx: frame length below 8, dropping the connection");
+        state.messageBuffer.clear();
+        state.dropConnection = true;
+        return;
+      case CstaFrameCutter::Status::outOfStep:
+        writeLog(1, "CSTA Rx: frame does not start with two zero bytes, dropping the connection");
         state.messageBuffer.clear();
         state.dropConnection = true;
         return;
