@@ -6,11 +6,13 @@
 // exactly once, and its outcome goes to the registered SessionEvents after
 // it left, with no lock of this file held.
 //
-// Lock order: sessionLock -> pending-requests lock -> send lock -> log lock.
+// Lock order: sessionLock -> pending-requests lock -> link lock -> log lock.
 // SubmitRequest holds the pending-requests lock across PbxLink::SendRequest,
-// so the entry exists before the frame can reach the PBX. The provider's
-// call-table lock is never held while submitting; the sink takes it with
-// sessionLock held and none of the locks of this file.
+// whose beforeSend hook (run on the submitting thread, under the link lock)
+// records the entry, so it exists before the frame can reach the PBX.
+// Outcomes are reported with none of these locks held except sessionLock on
+// the worker. The provider's call-table lock is never held while submitting;
+// its sink takes that lock (after sessionLock) and nothing of this file.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
