@@ -212,6 +212,11 @@ bool Simulator::WaitFor(const std::function<bool(const std::vector<ReceivedFrame
   return changed_.wait_for(lock, timeout, [&] { return done(frames_); });
 }
 
+bool Simulator::WaitForConnections(int count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(lock_);
+  return changed_.wait_for(lock, timeout, [&] { return accepted_ >= count; });
+}
+
 std::size_t Simulator::Count(const std::string& root) {
   std::lock_guard lock(lock_);
   std::size_t n = 0;

@@ -92,6 +92,8 @@ class Simulator {
   bool WaitFor(const std::function<bool(const std::vector<ReceivedFrame>&)>& done,
                std::chrono::milliseconds timeout);
   std::size_t Count(const std::string& root);
+  // Waits until at least `count` connections were accepted since Start.
+  bool WaitForConnections(int count, std::chrono::milliseconds timeout);
   // Frames that broke a rule of the framing or the XML.
   std::vector<ReceivedFrame> problems();
 
