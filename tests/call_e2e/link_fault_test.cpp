@@ -156,7 +156,9 @@ TEST_F(LinkFault, DeadOrDesynchronisedLinksAreDroppedAndReconnected) {
     if (c.call) {
       EXPECT_TRUE(WaitForLog("dropping the connection", 0ms, mark_));
     }
+    auto stop = Clock::now();
     Shutdown();
+    EXPECT_LT(Clock::now() - stop, 2s);
     sim_->Stop();
     mark_ = LogText().size();
   }

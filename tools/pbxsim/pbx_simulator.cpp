@@ -339,6 +339,7 @@ void Simulator::Serve(Connection& connection) {
           break;
         }
         if (buffer.size() < length) break;
+        frame.receivedAt = std::chrono::steady_clock::now();
         frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
                          (std::uint32_t{byte(6)} << 8) | byte(7);
         frame.xml = buffer.substr(8, length - 8);

@@ -58,6 +58,7 @@ struct ReceivedFrame {
   std::string root;  // local name of the root element
   std::string xml;
   std::string problem;                                    // empty when the frame is sound
+  std::chrono::steady_clock::time_point receivedAt;       // when its last byte was read
   std::string field(const std::string& localName) const;  // text of the first such element
 };
 
