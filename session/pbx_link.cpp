@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "session/csta_frame.h"
+#include "session/csta_trace.h"
 #include "session/log.h"
 #include "session/session.h"
 #include "session/session_timing.h"
@@ -137,7 +138,7 @@ std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_vi
   }
   std::string trace;
   trace.reserve(9 + xml.size());
-  trace.append("CSTA Tx: ").append(xml);
+  trace.append("CSTA Tx: ").append(TraceText(xml));
   writeLog(5, trace);
   return frame;
 }

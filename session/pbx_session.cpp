@@ -11,12 +11,12 @@
 #include <thread>
 
 #include "platform/socket.h"
-#include "provider/call_table.h"
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/session.h"
 #include "platform/ticks.h"
 #include "session/session_timing.h"
@@ -36,7 +36,7 @@ constexpr int kConnectLimitMs = 10000;
 // Shutdown gives the writer this long for the requests still queued.
 constexpr milliseconds kShutdownFlushLimit{500};
 
-// Lock order: sessionLock -> call-table lock -> link lock -> log lock.
+// Lock order: sessionLock -> pending-requests lock -> link lock -> log lock.
 // backoffLock and DataReady's own lock are leaves.
 struct Session {
   std::mutex sessionLock;
@@ -78,10 +78,7 @@ bool WaitForAddress(Session& s, ProviderSettings& settings) {
   }
 }
 
-void FailWaitingRequests() {
-  FailPendingMakeCalls();
-  DeliverCompletions();
-}
+void FailWaitingRequests() { FailPendingRequests(RequestOutcome::kLinkLost); }
 
 // One connection attempt on the reader's thread; requests made meanwhile
 // wait in the link's queue and follow the login.
@@ -171,14 +168,12 @@ void ReaderThread(Session& s) {
   }
 }
 
-std::uint32_t ticksOf(const SessionState& state) { return state.ticks ? state.ticks() : tickCount32(); }
-
 // Time until the worker has something to do without new data.
 milliseconds NextWait(Session& s) {
   milliseconds wait = milliseconds(3600 * 1000);
   {
     std::lock_guard lock(s.sessionLock);
-    std::uint32_t now = ticksOf(s.state);
+    std::uint32_t now = SessionTicks(s.state);
     auto until = [now](std::uint32_t deadline) {
       return milliseconds(std::max<std::int32_t>(0, static_cast<std::int32_t>(deadline - now)));
     };
@@ -190,7 +185,7 @@ milliseconds NextWait(Session& s) {
     auto left = std::chrono::ceil<milliseconds>(*deadline - std::chrono::steady_clock::now());
     wait = std::min(wait, std::max(left, milliseconds(0)));
   };
-  consider(NextMakeCallDeadline());
+  consider(NextRequestDeadline());
   consider(pbxLink().NextDeadline());
   return wait;
 }
@@ -206,7 +201,7 @@ void WorkerThread(Session& s) {
         ProcessReceivedData(state);
         s.drained.notify_all();
       }
-      std::uint32_t now = ticksOf(state);
+      std::uint32_t now = SessionTicks(state);
       if (state.keepAliveArmed && static_cast<std::int32_t>(state.keepAliveDeadline - now) <= 0) {
         state.keepAliveArmed = false;
         state.keepAliveAnswerDue = true;
@@ -224,9 +219,8 @@ void WorkerThread(Session& s) {
       if (state.dropConnection) pbxLink().Abort();
     }
     // An overdue request is failed first, then its connection dropped.
-    ExpirePendingMakeCalls(std::chrono::steady_clock::now());
+    ExpireOverdueRequests(std::chrono::steady_clock::now());
     pbxLink().AbortIfOverdue(std::chrono::steady_clock::now());
-    DeliverCompletions();
   }
 }
 
@@ -244,7 +238,6 @@ void StartSession() {
     s.state.Reset();
   }
   ReadSettings();
-  OpenCompletions();
   // Requests made from now on wait for the first connection; the reader
   // makes it.
   if (!SettingsSnapshot().address.empty()) pbxLink().BeginConnecting();
@@ -271,9 +264,7 @@ void StopSession() {
   s.worker.join();
   s.reader.join();
   closeSocket(pbxLink().Detach());
-  FailPendingMakeCalls();
-  DeliverCompletions();
-  CloseCompletions();
+  FailPendingRequests(RequestOutcome::kShutdown);
   if (s.networkingStarted) stopNetworking();
   s.networkingStarted = false;
   s.running = false;

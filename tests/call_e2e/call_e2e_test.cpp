@@ -298,6 +298,7 @@ TEST_F(CallE2E, ShutdownAndInitAgainWorksLikeTheFirstStart) {
     HDRVCALL call = nullptr;
     EXPECT_EQ(CallAndWait(id, &call), 0);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    ASSERT_TRUE(WaitRoot("ClearConnection", id - 89));
     Shutdown();
   }
   EXPECT_EQ(sim_->Count("StartApplicationSession"), 2u);
