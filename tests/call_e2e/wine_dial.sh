@@ -116,6 +116,7 @@ fault() {
   dial 5550100 "$@"
   local elapsed=$(($(ms_now) - start))
   grep -q "TSPI_providerShutdown = 0" "$work/dial.txt" || fail "$name: no shutdown"
+  echo "$name: ${elapsed} ms"
   [ "$elapsed" -lt "$limit_ms" ] || fail "$name: took ${elapsed} ms"
   if [ -n "$expect" ]; then
     tr -d '\r' <"$work/provider.log" | grep -q "$expect" || fail "$name: no \"$expect\" in the log"
