@@ -9,7 +9,8 @@
 // nextInvokeId. It is never held across a send or a receive, so aborting the
 // connection never waits for a blocked writer.
 //
-// Lock order: sessionLock -> call-table lock -> link lock -> log lock.
+// Lock order: sessionLock -> call-table lock -> link lock -> log lock (and
+// the worker's wake-up semaphore, a leaf).
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
