@@ -86,8 +86,10 @@ SocketHandle PbxLink::Detach() {
 
 void PbxLink::Flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(lock_);
+  // Nothing drains before the login is queued or the TLS handshake is done.
   wake_.wait_for(lock, limit, [this] {
-    return state_ != State::kConnected || broken_ || holdForLogin_ || (queuedBytes_ == 0 && wire_.empty());
+    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->handshakeDone) ||
+           (queuedBytes_ == 0 && wire_.empty());
   });
 }
 
