@@ -1,6 +1,6 @@
 // The session's hot paths: cutting, tracing, parsing and dispatching
-// received frames; TSPI_lineMakeCall up to its frame on the socket; memory
-// over many calls.
+// received frames; memory over many calls. The live link's latency and rate
+// are measured by link_bench.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,11 +12,12 @@
 
 #include "platform/socket.h"
 #include "platform/tapi.h"
-#include "provider/call_table.h"
-#include "provider/provider_state.h"
+#include "provider/session_event_sink.h"
+#include "provider/tapi_delivery.h"
 #include "session/csta_frame.h"
 #include "session/csta_responses.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -88,6 +89,20 @@ struct Loopback {
 
 void ignoreCompletion(DRV_REQUESTID, LONG) {}
 
+// Completions go through the delivery thread and the provider's sink, as in
+// the running provider.
+struct DeliveryScope {
+  DeliveryScope() {
+    StartTapiDelivery(ignoreCompletion);
+    SetSessionEvents(&providerSessionEvents());
+  }
+  ~DeliveryScope() {
+    FailPendingRequests(RequestOutcome::kShutdown);
+    SetSessionEvents(nullptr);
+    StopTapiDelivery();
+  }
+};
+
 // One call: make (timed up to the frame's arrival), answer, close.
 std::chrono::nanoseconds OneCall(Loopback& link, DRV_REQUESTID id) {
   HDRVCALL call = nullptr;
@@ -96,32 +111,14 @@ std::chrono::nanoseconds OneCall(Loopback& link, DRV_REQUESTID id) {
   TSPI_lineMakeCall(id, nullptr, nullptr, &call, reinterpret_cast<LPCWSTR>(number.c_str()), 49, nullptr);
   std::uint32_t invokeId = link.ReadFrame();
   auto took = std::chrono::steady_clock::now() - start;
-  SetCallIdentity(invokeId, "1001", "201");
-  DeliverCompletions();
+  SessionState session;
+  DispatchCstaFrame(session, invokeId,
+                    "<MakeCallResponse><callingDevice><callID>1001</callID><deviceID>201</deviceID>"
+                    "</callingDevice></MakeCallResponse>");
   TSPI_lineCloseCall(call);
-  link.ReadFrame();
+  DispatchCstaFrame(session, link.ReadFrame(), "<ClearConnectionResponse/>");
   return took;
 }
-
-void BM_MakeCallLatency(benchmark::State& state) {
-  quietSettings();
-  providerState.completionProc = ignoreCompletion;
-  OpenCompletions();
-  Loopback link;
-  std::vector<double> micros;
-  DRV_REQUESTID id = 1;
-  for (auto _ : state) {
-    micros.push_back(std::chrono::duration<double, std::micro>(OneCall(link, id++)).count());
-  }
-  std::sort(micros.begin(), micros.end());
-  auto pct = [&](double p) {
-    return micros[static_cast<std::size_t>(p * static_cast<double>(micros.size() - 1))];
-  };
-  state.counters["p50_us"] = pct(0.50);
-  state.counters["p99_us"] = pct(0.99);
-  state.counters["max_us"] = micros.back();
-}
-BENCHMARK(BM_MakeCallLatency)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
 long residentKiB() {
   std::ifstream statm("/proc/self/statm");
@@ -132,8 +129,7 @@ long residentKiB() {
 
 void BM_MemoryAcross100kCalls(benchmark::State& state) {
   quietSettings();
-  providerState.completionProc = ignoreCompletion;
-  OpenCompletions();
+  DeliveryScope delivery;
   Loopback link;
   for (int i = 0; i < 1000; ++i) OneCall(link, static_cast<DRV_REQUESTID>(i + 1));  // warm up
   long before = residentKiB();

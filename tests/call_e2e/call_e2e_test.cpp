@@ -163,9 +163,10 @@ TEST_F(CallE2E, MakeCallCompletionRules) {
   EXPECT_EQ(CallAndWait(31, &call, 5s), kOperationFailed) << "no answer";
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
   TSPI_lineCloseCall(call);
-
+  // Failed as before; a request left unanswered also marks the link dead.
   b = {};
   sim_->SetBehaviour(b);
+  ASSERT_TRUE(WaitRoot("MonitorStart", 2));
   EXPECT_EQ(CallAndWait(32, &call), 0);
   TSPI_lineCloseCall(call);
   for (DRV_REQUESTID id : {30, 31, 32}) EXPECT_EQ(completions().Count(id), 1) << id;
@@ -280,6 +281,8 @@ TEST_F(CallE2E, EncryptedSessionGetsAFreshTlsConnectionAfterADrop) {
   HDRVCALL call = nullptr;
   EXPECT_EQ(CallAndWait(85, &call), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  // Requests are written by the connection's own thread: wait for it.
+  ASSERT_TRUE(WaitRoot("ClearConnection", 1));
   sim_->DropConnections();
   ASSERT_TRUE(WaitRoot("MonitorStart", 2));
   EXPECT_EQ(CallAndWait(86, &call), 0);
@@ -295,6 +298,7 @@ TEST_F(CallE2E, ShutdownAndInitAgainWorksLikeTheFirstStart) {
     HDRVCALL call = nullptr;
     EXPECT_EQ(CallAndWait(id, &call), 0);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    ASSERT_TRUE(WaitRoot("ClearConnection", id - 89));
     Shutdown();
   }
   EXPECT_EQ(sim_->Count("StartApplicationSession"), 2u);

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
+#include "platform/socket.h"
 #include "session/session_timing.h"
 
 namespace qv::test {
@@ -21,7 +24,17 @@ std::filesystem::path& workDir() {
 
 HDRVLINE line = nullptr;
 
-void onCompletion(DRV_REQUESTID id, LONG result) { completions().Add(id, result); }
+std::atomic<int> completionsInside{0};
+std::atomic<int> completionOverlaps{0};
+std::atomic<std::int64_t> completionDelayMicros{0};
+
+void onCompletion(DRV_REQUESTID id, LONG result) {
+  if (completionsInside.fetch_add(1) != 0) ++completionOverlaps;
+  if (auto delay = completionDelayMicros.load())
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+  completions().Add(id, result);
+  completionsInside.fetch_sub(1);
+}
 
 class HarnessEnvironment : public ::testing::Environment {
  public:
@@ -111,6 +124,10 @@ Completions& completions() {
   return c;
 }
 
+void SetCompletionDelay(std::chrono::microseconds delay) { completionDelayMicros = delay.count(); }
+
+int CompletionOverlaps() { return completionOverlaps.load(); }
+
 void InitProvider() {
   DWORD options = 0;
   ASSERT_EQ(TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, 1, 1, onCompletion, &options), 0);
@@ -133,7 +150,44 @@ void UseShortTimings() {
   t.keepAliveAnswerTimeout = std::chrono::milliseconds(800);
   t.firstRetryDelay = std::chrono::milliseconds(100);
   t.maxRetryDelay = std::chrono::milliseconds(400);
+  t.loginTimeout = std::chrono::milliseconds(1000);
+  t.requestTimeout = std::chrono::milliseconds(2000);
   SetSessionTiming(t);
+}
+
+bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, std::size_t from) {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    std::string log = LogText();
+    if (log.size() > from && log.find(text, from) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::size_t CountInLog(const std::string& text, std::size_t from) {
+  std::string log = LogText();
+  std::size_t n = 0;
+  for (std::size_t at = from; (at = log.find(text, at)) != std::string::npos; at += text.size()) ++n;
+  return n;
+}
+
+BlackHole::BlackHole() {
+  listener_ = listenTcp("127.0.0.1", 0, port_);
+  std::atomic<bool> never{false};
+  for (int i = 0; i < 256; ++i) {
+    ConnectResult r = connectTcp("127.0.0.1", std::to_string(port_), never, 300);
+    if (r.status != 0) {
+      holding_ = true;
+      break;
+    }
+    fillers_.push_back(r.socket);
+  }
+}
+
+BlackHole::~BlackHole() {
+  for (SocketHandle s : fillers_) closeSocket(s);
+  closeSocket(listener_);
 }
 
 std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& frames, const std::string& root) {

@@ -3,6 +3,8 @@
 //          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
 //          [--flood N] [--verbose]
+//          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
+//          [--stall] [--garbage]
 // Prints "pbxsim listening on HOST:PORT" once ready. Commands on standard
 // input, one a line: drop, refuse, listen, restart, badframe, quit.
 #include <iostream>
@@ -18,7 +20,9 @@ int usage() {
   std::cerr << "usage: pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]\n"
                "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
                "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-               "              [--flood N] [--verbose]\n";
+               "              [--flood N] [--verbose]\n"
+               "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
+               "              [--stall] [--garbage]\n";
   return 2;
 }
 
@@ -67,6 +71,20 @@ int main(int argc, char** argv) {
         behaviour.coalesceAnswers = true;
       else if (arg == "--flood")
         behaviour.floodEvents = std::stoi(value());
+      else if (arg == "--silent")
+        behaviour.silentAfterAccept = true;
+      else if (arg == "--no-read")
+        behaviour.stopReading = true;
+      else if (arg == "--close-on-accept")
+        behaviour.closeAfterAccept = true;
+      else if (arg == "--alert-silent")
+        behaviour.alertThenSilence = true;
+      else if (arg == "--alert-close")
+        behaviour.alertAndClose = true;
+      else if (arg == "--stall")
+        behaviour.stallMidFrame = true;
+      else if (arg == "--garbage")
+        behaviour.garbageAnswers = true;
       else
         return usage();
     } catch (const std::exception&) {
