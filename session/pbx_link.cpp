@@ -1,12 +1,14 @@
 #include "session/pbx_link.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "session/csta_frame.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
 #include "session/session.h"
 #include "session/session_timing.h"
+#include "session/settings.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
@@ -45,10 +47,18 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
   outstanding_.clear();
   tls_.reset();
   if (encrypt) {
-    tls_ = std::make_unique<TlsConnection>();
-    tls_->logPrefix = "CSTA: ";
+    TlsLog log;
+    log.enabled = [](int level) {
+      if (level <= currentLogLevel()) return true;
+      // A line not written still starts the log clock, as writeLog does.
+      writeLog(level, {});
+      return false;
+    };
+    log.write = [](int level, std::string_view text) { writeLog(level, text); };
+    log.prefix = "CSTA: ";
+    tls_ = std::make_unique<TlsConnection>(std::move(log));
     tls_->SetServerName(serverName);
-    tls_->verifyCertificates = false;
+    tls_->SetVerifyCertificates(false);
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }
@@ -88,7 +98,7 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(lock_);
   // Nothing drains before the login is queued or the TLS handshake is done.
   wake_.wait_for(lock, limit, [this] {
-    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->handshakeDone) ||
+    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->HandshakeDone()) ||
            (queuedBytes_ == 0 && wire_.empty());
   });
 }
@@ -191,7 +201,7 @@ SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
 void PbxLink::WriterThread() {
   std::unique_lock lock(lock_);
   for (;;) {
-    auto canWrap = [this] { return !holdForLogin_ && !queue_.empty() && (!tls_ || tls_->handshakeDone); };
+    auto canWrap = [this] { return !holdForLogin_ && !queue_.empty() && (!tls_ || tls_->HandshakeDone()); };
     wake_.wait(lock, [&] { return stopWriter_ || broken_ || !wire_.empty() || canWrap(); });
     if (stopWriter_ || broken_) return;
     std::size_t frameBytes = 0;
@@ -229,10 +239,10 @@ Bytes PbxLink::Unwrap(std::string_view received) {
   if (!tls_) return Bytes(received);
   Bytes plaintext = tls_->ReceiveBytes(received);
   wire_ += tls_->SendApplicationData({});
-  if ((tls_->failed || tls_->alertReceived) && !broken_) {
+  if ((tls_->Failed() || tls_->AlertReceived()) && !broken_) {
     // Neither a failed record nor an alert from the PBX leaves a connection
     // that can carry data.
-    writeLog(1, tls_->alertReceived ? "TLS alert from the PBX, dropping the connection"
+    writeLog(1, tls_->AlertReceived() ? "TLS alert from the PBX, dropping the connection"
                                     : "TLS failure on the PBX connection, dropping the connection");
     BreakLocked();
   }
@@ -266,7 +276,7 @@ bool PbxLink::AbortIfOverdue(Clock::time_point now) {
   if (loginDeadline_ && *loginDeadline_ <= now) {
     const std::string limit = std::to_string(timing.loginTimeout.count());
     writeLog(
-        1, tls_ && !tls_->handshakeDone
+        1, tls_ && !tls_->HandshakeDone()
                ? "TLS handshake not completed within " + limit + " ms of the connect, dropping the connection"
                : "Login not answered within " + limit + " ms of the connect, dropping the connection");
     BreakLocked();
