@@ -68,7 +68,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("port", std::to_string(s.port));
   value("encrypt", s.encrypt ? "1" : "0");
   value("autooriginate", s.autooriginate ? "1" : "0");
-  value("loglevel", "5");
+  value("loglevel", std::to_string(s.loglevel));
   value("loglength", "100000000");
   value("logfile", (workDir() / "provider.log").string());
   out << "\r\n";

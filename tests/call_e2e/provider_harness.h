@@ -19,6 +19,7 @@ struct SettingsStore {
   std::string domain = "office";
   std::string address = "127.0.0.1";
   int port = 0;
+  int loglevel = 5;
   bool autooriginate = false;
   bool encrypt = false;
 };
