@@ -1,0 +1,54 @@
+// The policy made from the settings, and the trusted roots it loads.
+#include <gtest/gtest.h>
+
+#include "session/certificate_settings.h"
+#include "tests/certificate_check/chain_files.h"
+
+namespace qv {
+namespace {
+
+TEST(CertificateSettings, NothingSetMeansNoCheck) {
+  ProviderSettings settings;
+  EXPECT_FALSE(MakeCertificateCheck(settings));
+  settings.cafile = "/no/such/file";  // alone it changes nothing
+  EXPECT_FALSE(MakeCertificateCheck(settings));
+}
+
+TEST(CertificateSettings, UnreadablePinsRefuseEveryCertificate) {
+  ProviderSettings settings;
+  settings.certpin = "not a fingerprint";
+  const CertificatePolicy policy = BuildCertificatePolicy(settings);
+  ASSERT_EQ(policy.pins.size(), 1u);
+  EXPECT_FALSE(policy.verifyChain);
+  const CertificateCheck check = MakeCertificateCheck(settings);
+  ASSERT_TRUE(check);
+  const CertificateVerdict verdict = check({Bytes("any certificate")});
+  EXPECT_FALSE(verdict.accepted);
+  EXPECT_EQ(verdict.alert, certificate_alert::kBadCertificate);
+}
+
+TEST(CertificateSettings, PolicyCarriesTheNamesAndRoots) {
+  QV_REQUIRE_CHAINS();
+  ProviderSettings settings;
+  settings.domain = "office";
+  settings.address = "127.0.0.1";
+  settings.verifycert = true;
+  settings.cafile = test::chainPath("root.pem");
+  const CertificatePolicy policy = BuildCertificatePolicy(settings);
+  EXPECT_EQ(policy.serverName, "office");
+  EXPECT_EQ(policy.address, "127.0.0.1");
+  EXPECT_TRUE(policy.pins.empty());
+  ASSERT_FALSE(policy.trustedRoots.empty());
+  EXPECT_EQ(policy.trustedRoots.back(), test::chainFile("root.der"));
+  // The system's roots come first; only the cafile one signed our chain.
+  const CertificateCheck check = MakeCertificateCheck(settings);
+  ASSERT_TRUE(check);
+  EXPECT_TRUE(check(test::chainOf("leaf inter")).accepted);
+  EXPECT_EQ(check(test::chainOf("leaf_other other_inter")).alert, certificate_alert::kUnknownCa);
+
+  settings.cafile = test::chainPath("missing.pem");
+  EXPECT_EQ(MakeCertificateCheck(settings)(test::chainOf("leaf inter")).alert, certificate_alert::kUnknownCa);
+}
+
+}  // namespace
+}  // namespace qv
