@@ -43,15 +43,6 @@ bool readNumber(const char* name, std::int32_t& field) {
   return true;
 }
 
-// Values added later than the rest: absent means the default, silently, so
-// a registry without them logs exactly what it did before.
-std::string readOptional(const char* name) {
-  RegistryValue value = readProviderValue(name);
-  if (value.status != RegistryStatus::ok) return {};
-  if (value.type == kRegMultiSz) return value.data;
-  return value.data.substr(0, value.data.find('\0'));
-}
-
 void readSwitch(const char* name, bool& field) {
   std::int32_t value = 0;
   if (readNumber(name, value)) field = value > 0;
@@ -150,18 +141,6 @@ void ReadSettings() {
   replaceSettings(s);
   std::string guid = ReadSetting("guid");
   s.guid = guid.empty() ? MakeGuid() : guid;
-  s.certpin = readOptional("certpin");
-  std::int32_t verify = 0;
-  s.verifycert = false;
-  const std::string verifyText = readOptional("verifycert");
-  if (!verifyText.empty()) {
-    if (parseStoredNumber(verifyText, verify)) {
-      s.verifycert = verify > 0;
-    } else {
-      writeLog(1, "Cannot read registry key verifycert: \"" + verifyText + "\" is not a 32-bit number");
-    }
-  }
-  s.cafile = readOptional("cafile");
   replaceSettings(s);
 }
 

@@ -19,10 +19,6 @@ struct ProviderSettings {
   std::int32_t loglength = 1000;
   std::string logfile;
   std::string guid;
-  // Server certificate checks (empty / false: none, as before).
-  std::string certpin;
-  bool verifycert = false;
-  std::string cafile;
 };
 
 // The process-wide record is guarded by its own lock: readers take a copy,
