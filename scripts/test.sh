@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (native, sanitizers, both Windows targets, fuzzers) and
-# runs every test: natively, under ThreadSanitizer, under wine, and the
-# fuzz targets for a bounded time.
+# runs every test: natively, under ASan+UBSan, under ThreadSanitizer, under
+# wine, and the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,6 +14,11 @@ run() { echo "== $*"; "$@" || status=1; }
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
 run ctest --preset native
+
+# The whole native suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+run ctest --preset asan
 
 # Concurrency tests under ThreadSanitizer.
 cmake --preset tsan >/dev/null

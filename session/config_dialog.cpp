@@ -12,7 +12,7 @@ std::string clampField(const std::string& text) { return text.substr(0, kConfigF
 
 ProviderSettings LoadConfigSettings() {
   ReadSettings();
-  return settingsSnapshot();
+  return SettingsSnapshot();
 }
 
 ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
@@ -60,7 +60,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.port = *port;
   updated.encrypt = form.encrypt;
   updated.autooriginate = form.autooriginate;
-  replaceSettings(updated);
+  ReplaceSettings(updated);
   WriteSettings();
   return std::nullopt;
 }

@@ -54,8 +54,8 @@ TEST_F(ConfigDialogTest, FirstOkStoresAllElevenValues) {
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   // The process's own record follows.
-  EXPECT_EQ(settingsSnapshot().port, 5061);
-  EXPECT_EQ(settingsSnapshot().username, "40");
+  EXPECT_EQ(SettingsSnapshot().port, 5061);
+  EXPECT_EQ(SettingsSnapshot().username, "40");
   // Reopened, the dialog shows what was stored and the guid stays.
   ProviderSettings reread = LoadConfigSettings();
   EXPECT_EQ(reread.guid, loaded.guid);
@@ -78,7 +78,7 @@ TEST_F(ConfigDialogTest, MismatchedPasswordsAreRefusedAndNothingIsStored) {
   }
   EXPECT_EQ(ReadSetting("username"), "");
   EXPECT_EQ(ReadSetting("guid"), "");
-  EXPECT_EQ(settingsSnapshot().username, "");
+  EXPECT_EQ(SettingsSnapshot().username, "");
 }
 
 TEST_F(ConfigDialogTest, PortMustBeANumberFrom1To65535) {
@@ -110,7 +110,7 @@ TEST_F(ConfigDialogTest, UntouchedPasswordFieldsKeepThePassword) {
   ProviderSettings stored;
   stored.password = "kept";
   stored.username = "41";
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
 
   ProviderSettings loaded = LoadConfigSettings();
@@ -129,7 +129,7 @@ TEST_F(ConfigDialogTest, OkKeepsTheLogSettingsReadWhenTheDialogOpened) {
   stored.loglength = 50;
   stored.logfile = "C:\\log.txt";
   stored.guid = "00000000-1111-4222-8333-444444444444";
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
   ProviderSettings loaded = LoadConfigSettings();
   ASSERT_FALSE(AcceptConfigForm(loaded, filledForm()).has_value());

@@ -148,7 +148,7 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   stored.password = "old";
   stored.port = 8443;
   stored.autooriginate = true;
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
 
   TerminalSession tty(true);
