@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "session/certificate_settings.h"
-#include "tests/certificate_check/chain_files.h"
+#include "tests/tls/chain_files.h"
+#include "tls/x509_fields.h"
 
 namespace qv {
 namespace {
@@ -48,6 +49,20 @@ TEST(CertificateSettings, PolicyCarriesTheNamesAndRoots) {
 
   settings.cafile = test::chainPath("missing.pem");
   EXPECT_EQ(MakeCertificateCheck(settings)(test::chainOf("leaf inter")).alert, certificate_alert::kUnknownCa);
+}
+
+TEST(CertificateSettings, SystemRootsAreReadable) {
+  // Debian's bundle natively, the ROOT store under wine: both hold roots
+  // that parse as certificates.
+  const std::vector<Bytes> roots = LoadTrustedRoots("");
+  ASSERT_FALSE(roots.empty());
+  std::size_t readable = 0;
+  for (const Bytes& der : roots) {
+    X509Fields fields;
+    std::string problem;
+    if (ReadX509Fields(der, fields, problem)) ++readable;
+  }
+  EXPECT_GT(readable * 10, roots.size() * 9) << readable << " of " << roots.size();
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <random>
 
-#include "tests/certificate_check/chain_files.h"
+#include "tests/tls/chain_files.h"
 #include "tls/certificate_policy.h"
 #include "tls/pem.h"
 #include "tls/x509_fields.h"

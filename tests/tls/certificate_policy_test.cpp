@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "tests/certificate_check/chain_files.h"
+#include "tests/tls/chain_files.h"
 #include "tls/certificate_policy.h"
 
 namespace qv {
