@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "session/certificate_settings.h"
 #include "session/csta_frame.h"
 #include "session/log.h"
 #include "session/settings.h"
@@ -13,6 +14,8 @@ PbxLink::PbxLink() = default;
 PbxLink::~PbxLink() = default;
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+  // Made before the lock: with verifycert it reads the trusted roots.
+  CertificateCheck check = encrypt ? MakeCertificateCheck(SettingsSnapshot()) : CertificateCheck();
   std::lock_guard lock(sendLock_);
   socket_ = socket;
   broken_ = false;
@@ -30,6 +33,7 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_ = std::make_unique<TlsConnection>(std::move(log));
     tls_->SetServerName(serverName);
     tls_->SetVerifyCertificates(false);
+    if (check) tls_->SetCertificateCheck(std::move(check));
     tls_->StartClient();
   }
 }
