@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "session/session_timing.h"
 
@@ -58,6 +59,9 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("loglevel", "5");
   value("loglength", "100000000");
   value("logfile", (workDir() / "provider.log").string());
+  if (!s.certpin.empty()) value("certpin", s.certpin);
+  if (!s.verifycert.empty()) value("verifycert", s.verifycert);
+  if (!s.cafile.empty()) value("cafile", s.cafile);
   out << "\r\n";
 }
 
@@ -66,6 +70,16 @@ std::string LogText() {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout) {
+  // The log is a file the provider appends to: look again until it shows up.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (LogText().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 void Completions::Add(DRV_REQUESTID id, LONG result) {

@@ -21,11 +21,17 @@ struct SettingsStore {
   int port = 0;
   bool autooriginate = false;
   bool encrypt = false;
+  // Written only when set, so the store otherwise looks as before.
+  std::string certpin;
+  std::string verifycert;
+  std::string cafile;
 };
 
 // Writes the provider's settings where ReadSettings finds them.
 void WriteSettingsStore(const SettingsStore& store);
 std::string LogText();
+// Waits until the log holds text; false on time-out.
+bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout);
 
 // What TAPI's completion procedure received.
 class Completions {
