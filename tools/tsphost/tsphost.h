@@ -76,5 +76,6 @@ int runIdentify(const std::vector<std::string>& args);
 int runDial(const std::vector<std::string>& args);
 int runCaps(const std::vector<std::string>& args);
 int runConfig(const std::vector<std::string>& args);
+int runPbxcert(const std::vector<std::string>& args);
 
 }  // namespace qv::tsphost
