@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "tests/tls/chain_files.h"
+#include "tests/tls/test_certificates.h"
 #include "tls/certificate_policy.h"
 
 namespace qv {
@@ -151,6 +152,25 @@ TEST(CertificateVerification, AChangedByteAnywhereInTheLeafIsRefused) {
                            "of O=Quorvel Test, CN=pbx.example.com does not verify"),
       std::string::npos)
       << verdict.logLine;
+}
+
+TEST(CertificateVerification, FixedTestCertificatesWithA1024BitCa) {
+  // The engine's own test CA (SHA-1 self-signed, 1024 bits): its SHA-256
+  // certificate verifies, the SHA-1 and MD5 ones are refused.
+  CertificatePolicy policy;
+  policy.verifyChain = true;
+  policy.trustedRoots = {test::bytesOfHex(test::kCaHex)};
+  policy.address = "big.example.com";
+  const std::int64_t when = 1800000000;  // 2027-01-15, inside every validity
+  EXPECT_TRUE(CheckServerCertificates({test::bytesOfHex(test::kBigHex)}, policy, when).accepted);
+  policy.address = "pbx.example.com";
+  const CertificateVerdict sha1 = CheckServerCertificates({test::bytesOfHex(test::kServerHex)}, policy, when);
+  EXPECT_NE(sha1.logLine.find("is signed with SHA-1 with RSA, which is refused"), std::string::npos)
+      << sha1.logLine;
+  const CertificateVerdict md5 =
+      CheckServerCertificates({test::bytesOfHex(test::kServerMd5Hex)}, policy, when);
+  EXPECT_NE(md5.logLine.find("is signed with MD5 with RSA, which is refused"), std::string::npos)
+      << md5.logLine;
 }
 
 TEST(CertificatePinning, LeafFingerprintDecides) {

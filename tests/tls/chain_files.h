@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xml/byte_string.h"
@@ -31,6 +32,15 @@ inline std::vector<Bytes> chainOf(const std::string& names) {
   std::istringstream words(names);
   for (std::string name; words >> name;) chain.push_back(chainFile(name + ".der"));
   return chain;
+}
+
+// Bytes of a hex text (the fixed test certificates).
+inline Bytes bytesOfHex(std::string_view hex) {
+  Bytes out;
+  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+    out += static_cast<char>(std::stoi(std::string(hex.substr(k, 2)), nullptr, 16));
+  }
+  return out;
 }
 
 }  // namespace qv::test
