@@ -72,7 +72,7 @@ std::string withoutTrailingDot(std::string_view name) {
 // The names the leaf must carry one of: DNS names and at most one IP address.
 struct ExpectedNames {
   std::vector<std::string> hosts;
-  Bytes ip;
+  std::vector<Bytes> ips;
   std::string text;
 };
 
@@ -84,7 +84,7 @@ ExpectedNames expectedNames(const CertificatePolicy& policy) {
     expected.text += name;
     Bytes ip;
     if (ParseIpAddress(name, ip)) {
-      expected.ip = ip;
+      expected.ips.push_back(ip);
     } else {
       expected.hosts.push_back(name);
     }
@@ -95,7 +95,9 @@ ExpectedNames expectedNames(const CertificatePolicy& policy) {
 bool leafNamesServer(const X509Fields& leaf, const ExpectedNames& expected) {
   if (leaf.hasSubjectAltName) {
     for (const Bytes& ip : leaf.ipAddresses) {
-      if (!expected.ip.empty() && ip == expected.ip) return true;
+      for (const Bytes& wanted : expected.ips) {
+        if (ip == wanted) return true;
+      }
     }
     for (const std::string& dns : leaf.dnsNames) {
       for (const std::string& host : expected.hosts) {

@@ -187,7 +187,12 @@ bool readSubjectAltName(std::string_view value, X509Fields& fields) {
 }
 
 bool readExtensions(std::string_view list, X509Fields& fields, std::string& problem) {
-  std::string_view extensions = TakeElement(kDerSequence, list).content;
+  const DerElement sequence = TakeElement(kDerSequence, list);
+  if (!sequence.found) {
+    problem = "malformed extensions";
+    return false;
+  }
+  std::string_view extensions = sequence.content;
   while (!extensions.empty()) {
     const DerElement extension = TakeElement(kDerSequence, extensions);
     if (!extension.found) {

@@ -45,6 +45,7 @@ TEST(CertificateVerification, ChainsAgainstTrustedRoots) {
        "::1, not office or other.example.com"},
       {"IPv4 SAN", "leaf inter", "root", "office", "127.0.0.1", true, 0, ""},
       {"IPv6 SAN", "leaf inter", "root", "office", "::1", true, 0, ""},
+      {"either of two IP addresses", "leaf inter", "root", "::1", "10.9.9.9", true, 0, ""},
       {"IPv6 SAN in brackets", "leaf inter", "root", "office", "[0:0::1]", true, 0, ""},
       {"other IP", "leaf inter", "root", "office", "127.0.0.2", false, alert::kBadCertificate, "not office"},
       {"IP address as the server name", "leaf inter", "root", "127.0.0.1", "", true, 0, ""},
