@@ -26,6 +26,8 @@ ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
   form.port = std::to_string(loaded.port);
   form.encrypt = loaded.encrypt;
   form.autooriginate = loaded.autooriginate;
+  form.callevents = loaded.callevents;
+  form.versionText = kConfigVersionText;
   return form;
 }
 
@@ -60,6 +62,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.port = *port;
   updated.encrypt = form.encrypt;
   updated.autooriginate = form.autooriginate;
+  updated.callevents = form.callevents;
   ReplaceSettings(updated);
   WriteSettings();
   return std::nullopt;

@@ -193,6 +193,7 @@ void WriteSettings() {
   WriteSetting("loglength", std::to_string(s.loglength));
   WriteSetting("logfile", s.logfile);
   WriteSetting("guid", s.guid);
+  WriteSetting("callevents", s.callevents ? "1" : "0");
 }
 
 std::string MakeGuid() {

@@ -57,7 +57,7 @@ void WriteSetting(const std::string& name, const std::string& value);
 // Fills the process-wide record from the registry. A numeric value that is
 // not a 32-bit number keeps the field's current value and is reported.
 void ReadSettings();
-// Stores every field of the process-wide record.
+// Stores every field of the process-wide record that the dialog edits.
 void WriteSettings();
 // A new random identifier, 8-4-4-4-12 lower-case hex (version 4 layout),
 // drawn from the secure random source.

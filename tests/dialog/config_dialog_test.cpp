@@ -41,7 +41,7 @@ TEST_F(ConfigDialogTest, WithoutKeyTheDialogShowsTheDefaults) {
   EXPECT_EQ(ReadSetting("guid"), "");
 }
 
-TEST_F(ConfigDialogTest, FirstOkStoresAllElevenValues) {
+TEST_F(ConfigDialogTest, FirstOkStoresEveryValueTheDialogShows) {
   ProviderSettings loaded = LoadConfigSettings();
   ASSERT_FALSE(AcceptConfigForm(loaded, filledForm()).has_value());
   const std::pair<const char*, std::string> expected[] = {
@@ -50,7 +50,7 @@ TEST_F(ConfigDialogTest, FirstOkStoresAllElevenValues) {
       {"port", "5061"},          {"encrypt", "0"},
       {"autooriginate", "1"},    {"loglevel", "0"},
       {"loglength", "1000"},     {"logfile", ""},
-      {"guid", loaded.guid},
+      {"guid", loaded.guid},     {"callevents", "0"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   // The process's own record follows.
