@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "session/certificate_settings.h"
 #include "session/csta_frame.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
@@ -35,6 +36,8 @@ void PbxLink::ConnectFailed() {
 }
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+  // Made before the lock: with verifycert it reads the trusted roots.
+  CertificateCheck check = encrypt ? MakeCertificateCheck(SettingsSnapshot()) : CertificateCheck();
   if (writer_.joinable()) closeSocket(Detach());
   std::lock_guard lock(lock_);
   const bool connecting = state_ == State::kConnecting;
@@ -59,6 +62,7 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_ = std::make_unique<TlsConnection>(std::move(log));
     tls_->SetServerName(serverName);
     tls_->SetVerifyCertificates(false);
+    if (check) tls_->SetCertificateCheck(std::move(check));
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }

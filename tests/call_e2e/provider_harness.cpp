@@ -71,6 +71,9 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("loglevel", std::to_string(s.loglevel));
   value("loglength", "100000000");
   value("logfile", (workDir() / "provider.log").string());
+  if (!s.certpin.empty()) value("certpin", s.certpin);
+  if (!s.verifycert.empty()) value("verifycert", s.verifycert);
+  if (!s.cafile.empty()) value("cafile", s.cafile);
   out << "\r\n";
 }
 

@@ -22,6 +22,10 @@ struct SettingsStore {
   int loglevel = 5;
   bool autooriginate = false;
   bool encrypt = false;
+  // Written only when set, so the store otherwise looks as before.
+  std::string certpin;
+  std::string verifycert;
+  std::string cafile;
 };
 
 // Writes the provider's settings where ReadSettings finds them.

@@ -104,7 +104,48 @@ grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "
 grep -q "TSPI_providerShutdown = 0" "$work/dial.txt" || fail "no shutdown"
 [ "$elapsed" -lt 20 ] || fail "dial without a PBX took ${elapsed}s"
 
-# 4-8. A PBX that is dead or out of step: the call fails (or is abandoned)
+# 4. The PBX certificate check: the pinned fingerprint logs in, another one
+# fails the handshake with a line naming the fingerprint seen; a chain that
+# leads to the root of cafile is verified.
+if command -v openssl >/dev/null 2>&1 &&
+  sh "$(dirname "$0")/../tls/chains/make_chains.sh" "$work/chains" >/dev/null 2>&1; then
+  start_pbx --tls
+  fingerprint=$(sed -n 's/^pbxsim certificate sha256 //p' "$work/pbx.out")
+  configure
+  set_setting encrypt 1
+  set_setting certpin "$fingerprint"
+  dial 5550100 || fail "dial with the right certpin exited non-zero"
+  grep -q "completion of TSPI_lineMakeCall: 0$" "$work/dial.txt" || fail "no call with the right certpin"
+  start_pbx --tls
+  fingerprint=$(sed -n 's/^pbxsim certificate sha256 //p' "$work/pbx.out")
+  configure
+  set_setting encrypt 1
+  rm -f "$work/provider.log"
+  set_setting certpin "$(printf 'ab%.0s' $(seq 32))"
+  if dial 5550100; then fail "a call with a wrong certpin exited zero"; fi
+  grep -q "]:1 CSTA: Certificate of CN=pbxsim with SHA-256 fingerprint $fingerprint matches no certpin" \
+    "$work/provider.log" || fail "no log line naming the fingerprint for a wrong certpin"
+  grep -q '"root":"StartApplicationSession"' "$work/frames.jsonl" && fail "login despite a wrong certpin"
+
+  start_pbx --tls --cert "$work/chains/server_chain.pem" --key "$work/chains/leaf.key"
+  configure
+  rm -f "$work/provider.log"
+  wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v certpin /f >/dev/null 2>&1
+  set_setting encrypt 1
+  set_setting verifycert 1
+  set_setting cafile "$(winepath -w "$work/chains/root.pem" 2>/dev/null)"
+  dial 5550100 || fail "dial with a verified chain exited non-zero"
+  grep -q "completion of TSPI_lineMakeCall: 0$" "$work/dial.txt" || {
+    fail "no call with a verified chain"
+    grep "Certificate" "$work/provider.log"
+  }
+  wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v verifycert /f >/dev/null 2>&1
+  wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v cafile /f >/dev/null 2>&1
+else
+  echo "certificate scenarios skipped: no openssl"
+fi
+
+# 5-9. A PBX that is dead or out of step: the call fails (or is abandoned)
 # promptly, the log names what was detected, and shutdown is not held up.
 ms_now() { echo $(($(date +%s%N) / 1000000)); }
 fault() {

@@ -2,10 +2,11 @@
 //   pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]
 //          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
-//          [--flood N] [--verbose]
+//          [--flood N] [--cert PEM --key PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
 //          [--stall] [--garbage]
-// Prints "pbxsim listening on HOST:PORT" once ready. Commands on standard
+// With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
+// of its certificate), then "pbxsim listening on HOST:PORT" once ready. Commands on standard
 // input, one a line: drop, refuse, listen, restart, badframe, quit.
 #include <iostream>
 #include <string>
@@ -20,7 +21,7 @@ int usage() {
   std::cerr << "usage: pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]\n"
                "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
                "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-               "              [--flood N] [--verbose]\n"
+               "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
                "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
                "              [--stall] [--garbage]\n";
   return 2;
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
         options.expectedPassword = value();
       else if (arg == "--record")
         options.recordPath = value();
+      else if (arg == "--cert")
+        options.certFile = value();
+      else if (arg == "--key")
+        options.keyFile = value();
       else if (arg == "--verbose")
         options.verbose = true;
       else if (arg == "--duration")
@@ -97,6 +102,7 @@ int main(int argc, char** argv) {
     std::cerr << "pbxsim: cannot listen on " << options.host << ":" << options.port << "\n";
     return 1;
   }
+  if (options.tls) std::cout << "pbxsim certificate sha256 " << simulator.CertificateFingerprint() << "\n";
   std::cout << "pbxsim listening on " << options.host << ":" << simulator.port() << std::endl;
   std::string command;
   while (std::getline(std::cin, command)) {

@@ -83,6 +83,8 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {}
 
 Simulator::~Simulator() { Stop(); }
 
+std::string Simulator::CertificateFingerprint() const { return tls_ ? tls_->Fingerprint() : std::string(); }
+
 bool Simulator::Start() {
 #ifdef SIGPIPE
   // OpenSSL writes to its socket without MSG_NOSIGNAL; a closed peer must
@@ -90,7 +92,7 @@ bool Simulator::Start() {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   if (options_.tls) {
-    tls_ = std::make_unique<TlsServer>();
+    tls_ = std::make_unique<TlsServer>(options_.certFile, options_.keyFile);
     if (!tls_->Ready()) return false;
   }
   if (!options_.recordPath.empty()) {

@@ -29,6 +29,10 @@ struct Options {
   std::string expectedPassword;  // empty: every password is accepted
   std::string recordPath;        // JSON lines of the frames received; empty: none
   bool verbose = false;          // frames in both directions on stderr
+  // PEM certificate chain (own certificate first) and its private key for
+  // TLS; empty: a self-signed certificate made at start.
+  std::string certFile;
+  std::string keyFile;
 };
 
 // Switchable while running.
@@ -72,6 +76,9 @@ class Simulator {
   bool Start();
   void Stop();
   std::uint16_t port() const { return port_; }
+  // SHA-256 of the TLS certificate as `openssl x509 -fingerprint -sha256`
+  // prints it; empty without TLS or before Start.
+  std::string CertificateFingerprint() const;
 
   void SetBehaviour(const Behaviour& behaviour);
   Behaviour behaviour();

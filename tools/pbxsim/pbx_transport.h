@@ -3,6 +3,7 @@
 // above it is the same for both.
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/socket.h"
@@ -28,14 +29,17 @@ class Transport {
 
 std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
 
-// TLS 1.0 server side with a self-signed RSA certificate made at start-up.
+// TLS 1.0 server side with the certificate chain and key of the PEM files,
+// or (both empty) a self-signed RSA certificate made at start-up.
 class TlsServer {
  public:
-  TlsServer();
+  TlsServer(const std::string& certFile, const std::string& keyFile);
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;
   bool Ready() const;
+  // "AB:CD:..." SHA-256 of the own certificate.
+  std::string Fingerprint() const;
   std::unique_ptr<Transport> Wrap(SocketHandle socket);
 
  private:

@@ -16,7 +16,7 @@ struct TlsServer::Impl {
 
 namespace {
 
-// A self-signed certificate for "pbxsim"; the provider does not check it.
+// A self-signed certificate for "pbxsim", made fresh at every start.
 bool AddSelfSignedIdentity(SSL_CTX* context) {
   EVP_PKEY* key = EVP_RSA_gen(2048);
   if (key == nullptr) return false;
@@ -35,6 +35,12 @@ bool AddSelfSignedIdentity(SSL_CTX* context) {
   X509_free(cert);
   EVP_PKEY_free(key);
   return ok;
+}
+
+bool AddIdentityFromFiles(SSL_CTX* context, const std::string& certFile, const std::string& keyFile) {
+  return SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) == 1 &&
+         SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
+         SSL_CTX_check_private_key(context) == 1;
 }
 
 class TlsTransport : public Transport {
@@ -91,14 +97,16 @@ class TlsTransport : public Transport {
 
 }  // namespace
 
-TlsServer::TlsServer() : impl_(std::make_unique<Impl>()) {
+TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile)
+    : impl_(std::make_unique<Impl>()) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (context == nullptr) return;
   SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
   SSL_CTX_set_max_proto_version(context, TLS1_VERSION);
   SSL_CTX_set_options(context, SSL_OP_ALLOW_UNSAFE_LEGACY_RENEGOTIATION | SSL_OP_LEGACY_SERVER_CONNECT);
   if (SSL_CTX_set_cipher_list(context, "AES128-SHA:AES256-SHA:@SECLEVEL=0") != 1 ||
-      !AddSelfSignedIdentity(context)) {
+      !(certFile.empty() && keyFile.empty() ? AddSelfSignedIdentity(context)
+                                            : AddIdentityFromFiles(context, certFile, keyFile))) {
     SSL_CTX_free(context);
     return;
   }
@@ -110,6 +118,22 @@ TlsServer::~TlsServer() {
 }
 
 bool TlsServer::Ready() const { return impl_->context != nullptr; }
+
+std::string TlsServer::Fingerprint() const {
+  if (impl_->context == nullptr) return {};
+  X509* certificate = SSL_CTX_get0_certificate(impl_->context);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (certificate == nullptr || X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return {};
+  static const char hex[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned int k = 0; k < length; ++k) {
+    if (k > 0) text += ':';
+    text += hex[digest[k] >> 4];
+    text += hex[digest[k] & 15];
+  }
+  return text;
+}
 
 std::unique_ptr<Transport> TlsServer::Wrap(SocketHandle socket) {
   return std::make_unique<TlsTransport>(impl_->context, socket);

@@ -82,5 +82,6 @@ int runDial(const std::vector<std::string>& args);
 int runCaps(const std::vector<std::string>& args);
 int runConfig(const std::vector<std::string>& args);
 int runMonitor(const std::vector<std::string>& args);
+int runPbxcert(const std::vector<std::string>& args);
 
 }  // namespace qv::tsphost
