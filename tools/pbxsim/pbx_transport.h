@@ -24,10 +24,12 @@ class Transport {
 
 std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
 
-// TLS 1.0 server side with a self-signed RSA certificate made at start-up.
+// TLS server side with a self-signed RSA-2048 certificate made at start-up:
+// TLS 1.0 with AES128-SHA/AES256-SHA, or (modern) OpenSSL's default
+// versions, ciphers and security level.
 class TlsServer {
  public:
-  TlsServer();
+  explicit TlsServer(bool modern = false);
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;
