@@ -212,4 +212,34 @@ Bytes AesContext::decryptBlock(std::string_view block) const {
   return out;
 }
 
+bool AesContext::encryptBlock(const unsigned char in[16], unsigned char out[16]) const {
+  if (direction_ != Direction::kEncrypt) return false;
+  std::uint32_t s[4] = {load32(in), load32(in + 4), load32(in + 8), load32(in + 12)};
+  encryptWords(aesTables(), roundKeys_.data(), rounds_, s);
+  for (int k = 0; k < 4; ++k) store32(out + 4 * k, s[k]);
+  return true;
+}
+
+bool AesContext::encryptCtr32(unsigned char counter[16], const unsigned char* in, unsigned char* out,
+                              std::size_t length) const {
+  if (direction_ != Direction::kEncrypt) return false;
+  const AesTables& t = aesTables();
+  const std::uint32_t c0 = load32(counter), c1 = load32(counter + 4), c2 = load32(counter + 8);
+  std::uint32_t c3 = load32(counter + 12);
+  for (; length >= kBlock; length -= kBlock, in += kBlock, out += kBlock) {
+    std::uint32_t s[4] = {c0, c1, c2, c3++};
+    encryptWords(t, roundKeys_.data(), rounds_, s);
+    for (int k = 0; k < 4; ++k) store32(out + 4 * k, load32(in + 4 * k) ^ s[k]);
+  }
+  if (length != 0) {
+    std::uint32_t s[4] = {c0, c1, c2, c3++};
+    encryptWords(t, roundKeys_.data(), rounds_, s);
+    unsigned char stream[kBlock];
+    for (int k = 0; k < 4; ++k) store32(stream + 4 * k, s[k]);
+    for (std::size_t k = 0; k < length; ++k) out[k] = static_cast<unsigned char>(in[k] ^ stream[k]);
+  }
+  store32(counter + 12, c3);
+  return true;
+}
+
 }  // namespace qv

@@ -37,6 +37,16 @@ class AesContext {
   Bytes encryptBlock(std::string_view block) const;
   Bytes decryptBlock(std::string_view block) const;
 
+  // Fast paths for the counter modes; both need an encryption key (without
+  // one they do nothing and return false). One block, in and out may alias.
+  bool encryptBlock(const unsigned char in[16], unsigned char out[16]) const;
+  // Counter mode with a 32-bit big-endian counter in the last four bytes of
+  // counter (as GCM): out = in XOR E(counter), E(counter + 1), ...; length
+  // need not be a multiple of 16. counter is advanced past the blocks used.
+  // in and out may be the same buffer.
+  bool encryptCtr32(unsigned char counter[16], const unsigned char* in, unsigned char* out,
+                    std::size_t length) const;
+
   int keyWords() const { return keyWords_; }
   int rounds() const { return rounds_; }
   const Bytes& chain() const { return chain_; }

@@ -2,14 +2,14 @@
 
 #include "crypto/md5.h"
 #include "crypto/sha1.h"
+#include "crypto/sha256.h"
+#include "crypto/sha512.h"
 
 namespace qv {
 
 namespace {
 
-constexpr std::size_t kHmacBlock = 64;
-
-template <typename Context>
+template <typename Context, std::size_t kHmacBlock = 64>
 Bytes hmac(std::string_view key, std::string_view data) {
   Bytes shortKey;
   if (key.size() > kHmacBlock) {
@@ -41,5 +41,27 @@ Bytes hmac(std::string_view key, std::string_view data) {
 Bytes hmacMd5(std::string_view key, std::string_view data) { return hmac<Md5Context>(key, data); }
 
 Bytes hmacSha1(std::string_view key, std::string_view data) { return hmac<Sha1Context>(key, data); }
+
+Bytes hmacSha256(std::string_view key, std::string_view data) { return hmac<Sha256Context>(key, data); }
+
+Bytes hmacSha384(std::string_view key, std::string_view data) { return hmac<Sha384Context, 128>(key, data); }
+
+Bytes hmacSha512(std::string_view key, std::string_view data) { return hmac<Sha512Context, 128>(key, data); }
+
+Bytes hmacOf(HashAlgorithm hash, std::string_view key, std::string_view data) {
+  switch (hash) {
+    case HashAlgorithm::kMd5:
+      return hmacMd5(key, data);
+    case HashAlgorithm::kSha1:
+      return hmacSha1(key, data);
+    case HashAlgorithm::kSha256:
+      return hmacSha256(key, data);
+    case HashAlgorithm::kSha384:
+      return hmacSha384(key, data);
+    case HashAlgorithm::kSha512:
+      return hmacSha512(key, data);
+  }
+  return {};
+}
 
 }  // namespace qv

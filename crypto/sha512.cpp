@@ -1,0 +1,134 @@
+#include "crypto/sha512.h"
+
+#include "crypto/block_feed.h"
+
+namespace qv {
+
+namespace {
+
+inline std::uint64_t rotr(std::uint64_t x, int c) { return (x >> c) | (x << (64 - c)); }
+
+inline std::uint64_t loadBe64(const unsigned char* p) {
+  std::uint64_t v = 0;
+  for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+  return v;
+}
+
+constexpr std::uint64_t kRound[80] = {
+    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc, 0x3956c25bf348b538,
+    0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118, 0xd807aa98a3030242, 0x12835b0145706fbe,
+    0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2, 0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235,
+    0xc19bf174cf692694, 0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
+    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5, 0x983e5152ee66dfab,
+    0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4, 0xc6e00bf33da88fc2, 0xd5a79147930aa725,
+    0x06ca6351e003826f, 0x142929670a0e6e70, 0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed,
+    0x53380d139d95b3df, 0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
+    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30, 0xd192e819d6ef5218,
+    0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8, 0x19a4c116b8d2d0c8, 0x1e376c085141ab53,
+    0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8, 0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373,
+    0x682e6ff3d6b2b8a3, 0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
+    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b, 0xca273eceea26619c,
+    0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178, 0x06f067aa72176fba, 0x0a637dc5a2c898a6,
+    0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
+    0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
+};
+
+}  // namespace
+
+void Sha512Context::reset() {
+  if (sha384_) {
+    state_ = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17, 0x152fecd8f70e5939,
+              0x67332667ffc00b31, 0x8eb44a8768581511, 0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
+  } else {
+    state_ = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
+              0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+  }
+  length_ = 0;
+}
+
+// As SHA-256: rounds written out, variables renamed, rolling schedule.
+#define QV_S0(x) (rotr(x, 28) ^ rotr(x, 34) ^ rotr(x, 39))
+#define QV_S1(x) (rotr(x, 14) ^ rotr(x, 18) ^ rotr(x, 41))
+#define QV_s0(x) (rotr(x, 1) ^ rotr(x, 8) ^ ((x) >> 7))
+#define QV_s1(x) (rotr(x, 19) ^ rotr(x, 61) ^ ((x) >> 6))
+#define QV_CH(e, f, g) ((g) ^ ((e) & ((f) ^ (g))))
+#define QV_MAJ(a, b, c) (((a) & (b)) | ((c) & ((a) | (b))))
+#define QV_W(t) (w[(t)&15] += QV_s1(w[((t) + 14) & 15]) + w[((t) + 9) & 15] + QV_s0(w[((t) + 1) & 15]))
+#define QV_ROUND(a, b, c, d, e, f, g, h, t, wt)                                \
+  do {                                                                         \
+    const std::uint64_t t1 = h + QV_S1(e) + QV_CH(e, f, g) + kRound[t] + (wt); \
+    d += t1;                                                                   \
+    h = t1 + QV_S0(a) + QV_MAJ(a, b, c);                                       \
+  } while (0)
+#define QV_EIGHT(t, W)                                   \
+  QV_ROUND(a, b, c, d, e, f, g, h, (t), W((t)));         \
+  QV_ROUND(h, a, b, c, d, e, f, g, (t) + 1, W((t) + 1)); \
+  QV_ROUND(g, h, a, b, c, d, e, f, (t) + 2, W((t) + 2)); \
+  QV_ROUND(f, g, h, a, b, c, d, e, (t) + 3, W((t) + 3)); \
+  QV_ROUND(e, f, g, h, a, b, c, d, (t) + 4, W((t) + 4)); \
+  QV_ROUND(d, e, f, g, h, a, b, c, (t) + 5, W((t) + 5)); \
+  QV_ROUND(c, d, e, f, g, h, a, b, (t) + 6, W((t) + 6)); \
+  QV_ROUND(b, c, d, e, f, g, h, a, (t) + 7, W((t) + 7))
+#define QV_W0(t) w[t]
+
+void Sha512Context::compress(const unsigned char* block) {
+  std::uint64_t w[16];
+  for (int t = 0; t < 16; ++t) w[t] = loadBe64(block + 8 * t);
+  std::uint64_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+  std::uint64_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  QV_EIGHT(0, QV_W0);
+  QV_EIGHT(8, QV_W0);
+  QV_EIGHT(16, QV_W);
+  QV_EIGHT(24, QV_W);
+  QV_EIGHT(32, QV_W);
+  QV_EIGHT(40, QV_W);
+  QV_EIGHT(48, QV_W);
+  QV_EIGHT(56, QV_W);
+  QV_EIGHT(64, QV_W);
+  QV_EIGHT(72, QV_W);
+  state_[0] += a;
+  state_[1] += b;
+  state_[2] += c;
+  state_[3] += d;
+  state_[4] += e;
+  state_[5] += f;
+  state_[6] += g;
+  state_[7] += h;
+}
+
+#undef QV_W0
+#undef QV_EIGHT
+#undef QV_ROUND
+#undef QV_W
+#undef QV_MAJ
+#undef QV_CH
+#undef QV_s1
+#undef QV_s0
+#undef QV_S1
+#undef QV_S0
+
+void Sha512Context::update(std::string_view data) {
+  feedBlocks(buffer_, length_, data, [this](const unsigned char* block) { compress(block); });
+}
+
+Bytes Sha512Context::finish() {
+  feedPadding128(length_, [this](std::string_view bytes) { update(bytes); });
+  const std::size_t size = sha384_ ? kSha384Size : kSha512Size;
+  Bytes out(size, '\0');
+  for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<char>(state_[k / 8] >> (56 - 8 * (k % 8)));
+  return out;
+}
+
+Bytes sha384Digest(std::string_view data) {
+  Sha384Context context;
+  context.update(data);
+  return context.finish();
+}
+
+Bytes sha512Digest(std::string_view data) {
+  Sha512Context context;
+  context.update(data);
+  return context.finish();
+}
+
+}  // namespace qv
