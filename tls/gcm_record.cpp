@@ -4,7 +4,8 @@ namespace qv {
 
 namespace {
 
-Bytes additionalData(std::uint64_t sequence, std::uint8_t type, std::string_view version, std::size_t length) {
+Bytes additionalData(std::uint64_t sequence, std::uint8_t type, std::string_view version,
+                     std::size_t length) {
   Bytes aad = sequenceBytes(sequence);
   aad += static_cast<char>(type);
   aad.append(version.substr(0, 2));
@@ -16,7 +17,8 @@ Bytes additionalData(std::uint64_t sequence, std::uint8_t type, std::string_view
 
 Bytes sequenceBytes(std::uint64_t sequence) {
   Bytes out(8, '\0');
-  for (int k = 7; k >= 0; --k, sequence >>= 8) out[static_cast<std::size_t>(k)] = static_cast<char>(sequence & 0xFF);
+  for (int k = 7; k >= 0; --k, sequence >>= 8)
+    out[static_cast<std::size_t>(k)] = static_cast<char>(sequence & 0xFF);
   return out;
 }
 
@@ -40,8 +42,8 @@ Bytes GcmRecordCipher::Seal(std::uint64_t sequence, std::uint8_t type, std::stri
   return explicitNonce + sealed;
 }
 
-std::optional<Bytes> GcmRecordCipher::Open(std::uint64_t sequence, std::uint8_t type, std::string_view version,
-                                           std::string_view fragment) const {
+std::optional<Bytes> GcmRecordCipher::Open(std::uint64_t sequence, std::uint8_t type,
+                                           std::string_view version, std::string_view fragment) const {
   if (!HasKey() || fragment.size() < kGcmRecordOverhead) return std::nullopt;
   const std::string_view explicitNonce = fragment.substr(0, kGcmExplicitNonceSize);
   const std::string_view sealed = fragment.substr(kGcmExplicitNonceSize);

@@ -25,7 +25,8 @@ class GcmRecordCipher {
   bool SetKey(std::string_view key, std::string_view salt);
   bool HasKey() const { return aead_.hasKey(); }
   // explicit nonce || ciphertext || tag; empty without a key.
-  Bytes Seal(std::uint64_t sequence, std::uint8_t type, std::string_view version, std::string_view plaintext) const;
+  Bytes Seal(std::uint64_t sequence, std::uint8_t type, std::string_view version,
+             std::string_view plaintext) const;
   // The plaintext, or nullopt when the fragment is shorter than nonce and
   // tag, the tag does not match, or there is no key.
   std::optional<Bytes> Open(std::uint64_t sequence, std::uint8_t type, std::string_view version,

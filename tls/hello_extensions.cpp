@@ -61,10 +61,12 @@ ExtensionCheck ParseServerHelloExtensions(std::string_view rest) {
     if (reader.remaining() < 4) return refuse(kAlertDecodeError, "Truncated ServerHello extension");
     const auto type = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
     const std::size_t length = bytesToUInt(reader.ReadBytes(2));
-    if (length > reader.remaining()) return refuse(kAlertDecodeError, "ServerHello extension runs past the message");
+    if (length > reader.remaining())
+      return refuse(kAlertDecodeError, "ServerHello extension runs past the message");
     const std::string_view body = reader.ReadBytes(length);
     for (const std::uint16_t earlier : seen) {
-      if (earlier == type) return refuse(kAlertIllegalParameter, "Repeated ServerHello extension " + typeText(type));
+      if (earlier == type)
+        return refuse(kAlertIllegalParameter, "Repeated ServerHello extension " + typeText(type));
     }
     seen.push_back(type);
     switch (type) {
@@ -75,18 +77,19 @@ ExtensionCheck ParseServerHelloExtensions(std::string_view rest) {
         // Servers are not meant to send it; it was offered, so it is read past.
         break;
       case kExtensionEcPointFormats: {
-        HandshakeReader formats(body);
-        const std::string_view list = formats.ReadVector8();
-        if (list.empty() || formats.remaining() != 0 || list.size() + 1 != body.size()) {
+        // One length byte, then at least one format, filling the body exactly.
+        if (body.size() < 2 || static_cast<std::uint8_t>(body[0]) + 1u != body.size()) {
           return refuse(kAlertDecodeError, "Malformed ec_point_formats in ServerHello");
         }
+        const std::string_view list = body.substr(1);
         if (list.find('\0') == std::string_view::npos) {
           return refuse(kAlertIllegalParameter, "Server does not accept uncompressed points");
         }
         break;
       }
       case kExtensionExtendedMasterSecret:
-        if (!body.empty()) return refuse(kAlertDecodeError, "Non-empty extended_master_secret in ServerHello");
+        if (!body.empty())
+          return refuse(kAlertDecodeError, "Non-empty extended_master_secret in ServerHello");
         check.extensions.extendedMasterSecret = true;
         break;
       case kExtensionRenegotiationInfo:

@@ -27,9 +27,12 @@ struct SchemeRow {
 };
 
 constexpr SchemeRow kSchemes[] = {
-    {kSchemeRsaPkcs1Sha256, HashAlgorithm::kSha256, false}, {kSchemeRsaPkcs1Sha384, HashAlgorithm::kSha384, false},
-    {kSchemeRsaPkcs1Sha512, HashAlgorithm::kSha512, false}, {kSchemeRsaPssRsaeSha256, HashAlgorithm::kSha256, true},
-    {kSchemeRsaPssRsaeSha384, HashAlgorithm::kSha384, true}, {kSchemeRsaPssRsaeSha512, HashAlgorithm::kSha512, true},
+    {kSchemeRsaPkcs1Sha256, HashAlgorithm::kSha256, false},
+    {kSchemeRsaPkcs1Sha384, HashAlgorithm::kSha384, false},
+    {kSchemeRsaPkcs1Sha512, HashAlgorithm::kSha512, false},
+    {kSchemeRsaPssRsaeSha256, HashAlgorithm::kSha256, true},
+    {kSchemeRsaPssRsaeSha384, HashAlgorithm::kSha384, true},
+    {kSchemeRsaPssRsaeSha512, HashAlgorithm::kSha512, true},
 };
 
 const SchemeRow* findScheme(std::uint16_t scheme) {
@@ -50,7 +53,8 @@ ServerKeyExchangeCheck ParseServerKeyExchange(std::string_view body) {
     return refuse(kAlertIllegalParameter, "ServerKeyExchange for a group that was not offered");
   }
   const std::size_t pointLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
-  if (pointLength != 32) return refuse(kAlertIllegalParameter, "X25519 share of " + std::to_string(pointLength) + " bytes");
+  if (pointLength != 32)
+    return refuse(kAlertIllegalParameter, "X25519 share of " + std::to_string(pointLength) + " bytes");
   if (reader.remaining() < 32 + 4) return refuse(kAlertDecodeError, "ServerKeyExchange truncated");
   ServerKeyExchangeCheck check;
   check.params.group = group;
@@ -63,9 +67,9 @@ ServerKeyExchangeCheck ParseServerKeyExchange(std::string_view body) {
   }
   check.params.signature = Bytes(reader.ReadBytes(signatureLength));
   if (findScheme(check.params.signatureScheme) == nullptr) {
-    return refuse(kAlertIllegalParameter,
-                  "ServerKeyExchange signed with scheme " + hexEncode(uintToBytes(check.params.signatureScheme, 2)) +
-                      " that was not offered");
+    return refuse(kAlertIllegalParameter, "ServerKeyExchange signed with scheme " +
+                                              hexEncode(uintToBytes(check.params.signatureScheme, 2)) +
+                                              " that was not offered");
   }
   return check;
 }

@@ -9,16 +9,17 @@ Bytes Tls12MasterSecret(HashAlgorithm hash, std::string_view preMaster, std::str
   return tls12Prf(hash, preMaster, "master secret", Bytes(clientRandom) + Bytes(serverRandom), 48);
 }
 
-Bytes Tls12ExtendedMasterSecret(HashAlgorithm hash, std::string_view preMaster, std::string_view sessionHash) {
+Bytes Tls12ExtendedMasterSecret(HashAlgorithm hash, std::string_view preMaster,
+                                std::string_view sessionHash) {
   return tls12Prf(hash, preMaster, "extended master secret", sessionHash, 48);
 }
 
-Tls12KeyBlock Tls12DeriveKeys(HashAlgorithm hash, std::string_view masterSecret, std::string_view clientRandom,
-                              std::string_view serverRandom, std::size_t macLength, std::size_t keyLength,
-                              std::size_t fixedIvLength) {
+Tls12KeyBlock Tls12DeriveKeys(HashAlgorithm hash, std::string_view masterSecret,
+                              std::string_view clientRandom, std::string_view serverRandom,
+                              std::size_t macLength, std::size_t keyLength, std::size_t fixedIvLength) {
   const std::size_t total = 2 * (macLength + keyLength + fixedIvLength);
-  const Bytes block =
-      tls12Prf(hash, masterSecret, "key expansion", Bytes(serverRandom) + Bytes(clientRandom), static_cast<int>(total));
+  const Bytes block = tls12Prf(hash, masterSecret, "key expansion", Bytes(serverRandom) + Bytes(clientRandom),
+                               static_cast<int>(total));
   std::size_t position = 0;
   const auto take = [&](std::size_t n) {
     Bytes part = position < block.size() ? block.substr(position, n) : Bytes();

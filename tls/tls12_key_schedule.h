@@ -25,9 +25,9 @@ struct Tls12KeyBlock {
   Bytes clientIv;
   Bytes serverIv;
 };
-Tls12KeyBlock Tls12DeriveKeys(HashAlgorithm hash, std::string_view masterSecret, std::string_view clientRandom,
-                              std::string_view serverRandom, std::size_t macLength, std::size_t keyLength,
-                              std::size_t fixedIvLength);
+Tls12KeyBlock Tls12DeriveKeys(HashAlgorithm hash, std::string_view masterSecret,
+                              std::string_view clientRandom, std::string_view serverRandom,
+                              std::size_t macLength, std::size_t keyLength, std::size_t fixedIvLength);
 
 // The 12-byte verify_data over the transcript hash.
 Bytes Tls12Finished(HashAlgorithm hash, std::string_view masterSecret, bool fromClient,

@@ -17,10 +17,10 @@ struct Tls12Suite {
   std::string_view name;
   KeyExchange keyExchange;
   RecordCipher cipher;
-  std::size_t keyLength;    // 16 or 32
-  std::size_t macLength;    // 0 for GCM, 20 for HMAC-SHA1
+  std::size_t keyLength;      // 16 or 32
+  std::size_t macLength;      // 0 for GCM, 20 for HMAC-SHA1
   std::size_t fixedIvLength;  // 4-byte GCM salt; CBC has none under TLS 1.2
-  HashAlgorithm prfHash;    // PRF, Finished and extended master secret
+  HashAlgorithm prfHash;      // PRF, Finished and extended master secret
 };
 
 // ECDHE before RSA key transport, GCM before CBC.

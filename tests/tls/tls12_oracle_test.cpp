@@ -14,7 +14,9 @@
 namespace qv {
 namespace {
 
-const unsigned char* u8(std::string_view bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
+const unsigned char* u8(std::string_view bytes) {
+  return reinterpret_cast<const unsigned char*>(bytes.data());
+}
 
 Bytes opensslPrf(const char* digest, std::string_view secret, std::string_view label, std::string_view seed,
                  std::size_t length) {
@@ -23,8 +25,10 @@ Bytes opensslPrf(const char* digest, std::string_view secret, std::string_view l
   const Bytes fullSeed = Bytes(label) + Bytes(seed);
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char*>(digest), 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(secret.data()), secret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(fullSeed.data()), fullSeed.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(secret.data()),
+                                        secret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(fullSeed.data()),
+                                        fullSeed.size()),
       OSSL_PARAM_construct_end()};
   Bytes out(length, '\0');
   const int ok = EVP_KDF_derive(context, reinterpret_cast<unsigned char*>(out.data()), length, params);
@@ -34,7 +38,8 @@ Bytes opensslPrf(const char* digest, std::string_view secret, std::string_view l
 }
 
 TEST(Tls12Oracle, KeyScheduleMatchesOpenSslPrf) {
-  for (const auto& [hash, name] : {std::pair{HashAlgorithm::kSha256, "SHA256"}, std::pair{HashAlgorithm::kSha384, "SHA384"}}) {
+  for (const auto& [hash, name] :
+       {std::pair{HashAlgorithm::kSha256, "SHA256"}, std::pair{HashAlgorithm::kSha384, "SHA384"}}) {
     const Bytes preMaster = randomBytes(48);
     const Bytes clientRandom = randomBytes(32);
     const Bytes serverRandom = randomBytes(32);
@@ -47,12 +52,15 @@ TEST(Tls12Oracle, KeyScheduleMatchesOpenSslPrf) {
         << name;
     const Tls12KeyBlock keys = Tls12DeriveKeys(hash, master, clientRandom, serverRandom, 20, 32, 4);
     const Bytes block = opensslPrf(name, master, "key expansion", serverRandom + clientRandom, 112);
-    EXPECT_EQ(keys.clientMacKey + keys.serverMacKey + keys.clientKey + keys.serverKey + keys.clientIv + keys.serverIv,
+    EXPECT_EQ(keys.clientMacKey + keys.serverMacKey + keys.clientKey + keys.serverKey + keys.clientIv +
+                  keys.serverIv,
               block)
         << name;
     const Bytes transcript = randomBytes(static_cast<int>(sessionHash.size()));
-    EXPECT_EQ(Tls12Finished(hash, master, true, transcript), opensslPrf(name, master, "client finished", transcript, 12));
-    EXPECT_EQ(Tls12Finished(hash, master, false, transcript), opensslPrf(name, master, "server finished", transcript, 12));
+    EXPECT_EQ(Tls12Finished(hash, master, true, transcript),
+              opensslPrf(name, master, "client finished", transcript, 12));
+    EXPECT_EQ(Tls12Finished(hash, master, false, transcript),
+              opensslPrf(name, master, "server finished", transcript, 12));
   }
 }
 
@@ -69,13 +77,15 @@ TEST(Tls12Oracle, GcmRecordOpensWithOpenSsl) {
     const Bytes nonce = salt + sealed.substr(0, 8);
     const Bytes aad = Bytes("\x01\x02\x03\x04\x05\x06\x07\x08\x17\x03\x03", 11) + uintToBytes(1000, 2);
     EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
-    ASSERT_EQ(EVP_DecryptInit_ex(context, keyLength == 16 ? EVP_aes_128_gcm() : EVP_aes_256_gcm(), nullptr, u8(key),
-                                 u8(nonce)),
+    ASSERT_EQ(EVP_DecryptInit_ex(context, keyLength == 16 ? EVP_aes_128_gcm() : EVP_aes_256_gcm(), nullptr,
+                                 u8(key), u8(nonce)),
               1);
     int n = 0;
     ASSERT_EQ(EVP_DecryptUpdate(context, nullptr, &n, u8(aad), static_cast<int>(aad.size())), 1);
     Bytes out(plain.size(), '\0');
-    ASSERT_EQ(EVP_DecryptUpdate(context, reinterpret_cast<unsigned char*>(out.data()), &n, u8(sealed) + 8, 1000), 1);
+    ASSERT_EQ(
+        EVP_DecryptUpdate(context, reinterpret_cast<unsigned char*>(out.data()), &n, u8(sealed) + 8, 1000),
+        1);
     Bytes tag = sealed.substr(8 + 1000);
     EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_SET_TAG, 16, tag.data());
     EXPECT_EQ(EVP_DecryptFinal_ex(context, nullptr, &n), 1) << "tag";
@@ -102,7 +112,8 @@ TEST(Tls12Oracle, CbcRecordDecryptsWithOpenSslAndTheSentIv) {
     EVP_DecryptUpdate(context, reinterpret_cast<unsigned char*>(out.data()), &n, u8(sealed) + 16, 128);
     EVP_CIPHER_CTX_free(context);
     EXPECT_EQ(out.substr(0, 100), plain);
-    const Bytes macInput = Bytes(7, '\0') + static_cast<char>(sequence) + Bytes("\x17\x03\x03\x00\x64", 5) + plain;
+    const Bytes macInput =
+        Bytes(7, '\0') + static_cast<char>(sequence) + Bytes("\x17\x03\x03\x00\x64", 5) + plain;
     EXPECT_EQ(out.substr(100, 20), hmacSha1(macKey, macInput));
     EXPECT_EQ(out.substr(120), Bytes(8, '\x07'));
   }

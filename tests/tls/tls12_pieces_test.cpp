@@ -43,9 +43,10 @@ TEST(HelloExtensions, ClientBlockIsExactlyWhatIsOffered) {
 
 TEST(HelloExtensions, AcceptedServerAnswers) {
   EXPECT_EQ(ParseServerHelloExtensions("").alert, 0);
-  const ExtensionCheck all = ParseServerHelloExtensions(
-      block(extension(kExtensionRenegotiationInfo, Bytes(1, '\0')) + extension(kExtensionExtendedMasterSecret, "") +
-            extension(kExtensionEcPointFormats, Bytes("\x03\x00\x01\x02", 4)) + extension(kExtensionServerName, "")));
+  const ExtensionCheck all = ParseServerHelloExtensions(block(
+      extension(kExtensionRenegotiationInfo, Bytes(1, '\0')) + extension(kExtensionExtendedMasterSecret, "") +
+      extension(kExtensionEcPointFormats, Bytes("\x03\x00\x01\x02", 4)) +
+      extension(kExtensionServerName, "")));
   EXPECT_EQ(all.alert, 0) << all.error;
   EXPECT_TRUE(all.extensions.extendedMasterSecret);
   EXPECT_TRUE(all.extensions.renegotiationInfo);
@@ -62,22 +63,26 @@ TEST(HelloExtensions, HostileBlocksAreRefusedWithTheirAlert) {
   } cases[] = {
       {"one byte", Bytes(1, '\0'), 50},
       {"block length one too long", Bytes("\x00\x05", 2) + extension(kExtensionExtendedMasterSecret, ""), 50},
-      {"block length one too short", Bytes("\x00\x03", 2) + extension(kExtensionExtendedMasterSecret, ""), 50},
+      {"block length one too short", Bytes("\x00\x03", 2) + extension(kExtensionExtendedMasterSecret, ""),
+       50},
       {"block length 0xffff", Bytes("\xff\xff\x00\x17\x00\x00", 6), 50},
       {"truncated header", block(Bytes("\x00\x17\x00", 3)), 50},
       {"extension length past the end", block(Bytes("\x00\x17\xff\xff\x00", 5)), 50},
       {"extension length one past the end", block(Bytes("\xff\x01\x00\x02\x00", 5)), 50},
-      {"renegotiation_info with data", block(extension(kExtensionRenegotiationInfo, Bytes("\x02\xaa\xbb", 3))), 40},
+      {"renegotiation_info with data",
+       block(extension(kExtensionRenegotiationInfo, Bytes("\x02\xaa\xbb", 3))), 40},
       {"renegotiation_info empty body", block(extension(kExtensionRenegotiationInfo, "")), 40},
       {"extended_master_secret with data", block(extension(kExtensionExtendedMasterSecret, "x")), 50},
-      {"repeated", block(extension(kExtensionExtendedMasterSecret, "") + extension(kExtensionExtendedMasterSecret, "")),
+      {"repeated",
+       block(extension(kExtensionExtendedMasterSecret, "") + extension(kExtensionExtendedMasterSecret, "")),
        47},
-      {"ec_point_formats without uncompressed", block(extension(kExtensionEcPointFormats, Bytes("\x01\x01", 2))), 47},
+      {"ec_point_formats without uncompressed",
+       block(extension(kExtensionEcPointFormats, Bytes("\x01\x01", 2))), 47},
       {"ec_point_formats list overrun", block(extension(kExtensionEcPointFormats, Bytes("\x05\x00", 2))), 50},
       {"ec_point_formats empty list", block(extension(kExtensionEcPointFormats, Bytes("\x00", 1))), 50},
       {"session_ticket never offered", block(extension(0x0023, "")), 110},
-      {"signature_algorithms echoed", block(extension(kExtensionSignatureAlgorithms, Bytes("\x00\x02\x04\x01", 4))),
-       110},
+      {"signature_algorithms echoed",
+       block(extension(kExtensionSignatureAlgorithms, Bytes("\x00\x02\x04\x01", 4))), 110},
       {"server_name with data", block(extension(kExtensionServerName, "abc")), 50},
   };
   for (const auto& c : cases) {
@@ -154,11 +159,13 @@ TEST(Tls12KeySchedule, KeyBlockIsSplitInRfcOrder) {
   const Bytes master(48, '\x11');
   const Bytes clientRandom(32, '\x22');
   const Bytes serverRandom(32, '\x33');
-  const Tls12KeyBlock gcm = Tls12DeriveKeys(HashAlgorithm::kSha256, master, clientRandom, serverRandom, 0, 16, 4);
+  const Tls12KeyBlock gcm =
+      Tls12DeriveKeys(HashAlgorithm::kSha256, master, clientRandom, serverRandom, 0, 16, 4);
   const Bytes whole = gcm.clientKey + gcm.serverKey + gcm.clientIv + gcm.serverIv;
   EXPECT_EQ(whole.size(), 40u);
   EXPECT_TRUE(gcm.clientMacKey.empty());
-  const Tls12KeyBlock cbc = Tls12DeriveKeys(HashAlgorithm::kSha256, master, clientRandom, serverRandom, 20, 32, 0);
+  const Tls12KeyBlock cbc =
+      Tls12DeriveKeys(HashAlgorithm::kSha256, master, clientRandom, serverRandom, 20, 32, 0);
   EXPECT_EQ(cbc.clientMacKey.size(), 20u);
   EXPECT_EQ(cbc.serverKey.size(), 32u);
   EXPECT_TRUE(cbc.clientIv.empty());

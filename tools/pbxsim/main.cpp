@@ -15,10 +15,11 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
-               "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
-               "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-               "              [--flood N] [--verbose]\n";
+  std::cerr
+      << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
+         "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
+         "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
+         "              [--flood N] [--verbose]\n";
   return 2;
 }
 
