@@ -1,7 +1,10 @@
 #include "session/pbx_link.h"
 
+#include <utility>
+
 #include "session/csta_frame.h"
 #include "session/log.h"
+#include "session/settings.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
@@ -15,10 +18,18 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
   broken_ = false;
   tls_.reset();
   if (encrypt) {
-    tls_ = std::make_unique<TlsConnection>();
-    tls_->logPrefix = "CSTA: ";
+    TlsLog log;
+    log.enabled = [](int level) {
+      if (level <= currentLogLevel()) return true;
+      // A line not written still starts the log clock, as writeLog does.
+      writeLog(level, {});
+      return false;
+    };
+    log.write = [](int level, std::string_view text) { writeLog(level, text); };
+    log.prefix = "CSTA: ";
+    tls_ = std::make_unique<TlsConnection>(std::move(log));
     tls_->SetServerName(serverName);
-    tls_->verifyCertificates = false;
+    tls_->SetVerifyCertificates(false);
     tls_->StartClient();
   }
 }
@@ -90,7 +101,7 @@ Bytes PbxLink::Unwrap(std::string_view received) {
   if (!tls_) return Bytes(received);
   Bytes plaintext = tls_->ReceiveBytes(received);
   WriteLocked(tls_->SendApplicationData({}));
-  if (tls_->failed && !broken_) {
+  if (tls_->Failed() && !broken_) {
     // A failed handshake or record cannot recover on this connection.
     broken_ = true;
     abortSocket(socket_);

@@ -4,8 +4,6 @@
 #include "crypto/md5.h"
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
-#include "session/log.h"
-#include "session/settings.h"
 #include "tls/der_reader.h"
 
 namespace qv {
@@ -29,7 +27,7 @@ struct ParsedCertificate {
   Bytes exponent;
 };
 
-ParsedCertificate parseCertificate(std::string_view der) {
+ParsedCertificate parseCertificate(std::string_view der, const TlsLog& log) {
   ParsedCertificate parsed;
   std::string_view certificate = TakeElement(kDerSequence, der).content;
   const DerElement tbs = TakeElement(kDerSequence, certificate);
@@ -53,11 +51,7 @@ ParsedCertificate parseCertificate(std::string_view der) {
   std::string_view key = parsed.publicKey;
   parsed.modulus = StripLeadingZeros(TakeElement(kDerInteger, key).content);
   parsed.exponent = StripLeadingZeros(TakeElement(kDerInteger, key).content);
-  if (currentLogLevel() >= 9) {
-    writeLog(9, "domain1=" + hexEncode(NameText(parsed.subject)));
-  } else {
-    writeLog(9, {});
-  }
+  if (tlsLogEnabled(log, 9)) log.write(9, "domain1=" + hexEncode(NameText(parsed.subject)));
   return parsed;
 }
 
@@ -85,19 +79,20 @@ bool signatureMatches(const ParsedCertificate& certificate, const Bytes& issuerM
 
 }  // namespace
 
-Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_view keyText) {
+Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_view keyText,
+                                  const TlsLog& log) {
   Certificate result;
   result.chain = chain;
   const bool verify = keyText.empty();
   if (keyText.size() >= 2) {
     result.privateKeyDer = Bytes(keyText);
-    ReadPrivateKey(result);
+    ReadPrivateKey(result, log);
   }
   Bytes issuerModulus;
   Bytes issuerExponent;
   bool haveIssuerKey = false;
   for (std::size_t k = chain.size(); k-- > 0;) {
-    const ParsedCertificate parsed = parseCertificate(chain[k]);
+    const ParsedCertificate parsed = parseCertificate(chain[k], log);
     if (verify) {
       if (!haveIssuerKey) {
         const std::string issuer = NameText(parsed.issuer);
@@ -112,13 +107,13 @@ Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_v
           }
         }
         if (!found) {
-          writeLog(4, "Certificate for " + issuer + " not available");
+          writeTlsLog(log, 4, "Certificate for " + issuer + " not available");
           result.publicKey = Bytes(parsed.publicKey);
           return result;
         }
       }
       if (!signatureMatches(parsed, issuerModulus, issuerExponent)) {
-        writeLog(4, "Certificate could not be verified");
+        writeTlsLog(log, 4, "Certificate could not be verified");
         result.publicKey = Bytes(parsed.publicKey);
         return result;
       }
@@ -138,14 +133,14 @@ Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_v
   return result;
 }
 
-void ReadPrivateKey(Certificate& certificate) {
+void ReadPrivateKey(Certificate& certificate, const TlsLog& log) {
   if (certificate.privateKeyDer.size() < 10) return;
   std::string_view der = certificate.privateKeyDer;
   std::string_view key = TakeElement(kDerSequence, der).content;
   const DerElement keyVersion = TakeElement(kDerInteger, key);
   // Two-prime keys (version 0) only.
   if (!keyVersion.found || !StripLeadingZeros(keyVersion.content).empty()) {
-    writeLog(5, "Cannot read private RSA key");
+    writeTlsLog(log, 5, "Cannot read private RSA key");
     return;
   }
   certificate.keyModulus = Bytes(TakeElement(kDerInteger, key).content);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tls/tls_log.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -41,9 +42,11 @@ inline constexpr std::size_t kMaxRsaExponentBytes = 4;
 // Builds the object from DER certificates (first = end-entity). keyText
 // empty: verify the chain against the trust roots; any other text: parse
 // only; two or more characters: also keyText is the DER private key.
-Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_view keyText);
+// Findings go to log without its prefix.
+Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_view keyText,
+                                  const TlsLog& log);
 // Fills the five key fields from privateKeyDer.
-void ReadPrivateKey(Certificate& certificate);
+void ReadPrivateKey(Certificate& certificate, const TlsLog& log);
 // The commonName or organizationalUnitName text of a Name's DER content;
 // the last such attribute wins.
 std::string NameText(std::string_view name);
@@ -62,7 +65,7 @@ Certificate OwnIdentity();
 // Loads a DER certificate chain (first = own certificate) and the DER
 // RSAPrivateKey of the first certificate as the own identity. Used by tests
 // and tools; the provider never has an own identity.
-void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer);
+void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer, const TlsLog& log);
 // Back to the empty identity.
 void ClearOwnIdentity();
 

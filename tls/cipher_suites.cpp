@@ -6,17 +6,14 @@ namespace {
 
 struct SuiteRow {
   std::uint8_t low;
-  std::uint32_t cipherAlgorithm;
-  std::uint32_t macAlgorithm;
-  std::uint32_t blockSize;
-  std::uint32_t cipherType;
+  SuiteParameters parameters;
 };
 
 constexpr SuiteRow kSuites[] = {
-    {0x2F, kCipherAes128, kMacSha1, 16, kBlockCipher},
-    {0x35, kCipherAes256, kMacSha1, 16, kBlockCipher},
-    {0x04, kCipherRc4, kMacMd5, 1, kStreamCipher},
-    {0x05, kCipherRc4, kMacSha1, 1, kStreamCipher},
+    {0x2F, {CipherKind::kAes128Cbc, MacKind::kSha1}},
+    {0x35, {CipherKind::kAes256Cbc, MacKind::kSha1}},
+    {0x04, {CipherKind::kRc4, MacKind::kMd5}},
+    {0x05, {CipherKind::kRc4, MacKind::kSha1}},
 };
 
 const SuiteRow* findSuite(std::string_view suite) {
@@ -31,40 +28,29 @@ const SuiteRow* findSuite(std::string_view suite) {
 
 bool IsSupportedSuite(std::string_view suite) { return findSuite(suite) != nullptr; }
 
-std::uint32_t SuiteCipherAlgorithm(std::string_view suite) {
+SuiteParameters SuiteParametersOf(std::string_view suite) {
   const SuiteRow* row = findSuite(suite);
-  return row ? row->cipherAlgorithm : kCipherNone;
+  return row ? row->parameters : SuiteParameters{};
 }
 
-std::uint32_t SuiteMacAlgorithm(std::string_view suite) {
-  const SuiteRow* row = findSuite(suite);
-  return row ? row->macAlgorithm : kMacNone;
-}
-
-std::uint32_t SuiteBlockSize(std::string_view suite) {
-  const SuiteRow* row = findSuite(suite);
-  return row ? row->blockSize : 1;
-}
-
-std::uint32_t SuiteCipherType(std::string_view suite) {
-  const SuiteRow* row = findSuite(suite);
-  return row ? row->cipherType : kStreamCipher;
-}
-
-std::size_t MacLength(std::uint32_t macAlgorithm) {
-  if (macAlgorithm == kMacSha1) return 20;
-  if (macAlgorithm == kMacMd5) return 16;
+std::size_t MacLength(MacKind mac) {
+  if (mac == MacKind::kSha1) return 20;
+  if (mac == MacKind::kMd5) return 16;
   return 0;
 }
 
-std::size_t KeyLength(std::uint32_t cipherAlgorithm) {
-  if (cipherAlgorithm == kCipherRc4 || cipherAlgorithm == kCipherAes128) return 16;
-  if (cipherAlgorithm == kCipherAes256) return 32;
+std::size_t KeyLength(CipherKind cipher) {
+  if (cipher == CipherKind::kRc4 || cipher == CipherKind::kAes128Cbc) return 16;
+  if (cipher == CipherKind::kAes256Cbc) return 32;
   return 0;
 }
 
-std::size_t IvLength(std::uint32_t cipherAlgorithm) {
-  return (cipherAlgorithm == kCipherAes128 || cipherAlgorithm == kCipherAes256) ? 16 : 0;
+bool IsBlockCipher(CipherKind cipher) {
+  return cipher == CipherKind::kAes128Cbc || cipher == CipherKind::kAes256Cbc;
 }
+
+std::size_t IvLength(CipherKind cipher) { return IsBlockCipher(cipher) ? 16 : 0; }
+
+std::size_t BlockLength(CipherKind cipher) { return IsBlockCipher(cipher) ? 16 : 1; }
 
 }  // namespace qv

@@ -3,7 +3,6 @@
 #include "crypto/md5.h"
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
-#include "session/log.h"
 #include "tls/certificate.h"
 #include "tls/cipher_suites.h"
 #include "tls/der_reader.h"
@@ -34,22 +33,22 @@ Bytes nonZeroRandomBytes(std::size_t count) {
 }  // namespace
 
 void TlsConnection::SendClientHello() {
-  version = Bytes("\x03\x01", 2);
-  clientRandom = randomBytes(32);
-  Bytes body = version + clientRandom;
-  body += static_cast<char>(sessionId.size());
-  body += sessionId;
+  version_ = kVersionTls10;
+  handshake_.clientRandom = randomBytes(32);
+  Bytes body = versionBytes(version_) + handshake_.clientRandom;
+  body += static_cast<char>(handshake_.sessionId.size());
+  body += handshake_.sessionId;
   body += uintToBytes(static_cast<std::uint32_t>(kOfferedSuites.size()), 2);
   body.append(kOfferedSuites);
   body += Bytes("\x01\x00", 2);
-  if (!serverName.empty()) {
-    const auto nameLength = static_cast<std::uint32_t>(serverName.size());
+  if (!serverName_.empty()) {
+    const auto nameLength = static_cast<std::uint32_t>(serverName_.size());
     Bytes extension = Bytes("\x00\x00", 2);
     extension += uintToBytes(nameLength + 5, 2);
     extension += uintToBytes(nameLength + 3, 2);
     extension += '\0';
     extension += uintToBytes(nameLength, 2);
-    extension += serverName;
+    extension += serverName_;
     body += uintToBytes(static_cast<std::uint32_t>(extension.size()), 2);
     body += extension;
   }
@@ -64,9 +63,9 @@ void TlsConnection::ProcessServerHello(std::string_view body) {
     SendAlert(kAlertProtocolVersion, kAlertFatal);
     return;
   }
-  serverRandom = Bytes(reader.ReadBytes(32));
-  sessionId = Bytes(reader.ReadVector8());
-  cipherSuite = Bytes(reader.ReadBytes(2));
+  handshake_.serverRandom = Bytes(reader.ReadBytes(32));
+  handshake_.sessionId = Bytes(reader.ReadVector8());
+  handshake_.cipherSuite = Bytes(reader.ReadBytes(2));
   reader.ReadBytes(1);
   if (reader.remaining() > 0) reader.ReadVector16();
 }
@@ -82,12 +81,21 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
     SendAlert(kAlertUnknownCa, kAlertFatal);
     return;
   }
-  Certificate certificate = ParseCertificateChain(chain, verifyCertificates ? "" : " ");
-  if (!verifyCertificates) {
+  if (certificateCheck_) {
+    const CertificateVerdict verdict = certificateCheck_(chain);
+    if (!verdict.accepted) {
+      Log(1, verdict.logLine);
+      SendAlert(verdict.alert != 0 ? verdict.alert : kAlertCertificateUnknown, kAlertFatal);
+      return;
+    }
+  }
+  Certificate certificate = ParseCertificateChain(chain, verifyCertificates_ ? "" : " ", log_);
+  if (!verifyCertificates_) {
     LogTlsMessage("Don't verify certificates");
-  } else if (!serverName.empty() && !DomainMatches(certificate.subjectDomain, serverName)) {
+  } else if (!serverName_.empty() && !DomainMatches(certificate.subjectDomain, serverName_)) {
     if (!certificate.subjectDomain.empty()) {
-      writeLog(4, "Expecting domain " + serverName + ", but received " + certificate.subjectDomain +
+      writeTlsLog(log_, 4,
+                  "Expecting domain " + serverName_ + ", but received " + certificate.subjectDomain +
                       " in certificate");
     }
     SendAlert(kAlertCertificateUnknown, kAlertFatal);
@@ -103,34 +111,33 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
   // Too short for a type-2 block around the pre-master secret, or so long
   // that the arithmetic would stall the connection.
   if (certificate.modulus.size() < kMinModulusBytes || certificate.modulus.size() > kMaxRsaModulusBytes) {
-    writeLog(3, logPrefix + "Unusable RSA key of " + std::to_string(certificate.modulus.size()) +
-                    " bytes in certificate");
+    Log(3, "Unusable RSA key of " + std::to_string(certificate.modulus.size()) + " bytes in certificate");
     SendAlert(kAlertUnsupportedCertificate, kAlertFatal);
     return;
   }
-  serverCertificate = std::move(certificate);
+  handshake_.peerCertificate = std::move(certificate);
 }
 
 void TlsConnection::ProcessCertificateRequest(std::string_view body) {
   LogHandshakeData("ProcessCertificateRequest", body);
-  certificateRequest = Bytes(body);
+  handshake_.certificateRequest = Bytes(body);
 }
 
 void TlsConnection::ProcessServerHelloDone(std::string_view body) {
   LogHandshakeData("ProcessServerHelloDone", body);
-  if (writeCipherActive) {
+  if (write_.active) {
     // The second flight already went out under these keys.
     FailHandshake(kAlertUnexpectedMessage, "Unexpected ServerHelloDone");
     return;
   }
-  if (!certificateRequest.empty()) SendCertificate();
+  if (!handshake_.certificateRequest.empty()) SendCertificate();
   SendClientKeyExchange();
-  if (failed) return;
-  if (!certificateRequest.empty()) SendCertificateVerify();
-  certificateRequest.clear();
+  if (failed_) return;
+  if (!handshake_.certificateRequest.empty()) SendCertificateVerify();
+  handshake_.certificateRequest.clear();
   if (!KeysAvailable()) {
     // Going on would protect nothing and accept the peer's records unchecked.
-    FailHandshake(kAlertHandshakeFailure, "Unsupported cipher suite " + hexEncode(cipherSuite));
+    FailHandshake(kAlertHandshakeFailure, "Unsupported cipher suite " + hexEncode(handshake_.cipherSuite));
     return;
   }
   SendChangeCipherSpec();
@@ -141,8 +148,8 @@ void TlsConnection::ProcessServerHelloDone(std::string_view body) {
 void TlsConnection::SendCertificate() {
   const Certificate identity = OwnIdentity();
   Bytes list;
-  if (isClient != 0) {
-    HandshakeReader request(certificateRequest);
+  if (role_ == TlsRole::kClient) {
+    HandshakeReader request(handshake_.certificateRequest);
     const std::string_view types = request.ReadVector8();
     const std::string_view authorities = request.ReadVector16();
     const std::string ownIssuer = toLowerAscii(identity.issuerName);
@@ -162,10 +169,10 @@ void TlsConnection::SendCertificate() {
         }
       }
     }
-    if (!matched) certificateRequest.clear();
+    if (!matched) handshake_.certificateRequest.clear();
   }
   // A server always sends its identity; a client only what the request matched.
-  if (isClient == 0 || !certificateRequest.empty()) {
+  if (role_ == TlsRole::kServer || !handshake_.certificateRequest.empty()) {
     for (const Bytes& der : identity.chain) {
       list += uintToBytes(static_cast<std::uint32_t>(der.size()), 3);
       list += der;
@@ -177,9 +184,9 @@ void TlsConnection::SendCertificate() {
 }
 
 void TlsConnection::SendClientKeyExchange() {
-  if (!IsSupportedSuite(cipherSuite)) return;
-  const Bytes& n = serverCertificate.modulus;
-  const Bytes& e = serverCertificate.exponent;
+  if (!IsSupportedSuite(handshake_.cipherSuite)) return;
+  const Bytes& n = handshake_.peerCertificate.modulus;
+  const Bytes& e = handshake_.peerCertificate.exponent;
   LogHandshakeData("RSA N", n);
   LogHandshakeData("RSA E", e);
   if (n.size() < kMinModulusBytes || n.size() > kMaxRsaModulusBytes || e.empty() ||
@@ -188,7 +195,7 @@ void TlsConnection::SendClientKeyExchange() {
     FailHandshake(kAlertUnsupportedCertificate, "No usable RSA key for the key exchange");
     return;
   }
-  const Bytes preMaster = version + randomBytes(46);
+  const Bytes preMaster = versionBytes(version_) + randomBytes(46);
   LogHandshakeData("Pre Master Secret", preMaster);
   Bytes block("\x00\x02", 2);
   block += nonZeroRandomBytes(n.size() - 48 - 3);
@@ -210,7 +217,8 @@ void TlsConnection::SendCertificateVerify() {
   RsaKey key;
   key.setPrivateKey(identity.keyPrivateExponent, identity.keyPublicExponent, identity.keyModulus,
                     identity.keyPrime1, identity.keyPrime2);
-  const Bytes signature = rsaSignPkcs1(key, md5Digest(handshakeMessages) + sha1Digest(handshakeMessages));
+  const Bytes signature =
+      rsaSignPkcs1(key, md5Digest(handshake_.transcript) + sha1Digest(handshake_.transcript));
   const Bytes body = uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) + signature;
   LogHandshakeData("SendCertificateVerify", body);
   SendHandshake(kHandshakeCertificateVerify, body);

@@ -1,14 +1,13 @@
 // The handshake message dispatcher shared by both roles.
-#include "session/log.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
 
 void TlsConnection::ProcessHandshake(std::string_view fragment) {
-  handshakeBuffer.append(fragment);
+  handshake_.partial.append(fragment);
   std::size_t position = 0;
-  while (!failed && handshakeBuffer.size() - position >= 4) {
-    const std::string_view header(handshakeBuffer.data() + position, 4);
+  while (!failed_ && handshake_.partial.size() - position >= 4) {
+    const std::string_view header(handshake_.partial.data() + position, 4);
     const auto type = static_cast<std::uint8_t>(header[0]);
     const std::size_t length = bytesToUInt(header.substr(1, 3));
     if (length > kMaxHandshakeMessage) {
@@ -16,24 +15,24 @@ void TlsConnection::ProcessHandshake(std::string_view fragment) {
                     "Handshake message too long (" + std::to_string(length) + " bytes)");
       break;
     }
-    if (handshakeBuffer.size() - position < length + 4) break;
-    // The message is copied out: handling it may append to handshakeBuffer's
+    if (handshake_.partial.size() - position < length + 4) break;
+    // The message is copied out: handling it may append to the partial buffer's
     // neighbours but must not see it change underneath.
-    const Bytes message = handshakeBuffer.substr(position, length + 4);
+    const Bytes message = handshake_.partial.substr(position, length + 4);
     position += length + 4;
     if (type != kHandshakeHelloRequest && type != kHandshakeFinished) {
-      if (handshakeMessages.size() + message.size() > kMaxHandshakeTranscript) {
+      if (handshake_.transcript.size() + message.size() > kMaxHandshakeTranscript) {
         FailHandshake(kAlertIllegalParameter, "Handshake too long");
         break;
       }
-      handshakeMessages += message;
+      handshake_.transcript += message;
     }
     HandleHandshakeMessage(type, message);
   }
-  if (failed) {
-    handshakeBuffer.clear();
+  if (failed_) {
+    handshake_.partial.clear();
   } else {
-    handshakeBuffer.erase(0, position);
+    handshake_.partial.erase(0, position);
   }
 }
 
@@ -69,16 +68,16 @@ void TlsConnection::HandleHandshakeMessage(std::uint8_t type, std::string_view m
       break;
     case kHandshakeFinished:
       ProcessFinished(body);
-      if (failed) break;
-      if (handshakeMessages.size() + message.size() > kMaxHandshakeTranscript) {
+      if (failed_) break;
+      if (handshake_.transcript.size() + message.size() > kMaxHandshakeTranscript) {
         FailHandshake(kAlertIllegalParameter, "Handshake too long");
         break;
       }
-      handshakeMessages.append(message);
-      if (finishedPending) SendFinished();
+      handshake_.transcript.append(message);
+      if (handshake_.finishedPending) SendFinished();
       break;
     default:
-      writeLog(6, logPrefix + "Ignoring handshake type " + std::to_string(type));
+      Log(6, "Ignoring handshake type " + std::to_string(type));
       break;
   }
 }

@@ -4,7 +4,6 @@
 #include "crypto/md5.h"
 #include "crypto/rc4.h"
 #include "crypto/sha1.h"
-#include "session/log.h"
 #include "tls/cipher_suites.h"
 #include "tls/tls_connection.h"
 
@@ -13,7 +12,13 @@ namespace qv {
 namespace {
 
 // The record header before anything was negotiated.
-constexpr std::string_view kDefaultVersion{"\x03\x01", 2};
+constexpr std::uint16_t kDefaultVersion = kVersionTls10;
+
+Bytes sequenceBytes(std::uint64_t sequence) {
+  Bytes out(8, '\0');
+  for (std::size_t k = 8; k-- > 0; sequence >>= 8) out[k] = static_cast<char>(sequence & 0xFF);
+  return out;
+}
 
 // Equal length and content, without stopping at the first difference.
 bool sameBytes(std::string_view a, std::string_view b) {
@@ -28,42 +33,44 @@ bool sameBytes(std::string_view a, std::string_view b) {
 }  // namespace
 
 void TlsConnection::SendRecord(std::uint8_t type, std::string_view bytes) {
-  const std::string_view headerVersion = version.size() == 2 ? std::string_view(version) : kDefaultVersion;
+  const Bytes headerVersion = versionBytes(version_ != 0 ? version_ : kDefaultVersion);
   for (std::size_t offset = 0; offset < bytes.size(); offset += kMaxFragment) {
     const std::string_view plain = bytes.substr(offset, kMaxFragment);
-    Bytes fragment = writeCipherActive ? ProtectFragment(type, plain) : Bytes(plain);
-    if (failed && writeCipherActive && fragment.empty()) return;
-    outgoingData += static_cast<char>(type);
-    outgoingData.append(headerVersion);
-    outgoingData += static_cast<char>((fragment.size() >> 8) & 0xFF);
-    outgoingData += static_cast<char>(fragment.size() & 0xFF);
-    outgoingData += fragment;
+    Bytes fragment = write_.active ? ProtectFragment(type, plain) : Bytes(plain);
+    if (failed_ && write_.active && fragment.empty()) return;
+    outgoingData_ += static_cast<char>(type);
+    outgoingData_.append(headerVersion);
+    outgoingData_ += static_cast<char>((fragment.size() >> 8) & 0xFF);
+    outgoingData_ += static_cast<char>(fragment.size() & 0xFF);
+    outgoingData_ += fragment;
   }
 }
 
 Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) {
-  const Bytes number = writeSequence;
-  writeSequence = incrementCounter(writeSequence);
+  const std::uint64_t number = write_.sequence++;
   Bytes fragment(plain);
-  if (macAlgorithm != kMacNone) fragment += ComputeRecordMac(true, type, version, number, plain);
-  if (cipherType == kBlockCipher && blockSize > 0) {
+  if (write_.mac != MacKind::kNone) {
+    fragment += ComputeRecordMac(write_, type, versionBytes(version_), number, plain);
+  }
+  if (IsBlockCipher(write_.cipher)) {
+    const std::size_t blockSize = BlockLength(write_.cipher);
     const std::size_t n = fragment.size();
     const std::size_t padding = ((n + 1) % blockSize == 0) ? 0 : blockSize - ((n + 1) % blockSize);
     fragment.append(padding + 1, static_cast<char>(padding));
   }
-  switch (cipherAlgorithm) {
-    case kCipherRc4:
-      return rc4Crypt(rc4Write, fragment);
-    case kCipherAes128:
-    case kCipherAes256:
-      if (!aesWrite.hasEncryptKey()) {
+  switch (write_.cipher) {
+    case CipherKind::kRc4:
+      return rc4Crypt(write_.rc4, fragment);
+    case CipherKind::kAes128Cbc:
+    case CipherKind::kAes256Cbc:
+      if (!write_.aes.hasEncryptKey()) {
         // Keys are made before write protection starts; without one nothing
         // may leave, least of all in the clear.
-        writeLog(3, logPrefix + "No key for record protection");
-        failed = true;
+        Log(3, "No key for record protection");
+        failed_ = true;
         return {};
       }
-      return aesWrite.encryptCbc(fragment);
+      return write_.aes.encryptCbc(fragment);
     default:
       return fragment;
   }
@@ -72,8 +79,8 @@ Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) 
 void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVersion,
                                   std::string_view fragment) {
   Bytes plain(fragment);
-  if (readCipherActive && !UnprotectFragment(type, recordVersion, plain)) {
-    writeLog(3, logPrefix + "Bad Record Mac");
+  if (read_.active && !UnprotectFragment(type, recordVersion, plain)) {
+    Log(3, "Bad Record Mac");
     SendAlert(kAlertBadRecordMac, kAlertFatal);
     return;
   }
@@ -88,25 +95,25 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
       ProcessHandshake(plain);
       break;
     case kContentApplicationData:
-      applicationData += plain;
+      applicationData_ += plain;
       break;
     default:
-      writeLog(5, logPrefix + "Received unknown type " + std::to_string(type) + " on record layer");
+      Log(5, "Received unknown type " + std::to_string(type) + " on record layer");
       break;
   }
 }
 
 bool TlsConnection::UnprotectFragment(std::uint8_t type, std::string_view recordVersion, Bytes& fragment) {
   bool intact = true;
-  if (cipherAlgorithm == kCipherRc4) {
-    fragment = rc4Crypt(rc4Read, fragment);
-  } else if (cipherAlgorithm == kCipherAes128 || cipherAlgorithm == kCipherAes256) {
+  if (read_.cipher == CipherKind::kRc4) {
+    fragment = rc4Crypt(read_.rc4, fragment);
+  } else if (IsBlockCipher(read_.cipher)) {
     // A ciphertext that is not whole blocks cannot have been produced by the
     // peer's cipher; decrypting it would lose the chaining.
-    if (fragment.empty() || fragment.size() % 16 != 0 || !aesRead.hasDecryptKey()) return false;
-    fragment = aesRead.decryptCbc(fragment);
+    if (fragment.empty() || fragment.size() % 16 != 0 || !read_.aes.hasDecryptKey()) return false;
+    fragment = read_.aes.decryptCbc(fragment);
   }
-  if (cipherType == kBlockCipher && !fragment.empty()) {
+  if (IsBlockCipher(read_.cipher) && !fragment.empty()) {
     const std::size_t padding = static_cast<std::uint8_t>(fragment.back());
     if (padding + 1 > fragment.size()) {
       // Still check a MAC below (as if there were no padding) so a bad
@@ -126,38 +133,37 @@ bool TlsConnection::UnprotectFragment(std::uint8_t type, std::string_view record
       fragment.resize(fragment.size() - padding - 1);
     }
   }
-  if (macAlgorithm != kMacNone) {
-    const Bytes number = readSequence;
-    readSequence = incrementCounter(readSequence);
-    const std::size_t macLength = MacLength(macAlgorithm);
+  if (read_.mac != MacKind::kNone) {
+    const std::uint64_t number = read_.sequence++;
+    const std::size_t macLength = MacLength(read_.mac);
     if (fragment.size() < macLength) return false;
     const std::string_view received = std::string_view(fragment).substr(fragment.size() - macLength);
     const std::string_view content = std::string_view(fragment).substr(0, fragment.size() - macLength);
-    const Bytes expected = ComputeRecordMac(false, type, recordVersion, number, content);
+    const Bytes expected = ComputeRecordMac(read_, type, recordVersion, number, content);
     intact = sameBytes(received, expected) && intact;
     fragment.resize(fragment.size() - macLength);
   }
   return intact;
 }
 
-Bytes TlsConnection::ComputeRecordMac(bool sending, std::uint8_t type, std::string_view recordVersion,
-                                      std::string_view sequence, std::string_view fragment) const {
-  const bool clientWrote = (sending == (isClient != 0));
-  const Bytes& key = clientWrote ? clientWriteMacSecret : serverWriteMacSecret;
+Bytes TlsConnection::ComputeRecordMac(const RecordState& state, std::uint8_t type,
+                                      std::string_view recordVersion, std::uint64_t sequence,
+                                      std::string_view fragment) const {
+  const Bytes& key = state.macSecret;
   const Bytes length = uintToBytes(static_cast<std::uint32_t>(fragment.size()), 2);
   Bytes data;
-  data.reserve(sequence.size() + 5 + fragment.size());
-  data.append(sequence);
+  data.reserve(8 + 5 + fragment.size());
+  data += sequenceBytes(sequence);
   data += static_cast<char>(type);
   if (UsesTlsFormulas()) {
-    data.append(sending ? std::string_view(version) : recordVersion);
+    data.append(recordVersion);
     data += length;
     data.append(fragment);
-    return macAlgorithm == kMacMd5 ? hmacMd5(key, data) : hmacSha1(key, data);
+    return state.mac == MacKind::kMd5 ? hmacMd5(key, data) : hmacSha1(key, data);
   }
   data += length;
   data.append(fragment);
-  const bool md5 = macAlgorithm == kMacMd5;
+  const bool md5 = state.mac == MacKind::kMd5;
   const std::size_t padLength = md5 ? 48 : 40;
   const Bytes pad1(padLength, '\x36');
   const Bytes pad2(padLength, '\x5C');
@@ -166,14 +172,14 @@ Bytes TlsConnection::ComputeRecordMac(bool sending, std::uint8_t type, std::stri
 }
 
 void TlsConnection::SendAlert(std::uint8_t description, std::uint8_t level) {
-  if (version.empty()) version = Bytes(kDefaultVersion);
+  if (version_ == 0) version_ = kDefaultVersion;
   const Bytes alert{static_cast<char>(level), static_cast<char>(description)};
   LogHandshakeData("SendAlert", alert);
   SendRecord(kContentAlert, alert);
   if (description == kAlertCloseNotify && level == kAlertWarning) {
-    closeNotifySent = true;
+    closeNotifySent_ = true;
   } else {
-    failed = true;
+    failed_ = true;
   }
 }
 
@@ -182,30 +188,31 @@ void TlsConnection::ProcessAlert(std::string_view fragment) {
   const auto level = static_cast<std::uint8_t>(fragment[0]);
   const auto description = static_cast<std::uint8_t>(fragment[1]);
   if (level == kAlertWarning && description == kAlertCloseNotify) {
-    writeLog(8, logPrefix + "Received closure alert");
-    if (!closeNotifySent) SendAlert(kAlertCloseNotify, kAlertWarning);
+    Log(8, "Received closure alert");
+    peerClosed_ = true;
+    if (!closeNotifySent_) SendAlert(kAlertCloseNotify, kAlertWarning);
     return;
   }
-  writeLog(5, logPrefix + "Alert(" + std::to_string(level) + ", " + std::to_string(description) + ")");
-  alertReceived = true;
+  Log(5, "Alert(" + std::to_string(level) + ", " + std::to_string(description) + ")");
+  alertReceived_ = true;
 }
 
 void TlsConnection::SendChangeCipherSpec() {
   const Bytes message(1, '\x01');
   LogHandshakeData("SendChangeCipherSpec", message);
   SendRecord(kContentChangeCipherSpec, message);
-  writeCipherActive = true;
+  write_.active = true;
 }
 
 void TlsConnection::ProcessChangeCipherSpec(std::string_view fragment) {
   LogHandshakeData("ProcessChangeCipherSpec", fragment);
-  if (!writeCipherActive && !KeysAvailable()) {
+  if (!write_.active && !KeysAvailable()) {
     // Keys would come from an empty master secret: known to anyone.
     FailHandshake(kAlertUnexpectedMessage, "ChangeCipherSpec before key exchange");
     return;
   }
-  readCipherActive = true;
-  if (!writeCipherActive) {
+  read_.active = true;
+  if (!write_.active) {
     SendChangeCipherSpec();
     PerformChangeCipherSpec();
   }
@@ -217,7 +224,7 @@ void TlsConnection::SendHandshake(std::uint8_t type, std::string_view body) {
   message += static_cast<char>(type);
   message += uintToBytes(static_cast<std::uint32_t>(body.size()), 3);
   message.append(body);
-  if (type != kHandshakeHelloRequest) handshakeMessages += message;
+  if (type != kHandshakeHelloRequest) handshake_.transcript += message;
   SendRecord(kContentHandshake, message);
 }
 

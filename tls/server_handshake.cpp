@@ -1,7 +1,6 @@
 // The server role: answering a ClientHello, taking the key exchange, and
 // resuming cached sessions.
 #include "crypto/rsa.h"
-#include "session/log.h"
 #include "tls/cipher_suites.h"
 #include "tls/handshake_reader.h"
 #include "tls/session_cache.h"
@@ -17,23 +16,22 @@ void TlsConnection::ProcessClientHello(std::string_view body) {
   if (offered < 0x0300) {
     const auto major = clientVersion.size() > 0 ? static_cast<std::uint8_t>(clientVersion[0]) : 0;
     const auto minor = clientVersion.size() > 1 ? static_cast<std::uint8_t>(clientVersion[1]) : 0;
-    writeLog(7, logPrefix + "SSL version " + std::to_string(major) + "." + std::to_string(minor) +
-                    " is not supported");
+    Log(7, "SSL version " + std::to_string(major) + "." + std::to_string(minor) + " is not supported");
     SendAlert(kAlertProtocolVersion, kAlertFatal);
     return;
   }
-  version = offered >= 0x0301 ? Bytes("\x03\x01", 2) : Bytes("\x03\x00", 2);
-  clientRandom = Bytes(reader.ReadBytes(32));
-  sessionId = Bytes(reader.ReadVector8());
+  version_ = offered >= kVersionTls10 ? kVersionTls10 : kVersionSsl30;
+  handshake_.clientRandom = Bytes(reader.ReadBytes(32));
+  handshake_.sessionId = Bytes(reader.ReadVector8());
   const std::string_view suites = reader.ReadVector16();
   reader.ReadVector8();
 
-  if (sessionCaching && !sessionId.empty()) {
-    if (const std::optional<SessionEntry> entry = ResumeSession(sessionId)) {
-      cipherSuite = entry->suite;
-      masterSecret = entry->master;
+  if (sessionCaching_ && !handshake_.sessionId.empty()) {
+    if (const std::optional<SessionEntry> entry = ResumeSession(handshake_.sessionId)) {
+      handshake_.cipherSuite = entry->suite;
+      handshake_.masterSecret = entry->master;
       if (KeysAvailable()) {
-        writeLog(7, logPrefix + "Resuming session " + hexEncode(sessionId));
+        Log(7, "Resuming session " + hexEncode(handshake_.sessionId));
         SendServerHello();
         SendChangeCipherSpec();
         PerformChangeCipherSpec();
@@ -41,44 +39,43 @@ void TlsConnection::ProcessClientHello(std::string_view body) {
         return;
       }
     }
-    writeLog(7, logPrefix + "Session " + hexEncode(sessionId) + " not found");
+    Log(7, "Session " + hexEncode(handshake_.sessionId) + " not found");
     // A new session gets a new id of ours, never the one the client offered.
-    sessionId.clear();
+    handshake_.sessionId.clear();
   }
 
-  cipherSuite.clear();
+  handshake_.cipherSuite.clear();
   for (std::size_t k = 0; k + 1 < suites.size(); k += 2) {
     if (IsSupportedSuite(suites.substr(k, 2))) {
-      cipherSuite = Bytes(suites.substr(k, 2));
+      handshake_.cipherSuite = Bytes(suites.substr(k, 2));
       break;
     }
   }
-  if (cipherSuite.empty()) {
-    writeLog(5, logPrefix + "No common cipher suite in client hello");
+  if (handshake_.cipherSuite.empty()) {
+    Log(5, "No common cipher suite in client hello");
     SendAlert(kAlertHandshakeFailure, kAlertFatal);
     return;
   }
-  serverCertificate = OwnIdentity();
-  privateKey.setPrivateKey(serverCertificate.keyPrivateExponent, serverCertificate.keyPublicExponent,
-                           serverCertificate.keyModulus, serverCertificate.keyPrime1,
-                           serverCertificate.keyPrime2);
-  if (!serverName.empty()) writeLog(7, logPrefix + "Received client hello for domain " + serverName);
+  const Certificate identity = OwnIdentity();
+  handshake_.privateKey.setPrivateKey(identity.keyPrivateExponent, identity.keyPublicExponent,
+                                      identity.keyModulus, identity.keyPrime1, identity.keyPrime2);
+  if (!serverName_.empty()) Log(7, "Received client hello for domain " + serverName_);
   SendServerHello();
   SendCertificate();
   SendHelloDone();
 }
 
 void TlsConnection::SendServerHello() {
-  serverRandom = randomBytes(32);
-  if (sessionId.empty()) sessionId = randomBytes(32);
-  Bytes body = version + serverRandom;
-  if (sessionCaching) {
-    body += static_cast<char>(sessionId.size());
-    body += sessionId;
+  handshake_.serverRandom = randomBytes(32);
+  if (handshake_.sessionId.empty()) handshake_.sessionId = randomBytes(32);
+  Bytes body = versionBytes(version_) + handshake_.serverRandom;
+  if (sessionCaching_) {
+    body += static_cast<char>(handshake_.sessionId.size());
+    body += handshake_.sessionId;
   } else {
     body += '\0';
   }
-  body += cipherSuite;
+  body += handshake_.cipherSuite;
   body += '\0';
   LogHandshakeData("SendServerHello", body);
   SendHandshake(kHandshakeServerHello, body);
@@ -91,23 +88,25 @@ void TlsConnection::SendHelloDone() {
 
 void TlsConnection::ProcessClientKeyExchange(std::string_view body) {
   LogHandshakeData("ProcessClientKeyExchange", body);
-  if (!IsSupportedSuite(cipherSuite)) {
-    writeLog(1, logPrefix + "Unknown Cipher");
+  if (!IsSupportedSuite(handshake_.cipherSuite)) {
+    Log(1, "Unknown Cipher");
     return;
   }
   HandshakeReader reader(body);
   const std::string_view encrypted = UsesTlsFormulas() ? reader.ReadVector16() : body;
-  Bytes preMaster = rsaPrivateOp(privateKey, encrypted);
+  Bytes preMaster = rsaPrivateOp(handshake_.privateKey, encrypted);
   LogHandshakeData("Pre Master Secret", preMaster);
   if (preMaster.size() < 48) {
     // Undecryptable (no key, or a value out of range): go on with a secret
     // nobody knows, so the failure shows only at Finished.
     preMaster = randomBytes(48);
   }
-  LogHandshakeData("Client Random", clientRandom);
-  LogHandshakeData("Server Random", serverRandom);
+  LogHandshakeData("Client Random", handshake_.clientRandom);
+  LogHandshakeData("Server Random", handshake_.serverRandom);
   ComputeMasterSecret(preMaster);
-  if (sessionCaching && !sessionId.empty()) StoreSession(sessionId, cipherSuite, masterSecret);
+  if (sessionCaching_ && !handshake_.sessionId.empty()) {
+    StoreSession(handshake_.sessionId, handshake_.cipherSuite, handshake_.masterSecret);
+  }
 }
 
 void TlsConnection::ProcessCertificateVerify(std::string_view body) {

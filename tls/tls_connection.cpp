@@ -2,79 +2,89 @@
 
 #include <utility>
 
-#include "session/log.h"
-#include "session/settings.h"
 #include "tls/cipher_suites.h"
 
 namespace qv {
 
-void TlsConnection::SetServerName(std::string_view name) { serverName = std::string(name); }
+TlsConnection::TlsConnection(TlsLog log) : log_(std::move(log)) {}
+
+void TlsConnection::SetLog(TlsLog log) { log_ = std::move(log); }
+
+void TlsConnection::SetServerName(std::string_view name) { serverName_ = std::string(name); }
+
+void TlsConnection::SetVerifyCertificates(bool verify) { verifyCertificates_ = verify; }
+
+void TlsConnection::SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
 
 void TlsConnection::StartClient() {
-  isClient = 1;
+  role_ = TlsRole::kClient;
   SendClientHello();
 }
 
+void TlsConnection::StartServer(bool sessionCaching) {
+  role_ = TlsRole::kServer;
+  sessionCaching_ = sessionCaching;
+}
+
 Bytes TlsConnection::SendApplicationData(std::string_view bytes) {
-  pendingPlaintext.append(bytes);
+  pendingPlaintext_.append(bytes);
   // Never to a peer whose Finished failed, and never without keys.
-  if (handshakeDone && !failed && cipherAlgorithm != kCipherNone && writeCipherActive) {
-    SendRecord(kContentApplicationData, pendingPlaintext);
-    pendingPlaintext.clear();
+  if (handshake_.done && !failed_ && write_.cipher != CipherKind::kNone && write_.active) {
+    SendRecord(kContentApplicationData, pendingPlaintext_);
+    pendingPlaintext_.clear();
   }
-  return std::exchange(outgoingData, Bytes());
+  return std::exchange(outgoingData_, Bytes());
 }
 
 Bytes TlsConnection::ReceiveBytes(std::string_view bytes) {
   // After a fatal alert nothing more is read; keeping the bytes would only
   // let the peer grow the buffer.
-  if (!failed) receiveBuffer.append(bytes);
+  if (!failed_) receiveBuffer_.append(bytes);
   std::size_t position = 0;
-  while (!failed) {
-    const std::size_t available = receiveBuffer.size() - position;
+  while (!failed_) {
+    const std::size_t available = receiveBuffer_.size() - position;
     if (available < 5) break;
-    const std::string_view header(receiveBuffer.data() + position, 5);
+    const std::string_view header(receiveBuffer_.data() + position, 5);
     const auto type = static_cast<std::uint8_t>(header[0]);
     const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8) |
                                static_cast<std::uint8_t>(header[4]);
     if (length > kMaxFragment + kMaxRecordExpansion) {
-      writeLog(3, logPrefix + "Record too long (" + std::to_string(length) + " bytes)");
+      Log(3, "Record too long (" + std::to_string(length) + " bytes)");
       SendAlert(kAlertRecordOverflow, kAlertFatal);
       break;
     }
     if (available < 5 + length) break;
     const Bytes recordVersion(header.substr(1, 2));
-    const std::string_view fragment(receiveBuffer.data() + position + 5, length);
+    const std::string_view fragment(receiveBuffer_.data() + position + 5, length);
     position += 5 + length;
     ProcessRecord(type, recordVersion, fragment);
   }
-  if (failed) {
-    receiveBuffer.clear();
+  if (failed_) {
+    receiveBuffer_.clear();
   } else {
-    receiveBuffer.erase(0, position);
+    receiveBuffer_.erase(0, position);
   }
-  return std::exchange(applicationData, Bytes());
+  return std::exchange(applicationData_, Bytes());
 }
 
+void TlsConnection::SendCloseNotify() { SendAlert(kAlertCloseNotify, kAlertWarning); }
+
 void TlsConnection::PrepareResumption() {
-  TlsConnection next;
-  next.sessionId = std::move(sessionId);
-  next.masterSecret = std::move(masterSecret);
-  next.cipherSuite = std::move(cipherSuite);
-  next.serverName = std::move(serverName);
-  next.logPrefix = std::move(logPrefix);
-  next.verifyCertificates = verifyCertificates;
-  next.sessionCaching = sessionCaching;
+  TlsConnection next(std::move(log_));
+  next.handshake_.sessionId = std::move(handshake_.sessionId);
+  next.handshake_.masterSecret = std::move(handshake_.masterSecret);
+  next.handshake_.cipherSuite = std::move(handshake_.cipherSuite);
+  next.serverName_ = std::move(serverName_);
+  next.verifyCertificates_ = verifyCertificates_;
+  next.sessionCaching_ = sessionCaching_;
+  next.certificateCheck_ = std::move(certificateCheck_);
   *this = std::move(next);
 }
 
-bool TlsConnection::UsesTlsFormulas() const {
-  return version.size() >= 2 && static_cast<signed char>(version[0]) >= 3 &&
-         static_cast<signed char>(version[1]) >= 1;
-}
+bool TlsConnection::UsesTlsFormulas() const { return version_ >= kVersionTls10; }
 
 bool TlsConnection::KeysAvailable() const {
-  return IsSupportedSuite(cipherSuite) && masterSecret.size() == 48;
+  return IsSupportedSuite(handshake_.cipherSuite) && handshake_.masterSecret.size() == 48;
 }
 
 namespace {
@@ -84,35 +94,36 @@ std::string sessionTag(const Bytes& sessionId) {
   return "[" + hexEncode(std::string_view(sessionId).substr(0, 4)) + "]";
 }
 
-// Level 9 text is built only when it will be written (it hexes whole
-// messages); the call still reaches writeLog, which starts the log clock.
-bool traceEnabled() {
-  if (currentLogLevel() >= 9) return true;
-  writeLog(9, {});
-  return false;
-}
-
 }  // namespace
 
+void TlsConnection::Log(int level, std::string_view text) const {
+  if (!tlsLogEnabled(log_, level)) return;
+  std::string line = log_.prefix;
+  line.append(text);
+  log_.write(level, line);
+}
+
+// Level 9 text is built only when it will be written (it hexes whole
+// messages).
 void TlsConnection::LogHandshakeData(std::string_view label, std::string_view bytes) const {
-  if (!traceEnabled()) return;
-  std::string text = logPrefix + sessionTag(sessionId);
+  if (!tlsLogEnabled(log_, 9)) return;
+  std::string text = log_.prefix + sessionTag(handshake_.sessionId);
   text.append(label);
   text += '(';
   text += hexEncode(bytes);
   text += ')';
-  writeLog(9, text);
+  log_.write(9, text);
 }
 
 void TlsConnection::LogTlsMessage(std::string_view text) const {
-  if (!traceEnabled()) return;
-  std::string line = logPrefix + sessionTag(sessionId);
+  if (!tlsLogEnabled(log_, 9)) return;
+  std::string line = log_.prefix + sessionTag(handshake_.sessionId);
   line.append(text);
-  writeLog(9, line);
+  log_.write(9, line);
 }
 
 void TlsConnection::FailHandshake(std::uint8_t description, std::string_view logText) {
-  writeLog(3, logPrefix + std::string(logText));
+  Log(3, logText);
   SendAlert(description, kAlertFatal);
 }
 

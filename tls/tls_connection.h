@@ -6,97 +6,94 @@
 //
 // Not safe for concurrent use: callers serialise every call on one object.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "crypto/aes.h"
-#include "crypto/rc4.h"
-#include "crypto/rsa.h"
-#include "tls/certificate.h"
+#include "tls/certificate_check.h"
+#include "tls/handshake_state.h"
+#include "tls/record_state.h"
+#include "tls/tls_log.h"
+#include "tls/tls_protocol.h"
 #include "xml/byte_string.h"
 
 namespace qv {
 
-// Record content types.
-inline constexpr std::uint8_t kContentChangeCipherSpec = 20;
-inline constexpr std::uint8_t kContentAlert = 21;
-inline constexpr std::uint8_t kContentHandshake = 22;
-inline constexpr std::uint8_t kContentApplicationData = 23;
-
-// Alert levels and the descriptions this engine sends.
-inline constexpr std::uint8_t kAlertWarning = 1;
-inline constexpr std::uint8_t kAlertFatal = 2;
-inline constexpr std::uint8_t kAlertCloseNotify = 0;
-inline constexpr std::uint8_t kAlertUnexpectedMessage = 10;
-inline constexpr std::uint8_t kAlertBadRecordMac = 20;
-inline constexpr std::uint8_t kAlertDecryptionFailed = 21;
-inline constexpr std::uint8_t kAlertRecordOverflow = 22;
-inline constexpr std::uint8_t kAlertHandshakeFailure = 40;
-inline constexpr std::uint8_t kAlertUnsupportedCertificate = 43;
-inline constexpr std::uint8_t kAlertCertificateUnknown = 46;
-inline constexpr std::uint8_t kAlertIllegalParameter = 47;
-inline constexpr std::uint8_t kAlertUnknownCa = 48;
-inline constexpr std::uint8_t kAlertProtocolVersion = 70;
-
-// Handshake message types.
-inline constexpr std::uint8_t kHandshakeHelloRequest = 0;
-inline constexpr std::uint8_t kHandshakeClientHello = 1;
-inline constexpr std::uint8_t kHandshakeServerHello = 2;
-inline constexpr std::uint8_t kHandshakeCertificate = 11;
-inline constexpr std::uint8_t kHandshakeServerKeyExchange = 12;
-inline constexpr std::uint8_t kHandshakeCertificateRequest = 13;
-inline constexpr std::uint8_t kHandshakeServerHelloDone = 14;
-inline constexpr std::uint8_t kHandshakeCertificateVerify = 15;
-inline constexpr std::uint8_t kHandshakeClientKeyExchange = 16;
-inline constexpr std::uint8_t kHandshakeFinished = 20;
-
-// Plaintext per record.
-inline constexpr std::size_t kMaxFragment = 16384;
-// A received record may add this much for MAC and padding; anything longer
-// is refused before it is buffered.
-inline constexpr std::size_t kMaxRecordExpansion = 2048;
-// The largest handshake message (certificate chains included) accepted.
-inline constexpr std::size_t kMaxHandshakeMessage = 65536;
-// The transcript of one handshake cannot legitimately grow past this.
-inline constexpr std::size_t kMaxHandshakeTranscript = 4 * kMaxHandshakeMessage;
-
 class TlsConnection {
  public:
-  // --- Operations used by the CSTA connection ---------------------------
+  explicit TlsConnection(TlsLog log = {});
 
+  // --- Configuration (before StartClient / the first bytes) ---------------
+  void SetLog(TlsLog log);
   // Host name for the server_name extension and the certificate check.
   void SetServerName(std::string_view name);
+  // Client: check the server's chain against the trust roots and the name.
+  // On by default.
+  void SetVerifyCertificates(bool verify);
+  // Client: asked with the server's DER chain (first = end-entity) as soon
+  // as its Certificate message is read, before anything depends on it.
+  using CertificateCheck = std::function<CertificateVerdict(const std::vector<Bytes>& chainDer)>;
+  void SetCertificateCheck(CertificateCheck check);
+
+  // --- Operations -----------------------------------------------------------
   // Client role; queues the ClientHello (it leaves with the next
   // SendApplicationData call).
   void StartClient();
+  // Server role (the own identity answers the ClientHello); with
+  // sessionCaching sessions are stored in and resumed from the process-wide
+  // cache.
+  void StartServer(bool sessionCaching);
   // Queues plaintext (may be empty); returns every byte waiting for the
   // socket. Application data leaves only once the handshake is done.
   Bytes SendApplicationData(std::string_view bytes);
   // Feeds socket bytes; returns the application plaintext that became
-  // available. Handshake replies wait in outgoingData.
+  // available. Handshake replies wait for the next SendApplicationData.
   Bytes ReceiveBytes(std::string_view bytes);
-
-  // Clears every per-connection field so the object can run a new handshake
+  // Queues the closure alert (warning close_notify).
+  void SendCloseNotify();
+  // Clears the per-connection state so the object can run a new handshake
   // on a new socket, keeping the session (id, master secret, suite) for
-  // resumption and the configuration (server name, prefix, flags).
+  // resumption and the configuration (log, server name, checks, caching).
   void PrepareResumption();
 
-  // --- Record layer -------------------------------------------------------
+  // --- State ------------------------------------------------------------------
+  // A fatal alert was sent (or protection failed): nothing more is read.
+  bool Failed() const { return failed_; }
+  // The peer's Finished arrived (check Failed() for its verdict).
+  bool HandshakeDone() const { return handshake_.done; }
+  // The peer sent an alert other than close_notify.
+  bool AlertReceived() const { return alertReceived_; }
+  // The peer sent close_notify.
+  bool PeerClosed() const { return peerClosed_; }
+  bool CloseNotifySent() const { return closeNotifySent_; }
+  // Client: the server's DER chain as accepted (empty after resumption).
+  const std::vector<Bytes>& PeerCertificates() const { return handshake_.peerCertificate.chain; }
+  // The two bytes of the negotiated (or resumed) suite; empty before.
+  const Bytes& CipherSuite() const { return handshake_.cipherSuite; }
+
+ private:
+  friend class TlsConnectionTestPeer;
+
+  // --- Record layer (record_layer.cpp) ---------------------------------------
   void SendRecord(std::uint8_t type, std::string_view bytes);
   void ProcessRecord(std::uint8_t type, std::string_view recordVersion, std::string_view fragment);
-  Bytes ComputeRecordMac(bool sending, std::uint8_t type, std::string_view recordVersion,
-                         std::string_view sequence, std::string_view fragment) const;
+  Bytes ProtectFragment(std::uint8_t type, std::string_view fragment);
+  // Decrypts and checks one record; false when it must be dropped.
+  bool UnprotectFragment(std::uint8_t type, std::string_view recordVersion, Bytes& fragment);
+  Bytes ComputeRecordMac(const RecordState& state, std::uint8_t type, std::string_view recordVersion,
+                         std::uint64_t sequence, std::string_view fragment) const;
   void SendAlert(std::uint8_t description, std::uint8_t level);
   void ProcessAlert(std::string_view fragment);
   void SendChangeCipherSpec();
   void ProcessChangeCipherSpec(std::string_view fragment);
   void SendHandshake(std::uint8_t type, std::string_view body);
-  // Level 9 lines: label + hex of the bytes, and free text.
-  void LogHandshakeData(std::string_view label, std::string_view bytes) const;
-  void LogTlsMessage(std::string_view text) const;
 
-  // --- Handshake (both roles share the dispatcher) ------------------------
+  // --- Handshake dispatcher (handshake.cpp) ----------------------------------
   void ProcessHandshake(std::string_view fragment);
+  void HandleHandshakeMessage(std::uint8_t type, std::string_view message);
+
+  // --- Client role (client_handshake.cpp) ------------------------------------
   void SendClientHello();
   void ProcessServerHello(std::string_view body);
   void ProcessCertificate(std::string_view body);
@@ -106,74 +103,57 @@ class TlsConnection {
   void SendCertificate();
   void SendClientKeyExchange();
   void SendCertificateVerify();
-  void SendFinished();
-  void ProcessFinished(std::string_view body);
-  void PerformChangeCipherSpec();
-  void ComputeMasterSecret(std::string_view preMaster);
-  Bytes ComputeFinished(bool sending) const;
 
-  // --- Server role ------------------------------------------------------------
+  // --- Server role (server_handshake.cpp) ------------------------------------
   void ProcessClientHello(std::string_view body);
   void SendServerHello();
   void SendHelloDone();
   void ProcessClientKeyExchange(std::string_view body);
   void ProcessCertificateVerify(std::string_view body);
 
+  // --- Key schedule (key_schedule.cpp) ---------------------------------------
+  void ComputeMasterSecret(std::string_view preMaster);
+  // Installs the suite's keys in both directions (sequence numbers to 0).
+  void PerformChangeCipherSpec();
+  Bytes ComputeFinished(bool sending) const;
+  void SendFinished();
+  void ProcessFinished(std::string_view body);
+
+  // --- Helpers (tls_connection.cpp) -------------------------------------------
   // True for TLS 1.0 and later formulas, false for SSL 3.0.
   bool UsesTlsFormulas() const;
   // True when PerformChangeCipherSpec has what it needs: a known suite and
   // a 48-byte master secret.
   bool KeysAvailable() const;
-
-  // --- State (public: the CSTA connection sets logPrefix and
-  // verifyCertificates directly) --------------------------------------------
-  Bytes receiveBuffer;
-  Bytes pendingPlaintext;
-  Bytes outgoingData;
-  Bytes applicationData;
-  Certificate localCertificate;
-  Certificate serverCertificate;
-  RsaKey privateKey;
-  Rc4State rc4Read;
-  Rc4State rc4Write;
-  AesContext aesRead;
-  AesContext aesWrite;
-  std::uint32_t isClient = 0;
-  std::uint32_t cipherAlgorithm = 0;
-  std::uint32_t blockSize = 1;
-  std::uint32_t cipherType = 0;
-  std::uint32_t macAlgorithm = 0;
-  Bytes masterSecret;
-  Bytes clientRandom;
-  Bytes serverRandom;
-  Bytes clientWriteMacSecret;
-  Bytes serverWriteMacSecret;
-  Bytes writeSequence = Bytes(8, '\0');
-  Bytes readSequence = Bytes(8, '\0');
-  Bytes version;
-  Bytes handshakeBuffer;
-  Bytes sessionId;
-  std::string logPrefix;
-  bool verifyCertificates = true;
-  bool sessionCaching = false;
-  bool finishedPending = true;
-  bool handshakeDone = false;
-  bool readCipherActive = false;
-  bool writeCipherActive = false;
-  bool failed = false;
-  bool alertReceived = false;
-  bool closeNotifySent = false;
-  Bytes certificateRequest;
-  std::string serverName;
-  Bytes cipherSuite;
-  Bytes handshakeMessages;
-
- private:
-  Bytes ProtectFragment(std::uint8_t type, std::string_view fragment);
-  // Decrypts and checks one record; false (alert sent) when it must be dropped.
-  bool UnprotectFragment(std::uint8_t type, std::string_view recordVersion, Bytes& fragment);
-  void HandleHandshakeMessage(std::uint8_t type, std::string_view message);
+  // A line with the connection's prefix.
+  void Log(int level, std::string_view text) const;
+  // Level 9 lines: label + hex of the bytes, and free text.
+  void LogHandshakeData(std::string_view label, std::string_view bytes) const;
+  void LogTlsMessage(std::string_view text) const;
   void FailHandshake(std::uint8_t description, std::string_view logText);
+
+  // --- Configuration ------------------------------------------------------------
+  TlsLog log_;
+  std::string serverName_;
+  bool verifyCertificates_ = true;
+  bool sessionCaching_ = false;
+  CertificateCheck certificateCheck_;
+
+  // --- Connection state ---------------------------------------------------------
+  TlsRole role_ = TlsRole::kServer;
+  // The protocol version in use; 0 until one is chosen.
+  std::uint16_t version_ = 0;
+  RecordState read_;
+  RecordState write_;
+  HandshakeState handshake_;
+  Bytes receiveBuffer_;
+  Bytes pendingPlaintext_;
+  Bytes outgoingData_;
+  Bytes applicationData_;
+  bool failed_ = false;
+  bool alertReceived_ = false;
+  bool peerClosed_ = false;
+  bool closeNotifySent_ = false;
 };
 
 }  // namespace qv

@@ -44,10 +44,10 @@ Certificate OwnIdentity() {
   return state.ownIdentity;
 }
 
-void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer) {
+void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer, const TlsLog& log) {
   // Parse only: our own chain needs no trust root.
   Certificate identity =
-      ParseCertificateChain(chain, privateKeyDer.size() >= 2 ? std::string_view(privateKeyDer) : " ");
+      ParseCertificateChain(chain, privateKeyDer.size() >= 2 ? std::string_view(privateKeyDer) : " ", log);
   TrustStore& state = store();
   std::lock_guard<std::mutex> guard(state.lock);
   state.ownIdentity = std::move(identity);

@@ -86,7 +86,7 @@ void BM_HandshakeAndLogin_Ours(benchmark::State& state) {
   for (auto _ : state) {
     OpenSslEnd server(serverContext, true);
     TlsConnection client;
-    client.verifyCertificates = false;
+    client.SetVerifyCertificates(false);
     client.SetServerName("pbx.example.com");
     client.StartClient();
     std::string toServer = client.SendApplicationData(kLogin);
@@ -127,16 +127,8 @@ void BM_HandshakeAndLogin_OpenSsl(benchmark::State& state) {
 
 // Our two ends keyed for a suite (the handshake itself is not measured).
 void keyedPair(TlsConnection& client, TlsConnection& server, std::string_view suite) {
-  client.isClient = 1;
-  for (TlsConnection* end : {&client, &server}) {
-    end->version = Bytes("\x03\x01", 2);
-    end->cipherSuite = Bytes(suite);
-    end->masterSecret = Bytes(48, '\x11');
-    end->clientRandom = Bytes(32, '\x22');
-    end->serverRandom = Bytes(32, '\x33');
-    end->PerformChangeCipherSpec();
-    end->writeCipherActive = end->readCipherActive = end->handshakeDone = true;
-  }
+  TlsConnectionTestPeer(client).InstallKeys(TlsRole::kClient, suite);
+  TlsConnectionTestPeer(server).InstallKeys(TlsRole::kServer, suite);
 }
 
 void recordsOurs(benchmark::State& state, std::string_view suite) {

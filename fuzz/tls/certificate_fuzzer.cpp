@@ -21,11 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     chain.emplace_back(reinterpret_cast<const char*>(data + at), length);
     at += length;
   }
+  static const qv::TlsLog log = qv::fuzz::fuzzLog();
   if (mode == 2 && !chain.empty()) {
     const qv::Bytes key = chain.back();
-    qv::ParseCertificateChain(chain, key.size() >= 2 ? key : qv::Bytes("  "));
+    qv::ParseCertificateChain(chain, key.size() >= 2 ? key : qv::Bytes("  "), log);
   } else {
-    qv::ParseCertificateChain(chain, mode == 1 ? "" : " ");
+    qv::ParseCertificateChain(chain, mode == 1 ? "" : " ", log);
   }
   qv::NameText(chain.empty() ? qv::Bytes() : chain.front());
   return 0;

@@ -2,6 +2,7 @@
 // The test CA, a server certificate and its key, loaded once per fuzzer.
 #include "tests/tls/test_certificates.h"
 #include "tls/certificate.h"
+#include "tls/tls_log.h"
 #include "xml/byte_string.h"
 
 namespace qv::fuzz {
@@ -15,10 +16,20 @@ inline Bytes fromHex(const char* hex) {
   return out;
 }
 
+// Every line is built (so its text is fuzzed too) and dropped.
+inline TlsLog fuzzLog(std::string prefix = {}) {
+  TlsLog log;
+  log.enabled = [](int) { return true; };
+  log.write = [](int, std::string_view) {};
+  log.prefix = std::move(prefix);
+  return log;
+}
+
 inline void loadFixtures() {
   static const bool loaded = [] {
-    LoadOwnIdentity({fromHex(test::kServerHex), fromHex(test::kCaHex)}, fromHex(test::kServerKeyHex));
-    AddTrustRoot(ParseCertificateChain({fromHex(test::kCaHex)}, " "));
+    LoadOwnIdentity({fromHex(test::kServerHex), fromHex(test::kCaHex)}, fromHex(test::kServerKeyHex),
+                    fuzzLog());
+    AddTrustRoot(ParseCertificateChain({fromHex(test::kCaHex)}, " ", fuzzLog()));
     return true;
   }();
   (void)loaded;

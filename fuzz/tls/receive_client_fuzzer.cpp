@@ -8,11 +8,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qv::fuzz::loadFixtures();
   if (size == 0) return 0;
-  qv::TlsConnection tls;
-  tls.logPrefix = "CSTA: ";
+  qv::TlsConnection tls(qv::fuzz::fuzzLog("CSTA: "));
   tls.SetServerName("pbx.example.com");
   // The first byte chooses verification, so both certificate paths run.
-  tls.verifyCertificates = (data[0] & 1) != 0;
+  tls.SetVerifyCertificates((data[0] & 1) != 0);
   tls.StartClient();
   tls.SendApplicationData("login");
   // Real recorded flights start with a record header: feed them whole.

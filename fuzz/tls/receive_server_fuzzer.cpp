@@ -10,9 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qv::fuzz::loadFixtures();
   if (size == 0) return 0;
-  qv::TlsConnection tls;
-  tls.logPrefix = "SERVER: ";
-  tls.sessionCaching = (data[0] & 1) != 0;
+  qv::TlsConnection tls(qv::fuzz::fuzzLog("SERVER: "));
+  tls.StartServer((data[0] & 1) != 0);
   if ((data[0] & 0xFE) == 0x16) {
     tls.ReceiveBytes(std::string_view(reinterpret_cast<const char*>(data), size));
   } else {

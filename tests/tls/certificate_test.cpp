@@ -111,11 +111,11 @@ class CertificateChain : public ::testing::Test {
  protected:
   void SetUp() override { ClearTrustRoots(); }
   void TearDown() override { ClearTrustRoots(); }
-  static Certificate caRoot() { return ParseCertificateChain({derOf(test::kCaHex)}, " "); }
+  static Certificate caRoot() { return ParseCertificateChain({derOf(test::kCaHex)}, " ", test::testLog()); }
 };
 
 TEST_F(CertificateChain, ParseOnlyTakesKeyAndNameOfSelfSigned) {
-  const Certificate certificate = ParseCertificateChain({derOf(test::kSelfHex)}, " ");
+  const Certificate certificate = ParseCertificateChain({derOf(test::kSelfHex)}, " ", test::testLog());
   EXPECT_EQ(certificate.subjectDomain, "self.example.com");
   EXPECT_EQ(certificate.modulus.size(), 128u);
   EXPECT_EQ(certificate.exponent, hexDecode("010001"));
@@ -123,15 +123,16 @@ TEST_F(CertificateChain, ParseOnlyTakesKeyAndNameOfSelfSigned) {
   EXPECT_EQ(certificate.chain.size(), 1u);
   EXPECT_TRUE(certificate.privateKeyDer.empty());
   // 0x82 0x01 0x01 INTEGER with a leading 00: 256 bytes of modulus.
-  const Certificate big = ParseCertificateChain({derOf(test::kBigHex)}, " ");
+  const Certificate big = ParseCertificateChain({derOf(test::kBigHex)}, " ", test::testLog());
   EXPECT_EQ(big.modulus.size(), 256u);
   EXPECT_NE(big.modulus[0], '\0');
-  EXPECT_EQ(ParseCertificateChain({derOf(test::kUnitHex)}, " ").subjectDomain, "unit.example.com");
+  EXPECT_EQ(ParseCertificateChain({derOf(test::kUnitHex)}, " ", test::testLog()).subjectDomain,
+            "unit.example.com");
 }
 
 TEST_F(CertificateChain, EmptyTrustListNamesTheMissingIssuer) {
   test::LogCapture log;
-  const Certificate certificate = ParseCertificateChain({derOf(test::kServerHex)}, "");
+  const Certificate certificate = ParseCertificateChain({derOf(test::kServerHex)}, "", test::testLog());
   EXPECT_TRUE(log.contains("Certificate for Quorvel Test CA not available"));
   EXPECT_TRUE(certificate.subjectDomain.empty());
   EXPECT_TRUE(certificate.modulus.empty());
@@ -143,13 +144,14 @@ TEST_F(CertificateChain, EmptyTrustListNamesTheMissingIssuer) {
 TEST_F(CertificateChain, VerifiesSha1AndMd5SignaturesAgainstRoot) {
   AddTrustRoot(caRoot());
   for (const char* hex : {test::kServerHex, test::kServerMd5Hex}) {
-    const Certificate certificate = ParseCertificateChain({derOf(hex)}, "");
+    const Certificate certificate = ParseCertificateChain({derOf(hex)}, "", test::testLog());
     EXPECT_EQ(certificate.subjectDomain, "pbx.example.com");
     EXPECT_EQ(certificate.modulus.size(), 128u);
     EXPECT_FALSE(certificate.issuerName.empty());
   }
   // A chain that carries the root itself: the root is checked by its own key.
-  const Certificate chain = ParseCertificateChain({derOf(test::kServerHex), derOf(test::kCaHex)}, "");
+  const Certificate chain =
+      ParseCertificateChain({derOf(test::kServerHex), derOf(test::kCaHex)}, "", test::testLog());
   EXPECT_EQ(chain.subjectDomain, "pbx.example.com");
   EXPECT_EQ(NameText(chain.issuerName), "Quorvel Test CA");
 }
@@ -161,22 +163,22 @@ TEST_F(CertificateChain, RejectsTamperedAndUnsupportedSignatures) {
   const std::size_t at = tampered.find("pbx.example.com");
   ASSERT_NE(at, Bytes::npos);
   tampered[at] = 'q';
-  EXPECT_TRUE(ParseCertificateChain({tampered}, "").modulus.empty());
+  EXPECT_TRUE(ParseCertificateChain({tampered}, "", test::testLog()).modulus.empty());
   // SHA-256 is not among the accepted algorithms.
-  EXPECT_TRUE(ParseCertificateChain({derOf(test::kBigHex)}, "").modulus.empty());
+  EXPECT_TRUE(ParseCertificateChain({derOf(test::kBigHex)}, "", test::testLog()).modulus.empty());
   EXPECT_EQ(log.count("Certificate could not be verified"), 2u);
 }
 
 TEST_F(CertificateChain, RootWithWrongKeyFails) {
   Certificate impostor = caRoot();
-  impostor.modulus = ParseCertificateChain({derOf(test::kSelfHex)}, " ").modulus;
+  impostor.modulus = ParseCertificateChain({derOf(test::kSelfHex)}, " ", test::testLog()).modulus;
   AddTrustRoot(impostor);
-  EXPECT_TRUE(ParseCertificateChain({derOf(test::kServerHex)}, "").subjectDomain.empty());
+  EXPECT_TRUE(ParseCertificateChain({derOf(test::kServerHex)}, "", test::testLog()).subjectDomain.empty());
 }
 
 TEST_F(CertificateChain, ReadsPrivateKeyGivenAsKeyText) {
   const Bytes key = derOf(test::kServerKeyHex);
-  const Certificate certificate = ParseCertificateChain({derOf(test::kServerHex)}, key);
+  const Certificate certificate = ParseCertificateChain({derOf(test::kServerHex)}, key, test::testLog());
   EXPECT_EQ(certificate.privateKeyDer, key);
   // Leading zeros of the integers are kept.
   EXPECT_EQ(certificate.keyModulus.size(), 129u);
@@ -196,22 +198,22 @@ TEST_F(CertificateChain, RefusesOtherKeyVersionsAndShortInput) {
   test::LogCapture log;
   Certificate certificate;
   certificate.privateKeyDer = derWrap(0x30, derWrap(0x02, "\x01") + derWrap(0x02, "\x05\x06\x07\x08\x09"));
-  ReadPrivateKey(certificate);
+  ReadPrivateKey(certificate, test::testLog());
   EXPECT_TRUE(certificate.keyModulus.empty());
   EXPECT_TRUE(log.contains("Cannot read private RSA key"));
   certificate.privateKeyDer = hexDecode("3003020100");
-  ReadPrivateKey(certificate);
+  ReadPrivateKey(certificate, test::testLog());
   EXPECT_TRUE(certificate.keyModulus.empty());
 }
 
 TEST_F(CertificateChain, GarbageAndTruncationReadAsEmpty) {
   const Bytes good = derOf(test::kServerHex);
   for (std::size_t cut : std::vector<std::size_t>{0, 1, 4, 100, good.size() / 2, good.size() - 1}) {
-    const Certificate certificate = ParseCertificateChain({good.substr(0, cut)}, " ");
+    const Certificate certificate = ParseCertificateChain({good.substr(0, cut)}, " ", test::testLog());
     EXPECT_TRUE(certificate.modulus.empty()) << cut;
   }
-  EXPECT_TRUE(ParseCertificateChain({Bytes(5000, '\0')}, " ").modulus.empty());
-  EXPECT_TRUE(ParseCertificateChain({}, "").subjectDomain.empty());
+  EXPECT_TRUE(ParseCertificateChain({Bytes(5000, '\0')}, " ", test::testLog()).modulus.empty());
+  EXPECT_TRUE(ParseCertificateChain({}, "", test::testLog()).subjectDomain.empty());
 }
 
 }  // namespace

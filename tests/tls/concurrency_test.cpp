@@ -21,7 +21,7 @@ TEST(TlsConcurrency, ConnectionsOnThreadsShareCacheAndIdentity) {
   std::atomic<bool> stop{false};
   // Reloads the identity and touches the trust roots while handshakes run.
   std::thread reloader([&] {
-    const Certificate root = ParseCertificateChain({test::derOf(test::kCaHex)}, " ");
+    const Certificate root = ParseCertificateChain({test::derOf(test::kCaHex)}, " ", test::testLog());
     while (!stop) {
       test::loadServerIdentity();
       AddTrustRoot(root);
@@ -33,13 +33,13 @@ TEST(TlsConcurrency, ConnectionsOnThreadsShareCacheAndIdentity) {
   for (int w = 0; w < 3; ++w) {
     workers.emplace_back([&] {
       for (int k = 0; k < 4; ++k) {
-        TlsConnection client;
-        client.verifyCertificates = false;
+        TlsConnection client(test::testLog());
+        client.SetVerifyCertificates(false);
         for (int round = 0; round < 2; ++round) {
           if (round == 1) client.PrepareResumption();
           client.StartClient();
-          TlsConnection server;
-          server.sessionCaching = true;
+          TlsConnection server(test::testLog());
+          server.StartServer(true);
           const test::PumpResult result = test::pump(client, server, "ping", "pong");
           if (result.serverReceived == "ping" && result.clientReceived == "pong") ++completed;
         }

@@ -39,7 +39,8 @@ class Handshake : public ::testing::Test {
     const Bytes offer("\x00\x08\x00\x2F\x00\x35\x00\x04\x00\x05", 10);
     const Bytes narrowed = Bytes("\x00\x08", 2) + Bytes(suite) + Bytes(suite) + Bytes(suite) + Bytes(suite);
     clientHelloRecord.replace(clientHelloRecord.find(offer), offer.size(), narrowed);
-    client.handshakeMessages.replace(client.handshakeMessages.find(offer), offer.size(), narrowed);
+    test::handshakeOf(client).transcript.replace(test::handshakeOf(client).transcript.find(offer),
+                                                 offer.size(), narrowed);
     return clientHelloRecord;
   }
 };
@@ -47,7 +48,7 @@ class Handshake : public ::testing::Test {
 // --- ClientHello -------------------------------------------------------------
 
 TEST_F(Handshake, ClientHelloCarriesServerNameExtension) {
-  TlsConnection client;
+  TlsConnection client(test::testLog());
   client.SetServerName("pbx");
   client.StartClient();
   const auto records = splitRecords(client.SendApplicationData(""));
@@ -57,7 +58,7 @@ TEST_F(Handshake, ClientHelloCarriesServerNameExtension) {
   const Bytes body = message.substr(4);
   EXPECT_EQ(bytesToUInt(message.substr(1, 3)), body.size());
   EXPECT_EQ(body.substr(0, 2), Bytes("\x03\x01", 2));
-  EXPECT_EQ(body.substr(2, 32), client.clientRandom);
+  EXPECT_EQ(body.substr(2, 32), test::handshakeOf(client).clientRandom);
   EXPECT_EQ(body.substr(34), hexDecode("00"
                                        "0008002f003500040005"
                                        "0100"
@@ -65,11 +66,11 @@ TEST_F(Handshake, ClientHelloCarriesServerNameExtension) {
                                        "0000000800060000"
                                        "03") +
                                  "pbx");
-  EXPECT_EQ(client.handshakeMessages, message);
+  EXPECT_EQ(test::handshakeOf(client).transcript, message);
 }
 
 TEST_F(Handshake, ClientHelloWithoutServerNameEndsAfterCompression) {
-  TlsConnection client;
+  TlsConnection client(test::testLog());
   client.StartClient();
   const Bytes body = splitRecords(client.SendApplicationData(""))[0].fragment.substr(4);
   EXPECT_EQ(body.size(), 2u + 32 + 1 + 10 + 2);
@@ -80,72 +81,72 @@ TEST_F(Handshake, ClientHelloWithoutServerNameEndsAfterCompression) {
 
 TEST_F(Handshake, OurClientAndServerAgreeOnEverySuite) {
   for (std::string_view suite : kSuites) {
-    TlsConnection client;
-    TlsConnection server;
+    TlsConnection client(test::testLog());
+    TlsConnection server(test::testLog());
     client.SetServerName("pbx.example.com");
-    client.verifyCertificates = false;
+    client.SetVerifyCertificates(false);
     client.StartClient();
     server.ReceiveBytes(onlySuite(client, client.SendApplicationData("login"), suite));
     const test::PumpResult result = test::pump(client, server, "", "welcome");
-    EXPECT_EQ(client.cipherSuite, suite);
-    EXPECT_TRUE(client.handshakeDone && server.handshakeDone) << hexEncode(suite);
-    EXPECT_FALSE(client.failed || server.failed) << hexEncode(suite);
+    EXPECT_EQ(client.CipherSuite(), suite);
+    EXPECT_TRUE(client.HandshakeDone() && server.HandshakeDone()) << hexEncode(suite);
+    EXPECT_FALSE(client.Failed() || server.Failed()) << hexEncode(suite);
     EXPECT_EQ(result.serverReceived, "login");
     EXPECT_EQ(result.clientReceived, "welcome");
-    EXPECT_EQ(client.masterSecret, server.masterSecret);
-    EXPECT_EQ(client.handshakeMessages, server.handshakeMessages);
+    EXPECT_EQ(test::handshakeOf(client).masterSecret, test::handshakeOf(server).masterSecret);
+    EXPECT_EQ(test::handshakeOf(client).transcript, test::handshakeOf(server).transcript);
   }
 }
 
 TEST_F(Handshake, AbbreviatedHandshakeResumesCachedSession) {
   for (std::string_view suite : kSuites) {
     ClearSessionCache();
-    TlsConnection client;
-    client.verifyCertificates = false;
+    TlsConnection client(test::testLog());
+    client.SetVerifyCertificates(false);
     client.StartClient();
-    TlsConnection first;
-    first.sessionCaching = true;
+    TlsConnection first(test::testLog());
+    first.StartServer(true);
     first.ReceiveBytes(onlySuite(client, client.SendApplicationData(""), suite));
     test::pump(client, first);
-    ASSERT_TRUE(client.handshakeDone);
-    ASSERT_EQ(client.sessionId.size(), 32u);
-    const Bytes id = client.sessionId;
-    const Bytes master = client.masterSecret;
+    ASSERT_TRUE(client.HandshakeDone());
+    ASSERT_EQ(test::handshakeOf(client).sessionId.size(), 32u);
+    const Bytes id = test::handshakeOf(client).sessionId;
+    const Bytes master = test::handshakeOf(client).masterSecret;
 
     test::LogCapture log;
     client.PrepareResumption();
-    EXPECT_FALSE(client.handshakeDone);
+    EXPECT_FALSE(client.HandshakeDone());
     client.StartClient();
-    TlsConnection second;
-    second.sessionCaching = true;
+    TlsConnection second(test::testLog());
+    second.StartServer(true);
     second.ReceiveBytes(client.SendApplicationData("again"));
     const test::PumpResult result = test::pump(client, second, "", "back");
     EXPECT_TRUE(log.contains("Resuming session " + hexEncode(id)));
     EXPECT_FALSE(log.contains("ProcessCertificate("));
-    EXPECT_EQ(client.sessionId, id);
-    EXPECT_EQ(client.masterSecret, master);
-    EXPECT_EQ(client.cipherSuite, suite);
+    EXPECT_EQ(test::handshakeOf(client).sessionId, id);
+    EXPECT_EQ(test::handshakeOf(client).masterSecret, master);
+    EXPECT_EQ(client.CipherSuite(), suite);
     EXPECT_EQ(result.serverReceived, "again");
     EXPECT_EQ(result.clientReceived, "back");
-    EXPECT_FALSE(client.failed || second.failed);
+    EXPECT_FALSE(client.Failed() || second.Failed());
   }
 }
 
 TEST_F(Handshake, UnknownSessionIdGetsFullHandshakeWithFreshId) {
   test::LogCapture log;
-  TlsConnection client;
-  client.verifyCertificates = false;
-  client.sessionId = Bytes(32, '\x42');
-  client.masterSecret = Bytes(48, '\x01');
+  TlsConnection client(test::testLog());
+  client.SetVerifyCertificates(false);
+  test::handshakeOf(client).sessionId = Bytes(32, '\x42');
+  test::handshakeOf(client).masterSecret = Bytes(48, '\x01');
   client.StartClient();
-  TlsConnection server;
-  server.sessionCaching = true;
+  TlsConnection server(test::testLog());
+  server.StartServer(true);
   server.ReceiveBytes(client.SendApplicationData(""));
   test::pump(client, server);
   EXPECT_TRUE(log.contains("Session " + hexEncode(Bytes(32, '\x42')) + " not found"));
-  EXPECT_TRUE(client.handshakeDone);
-  EXPECT_FALSE(client.failed || server.failed);
-  EXPECT_NE(client.sessionId, Bytes(32, '\x42'));
+  EXPECT_TRUE(client.HandshakeDone());
+  EXPECT_FALSE(client.Failed() || server.Failed());
+  EXPECT_NE(test::handshakeOf(client).sessionId, Bytes(32, '\x42'));
   EXPECT_EQ(CachedSessionCount(), 1u);
 }
 
@@ -170,20 +171,61 @@ TEST_F(Handshake, CertificateChecksWhenVerifying) {
   };
   for (const Case& c : cases) {
     ClearTrustRoots();
-    if (c.trustCa) AddTrustRoot(ParseCertificateChain({derOf(test::kCaHex)}, " "));
+    if (c.trustCa) AddTrustRoot(ParseCertificateChain({derOf(test::kCaHex)}, " ", test::testLog()));
     test::LogCapture log;
-    TlsConnection client;
-    TlsConnection server;
-    client.logPrefix = "CSTA: ";
+    TlsConnection client(test::testLog("CSTA: "));
+    TlsConnection server(test::testLog());
     client.SetServerName(c.serverName);
-    client.verifyCertificates = c.verify;
+    client.SetVerifyCertificates(c.verify);
     client.StartClient();
     test::pump(client, server);
-    EXPECT_EQ(client.handshakeDone, c.accepted) << c.name;
-    EXPECT_EQ(client.failed, !c.accepted) << c.name;
+    EXPECT_EQ(client.HandshakeDone(), c.accepted) << c.name;
+    EXPECT_EQ(client.Failed(), !c.accepted) << c.name;
     EXPECT_TRUE(log.contains(c.logLine)) << c.name;
     if (!c.accepted) {
-      EXPECT_TRUE(server.alertReceived) << c.name;
+      EXPECT_TRUE(server.AlertReceived()) << c.name;
+    }
+  }
+}
+
+TEST_F(Handshake, CertificateCheckSeesChainAndItsRefusalEndsTheHandshake) {
+  for (const bool accept : {true, false}) {
+    test::LogCapture log;
+    TlsConnection client(test::testLog("CSTA: "));
+    TlsConnection server(test::testLog());
+    std::vector<Bytes> seen;
+    client.SetVerifyCertificates(false);
+    client.SetCertificateCheck([&](const std::vector<Bytes>& chain) {
+      seen = chain;
+      CertificateVerdict verdict;
+      verdict.accepted = accept;
+      verdict.alert = kAlertUnknownCa;
+      verdict.logLine = "Policy refuses the PBX certificate";
+      return verdict;
+    });
+    client.StartClient();
+    server.ReceiveBytes(client.SendApplicationData(""));
+    client.ReceiveBytes(server.SendApplicationData(""));
+    const Bytes wire = client.SendApplicationData("");
+    const auto fromClient = splitRecords(wire);
+    ASSERT_EQ(seen.size(), 2u) << accept;
+    EXPECT_EQ(seen[0], derOf(test::kServerHex));
+    EXPECT_EQ(seen[1], derOf(test::kCaHex));
+    if (accept) {
+      server.ReceiveBytes(wire);
+      test::pump(client, server);
+      EXPECT_TRUE(client.HandshakeDone());
+      EXPECT_FALSE(client.Failed());
+      EXPECT_EQ(client.PeerCertificates(), seen);
+      EXPECT_FALSE(log.contains("Policy refuses"));
+    } else {
+      // Nothing of the key exchange left: only the alert.
+      ASSERT_EQ(fromClient.size(), 1u);
+      EXPECT_EQ(fromClient[0].type, kContentAlert);
+      EXPECT_EQ(fromClient[0].fragment, Bytes("\x02\x30", 2));
+      EXPECT_TRUE(client.Failed());
+      EXPECT_TRUE(client.PeerCertificates().empty());
+      EXPECT_TRUE(log.contains("]:1 CSTA: Policy refuses the PBX certificate"));
     }
   }
 }
@@ -222,9 +264,9 @@ Bytes certificateMessage(const std::vector<Bytes>& chain) {
 const Bytes kHelloDone = handshakeMessage(kHandshakeServerHelloDone, "");
 
 struct Client {
-  TlsConnection tls;
+  TlsConnection tls{test::testLog()};
   Client() {
-    tls.verifyCertificates = false;
+    tls.SetVerifyCertificates(false);
     tls.StartClient();
     tls.SendApplicationData("");
   }
@@ -263,7 +305,7 @@ TEST_F(Handshake, WholeServerFlightInOneRecordOrSplitAcrossRecords) {
   EXPECT_EQ(typesOf(records),
             (std::vector<std::uint8_t>{kHandshakeClientKeyExchange, kSentCcs, kSentProtected}));
   for (const auto& r : records) EXPECT_EQ(r.version, Bytes("\x03\x01", 2));
-  EXPECT_FALSE(together.tls.failed);
+  EXPECT_FALSE(together.tls.Failed());
 
   Client split;
   const std::size_t cut = flight.size() / 2;
@@ -287,7 +329,7 @@ TEST_F(Handshake, CertificateRequestWithoutMatchGetsEmptyCertificate) {
                                                          kSentCcs, kSentProtected}));
   EXPECT_EQ(records[0].fragment, handshakeMessage(kHandshakeCertificate, Bytes(3, '\0')));
   EXPECT_TRUE(log.contains("Certificate request from Other CA could not be answered"));
-  EXPECT_TRUE(client.tls.certificateRequest.empty());
+  EXPECT_TRUE(test::handshakeOf(client.tls).certificateRequest.empty());
 }
 
 TEST_F(Handshake, CertificateRequestNamingOurIssuerGetsChainAndVerify) {
@@ -309,7 +351,8 @@ TEST_F(Handshake, CertificateRequestNamingOurIssuerGetsChainAndVerify) {
   EXPECT_GT(records[0].fragment.size(), 1000u);
   // The signature covers MD5 + SHA-1 of everything before it.
   const Bytes transcript =
-      client.tls.handshakeMessages.substr(0, client.tls.handshakeMessages.find(records[2].fragment));
+      test::handshakeOf(client.tls)
+          .transcript.substr(0, test::handshakeOf(client.tls).transcript.find(records[2].fragment));
   const Bytes signature = records[2].fragment.substr(6);
   const Bytes recovered = rsaRawPublicOp(identity.exponent, identity.modulus, signature);
   const Bytes hashes = md5Digest(transcript) + sha1Digest(transcript);
@@ -340,12 +383,12 @@ TEST_F(Handshake, ServerKeysMustSuitTheKeyExchange) {
     const auto records = client.feed(
         record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x04", 2}) +
                                       certificateMessage({fakeCertificate(modulus, c.exponent)})));
-    EXPECT_EQ(client.tls.failed, !c.accepted) << c.name;
+    EXPECT_EQ(client.tls.Failed(), !c.accepted) << c.name;
     if (!c.accepted) {
       ASSERT_EQ(records.size(), 1u) << c.name;
       EXPECT_EQ(records[0].fragment, Bytes("\x02\x2B", 2)) << c.name;
     } else {
-      EXPECT_EQ(client.tls.serverCertificate.modulus, modulus) << c.name;
+      EXPECT_EQ(test::handshakeOf(client.tls).peerCertificate.modulus, modulus) << c.name;
     }
   }
 }
@@ -377,8 +420,8 @@ TEST_F(Handshake, MessagesOutOfPlaceNeverLeadToUnkeyedProtection) {
   for (const Case& c : cases) {
     Client client;
     const auto records = client.feed(c.wire);
-    EXPECT_TRUE(client.tls.failed) << c.name;
-    EXPECT_FALSE(client.tls.writeCipherActive) << c.name;
+    EXPECT_TRUE(client.tls.Failed()) << c.name;
+    EXPECT_FALSE(TlsConnectionTestPeer(client.tls).Write().active) << c.name;
     ASSERT_FALSE(records.empty()) << c.name;
     EXPECT_EQ(records.back().type, kContentAlert) << c.name;
     EXPECT_EQ(records.back().fragment, Bytes(1, '\x02') + Bytes(1, static_cast<char>(c.alert))) << c.name;
@@ -392,22 +435,22 @@ TEST_F(Handshake, SecondServerHelloDoneIsUnexpected) {
   const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
                        certificateMessage({derOf(test::kServerHex)}) + kHelloDone;
   client.feed(record(kContentHandshake, flight));
-  ASSERT_TRUE(client.tls.writeCipherActive);
+  ASSERT_TRUE(TlsConnectionTestPeer(client.tls).Write().active);
   // The second flight already left under the new keys: no second one.
   const auto records = client.feed(record(kContentHandshake, kHelloDone));
-  EXPECT_TRUE(client.tls.failed);
+  EXPECT_TRUE(client.tls.Failed());
   for (const auto& r : records) EXPECT_EQ(r.type, kContentAlert);
 }
 
 TEST_F(Handshake, HandshakeMessageSizeIsBounded) {
   Client waiting;
   waiting.feed(record(kContentHandshake, Bytes("\x0B\x01\x00\x00", 4)));
-  EXPECT_FALSE(waiting.tls.failed);
+  EXPECT_FALSE(waiting.tls.Failed());
   Client refused;
   test::LogCapture log;
   const auto records = refused.feed(record(kContentHandshake, Bytes("\x0B\x01\x00\x01", 4)));
-  EXPECT_TRUE(refused.tls.failed);
-  EXPECT_TRUE(refused.tls.handshakeBuffer.empty());
+  EXPECT_TRUE(refused.tls.Failed());
+  EXPECT_TRUE(test::handshakeOf(refused.tls).partial.empty());
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].fragment, Bytes("\x02\x2F", 2));
   EXPECT_TRUE(log.contains("Handshake message too long"));
@@ -416,13 +459,13 @@ TEST_F(Handshake, HandshakeMessageSizeIsBounded) {
 TEST_F(Handshake, IgnoredMessagesAreOnlyLogged) {
   test::LogCapture log;
   Client client;
-  client.tls.logPrefix = "P: ";
+  client.tls.SetLog(test::testLog("P: "));
   const auto records =
       client.feed(record(kContentHandshake, handshakeMessage(kHandshakeHelloRequest, "") +
                                                 handshakeMessage(kHandshakeServerKeyExchange, "kx") +
                                                 handshakeMessage(99, "odd")));
   EXPECT_TRUE(records.empty());
-  EXPECT_FALSE(client.tls.failed);
+  EXPECT_FALSE(client.tls.Failed());
   EXPECT_TRUE(log.contains("P: Ignoring handshake type 99"));
   EXPECT_TRUE(log.contains("P: ProcessHelloRequest()"));
   EXPECT_TRUE(log.contains("P: ProcessServerKeyExchange(6b78)"));
@@ -430,17 +473,17 @@ TEST_F(Handshake, IgnoredMessagesAreOnlyLogged) {
 
 TEST_F(Handshake, FinishedMismatchIsFatalAndNoDataLeaves) {
   test::LogCapture log;
-  TlsConnection client;
-  TlsConnection server;
-  client.verifyCertificates = false;
+  TlsConnection client(test::testLog());
+  TlsConnection server(test::testLog());
+  client.SetVerifyCertificates(false);
   client.StartClient();
   server.ReceiveBytes(client.SendApplicationData("login"));
   client.ReceiveBytes(server.SendApplicationData(""));
   server.ReceiveBytes(client.SendApplicationData(""));
-  client.masterSecret[0] ^= 1;  // the server's Finished no longer matches
+  test::handshakeOf(client).masterSecret[0] ^= 1;  // the server's Finished no longer matches
   client.ReceiveBytes(server.SendApplicationData(""));
-  EXPECT_TRUE(client.handshakeDone);
-  EXPECT_TRUE(client.failed);
+  EXPECT_TRUE(client.HandshakeDone());
+  EXPECT_TRUE(client.Failed());
   EXPECT_TRUE(log.contains("Finished failed"));
   const auto records = splitRecords(client.SendApplicationData("more"));
   ASSERT_EQ(records.size(), 1u);
@@ -449,19 +492,19 @@ TEST_F(Handshake, FinishedMismatchIsFatalAndNoDataLeaves) {
 
 TEST_F(Handshake, LogLinesCarryPrefixAndSessionTag) {
   test::LogCapture log;
-  TlsConnection client;
-  TlsConnection server;
-  client.logPrefix = "CSTA: ";
-  client.verifyCertificates = false;
+  TlsConnection client(test::testLog("CSTA: "));
+  TlsConnection server(test::testLog());
+  client.SetVerifyCertificates(false);
   client.StartClient();
-  server.sessionCaching = true;
+  server.StartServer(true);
   test::pump(client, server);
-  ASSERT_TRUE(client.handshakeDone);
-  const std::string tag = "[" + hexEncode(client.sessionId.substr(0, 4)) + "]";
+  ASSERT_TRUE(client.HandshakeDone());
+  const std::string tag = "[" + hexEncode(test::handshakeOf(client).sessionId.substr(0, 4)) + "]";
   EXPECT_TRUE(log.contains("CSTA: SendClientHello(0301"));
   EXPECT_TRUE(log.contains("CSTA: " + tag + "ProcessCertificate("));
   EXPECT_TRUE(log.contains("CSTA: " + tag + "Received 2 certificates"));
-  EXPECT_TRUE(log.contains("CSTA: " + tag + "Master Secret(" + hexEncode(client.masterSecret) + ")"));
+  EXPECT_TRUE(log.contains("CSTA: " + tag + "Master Secret(" +
+                           hexEncode(test::handshakeOf(client).masterSecret) + ")"));
   EXPECT_TRUE(log.contains("domain1=" + hexEncode("pbx.example.com")));
 }
 

@@ -9,29 +9,18 @@
 namespace qv {
 namespace {
 
-using test::hexDecode;
 using test::record;
 using test::splitRecords;
 
 // Two ends keyed for the suite as if a handshake had just finished.
 struct KeyedPair {
-  TlsConnection client;
-  TlsConnection server;
+  TlsConnection client{test::testLog()};
+  TlsConnection server{test::testLog()};
 };
 
 void keyedPair(KeyedPair& pair, std::string_view suite) {
-  pair.client.isClient = 1;
-  for (TlsConnection* end : {&pair.client, &pair.server}) {
-    end->version = Bytes("\x03\x01", 2);
-    end->cipherSuite = Bytes(suite);
-    end->masterSecret = Bytes(48, '\x11');
-    end->clientRandom = Bytes(32, '\x22');
-    end->serverRandom = Bytes(32, '\x33');
-    end->PerformChangeCipherSpec();
-    end->writeCipherActive = true;
-    end->readCipherActive = true;
-    end->handshakeDone = true;
-  }
+  TlsConnectionTestPeer(pair.client).InstallKeys(TlsRole::kClient, suite);
+  TlsConnectionTestPeer(pair.server).InstallKeys(TlsRole::kServer, suite);
 }
 
 const std::string_view kAes128{"\x00\x2F", 2};
@@ -48,16 +37,15 @@ TEST(RecordFraming, SplitRecordWaitsForLastByteAndSeveralAreProcessedInOrder) {
     EXPECT_EQ(connection.ReceiveBytes(both.substr(k, 1)), "") << k;
   }
   EXPECT_EQ(connection.ReceiveBytes(both.substr(one.size() - 1)), "hello world");
-  EXPECT_TRUE(connection.receiveBuffer.empty());
+  EXPECT_TRUE(TlsConnectionTestPeer(connection).ReceiveBuffer().empty());
 }
 
 TEST(RecordFraming, UnknownTypeIsLoggedAndSkipped) {
   test::LogCapture log;
-  TlsConnection connection;
-  connection.logPrefix = "T: ";
+  TlsConnection connection(test::testLog("T: "));
   EXPECT_EQ(connection.ReceiveBytes(record(99, "x") + record(kContentApplicationData, "y")), "y");
   EXPECT_TRUE(log.contains("T: Received unknown type 99 on record layer"));
-  EXPECT_FALSE(connection.failed);
+  EXPECT_FALSE(connection.Failed());
 }
 
 TEST(RecordFraming, OversizedLengthIsRecordOverflowBeforeBuffering) {
@@ -67,39 +55,41 @@ TEST(RecordFraming, OversizedLengthIsRecordOverflowBeforeBuffering) {
   };
   for (const Case c : {Case{16384 + 2048, false}, Case{16384 + 2049, true}, Case{0xFFFF, true}}) {
     test::LogCapture log;
-    TlsConnection connection;
+    TlsConnection connection(test::testLog());
+    TlsConnectionTestPeer peer(connection);
     Bytes header = Bytes("\x17\x03\x01", 3) + uintToBytes(static_cast<std::uint32_t>(c.length), 2);
     connection.ReceiveBytes(header + "partial");
-    EXPECT_EQ(connection.failed, c.overflow) << c.length;
+    EXPECT_EQ(connection.Failed(), c.overflow) << c.length;
     if (c.overflow) {
-      EXPECT_EQ(connection.outgoingData, record(kContentAlert, "\x02\x16"));
-      EXPECT_TRUE(connection.receiveBuffer.empty());
+      EXPECT_EQ(peer.Outgoing(), record(kContentAlert, "\x02\x16"));
+      EXPECT_TRUE(peer.ReceiveBuffer().empty());
       EXPECT_TRUE(log.contains("Record too long"));
       // Nothing more is kept once failed.
       connection.ReceiveBytes(Bytes(100000, 'z'));
-      EXPECT_TRUE(connection.receiveBuffer.empty());
+      EXPECT_TRUE(peer.ReceiveBuffer().empty());
     } else {
-      EXPECT_EQ(connection.receiveBuffer.size(), header.size() + 7);
+      EXPECT_EQ(peer.ReceiveBuffer().size(), header.size() + 7);
     }
   }
 }
 
 TEST(RecordFraming, SendAlertWithoutVersionUsesTls10) {
   TlsConnection connection;
-  connection.SendAlert(kAlertBadRecordMac, kAlertFatal);
-  EXPECT_EQ(connection.outgoingData, record(kContentAlert, "\x02\x14"));
-  EXPECT_EQ(connection.version, Bytes("\x03\x01", 2));
-  EXPECT_TRUE(connection.failed);
+  TlsConnectionTestPeer peer(connection);
+  peer.SendAlert(kAlertBadRecordMac, kAlertFatal);
+  EXPECT_EQ(peer.Outgoing(), record(kContentAlert, "\x02\x14"));
+  EXPECT_EQ(peer.Version(), kVersionTls10);
+  EXPECT_TRUE(connection.Failed());
 }
 
 TEST(Alerts, ClosureAnsweredOnceOthersOnlyLogged) {
   test::LogCapture log;
-  TlsConnection connection;
-  connection.logPrefix = "CSTA: ";
+  TlsConnection connection(test::testLog("CSTA: "));
   connection.ReceiveBytes(record(kContentAlert, Bytes("\x01\x00", 2)));
   EXPECT_EQ(connection.SendApplicationData(""), record(kContentAlert, Bytes("\x01\x00", 2)));
-  EXPECT_TRUE(connection.closeNotifySent);
-  EXPECT_FALSE(connection.failed);
+  EXPECT_TRUE(connection.CloseNotifySent());
+  EXPECT_TRUE(connection.PeerClosed());
+  EXPECT_FALSE(connection.Failed());
   connection.ReceiveBytes(record(kContentAlert, Bytes("\x01\x00", 2)));
   EXPECT_EQ(connection.SendApplicationData(""), "");
   EXPECT_EQ(log.count("CSTA: Received closure alert"), 2u);
@@ -107,8 +97,8 @@ TEST(Alerts, ClosureAnsweredOnceOthersOnlyLogged) {
   connection.ReceiveBytes(record(kContentAlert, "\x02\x28") + record(kContentAlert, "\x01") +
                           record(kContentApplicationData, "still read"));
   EXPECT_TRUE(log.contains("CSTA: Alert(2, 40)"));
-  EXPECT_TRUE(connection.alertReceived);
-  EXPECT_FALSE(connection.failed);
+  EXPECT_TRUE(connection.AlertReceived());
+  EXPECT_FALSE(connection.Failed());
 }
 
 TEST(ProtectedRecords, EverySuiteRoundTripsInBothDirections) {
@@ -120,7 +110,7 @@ TEST(ProtectedRecords, EverySuiteRoundTripsInBothDirections) {
       EXPECT_EQ(pair.server.ReceiveBytes(pair.client.SendApplicationData(message)), message);
       EXPECT_EQ(pair.client.ReceiveBytes(pair.server.SendApplicationData(message)), message);
     }
-    EXPECT_FALSE(pair.client.failed || pair.server.failed) << hexEncode(suite);
+    EXPECT_FALSE(pair.client.Failed() || pair.server.Failed()) << hexEncode(suite);
   }
 }
 
@@ -132,10 +122,11 @@ TEST(ProtectedRecords, AesOneByteFragmentHasMacAndTenPaddingBytes) {
   ASSERT_EQ(records.size(), 1u);
   ASSERT_EQ(records[0].fragment.size(), 32u);
   // Decrypt with the server's read state to see the padding.
-  Bytes plain = pair.server.aesRead.decryptCbc(records[0].fragment);
+  Bytes plain = TlsConnectionTestPeer(pair.server).Read().aes.decryptCbc(records[0].fragment);
   EXPECT_EQ(plain.substr(21), Bytes(11, '\x0A'));
-  EXPECT_EQ(plain.substr(1, 20), pair.client.ComputeRecordMac(true, kContentApplicationData,
-                                                              pair.client.version, Bytes(8, '\0'), "x"));
+  EXPECT_EQ(
+      plain.substr(1, 20),
+      TlsConnectionTestPeer(pair.client).ComputeRecordMac(true, kContentApplicationData, "\x03\x01", 0, "x"));
 }
 
 TEST(ProtectedRecords, LongDataIsFragmentedAt16384WithOwnSequenceNumbers) {
@@ -147,7 +138,7 @@ TEST(ProtectedRecords, LongDataIsFragmentedAt16384WithOwnSequenceNumbers) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].fragment.size(), 16384u + 20);
   EXPECT_EQ(records[1].fragment.size(), 1u + 20);
-  EXPECT_EQ(pair.client.writeSequence, hexDecode("0000000000000002"));
+  EXPECT_EQ(TlsConnectionTestPeer(pair.client).Write().sequence, 2u);
   EXPECT_EQ(pair.server.ReceiveBytes(wire), data);
 }
 
@@ -159,7 +150,7 @@ TEST(ProtectedRecords, NothingLeavesBeforeTheHandshakeIsDone) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].type, kContentHandshake);
   EXPECT_EQ(client.SendApplicationData(""), "");
-  EXPECT_EQ(client.pendingPlaintext, "login");
+  EXPECT_EQ(TlsConnectionTestPeer(client).PendingPlaintext(), "login");
 }
 
 // A record whose protection is damaged in the given way.
@@ -202,7 +193,7 @@ TEST(ProtectedRecords, DamagedRecordsAreBadRecordMacAndStopProcessing) {
     const Bytes bad = c.damage(pair.client.SendApplicationData("second"));
     const Bytes after = pair.client.SendApplicationData("third");
     EXPECT_EQ(pair.server.ReceiveBytes(good + bad + after), "first") << c.name;
-    EXPECT_TRUE(pair.server.failed) << c.name;
+    EXPECT_TRUE(pair.server.Failed()) << c.name;
     const auto sent = splitRecords(pair.server.SendApplicationData(""));
     ASSERT_EQ(sent.size(), 1u) << c.name;
     EXPECT_EQ(sent[0].type, kContentAlert);
@@ -214,12 +205,12 @@ TEST(ProtectedRecords, DamagedRecordsAreBadRecordMacAndStopProcessing) {
 // Builds an AES record with the padding the test chooses, encrypted and
 // MACed correctly so only the padding is wrong.
 Bytes recordWithPadding(TlsConnection& sender, std::string_view plain, const Bytes& padding) {
-  const Bytes number = sender.writeSequence;
-  sender.writeSequence = incrementCounter(number);
+  TlsConnectionTestPeer peer(sender);
+  const std::uint64_t number = peer.Write().sequence++;
   Bytes fragment =
-      Bytes(plain) + sender.ComputeRecordMac(true, kContentApplicationData, sender.version, number, plain);
+      Bytes(plain) + peer.ComputeRecordMac(true, kContentApplicationData, "\x03\x01", number, plain);
   fragment += padding;
-  return record(kContentApplicationData, sender.aesWrite.encryptCbc(fragment));
+  return record(kContentApplicationData, peer.Write().aes.encryptCbc(fragment));
 }
 
 TEST(ProtectedRecords, PaddingIsChecked) {
@@ -242,24 +233,23 @@ TEST(ProtectedRecords, PaddingIsChecked) {
     const Bytes wire = recordWithPadding(pair.client, Bytes(c.plainLength, 'p'), c.padding);
     const Bytes received = pair.server.ReceiveBytes(wire);
     EXPECT_EQ(received == Bytes(c.plainLength, 'p'), c.accepted) << c.name;
-    EXPECT_EQ(pair.server.failed, !c.accepted) << c.name;
+    EXPECT_EQ(pair.server.Failed(), !c.accepted) << c.name;
   }
 }
 
 TEST(ProtectedRecords, Ssl3MacDependsOnlyOnContentNotVersion) {
-  TlsConnection ssl3;
-  ssl3.version = Bytes("\x03\x00", 2);
-  ssl3.macAlgorithm = kMacSha1;
-  ssl3.clientWriteMacSecret = Bytes(20, 'k');
-  ssl3.serverWriteMacSecret = Bytes(20, 'k');
-  const Bytes a = ssl3.ComputeRecordMac(false, 23, Bytes("\x03\x00", 2), Bytes(8, '\0'), "data");
-  const Bytes b = ssl3.ComputeRecordMac(false, 23, Bytes("\x03\x01", 2), Bytes(8, '\0'), "data");
+  TlsConnection connection;
+  TlsConnectionTestPeer peer(connection);
+  peer.Version() = kVersionSsl30;
+  peer.Read().mac = MacKind::kSha1;
+  peer.Read().macSecret = Bytes(20, 'k');
+  const Bytes a = peer.ComputeRecordMac(false, 23, Bytes("\x03\x00", 2), 0, "data");
+  const Bytes b = peer.ComputeRecordMac(false, 23, Bytes("\x03\x01", 2), 0, "data");
   EXPECT_EQ(a, b);
   EXPECT_EQ(a.size(), 20u);
-  TlsConnection tls = ssl3;
-  tls.version = Bytes("\x03\x01", 2);
-  EXPECT_NE(tls.ComputeRecordMac(false, 23, Bytes("\x03\x00", 2), Bytes(8, '\0'), "data"),
-            tls.ComputeRecordMac(false, 23, Bytes("\x03\x01", 2), Bytes(8, '\0'), "data"));
+  peer.Version() = kVersionTls10;
+  EXPECT_NE(peer.ComputeRecordMac(false, 23, Bytes("\x03\x00", 2), 0, "data"),
+            peer.ComputeRecordMac(false, 23, Bytes("\x03\x01", 2), 0, "data"));
 }
 
 }  // namespace

@@ -59,17 +59,19 @@ TEST_F(ServerRole, VersionAndSuiteChoice) {
       {"odd-length suite list", hexDecode("0301"), hexDecode("00040a"), hexDecode("0301"), hexDecode("0004")},
   };
   for (const Case& c : cases) {
-    TlsConnection server;
+    TlsConnection server(test::testLog());
+    server.StartServer(false);
+    TlsConnectionTestPeer peer(server);
     server.ReceiveBytes(clientHello(c.version, c.suites));
     const Bytes body = serverHelloBody(server);
     ASSERT_GE(body.size(), 38u) << c.name;
     EXPECT_EQ(body.substr(0, 2), c.answeredVersion) << c.name;
-    EXPECT_EQ(body.substr(2, 32), server.serverRandom) << c.name;
+    EXPECT_EQ(body.substr(2, 32), peer.Handshake().serverRandom) << c.name;
     // Without caching the id field is empty though an id is kept.
     EXPECT_EQ(body[34], '\0') << c.name;
-    EXPECT_EQ(server.sessionId.size(), 32u) << c.name;
+    EXPECT_EQ(peer.Handshake().sessionId.size(), 32u) << c.name;
     EXPECT_EQ(body.substr(35, 2), c.suite) << c.name;
-    EXPECT_EQ(server.version, c.answeredVersion) << c.name;
+    EXPECT_EQ(versionBytes(peer.Version()), c.answeredVersion) << c.name;
   }
 }
 
@@ -88,8 +90,8 @@ TEST_F(ServerRole, RefusalsAreFatal) {
   };
   for (const Case& c : cases) {
     test::LogCapture log;
-    TlsConnection server;
-    server.logPrefix = "S: ";
+    TlsConnection server(test::testLog("S: "));
+    server.StartServer(false);
     server.ReceiveBytes(c.hello);
     const auto records = splitRecords(server.SendApplicationData(""));
     ASSERT_EQ(records.size(), 1u) << c.name;
@@ -101,29 +103,31 @@ TEST_F(ServerRole, RefusalsAreFatal) {
 
 TEST_F(ServerRole, KeyExchangeBeforeHelloIsUnknownCipher) {
   test::LogCapture log;
-  TlsConnection server;
+  TlsConnection server(test::testLog());
+  server.StartServer(false);
   server.ReceiveBytes(
       record(kContentHandshake, handshakeMessage(kHandshakeClientKeyExchange, "\x00\x01\x05")));
   EXPECT_TRUE(log.contains("Unknown Cipher"));
-  EXPECT_TRUE(server.masterSecret.empty());
+  EXPECT_TRUE(test::handshakeOf(server).masterSecret.empty());
   // Nor can the peer switch to keys from nothing.
   server.ReceiveBytes(record(kContentChangeCipherSpec, "\x01"));
-  EXPECT_TRUE(server.failed);
-  EXPECT_FALSE(server.readCipherActive);
+  EXPECT_TRUE(server.Failed());
+  EXPECT_FALSE(TlsConnectionTestPeer(server).Read().active);
 }
 
 TEST_F(ServerRole, UndecryptableKeyExchangeGivesUnknownSecret) {
   // Without an identity there is no private key at all.
   ClearOwnIdentity();
-  TlsConnection first;
-  TlsConnection second;
+  TlsConnection first(test::testLog());
+  TlsConnection second(test::testLog());
   for (TlsConnection* server : {&first, &second}) {
+    server->StartServer(false);
     server->ReceiveBytes(clientHello(hexDecode("0301"), hexDecode("0005")));
     server->ReceiveBytes(
         record(kContentHandshake, handshakeMessage(kHandshakeClientKeyExchange, "\x00\x01\x01")));
-    EXPECT_EQ(server->masterSecret.size(), 48u);
+    EXPECT_EQ(test::handshakeOf(*server).masterSecret.size(), 48u);
   }
-  EXPECT_NE(first.masterSecret, second.masterSecret);
+  EXPECT_NE(test::handshakeOf(first).masterSecret, test::handshakeOf(second).masterSecret);
 }
 
 TEST_F(ServerRole, CacheLifetimeShrinksAsItGrows) {
@@ -148,8 +152,8 @@ TEST_F(ServerRole, ExpiredSessionIsRemovedAndReportedNotFound) {
   test::LogCapture log;
   StoreSession(Bytes(32, 'i'), hexDecode("002f"), Bytes(48, 'm'));
   fakeNow += 2000;
-  TlsConnection server;
-  server.sessionCaching = true;
+  TlsConnection server(test::testLog());
+  server.StartServer(true);
   server.ReceiveBytes(clientHello(hexDecode("0301"), hexDecode("002f"), Bytes(32, 'i')));
   EXPECT_TRUE(log.contains("Session " + hexEncode(Bytes(32, 'i')) + " not found"));
   EXPECT_EQ(CachedSessionCount(), 0u);
@@ -172,16 +176,18 @@ TEST_F(ServerRole, CacheSizeIsBounded) {
 // RFC 6101 (MD5/SHA-1 of the labelled inputs).
 TEST(Ssl3Formulas, MasterSecretKeyBlockAndFinished) {
   test::LogCapture log;
-  TlsConnection server;
-  server.version = hexDecode("0300");
-  server.clientRandom = Bytes(32, '\x02');
-  server.serverRandom = Bytes(32, '\x03');
-  server.ComputeMasterSecret(Bytes(48, '\x01'));
+  TlsConnection server(test::testLog());
+  TlsConnectionTestPeer peer(server);
+  HandshakeState& handshake = peer.Handshake();
+  peer.Version() = kVersionSsl30;
+  handshake.clientRandom = Bytes(32, '\x02');
+  handshake.serverRandom = Bytes(32, '\x03');
+  peer.ComputeMasterSecret(Bytes(48, '\x01'));
   EXPECT_EQ(
-      hexEncode(server.masterSecret),
+      hexEncode(handshake.masterSecret),
       "84c061916f628503a7923af9a8a922ce02157184557c74586560502b00a2f5418a24931805ab1ef45299b38f160d20c0");
-  server.cipherSuite = hexDecode("002f");
-  server.PerformChangeCipherSpec();
+  handshake.cipherSuite = hexDecode("002f");
+  peer.PerformChangeCipherSpec();
   // AES-128-SHA needs 104 bytes of key block, more than five rounds give.
   EXPECT_TRUE(log.contains(
       "Key "
@@ -190,10 +196,11 @@ TEST(Ssl3Formulas, MasterSecretKeyBlockAndFinished) {
       "032fb2ecf24f74de2c84ce106b62ed28b1104ea9b24b0727a74d7bf05440101b8710e71eecfc63ceee48a5b143825c1f7496c9"
       "752e"
       "cb94)"));
-  EXPECT_EQ(server.clientWriteMacSecret, hexDecode("8f2e916318683e67eee9d180577171e8f228582c"));
-  server.handshakeMessages = "handshake";
+  // A server reads with the client's write MAC secret.
+  EXPECT_EQ(peer.Read().macSecret, hexDecode("8f2e916318683e67eee9d180577171e8f228582c"));
+  handshake.transcript = "handshake";
   // A server verifying the client's Finished uses the client's sender.
-  EXPECT_EQ(hexEncode(server.ComputeFinished(false)),
+  EXPECT_EQ(hexEncode(peer.ComputeFinished(false)),
             "5eef2a0e3ff179b35fcc673256c7ea6027e6114514c26e13c112156e6f79fabf417ccf3c");
 }
 

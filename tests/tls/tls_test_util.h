@@ -11,8 +11,10 @@
 #include "session/log.h"
 #include "session/settings.h"
 #include "tests/tls/test_certificates.h"
+#include "tests/tls/tls_connection_test_peer.h"
 #include "tls/certificate.h"
 #include "tls/tls_connection.h"
+#include "tls/tls_log.h"
 #include "xml/byte_string.h"
 
 namespace qv::test {
@@ -27,9 +29,24 @@ inline Bytes hexDecode(std::string_view hex) {
 
 inline Bytes derOf(const char* hex) { return hexDecode(hex); }
 
+// The engine's lines into the program's log file, as the CSTA connection
+// passes them.
+inline TlsLog testLog(std::string prefix = {}) {
+  TlsLog log;
+  log.enabled = [](int level) { return level <= currentLogLevel(); };
+  log.write = [](int level, std::string_view text) { writeLog(level, text); };
+  log.prefix = std::move(prefix);
+  return log;
+}
+
+// A connection's handshake state (transcript, secrets, session id).
+inline HandshakeState& handshakeOf(TlsConnection& connection) {
+  return TlsConnectionTestPeer(connection).Handshake();
+}
+
 // The server certificate signed by the test CA, with its key, as own identity.
 inline void loadServerIdentity() {
-  LoadOwnIdentity({derOf(kServerHex), derOf(kCaHex)}, derOf(kServerKeyHex));
+  LoadOwnIdentity({derOf(kServerHex), derOf(kCaHex)}, derOf(kServerKeyHex), testLog());
 }
 
 // Moves bytes between the two ends until neither has anything to say.

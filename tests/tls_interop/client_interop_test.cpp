@@ -43,9 +43,9 @@ class ClientInterop : public ::testing::Test {
   }
 
   static void Configure(TlsConnection& tls, const std::string& serverName = "pbx.example.com") {
-    tls.logPrefix = "CSTA: ";
+    tls.SetLog(test::testLog("CSTA: "));
     tls.SetServerName(serverName);
-    tls.verifyCertificates = false;
+    tls.SetVerifyCertificates(false);
     tls.StartClient();
   }
 
@@ -62,7 +62,7 @@ TEST_F(ClientInterop, OpenSslServerEachAesSuiteWithCaChain) {
   for (const Case& c : {Case{"AES128-SHA", Bytes("\x00\x2F", 2)}, Case{"AES256-SHA", Bytes("\x00\x35", 2)}}) {
     auto server = StartOpenSsl(c.cipher, "-rev -cert_chain " + files_.ca);
     if (!server) GTEST_SKIP() << "no openssl";
-    TlsConnection tls;
+    TlsConnection tls(test::testLog());
     Configure(tls);
     SocketDriver link(tls, SocketDriver::Connect(port_));
     ASSERT_TRUE(link.Valid());
@@ -70,11 +70,11 @@ TEST_F(ClientInterop, OpenSslServerEachAesSuiteWithCaChain) {
     ASSERT_TRUE(link.Send("login request\n"));
     const Bytes echoed = link.PumpUntilContains("tseuqer nigol");
     EXPECT_NE(echoed.find("tseuqer nigol"), Bytes::npos) << c.cipher << "\n" << server->Output();
-    EXPECT_TRUE(tls.handshakeDone);
-    EXPECT_FALSE(tls.failed);
-    EXPECT_EQ(tls.cipherSuite, c.suite);
-    EXPECT_EQ(tls.serverCertificate.chain.size(), 2u);
-    EXPECT_EQ(tls.serverCertificate.subjectDomain, "pbx.example.com");
+    EXPECT_TRUE(tls.HandshakeDone());
+    EXPECT_FALSE(tls.Failed());
+    EXPECT_EQ(tls.CipherSuite(), c.suite);
+    EXPECT_EQ(tls.PeerCertificates().size(), 2u);
+    EXPECT_EQ(TlsConnectionTestPeer(tls).Handshake().peerCertificate.subjectDomain, "pbx.example.com");
     // Several records in both directions keep the CBC chain and sequence.
     for (int k = 0; k < 5; ++k) {
       const std::string line = "line " + std::to_string(k) + std::string(3000, 'x') + "\n";
@@ -88,29 +88,29 @@ TEST_F(ClientInterop, OpenSslServerEachAesSuiteWithCaChain) {
 TEST_F(ClientInterop, OpenSslCertificateRequestGetsEmptyCertificate) {
   auto server = StartOpenSsl("AES128-SHA", "-rev -verify 1 -CAfile " + files_.ca);
   if (!server) GTEST_SKIP() << "no openssl";
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   Configure(tls);
   SocketDriver link(tls, SocketDriver::Connect(port_));
   link.RecordAs("openssl-certificate-request.bin");
   ASSERT_TRUE(link.Send("abc\n"));
   EXPECT_NE(link.PumpUntilContains("cba").find("cba"), Bytes::npos) << server->Output();
   const Bytes emptyCertificate("\x0B\x00\x00\x03\x00\x00\x00", 7);
-  EXPECT_NE(tls.handshakeMessages.find(emptyCertificate), Bytes::npos);
+  EXPECT_NE(TlsConnectionTestPeer(tls).Handshake().transcript.find(emptyCertificate), Bytes::npos);
 }
 
 TEST_F(ClientInterop, OpenSslResumesSessionById) {
   auto server = StartOpenSsl("AES256-SHA", "-rev", 2);
   if (!server) GTEST_SKIP() << "no openssl";
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   Configure(tls);
   Bytes firstId;
   {
     SocketDriver link(tls, SocketDriver::Connect(port_));
     ASSERT_TRUE(link.Send("first\n"));
     ASSERT_NE(link.PumpUntilContains("tsrif").find("tsrif"), Bytes::npos) << server->Output();
-    firstId = tls.sessionId;
+    firstId = TlsConnectionTestPeer(tls).Handshake().sessionId;
     ASSERT_FALSE(firstId.empty());
-    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    tls.SendCloseNotify();
     link.Send("");
   }
   tls.PrepareResumption();
@@ -119,27 +119,27 @@ TEST_F(ClientInterop, OpenSslResumesSessionById) {
   ASSERT_TRUE(link.Send("second\n"));
   EXPECT_NE(link.PumpUntilContains("dnoces").find("dnoces"), Bytes::npos) << server->Output();
   // Abbreviated: no Certificate message arrived on this connection.
-  EXPECT_TRUE(tls.serverCertificate.chain.empty());
-  EXPECT_EQ(tls.sessionId, firstId);
-  EXPECT_FALSE(tls.failed);
+  EXPECT_TRUE(tls.PeerCertificates().empty());
+  EXPECT_EQ(TlsConnectionTestPeer(tls).Handshake().sessionId, firstId);
+  EXPECT_FALSE(tls.Failed());
 }
 
 TEST_F(ClientInterop, OpenSslFlippedByteIsFatal) {
   auto server = StartOpenSsl("AES128-SHA", "-rev");
   if (!server) GTEST_SKIP() << "no openssl";
   test::LogCapture log;
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   Configure(tls);
   SocketDriver link(tls, SocketDriver::Connect(port_));
   link.PumpUntilHandshakeDone();
-  ASSERT_TRUE(tls.handshakeDone);
+  ASSERT_TRUE(tls.HandshakeDone());
   link.SetFilter([](Bytes bytes) {
     if (bytes.size() > 10) bytes[bytes.size() - 3] ^= 0x20;
     return bytes;
   });
   ASSERT_TRUE(link.Send("ping\n"));
   EXPECT_EQ(link.PumpUntilContains("gnip"), "");
-  EXPECT_TRUE(tls.failed);
+  EXPECT_TRUE(tls.Failed());
   EXPECT_TRUE(log.contains("CSTA: Bad Record Mac"));
   link.SetFilter(nullptr);
   ASSERT_TRUE(link.Send("again\n"));
@@ -152,15 +152,15 @@ TEST_F(ClientInterop, OpenSslClosureIsAnsweredOnce) {
   auto server = StartOpenSsl("AES128-SHA", "-rev");
   if (!server) GTEST_SKIP() << "no openssl";
   test::LogCapture log;
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   Configure(tls);
   SocketDriver link(tls, SocketDriver::Connect(port_));
   // In -rev mode a line "CLOSE" makes s_server send its closure alert.
   ASSERT_TRUE(link.Send("hello\nCLOSE\n"));
   link.PumpUntilClosed();
   EXPECT_NE(link.Received().find("olleh"), Bytes::npos);
-  EXPECT_TRUE(tls.closeNotifySent) << server->Output();
-  EXPECT_FALSE(tls.failed);
+  EXPECT_TRUE(tls.CloseNotifySent()) << server->Output();
+  EXPECT_FALSE(tls.Failed());
   EXPECT_EQ(log.count("CSTA: Received closure alert"), 1u);
   EXPECT_EQ(log.count("SendAlert(0100)"), 1u);
 }
@@ -168,40 +168,40 @@ TEST_F(ClientInterop, OpenSslClosureIsAnsweredOnce) {
 TEST_F(ClientInterop, OpenSslCertificateForAnotherDomainAcceptedWithoutVerification) {
   auto server = StartOpenSsl("AES128-SHA", "-rev");
   if (!server) GTEST_SKIP() << "no openssl";
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   Configure(tls, "other.example.org");
   SocketDriver link(tls, SocketDriver::Connect(port_));
   ASSERT_TRUE(link.Send("x\n"));
   link.PumpUntilContains("x");
-  EXPECT_TRUE(tls.handshakeDone);
-  EXPECT_FALSE(tls.failed);
+  EXPECT_TRUE(tls.HandshakeDone());
+  EXPECT_FALSE(tls.Failed());
 }
 
 TEST_F(ClientInterop, OpenSslChainInVerifyModeWithEmptyTrustList) {
   auto server = StartOpenSsl("AES128-SHA", "-rev -cert_chain " + files_.ca);
   if (!server) GTEST_SKIP() << "no openssl";
   test::LogCapture log;
-  TlsConnection tls;
+  TlsConnection tls(test::testLog());
   tls.SetServerName("pbx.example.com");
   tls.StartClient();
   SocketDriver link(tls, SocketDriver::Connect(port_));
   link.PumpUntilHandshakeDone();
-  EXPECT_TRUE(tls.failed);
-  EXPECT_FALSE(tls.handshakeDone);
+  EXPECT_TRUE(tls.Failed());
+  EXPECT_FALSE(tls.HandshakeDone());
   EXPECT_TRUE(log.contains("Certificate for Quorvel Test CA not available"));
 }
 
 TEST_F(ClientInterop, OpenSslChainVerifiedAgainstTrustedCa) {
   auto server = StartOpenSsl("AES128-SHA", "-rev -cert_chain " + files_.ca);
   if (!server) GTEST_SKIP() << "no openssl";
-  AddTrustRoot(ParseCertificateChain({test::hexDecode(test::kCaHex)}, " "));
-  TlsConnection tls;
+  AddTrustRoot(ParseCertificateChain({test::hexDecode(test::kCaHex)}, " ", test::testLog()));
+  TlsConnection tls(test::testLog());
   tls.SetServerName("pbx.example.com");
   tls.StartClient();
   SocketDriver link(tls, SocketDriver::Connect(port_));
   ASSERT_TRUE(link.Send("ok\n"));
   EXPECT_NE(link.PumpUntilContains("ko").find("ko"), Bytes::npos);
-  EXPECT_FALSE(tls.failed);
+  EXPECT_FALSE(tls.Failed());
 }
 
 TEST_F(ClientInterop, GnuTlsServerEverySuite) {
@@ -229,7 +229,7 @@ TEST_F(ClientInterop, GnuTlsServerEverySuite) {
     }
     ASSERT_NE(socket, kInvalidSocket) << server.Output();
     test::LogCapture log;
-    TlsConnection tls;
+    TlsConnection tls(test::testLog());
     Configure(tls);
     SocketDriver link(tls, socket);
     link.RecordAs("gnutls-" + hexEncode(c.suite) + ".bin");
@@ -237,8 +237,8 @@ TEST_F(ClientInterop, GnuTlsServerEverySuite) {
     EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos)
         << c.priority << "\n"
         << server.Output() << log.text();
-    EXPECT_EQ(tls.cipherSuite, c.suite) << c.priority;
-    EXPECT_FALSE(tls.failed) << c.priority;
+    EXPECT_EQ(tls.CipherSuite(), c.suite) << c.priority;
+    EXPECT_FALSE(tls.Failed()) << c.priority;
     link.Close();
     server.Stop();
   }

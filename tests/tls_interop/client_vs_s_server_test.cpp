@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/tls/tls_connection_test_peer.h"
 #include "tests/tls_interop/socket_driver.h"
 #include "tls/tls_connection.h"
 
@@ -33,9 +34,8 @@ class ClientVsOpenSsl : public ::testing::Test {
 // (s_server takes three connections).
 TEST_F(ClientVsOpenSsl, FullResumedAndDamaged) {
   TlsConnection tls;
-  tls.logPrefix = "CSTA: ";
   tls.SetServerName("pbx.example.com");
-  tls.verifyCertificates = false;
+  tls.SetVerifyCertificates(false);
   tls.StartClient();
   {
     SocketDriver link(tls, SocketDriver::Connect(port_));
@@ -43,38 +43,38 @@ TEST_F(ClientVsOpenSsl, FullResumedAndDamaged) {
     ASSERT_TRUE(link.Send("<StartApplicationSession/>\n"));
     EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"),
               Bytes::npos);
-    EXPECT_TRUE(tls.handshakeDone);
-    EXPECT_FALSE(tls.failed);
-    EXPECT_EQ(tls.cipherSuite, Bytes("\x00\x2F", 2));
-    EXPECT_EQ(tls.serverCertificate.modulus.size(), 256u);
-    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    EXPECT_TRUE(tls.HandshakeDone());
+    EXPECT_FALSE(tls.Failed());
+    EXPECT_EQ(tls.CipherSuite(), Bytes("\x00\x2F", 2));
+    EXPECT_EQ(TlsConnectionTestPeer(tls).Handshake().peerCertificate.modulus.size(), 256u);
+    tls.SendCloseNotify();
     link.Send("");
   }
-  const Bytes sessionId = tls.sessionId;
+  const Bytes sessionId = TlsConnectionTestPeer(tls).Handshake().sessionId;
   tls.PrepareResumption();
   tls.StartClient();
   {
     SocketDriver link(tls, SocketDriver::Connect(port_));
     ASSERT_TRUE(link.Send("again\n"));
     EXPECT_NE(link.PumpUntilContains("niaga").find("niaga"), Bytes::npos);
-    EXPECT_TRUE(tls.serverCertificate.chain.empty()) << "not resumed";
-    EXPECT_EQ(tls.sessionId, sessionId);
-    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    EXPECT_TRUE(tls.PeerCertificates().empty()) << "not resumed";
+    EXPECT_EQ(TlsConnectionTestPeer(tls).Handshake().sessionId, sessionId);
+    tls.SendCloseNotify();
     link.Send("");
   }
   TlsConnection fresh;
-  fresh.verifyCertificates = false;
+  fresh.SetVerifyCertificates(false);
   fresh.StartClient();
   SocketDriver link(fresh, SocketDriver::Connect(port_));
   link.PumpUntilHandshakeDone();
-  ASSERT_TRUE(fresh.handshakeDone);
+  ASSERT_TRUE(fresh.HandshakeDone());
   link.SetFilter([](Bytes bytes) {
     if (bytes.size() > 10) bytes[bytes.size() - 1] ^= 0x01;
     return bytes;
   });
   ASSERT_TRUE(link.Send("ping\n"));
   EXPECT_EQ(link.PumpUntilContains("gnip"), "");
-  EXPECT_TRUE(fresh.failed);
+  EXPECT_TRUE(fresh.Failed());
 }
 
 }  // namespace

@@ -31,22 +31,21 @@ Served serveOne(SocketHandle listener, bool caching, const std::string& recordAs
   Served served;
   if (!waitReadable(listener, 20000)) return served;
   const SocketHandle socket = acceptConnection(listener);
-  TlsConnection tls;
-  tls.logPrefix = "SERVER: ";
-  tls.sessionCaching = caching;
+  TlsConnection tls(test::testLog("SERVER: "));
+  tls.StartServer(caching);
   SocketDriver link(tls, socket);
   if (!recordAs.empty()) link.RecordAs(recordAs);
   served.received = link.PumpUntilContains("ping");
   if (served.received.find("ping") != Bytes::npos) {
     link.Send("pong\n");
-    tls.SendAlert(kAlertCloseNotify, kAlertWarning);
+    tls.SendCloseNotify();
     link.Send("");
     link.PumpUntilClosed(std::chrono::seconds(5));
   }
-  served.suite = tls.cipherSuite;
-  served.handshakeDone = tls.handshakeDone;
-  served.failed = tls.failed;
-  served.closureAnswered = tls.closeNotifySent;
+  served.suite = tls.CipherSuite();
+  served.handshakeDone = tls.HandshakeDone();
+  served.failed = tls.Failed();
+  served.closureAnswered = tls.CloseNotifySent();
   return served;
 }
 
@@ -166,12 +165,12 @@ TEST_F(ServerInterop, GnuTlsClientResumes) {
   auto first = std::async(std::launch::async, [this] {
     if (!waitReadable(listener_, 20000)) return false;
     const SocketHandle socket = acceptConnection(listener_);
-    TlsConnection tls;
-    tls.sessionCaching = true;
+    TlsConnection tls(test::testLog());
+    tls.StartServer(true);
     SocketDriver link(tls, socket);
     // Ends with the client's closure alert, which we answer.
-    link.PumpUntil([&](const Bytes&) { return tls.closeNotifySent || tls.failed; });
-    return tls.handshakeDone;
+    link.PumpUntil([&](const Bytes&) { return tls.CloseNotifySent() || tls.Failed(); });
+    return tls.HandshakeDone();
   });
   PeerProcess client(GnuTlsClient("+AES-128-CBC:+SHA1", "--resume"), dir_ / "gnutls-resume.txt", 20);
   EXPECT_TRUE(first.get());

@@ -60,10 +60,10 @@ class SocketDriver {
     return received_;
   }
   Bytes PumpUntilHandshakeDone() {
-    return PumpUntil([this](const Bytes&) { return tls_.handshakeDone || tls_.failed; });
+    return PumpUntil([this](const Bytes&) { return tls_.HandshakeDone() || tls_.Failed(); });
   }
   Bytes PumpUntilContains(const std::string& text) {
-    return PumpUntil([&](const Bytes& got) { return got.find(text) != Bytes::npos || tls_.failed; });
+    return PumpUntil([&](const Bytes& got) { return got.find(text) != Bytes::npos || tls_.Failed(); });
   }
   // Reads to the peer's close (bounded).
   Bytes PumpUntilClosed(std::chrono::milliseconds limit = std::chrono::seconds(10)) {

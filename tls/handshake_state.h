@@ -1,0 +1,36 @@
+#pragma once
+// What one handshake gathers, in either role, and the session it leaves.
+#include <cstdint>
+
+#include "crypto/rsa.h"
+#include "tls/certificate.h"
+#include "xml/byte_string.h"
+
+namespace qv {
+
+enum class TlsRole { kClient, kServer };
+
+struct HandshakeState {
+  Bytes clientRandom;
+  Bytes serverRandom;
+  // The session: kept by PrepareResumption.
+  Bytes sessionId;
+  Bytes masterSecret;
+  Bytes cipherSuite;
+  // Every message so far (HelloRequest excepted), as hashed for Finished.
+  Bytes transcript;
+  // Received handshake bytes not yet a whole message.
+  Bytes partial;
+  // The body of the server's CertificateRequest while it is being answered.
+  Bytes certificateRequest;
+  // Client: the server's chain and key, once accepted.
+  Certificate peerCertificate;
+  // Server: the own key for the key exchange.
+  RsaKey privateKey;
+  // Our Finished is still to be sent.
+  bool finishedPending = true;
+  // The peer's Finished arrived (it may still have failed the check).
+  bool done = false;
+};
+
+}  // namespace qv

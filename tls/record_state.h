@@ -1,0 +1,26 @@
+#pragma once
+// One direction of the record layer: what protects the records and how many
+// went through since the last ChangeCipherSpec.
+#include <cstdint>
+
+#include "crypto/aes.h"
+#include "crypto/rc4.h"
+#include "tls/cipher_suites.h"
+#include "xml/byte_string.h"
+
+namespace qv {
+
+struct RecordState {
+  // Records are protected (our or the peer's ChangeCipherSpec passed).
+  bool active = false;
+  // Installed from the suite by the key schedule; may be ready before active.
+  CipherKind cipher = CipherKind::kNone;
+  MacKind mac = MacKind::kNone;
+  Bytes macSecret;
+  Rc4State rc4;
+  AesContext aes;
+  // Records MACed since the keys were installed (wraps as TLS's uint64 does).
+  std::uint64_t sequence = 0;
+};
+
+}  // namespace qv
