@@ -18,6 +18,7 @@ struct DialogFields {
   std::string port;
   bool encrypt = false;
   bool autooriginate = false;
+  bool callevents = false;
   std::string versionText;
 };
 

@@ -12,7 +12,7 @@
 extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                             LPLINEDEVCAPS lpLineDevCaps) {
   qv::writeLog(5, "TSPI_lineGetDevCaps dwDeviceID=" + std::to_string(dwDeviceID));
-  const qv::ProviderSettings settings = qv::settingsSnapshot();
+  const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,
                              qv::providerState.lineDeviceIdBase, settings.guid);
 }
@@ -21,7 +21,7 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddr
                                                 DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                                 LPLINEADDRESSCAPS lpAddressCaps) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressCaps");
-  const qv::ProviderSettings settings = qv::settingsSnapshot();
+  const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username);
 }
 

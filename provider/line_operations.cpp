@@ -40,8 +40,8 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
     return static_cast<LONG>(LINEERR_INVALADDRESS);
   }
   const std::string number = DialledNumber(lpszDestAddress);
-  const qv::ProviderSettings settings = qv::settingsSnapshot();
-  const auto timeout = qv::sessionTiming().completionTimeout;
+  const qv::ProviderSettings settings = qv::SettingsSnapshot();
+  const auto timeout = qv::CurrentSessionTiming().completionTimeout;
   {
     std::lock_guard lock(qv::callTableLock);
     qv::CallSlot* slot = FreeSlotLocked();

@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl gnutls-bin libgnutls28-dev libxml2-dev libpugixml-dev
-  mingw-w64 wine wine64 xvfb xauth imagemagick x11-apps
+  mingw-w64 wine wine64 xvfb xauth imagemagick x11-apps wixl msitools
   iproute2 util-linux python3 tmux procps
 )
 missing=()

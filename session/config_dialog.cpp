@@ -12,7 +12,7 @@ std::string clampField(const std::string& text) { return text.substr(0, kConfigF
 
 ProviderSettings LoadConfigSettings() {
   ReadSettings();
-  return settingsSnapshot();
+  return SettingsSnapshot();
 }
 
 ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
@@ -26,6 +26,8 @@ ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
   form.port = std::to_string(loaded.port);
   form.encrypt = loaded.encrypt;
   form.autooriginate = loaded.autooriginate;
+  form.callevents = loaded.callevents;
+  form.versionText = kConfigVersionText;
   return form;
 }
 
@@ -60,7 +62,8 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.port = *port;
   updated.encrypt = form.encrypt;
   updated.autooriginate = form.autooriginate;
-  replaceSettings(updated);
+  updated.callevents = form.callevents;
+  ReplaceSettings(updated);
   WriteSettings();
   return std::nullopt;
 }

@@ -5,31 +5,20 @@
 #include <optional>
 #include <string>
 
+#include "platform/dialog_host.h"
 #include "session/settings.h"
+#include "version.h"
 
 namespace qv {
 
 // Texts are cut to what the dialog's 256-character buffers hold.
 inline constexpr std::size_t kConfigFieldMaxLength = 255;
-inline constexpr const char* kConfigVersionText = "2.0.3";
+inline constexpr const char* kConfigVersionText = QV_VERSION_TEXT;
 
-// The dialog's fields as the user sees them; the port is text until OK.
-struct ConfigForm {
-  std::string username;
-  std::string password;
-  std::string passwordRepeat;
-  std::string domain;
-  std::string address;
-  std::string port;
-  bool encrypt = true;
-  bool autooriginate = false;
-};
-
-// Why OK was refused; shown in a message box and the dialog stays open.
-struct ConfigRefusal {
-  std::string message;
-  std::string caption;
-};
+// The dialog's fields as the user sees them (the port is text until OK), and
+// why OK was refused (shown in a message box; the dialog stays open).
+using ConfigForm = DialogFields;
+using ConfigRefusal = DialogRefusal;
 
 // Reads the registry into the process-wide record (so the dialog always shows
 // what is stored now) and returns that record; the form is made from it.
@@ -41,7 +30,7 @@ ConfigForm MakeConfigForm(const ProviderSettings& loaded);
 std::optional<std::int32_t> ParseConfigPort(const std::string& text);
 
 // OK: checks the form; when it passes, the record read at load time takes the
-// entered values and all eleven values are written. Nothing is written when
+// entered values and every value the dialog shows is written. Nothing is written when
 // the result holds a refusal.
 std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, const ConfigForm& form);
 

@@ -74,7 +74,7 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
   if (duration <= 0) return;
   ArmKeepAlive(state, session, duration);
-  ProviderSettings settings = settingsSnapshot();
+  ProviderSettings settings = SettingsSnapshot();
   SendMonitorStart(settings.username + "@" + settings.domain);
 }
 

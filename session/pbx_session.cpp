@@ -92,15 +92,15 @@ void ConnectionLost(Session& s, const ProviderSettings& settings) {
 }
 
 void ReaderThread(Session& s, bool connected) {
-  ProviderSettings settings = settingsSnapshot();
-  milliseconds delay = sessionTiming().firstRetryDelay;
+  ProviderSettings settings = SettingsSnapshot();
+  milliseconds delay = CurrentSessionTiming().firstRetryDelay;
   char buffer[kReceiveChunk];
   while (!s.shuttingDown) {
     if (!connected) {
       writeLog(1, "Reconnecting to \"" + settings.address + "\" in " + std::to_string(delay.count()) + " ms");
       if (!SleepUnlessStopping(s, delay)) break;
-      delay = std::min(delay * 2, sessionTiming().maxRetryDelay);
-      settings = settingsSnapshot();
+      delay = std::min(delay * 2, CurrentSessionTiming().maxRetryDelay);
+      settings = SettingsSnapshot();
       connected = ConnectToPbx(s, settings, kReconnectLimitMs);
       continue;
     }
@@ -111,7 +111,7 @@ void ReaderThread(Session& s, bool connected) {
       continue;
     }
     // The PBX answers: the next loss starts the back-off afresh.
-    delay = sessionTiming().firstRetryDelay;
+    delay = CurrentSessionTiming().firstRetryDelay;
     {
       std::lock_guard lock(s.sessionLock);
       s.state.receiveBuffer.append(buffer, static_cast<std::size_t>(n));
@@ -161,7 +161,7 @@ void WorkerThread(Session& s) {
         state.keepAliveArmed = false;
         state.keepAliveAnswerDue = true;
         state.keepAliveAnswerDeadline =
-            now + static_cast<std::uint32_t>(sessionTiming().keepAliveAnswerTimeout.count());
+            now + static_cast<std::uint32_t>(CurrentSessionTiming().keepAliveAnswerTimeout.count());
         SendResetApplicationSessionTimer(state.applicationSessionId);
       } else if (state.keepAliveAnswerDue &&
                  static_cast<std::int32_t>(state.keepAliveAnswerDeadline - now) <= 0) {
@@ -193,7 +193,7 @@ void StartSession() {
   }
   ReadSettings();
   OpenCompletions();
-  ProviderSettings settings = settingsSnapshot();
+  ProviderSettings settings = SettingsSnapshot();
   bool connected = ConnectToPbx(s, settings, kFirstConnectLimitMs);
   // The login is built and traced even without a connection; its send fails.
   if (!connected) SendStartApplicationSession(settings.domain, settings.username, settings.password);

@@ -9,12 +9,12 @@ std::mutex timingLock;
 SessionTiming currentTiming;
 }  // namespace
 
-SessionTiming sessionTiming() {
+SessionTiming CurrentSessionTiming() {
   std::lock_guard lock(timingLock);
   return currentTiming;
 }
 
-void setSessionTiming(const SessionTiming& timing) {
+void SetSessionTiming(const SessionTiming& timing) {
   std::lock_guard lock(timingLock);
   currentTiming = timing;
 }

@@ -12,7 +12,7 @@ struct SessionTiming {
   std::chrono::milliseconds maxRetryDelay{60000};           // ...up to this
 };
 
-SessionTiming sessionTiming();
-void setSessionTiming(const SessionTiming& timing);
+SessionTiming CurrentSessionTiming();
+void SetSessionTiming(const SessionTiming& timing);
 
 }  // namespace qv

@@ -21,10 +21,11 @@ ProviderSettings& record() {
   static ProviderSettings settings;
   return settings;
 }
-// Mirrors of two fields so the log's level test takes no lock.
+// Mirrors of the log fields so the log's level test takes no lock.
 // Constant-initialised, so usable before any dynamic initialisation.
 constinit std::atomic<std::int32_t> logLevel{0};
 constinit std::atomic<std::int32_t> logLength{1000};
+constinit std::atomic<std::int32_t> logRotate{0};
 
 const char kWriteFailure[] = "WriteSetting: Could not access registry: SOFTWARE\\quorvelone\\tapi";
 
@@ -48,22 +49,43 @@ void readSwitch(const char* name, bool& field) {
   if (readNumber(name, value)) field = value > 0;
 }
 
+// A number added after the first release: missing means the default.
+void readOptionalNumber(const char* name, std::int32_t& field) {
+  std::string text = ReadOptionalSetting(name);
+  if (text.empty()) return;
+  std::int32_t value = 0;
+  if (!parseStoredNumber(text, value)) {
+    writeLog(1,
+             std::string("Cannot read registry key ") + name + ": \"" + text + "\" is not a 32-bit number");
+    return;
+  }
+  field = value;
+}
+
+void readOptionalSwitch(const char* name, bool& field) {
+  std::int32_t value = field ? 1 : 0;
+  readOptionalNumber(name, value);
+  field = value > 0;
+}
+
 }  // namespace
 
-ProviderSettings settingsSnapshot() {
+ProviderSettings SettingsSnapshot() {
   std::lock_guard<std::mutex> guard(settingsLock);
   return record();
 }
 
-void replaceSettings(const ProviderSettings& replacement) {
+void ReplaceSettings(const ProviderSettings& replacement) {
   std::lock_guard<std::mutex> guard(settingsLock);
   record() = replacement;
   logLevel.store(replacement.loglevel);
   logLength.store(replacement.loglength);
+  logRotate.store(replacement.logrotate);
 }
 
 std::int32_t currentLogLevel() { return logLevel.load(std::memory_order_relaxed); }
 std::int32_t currentLogLength() { return logLength.load(std::memory_order_relaxed); }
+std::int32_t currentLogRotate() { return logRotate.load(std::memory_order_relaxed); }
 
 std::string currentLogFile() {
   std::lock_guard<std::mutex> guard(settingsLock);
@@ -108,6 +130,13 @@ std::string ReadSetting(const std::string& name) {
   return value.data.substr(0, value.data.find('\0'));
 }
 
+std::string ReadOptionalSetting(const std::string& name) {
+  RegistryValue value = readProviderValue(name);
+  if (value.status != RegistryStatus::ok) return {};
+  if (value.type == kRegMultiSz) return value.data;
+  return value.data.substr(0, value.data.find('\0'));
+}
+
 void WriteSetting(const std::string& name, const std::string& value) {
   std::string data = value;
   data += '\0';
@@ -126,7 +155,7 @@ void WriteSetting(const std::string& name, const std::string& value) {
 void ReadSettings() {
   // Each value is read through its own open and close of the key; the record
   // is updated field by field so a logged message sees the values read so far.
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.username = ReadSetting("username");
   s.password = ReadSetting("password");
   s.domain = ReadSetting("domain");
@@ -135,17 +164,24 @@ void ReadSettings() {
   readSwitch("encrypt", s.encrypt);
   readSwitch("autooriginate", s.autooriginate);
   readNumber("loglevel", s.loglevel);
-  replaceSettings(s);
+  ReplaceSettings(s);
   readNumber("loglength", s.loglength);
   s.logfile = ReadSetting("logfile");
-  replaceSettings(s);
+  ReplaceSettings(s);
   std::string guid = ReadSetting("guid");
   s.guid = guid.empty() ? MakeGuid() : guid;
-  replaceSettings(s);
+  readOptionalNumber("logrotate", s.logrotate);
+  readOptionalSwitch("callevents", s.callevents);
+  s.certpin = ReadOptionalSetting("certpin");
+  readOptionalSwitch("verifycert", s.verifycert);
+  s.cafile = ReadOptionalSetting("cafile");
+  std::string tlsversion = ReadOptionalSetting("tlsversion");
+  s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
+  ReplaceSettings(s);
 }
 
 void WriteSettings() {
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   WriteSetting("username", s.username);
   WriteSetting("password", s.password);
   WriteSetting("domain", s.domain);
@@ -157,6 +193,7 @@ void WriteSettings() {
   WriteSetting("loglength", std::to_string(s.loglength));
   WriteSetting("logfile", s.logfile);
   WriteSetting("guid", s.guid);
+  WriteSetting("callevents", s.callevents ? "1" : "0");
 }
 
 std::string MakeGuid() {

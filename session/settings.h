@@ -19,17 +19,27 @@ struct ProviderSettings {
   std::int32_t loglength = 1000;
   std::string logfile;
   std::string guid;
+  // Values added after the first release. They have no dialog control except
+  // callevents, are read only when present (a missing one is not logged) and
+  // their defaults keep the first release's behaviour.
+  std::int32_t logrotate = 0;      // files kept beside the log; 0 = stop logging when full
+  bool callevents = false;         // report call states and calls not placed by TAPI
+  std::string certpin;             // SHA-256 fingerprints the PBX certificate must match
+  bool verifycert = false;         // the PBX chain must lead to a trusted root and name the PBX
+  std::string cafile;              // PEM file of further trusted roots
+  std::string tlsversion = "1.0";  // "1.0", "1.2" or "auto"
 };
 
 // The process-wide record is guarded by its own lock: readers take a copy,
 // writers replace it whole. The lock is a leaf: nothing is logged or locked
 // while it is held.
-ProviderSettings settingsSnapshot();
-void replaceSettings(const ProviderSettings& settings);
+ProviderSettings SettingsSnapshot();
+void ReplaceSettings(const ProviderSettings& settings);
 
 // What the log consults on every call, without copying the whole record.
 std::int32_t currentLogLevel();
 std::int32_t currentLogLength();
+std::int32_t currentLogRotate();
 std::string currentLogFile();
 
 // The standard decimal conversion of a stored number: leading white space,
@@ -39,12 +49,15 @@ bool parseStoredNumber(const std::string& text, std::int32_t& value);
 
 // Registry text of one value, or empty text when the key or value cannot be read.
 std::string ReadSetting(const std::string& name);
+// As ReadSetting, but a value that is not there is not reported: for values
+// an older installation never stored.
+std::string ReadOptionalSetting(const std::string& name);
 // Stores one value as REG_SZ.
 void WriteSetting(const std::string& name, const std::string& value);
 // Fills the process-wide record from the registry. A numeric value that is
 // not a 32-bit number keeps the field's current value and is reported.
 void ReadSettings();
-// Stores every field of the process-wide record.
+// Stores every field of the process-wide record that the dialog edits.
 void WriteSettings();
 // A new random identifier, 8-4-4-4-12 lower-case hex (version 4 layout),
 // drawn from the secure random source.

@@ -17,7 +17,7 @@ void prepareSettings() {
   qv::ProviderSettings settings;
   settings.username = "201";
   settings.guid = "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9";
-  qv::replaceSettings(settings);
+  qv::ReplaceSettings(settings);
 }
 
 void BM_LineGetDevCaps(benchmark::State& state) {

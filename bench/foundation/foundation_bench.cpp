@@ -27,7 +27,7 @@ void useLog(int level, int length) {
   s.loglevel = level;
   s.loglength = length;
   s.logfile = (scratch() / "bench.log").string();
-  qv::replaceSettings(s);
+  qv::ReplaceSettings(s);
   qv::resetLogForTesting();
 }
 

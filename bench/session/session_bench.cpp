@@ -29,13 +29,13 @@ const std::string kEvent =
     "</callID><deviceID>201</deviceID></establishedConnection><cause>normal</cause></EstablishedEvent>";
 
 void quietSettings() {
-  ProviderSettings s = settingsSnapshot();
+  ProviderSettings s = SettingsSnapshot();
   s.loglevel = 0;
   s.logfile.clear();
   s.username = "201";
   s.domain = "office";
   s.encrypt = false;
-  replaceSettings(s);
+  ReplaceSettings(s);
 }
 
 // Frames arrive in 1024-byte receives, as the reader delivers them.

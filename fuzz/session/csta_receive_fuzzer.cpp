@@ -9,10 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool configured = [] {
-    qv::ProviderSettings s = qv::settingsSnapshot();
+    qv::ProviderSettings s = qv::SettingsSnapshot();
     s.loglevel = 0;
     s.logfile.clear();
-    qv::replaceSettings(s);
+    qv::ReplaceSettings(s);
     return true;
   }();
   (void)configured;

@@ -135,7 +135,8 @@ bool askFields(Terminal& tty, DialogFields& f) {
          askText(tty, "Address (e.g. \"pbx.example.com\")", f.address, false) &&
          askText(tty, "Port (e.g. \"443\")", f.port, false) &&
          askSwitch(tty, "Use encryption for CSTA", f.encrypt) &&
-         askSwitch(tty, "Auto originate outbound calls", f.autooriginate);
+         askSwitch(tty, "Auto originate outbound calls", f.autooriginate) &&
+         askSwitch(tty, "Report calls to applications", f.callevents);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ constexpr int kIdPort = 1006;
 constexpr int kIdVersion = 1009;
 constexpr int kIdEncrypt = 1010;
 constexpr int kIdAutomatic = 1011;
+constexpr int kIdCallEvents = 1012;
 constexpr int kDialogTemplate = 101;
 
 // The dialog is started with initialisation parameter 0, so the procedure
@@ -41,6 +42,7 @@ void fillDialog(HWND dialog, const DialogFields& f) {
   SetDlgItemTextA(dialog, kIdVersion, f.versionText.c_str());
   CheckDlgButton(dialog, kIdEncrypt, f.encrypt ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, kIdAutomatic, f.autooriginate ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dialog, kIdCallEvents, f.callevents ? BST_CHECKED : BST_UNCHECKED);
 }
 
 DialogFields readDialog(HWND dialog) {
@@ -53,6 +55,7 @@ DialogFields readDialog(HWND dialog) {
   f.port = itemText(dialog, kIdPort);
   f.encrypt = IsDlgButtonChecked(dialog, kIdEncrypt) == BST_CHECKED;
   f.autooriginate = IsDlgButtonChecked(dialog, kIdAutomatic) == BST_CHECKED;
+  f.callevents = IsDlgButtonChecked(dialog, kIdCallEvents) == BST_CHECKED;
   f.versionText = itemText(dialog, kIdVersion);
   return f;
 }

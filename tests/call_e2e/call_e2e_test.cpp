@@ -324,9 +324,9 @@ TEST_F(CallE2E, ShutdownReturnsWithinTwoSecondsInEveryState) {
   EXPECT_EQ(completions().Total(), total) << "nothing after shutdown";
 
   // Waiting out a long back-off.
-  SessionTiming t = sessionTiming();
+  SessionTiming t = CurrentSessionTiming();
   t.firstRetryDelay = 60s;
-  setSessionTiming(t);
+  SetSessionTiming(t);
   sim_->StopListening();
   Init();
   std::this_thread::sleep_for(200ms);
@@ -346,7 +346,7 @@ TEST_F(CallE2E, ShutdownReturnsWithinTwoSecondsInEveryState) {
   store.port = port;
   WriteSettingsStore(store);
   t.firstRetryDelay = 10ms;
-  setSessionTiming(t);
+  SetSessionTiming(t);
   auto start = std::chrono::steady_clock::now();
   Init();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms) << "the first connect is bounded";

@@ -133,7 +133,7 @@ void UseShortTimings() {
   t.keepAliveAnswerTimeout = std::chrono::milliseconds(800);
   t.firstRetryDelay = std::chrono::milliseconds(100);
   t.maxRetryDelay = std::chrono::milliseconds(400);
-  setSessionTiming(t);
+  SetSessionTiming(t);
 }
 
 std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& frames, const std::string& root) {

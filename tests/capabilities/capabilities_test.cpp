@@ -27,24 +27,24 @@ constexpr std::uint32_t kDevCapsNeeded = 268 + kProviderInfoBytes + kLineNameByt
 class CapabilitiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settingsSnapshot();
+    saved_ = SettingsSnapshot();
     ProviderSettings settings = saved_;
     settings.username = "201";
     settings.guid = kGuidText;
-    replaceSettings(settings);
+    ReplaceSettings(settings);
     providerState.permanentProviderId = 0x12345;
     providerState.lineDeviceIdBase = 7;
   }
-  void TearDown() override { replaceSettings(saved_); }
+  void TearDown() override { ReplaceSettings(saved_); }
   void setUsername(const std::string& name) {
-    ProviderSettings settings = settingsSnapshot();
+    ProviderSettings settings = SettingsSnapshot();
     settings.username = name;
-    replaceSettings(settings);
+    ReplaceSettings(settings);
   }
   void setGuid(const std::string& guid) {
-    ProviderSettings settings = settingsSnapshot();
+    ProviderSettings settings = SettingsSnapshot();
     settings.guid = guid;
-    replaceSettings(settings);
+    ReplaceSettings(settings);
   }
   ProviderSettings saved_;
 };

@@ -27,7 +27,7 @@ class CapabilityLogTest : public ::testing::Test {
     settings.loglevel = 5;
     settings.logfile = path_->string();
     settings.guid = "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9";
-    replaceSettings(settings);
+    ReplaceSettings(settings);
   }
   static void TearDownTestSuite() {
     std::error_code ignored;

@@ -41,7 +41,7 @@ TEST_F(ConfigDialogTest, WithoutKeyTheDialogShowsTheDefaults) {
   EXPECT_EQ(ReadSetting("guid"), "");
 }
 
-TEST_F(ConfigDialogTest, FirstOkStoresAllElevenValues) {
+TEST_F(ConfigDialogTest, FirstOkStoresEveryValueTheDialogShows) {
   ProviderSettings loaded = LoadConfigSettings();
   ASSERT_FALSE(AcceptConfigForm(loaded, filledForm()).has_value());
   const std::pair<const char*, std::string> expected[] = {
@@ -50,12 +50,12 @@ TEST_F(ConfigDialogTest, FirstOkStoresAllElevenValues) {
       {"port", "5061"},          {"encrypt", "0"},
       {"autooriginate", "1"},    {"loglevel", "0"},
       {"loglength", "1000"},     {"logfile", ""},
-      {"guid", loaded.guid},
+      {"guid", loaded.guid},     {"callevents", "0"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   // The process's own record follows.
-  EXPECT_EQ(settingsSnapshot().port, 5061);
-  EXPECT_EQ(settingsSnapshot().username, "40");
+  EXPECT_EQ(SettingsSnapshot().port, 5061);
+  EXPECT_EQ(SettingsSnapshot().username, "40");
   // Reopened, the dialog shows what was stored and the guid stays.
   ProviderSettings reread = LoadConfigSettings();
   EXPECT_EQ(reread.guid, loaded.guid);
@@ -78,7 +78,7 @@ TEST_F(ConfigDialogTest, MismatchedPasswordsAreRefusedAndNothingIsStored) {
   }
   EXPECT_EQ(ReadSetting("username"), "");
   EXPECT_EQ(ReadSetting("guid"), "");
-  EXPECT_EQ(settingsSnapshot().username, "");
+  EXPECT_EQ(SettingsSnapshot().username, "");
 }
 
 TEST_F(ConfigDialogTest, PortMustBeANumberFrom1To65535) {
@@ -110,7 +110,7 @@ TEST_F(ConfigDialogTest, UntouchedPasswordFieldsKeepThePassword) {
   ProviderSettings stored;
   stored.password = "kept";
   stored.username = "41";
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
 
   ProviderSettings loaded = LoadConfigSettings();
@@ -129,7 +129,7 @@ TEST_F(ConfigDialogTest, OkKeepsTheLogSettingsReadWhenTheDialogOpened) {
   stored.loglength = 50;
   stored.logfile = "C:\\log.txt";
   stored.guid = "00000000-1111-4222-8333-444444444444";
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
   ProviderSettings loaded = LoadConfigSettings();
   ASSERT_FALSE(AcceptConfigForm(loaded, filledForm()).has_value());

@@ -23,14 +23,14 @@ class RegistrySandbox : public ::testing::Test {
     setenv("QUORVELONE_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
 #endif
     deleteProviderKeyForTesting();
-    replaceSettings(ProviderSettings{});
+    ReplaceSettings(ProviderSettings{});
   }
   void TearDown() override {
     // Later tests in the same wine prefix expect no key.
     deleteProviderKeyForTesting();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
-    replaceSettings(ProviderSettings{});
+    ReplaceSettings(ProviderSettings{});
   }
   std::filesystem::path dir_;
 };

@@ -127,6 +127,8 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   tty.type("no");
   ASSERT_TRUE(tty.expect("Auto originate outbound calls (yes/no) [no]: "));
   tty.type("YES");
+  ASSERT_TRUE(tty.expect("Report calls to applications (yes/no) [no]: "));
+  tty.type("y");
   ASSERT_TRUE(tty.expect("OK or Cancel? [OK]: "));
   tty.type("ok");
   ASSERT_EQ(tty.finish(), 0) << tty.transcript();
@@ -139,6 +141,7 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   EXPECT_EQ(ReadSetting("port"), "5061");
   EXPECT_EQ(ReadSetting("encrypt"), "0");
   EXPECT_EQ(ReadSetting("autooriginate"), "1");
+  EXPECT_EQ(ReadSetting("callevents"), "1");
   EXPECT_EQ(ReadSetting("guid").size(), 36u);
 }
 
@@ -148,7 +151,7 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   stored.password = "old";
   stored.port = 8443;
   stored.autooriginate = true;
-  replaceSettings(stored);
+  ReplaceSettings(stored);
   WriteSettings();
 
   TerminalSession tty(true);
@@ -159,7 +162,7 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   ASSERT_TRUE(tty.expect("Password (repeat) [unchanged]: "));
   tty.type("");
   for (const char* prompt :
-       {"Domain", "Address", "Port (e.g. \"443\") [8443]: ", "[yes]: ", "[yes]: ", "[OK]: "}) {
+       {"Domain", "Address", "Port (e.g. \"443\") [8443]: ", "[yes]: ", "[yes]: ", "[no]: ", "[OK]: "}) {
     ASSERT_TRUE(tty.expect(prompt)) << prompt << "\n" << tty.transcript();
     tty.type("");
   }
@@ -186,10 +189,10 @@ void fillForm(TerminalSession& tty, const std::string& user, const std::string& 
   tty.type("");
   ASSERT_TRUE(tty.expect("Port"));
   tty.type(port);
-  ASSERT_TRUE(tty.expect("(yes/no)"));
-  tty.type("");
-  ASSERT_TRUE(tty.expect("(yes/no)"));
-  tty.type("");
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(tty.expect("(yes/no)"));
+    tty.type("");
+  }
   ASSERT_TRUE(tty.expect("OK or Cancel?"));
   tty.type(choice);
 }
@@ -212,7 +215,7 @@ TEST_F(TerminalFormTest, RefusedOkKeepsTheFormOpenWithWhatWasTyped) {
   }
   ASSERT_TRUE(tty.expect("Port (e.g. \"443\") [443]: "));
   tty.type("70000");
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(tty.expect("(yes/no)"));
     tty.type("");
   }

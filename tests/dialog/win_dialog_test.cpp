@@ -14,6 +14,7 @@
 
 #include "platform/registry.h"
 #include "session/settings.h"
+#include "version.h"
 #include "tests/dialog/png_writer.h"
 
 namespace qv {
@@ -162,7 +163,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
 
     RECT client{};
     GetClientRect(dialog, &client);
-    RECT size{0, 0, 253, 155};
+    RECT size{0, 0, 253, 169};
     MapDialogRect(dialog, &size);
     EXPECT_EQ(client.right, size.right);
     EXPECT_EQ(client.bottom, size.bottom);
@@ -187,9 +188,10 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
         {1006, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
         {1010, L"Button", 131, 103, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
         {1011, L"Button", 131, 117, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
-        {IDOK, L"Button", 7, 134, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
-        {IDCANCEL, L"Button", 61, 134, 50, 14, WS_TABSTOP, L"Cancel"},
-        {1009, L"Static", 177, 140, 69, 8, SS_RIGHT, L"2.0.3"},
+        {1012, L"Button", 7, 131, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
+        {IDOK, L"Button", 7, 148, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
+        {IDCANCEL, L"Button", 61, 148, 50, 14, WS_TABSTOP, L"Cancel"},
+        {1009, L"Static", 177, 154, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
     };
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -225,7 +227,8 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       item = GetNextDlgTabItem(dialog, item, FALSE);
       if (item == first) break;
     }
-    EXPECT_EQ(order, (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011, IDOK, IDCANCEL}));
+    EXPECT_EQ(order,
+              (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011, 1012, IDOK, IDCANCEL}));
 
     // The labels, in template order.
     std::vector<std::wstring> labels;
@@ -239,7 +242,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
                                                  L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
                                                  L"Address (e.g. \"pbx.example.com\"):",
                                                  L"Port (e.g. \"443\"):", L"Use encryption for CSTA:",
-                                                 L"2.0.3", L"Auto originate outbound calls:"}));
+                                                 L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
@@ -248,9 +251,10 @@ TEST_F(WinDialogTest, OpensWithDefaultsAndLeavesAScreenshot) {
   runDialog([](HWND dialog) {
     for (int id : {1001, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
     EXPECT_EQ(itemText(dialog, 1006), L"443");
-    EXPECT_EQ(itemText(dialog, 1009), L"2.0.3");
+    EXPECT_EQ(itemText(dialog, 1009), L"" QV_VERSION_TEXT);
     EXPECT_TRUE(checked(dialog, 1010));
     EXPECT_FALSE(checked(dialog, 1011));
+    EXPECT_FALSE(checked(dialog, 1012));
     // A filled-in dialog, as a user would see it.
     SetDlgItemTextW(dialog, 1001, L"40");
     SetDlgItemTextW(dialog, 1002, L"secret");
@@ -314,7 +318,7 @@ TEST_F(WinDialogTest, CancelAfterEditsStoresNothing) {
   EXPECT_EQ(ReadSetting("autooriginate"), "");
 }
 
-TEST_F(WinDialogTest, OkStoresAllElevenValues) {
+TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
   runDialog([](HWND dialog) {
     SetDlgItemTextW(dialog, 1001, L"40");
     SetDlgItemTextW(dialog, 1002, L"secret");
@@ -324,6 +328,7 @@ TEST_F(WinDialogTest, OkStoresAllElevenValues) {
     SetDlgItemTextW(dialog, 1006, L"5061");
     setChecked(dialog, 1010, false);
     setChecked(dialog, 1011, true);
+    setChecked(dialog, 1012, true);
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntilGone(dialog));
   });
@@ -333,6 +338,7 @@ TEST_F(WinDialogTest, OkStoresAllElevenValues) {
       {"port", "5061"},          {"encrypt", "0"},
       {"autooriginate", "1"},    {"loglevel", "0"},
       {"loglength", "1000"},     {"logfile", ""},
+      {"callevents", "1"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   const std::string guid = ReadSetting("guid");
@@ -346,6 +352,7 @@ TEST_F(WinDialogTest, OkStoresAllElevenValues) {
     EXPECT_EQ(itemText(dialog, 1006), L"5061");
     EXPECT_FALSE(checked(dialog, 1010));
     EXPECT_TRUE(checked(dialog, 1011));
+    EXPECT_TRUE(checked(dialog, 1012));
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   });
   EXPECT_EQ(ReadSetting("guid"), guid);

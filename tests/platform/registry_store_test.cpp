@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/settings/test_env.h"
+#include "tests/session/settings_test_env.h"
 
 namespace qv {
 namespace {
@@ -71,7 +71,7 @@ TEST_F(RegistryStoreTest, SettingsOverACorruptStoreReportAndKeepNumbers) {
       "\"port\"=\"5060\"\r\nport=5061\r\n";
   writeFile(store(), corrupt);
   ReadSettings();
-  EXPECT_EQ(settingsSnapshot().port, 443);  // reads as missing, no partial values
+  EXPECT_EQ(SettingsSnapshot().port, 443);  // reads as missing, no partial values
   WriteSetting("port", "1");
   EXPECT_EQ(readFile(store()), corrupt);
   std::string log = readFile(logPath);

@@ -11,7 +11,7 @@
 #include "platform/tapi.h"
 #include "provider/call_table.h"
 #include "provider/provider_state.h"
-#include "tests/settings/test_env.h"
+#include "tests/session/settings_test_env.h"
 
 namespace qv {
 namespace {

@@ -27,14 +27,14 @@ class SessionEnvironment : public ::testing::Environment {
     logPath() =
         (std::filesystem::temp_directory_path() / ("qv-session-test-" + std::to_string(seed()) + ".log"))
             .string();
-    ProviderSettings settings = settingsSnapshot();
+    ProviderSettings settings = SettingsSnapshot();
     settings.username = "201";
     settings.domain = "office";
     settings.loglevel = 5;
     settings.loglength = 1 << 30;
     settings.logfile = logPath();
     settings.encrypt = false;
-    replaceSettings(settings);
+    ReplaceSettings(settings);
   }
   void TearDown() override { stopNetworking(); }
 };

@@ -81,13 +81,13 @@ class LogCapture {
  public:
   LogCapture() {
     static const std::string path = [] {
-      ProviderSettings settings = settingsSnapshot();
+      ProviderSettings settings = SettingsSnapshot();
       settings.logfile =
           (std::filesystem::temp_directory_path() / ("qv-tls-test-" + hexEncode(randomBytes(6)) + ".log"))
               .string();
       settings.loglevel = 9;
       settings.loglength = 0x7FFFFFFF;
-      replaceSettings(settings);
+      ReplaceSettings(settings);
       writeLog(1, "test log opened");
       return settings.logfile;
     }();

@@ -1,6 +1,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 #include "tools/tsphost/tsphost.h"
 
@@ -11,6 +12,7 @@ std::mutex receivedLock;
 std::condition_variable receivedSignal;
 std::vector<Completion> receivedCompletions;
 std::vector<std::string> receivedLineEvents;
+LineEventObserver lineEventObserver;  // set before the line opens, cleared after it closed
 
 // A few versions TAPI commonly asks for: 1.4 to 3.1.
 constexpr DWORD kLowVersion = 0x00010004;
@@ -116,6 +118,10 @@ void TSPIAPI lineEventProc(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWOR
     receivedLineEvents.emplace_back(text);
   }
   receivedSignal.notify_all();
+  if (lineEventObserver) {
+    lineEventObserver(htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3);
+    return;
+  }
   std::printf("<- %s\n", text);
   std::fflush(stdout);
 }
@@ -124,6 +130,8 @@ std::vector<Completion> completions() {
   std::lock_guard<std::mutex> guard(receivedLock);
   return receivedCompletions;
 }
+
+void setLineEventObserver(LineEventObserver observer) { lineEventObserver = std::move(observer); }
 
 std::vector<std::string> lineEvents() {
   std::lock_guard<std::mutex> guard(receivedLock);

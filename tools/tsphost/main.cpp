@@ -24,6 +24,8 @@ const Command commands[] = {
     {"dial", "<provider> ...  place a call through the provider", qv::tsphost::runDial},
     {"caps", "<provider> ...  show the line's capabilities and status", qv::tsphost::runCaps},
     {"config", "<provider> ...  open the provider's configuration dialog", qv::tsphost::runConfig},
+    {"monitor", "[provider]  open the line, show its calls live and control them from typed commands",
+     qv::tsphost::runMonitor},
 };
 
 int usage() {

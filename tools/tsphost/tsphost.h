@@ -5,6 +5,7 @@
 // Subcommands live one per file (cmd_*.cpp) and share this driver API.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ struct Completion {
 };
 std::vector<Completion> completions();
 std::vector<std::string> lineEvents();
+// Takes over the line events (instead of the generic printout); it runs on
+// the provider's thread, so it must not block. Set it before openLine.
+using LineEventObserver = std::function<void(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR)>;
+void setLineEventObserver(LineEventObserver observer);
 // Waits until a completion for requestId arrives; false on time-out.
 bool waitForCompletion(DRV_REQUESTID requestId, std::chrono::milliseconds timeout, LONG& result);
 
@@ -76,5 +81,6 @@ int runIdentify(const std::vector<std::string>& args);
 int runDial(const std::vector<std::string>& args);
 int runCaps(const std::vector<std::string>& args);
 int runConfig(const std::vector<std::string>& args);
+int runMonitor(const std::vector<std::string>& args);
 
 }  // namespace qv::tsphost

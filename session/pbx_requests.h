@@ -1,0 +1,25 @@
+#pragma once
+// Requests from TAPI's threads to the PBX. Submitting never waits on the
+// network: the request is queued for the connection's own thread, and its
+// outcome comes back through SessionEvents::RequestCompleted.
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+enum class RequestKind : std::uint8_t {
+  kMakeCall,
+  kClearConnection,
+  kAnswerCall,
+  kHoldCall,
+  kRetrieveCall,
+  kSingleStepTransferCall,
+  kDeflectCall,
+};
+
+// requestId 0: nobody waits for the outcome (it is still traced and logged).
+// Otherwise the outcome is reported exactly once, also when the request
+// cannot be queued.
+void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml);
+
+}  // namespace qv

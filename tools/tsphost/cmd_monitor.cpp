@@ -1,0 +1,371 @@
+// tsphost monitor: opens the line like a call-control application, prints
+// every call the provider reports (new calls, states with their modes, the
+// identities from LINECALLINFO, completions) and controls calls from typed
+// commands. Reads commands from standard input until "quit" or its end.
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/tsphost/call_names.h"
+#include "tools/tsphost/provider_choice.h"
+#include "tools/tsphost/tsphost.h"
+
+namespace qv::tsphost {
+
+namespace {
+
+constexpr const char* kHelp =
+    "commands: dial <number> | answer [#n] | drop [#n] | hold [#n] | unhold [#n]\n"
+    "          transfer [#n] <number> | redirect [#n] <number> | close [#n] | status [#n]\n"
+    "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
+
+struct MonitoredCall {
+  HDRVCALL hdCall = nullptr;
+  DWORD state = 0;
+};
+
+struct LineMessage {
+  int call = 0;  // our number, from htCall
+  DWORD message = 0;
+  DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
+};
+
+class Monitor {
+ public:
+  explicit Monitor(Host& host) : host_(host) {}
+
+  // Runs on the provider's delivery thread: only records and hands over.
+  void OnLineEvent(HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+    std::lock_guard guard(lock_);
+    LineMessage m{static_cast<int>(reinterpret_cast<std::uintptr_t>(htCall)), message, p1, p2, p3};
+    if (message == LINE_NEWCALL) {
+      // TAPI names the new call by writing its handle back before returning.
+      m.call = nextNumber_++;
+      calls_[m.call].hdCall = reinterpret_cast<HDRVCALL>(p1);
+      if (p2 != 0) *reinterpret_cast<HTAPICALL*>(p2) = reinterpret_cast<HTAPICALL>(std::uintptr_t(m.call));
+    }
+    queue_.push_back(m);
+    wake_.notify_all();
+  }
+
+  void Start() {
+    printer_ = std::thread([this] { PrintLoop(); });
+  }
+  void Stop() {
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (printer_.joinable()) printer_.join();
+  }
+
+  bool Execute(const std::string& line);
+
+ private:
+  void PrintLoop();
+  void Print(const LineMessage& m);
+  void PrintCallInfo(int number, HDRVCALL hdCall, DWORD changed);
+  void PrintStatus(int number, HDRVCALL hdCall);
+  void Say(const std::string& text) {
+    std::lock_guard guard(printLock_);
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+  // The call a command names ("#2" or "2"), or the newest one.
+  bool PickCall(std::istringstream& words, int& number, HDRVCALL& hdCall, std::string& rest);
+  DRV_REQUESTID NextRequest() { return nextRequest_++; }
+  void Report(const std::string& what, LONG rc, DRV_REQUESTID request) {
+    Say("-> " + what + " = " + resultText(rc) +
+        (rc == static_cast<LONG>(request) ? " (completion follows)" : ""));
+  }
+
+  Host& host_;
+  std::mutex lock_;  // calls_, queue_, numbers
+  std::condition_variable wake_;
+  std::deque<LineMessage> queue_;
+  std::map<int, MonitoredCall> calls_;
+  int nextNumber_ = 1;
+  bool stopping_ = false;
+  std::thread printer_;
+  std::mutex printLock_;
+  DRV_REQUESTID nextRequest_ = 100;
+};
+
+std::string partyText(const LINECALLINFO* info, DWORD flags, DWORD size, DWORD offset, DWORD nameSize,
+                      DWORD nameOffset) {
+  auto text = [info](DWORD bytes, DWORD at) {
+    if (bytes < 2 || at + bytes > info->dwUsedSize) return std::string();
+    std::vector<WCHAR> units(bytes / 2 + 1, 0);
+    std::memcpy(units.data(), reinterpret_cast<const char*>(info) + at, bytes);
+    return narrow(units.data());
+  };
+  std::string out = partyIdFlagNames(flags);
+  if (out.empty()) out = "-";
+  std::string number = text(size, offset);
+  std::string name = text(nameSize, nameOffset);
+  if (!number.empty()) out += " \"" + number + "\"";
+  if (!name.empty()) out += " (" + name + ")";
+  return out;
+}
+
+void Monitor::PrintCallInfo(int number, HDRVCALL hdCall, DWORD changed) {
+  auto getInfo = host_.get<decltype(&TSPI_lineGetCallInfo)>("TSPI_lineGetCallInfo");
+  std::vector<std::uint64_t> storage(1024);  // 8 KiB, aligned
+  auto* info = reinterpret_cast<LINECALLINFO*>(storage.data());
+  info->dwTotalSize = static_cast<DWORD>(storage.size() * sizeof(std::uint64_t));
+  LONG rc = getInfo != nullptr ? getInfo(hdCall, info) : -1;
+  std::string head = "<- LINE_CALLINFO call #" + std::to_string(number) + " " + callInfoStateNames(changed);
+  if (rc != 0) {
+    Say(head + ": TSPI_lineGetCallInfo = " + resultText(rc));
+    return;
+  }
+  Say(head + "\n     origin " + callOriginNames(info->dwOrigin) + ", reason " +
+      callReasonNames(info->dwReason) + ", call id " + std::to_string(info->dwCallID) + "\n     caller    " +
+      partyText(info, info->dwCallerIDFlags, info->dwCallerIDSize, info->dwCallerIDOffset,
+                info->dwCallerIDNameSize, info->dwCallerIDNameOffset) +
+      "\n     called    " +
+      partyText(info, info->dwCalledIDFlags, info->dwCalledIDSize, info->dwCalledIDOffset,
+                info->dwCalledIDNameSize, info->dwCalledIDNameOffset) +
+      "\n     connected " +
+      partyText(info, info->dwConnectedIDFlags, info->dwConnectedIDSize, info->dwConnectedIDOffset,
+                info->dwConnectedIDNameSize, info->dwConnectedIDNameOffset));
+}
+
+void Monitor::PrintStatus(int number, HDRVCALL hdCall) {
+  auto getStatus = host_.get<decltype(&TSPI_lineGetCallStatus)>("TSPI_lineGetCallStatus");
+  std::vector<std::uint64_t> storage(128);
+  auto* status = reinterpret_cast<LINECALLSTATUS*>(storage.data());
+  status->dwTotalSize = static_cast<DWORD>(storage.size() * sizeof(std::uint64_t));
+  LONG rc = getStatus != nullptr ? getStatus(hdCall, status) : -1;
+  if (rc != 0) {
+    Say("-> TSPI_lineGetCallStatus(call #" + std::to_string(number) + ") = " + resultText(rc));
+    return;
+  }
+  std::string mode = callStateModeNames(status->dwCallState, status->dwCallStateMode);
+  Say("   call #" + std::to_string(number) + ": " + callStateName(status->dwCallState) +
+      (mode.empty() ? "" : " (" + mode + ")") + ", features " + callFeatureNames(status->dwCallFeatures));
+}
+
+void Monitor::Print(const LineMessage& m) {
+  HDRVCALL hdCall = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    auto it = calls_.find(m.call);
+    if (it != calls_.end()) {
+      hdCall = it->second.hdCall;
+      if (m.message == LINE_CALLSTATE) it->second.state = static_cast<DWORD>(m.param1);
+    }
+  }
+  const std::string call = "call #" + std::to_string(m.call);
+  switch (m.message) {
+    case LINE_NEWCALL:
+      Say("<- LINE_NEWCALL " + call);
+      return;
+    case LINE_CALLSTATE: {
+      auto state = static_cast<std::uint32_t>(m.param1);
+      std::string mode = callStateModeNames(state, static_cast<std::uint32_t>(m.param2));
+      Say("<- LINE_CALLSTATE " + call + " " + callStateName(state) + (mode.empty() ? "" : " (" + mode + ")"));
+      if (state == LINECALLSTATE_IDLE && hdCall != nullptr) {
+        // An application deallocates an idle call; TAPI then closes it.
+        auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
+        LONG rc = closeCall != nullptr ? closeCall(hdCall) : -1;
+        Say("-> TSPI_lineCloseCall(" + call + ") = " + resultText(rc));
+        std::lock_guard guard(lock_);
+        calls_.erase(m.call);
+      }
+      return;
+    }
+    case LINE_CALLINFO:
+      if (hdCall != nullptr) PrintCallInfo(m.call, hdCall, static_cast<DWORD>(m.param1));
+      return;
+    default: {
+      char text[160];
+      std::snprintf(text, sizeof text, "<- line message %u %s params 0x%llx 0x%llx 0x%llx",
+                    static_cast<unsigned>(m.message), call.c_str(), static_cast<unsigned long long>(m.param1),
+                    static_cast<unsigned long long>(m.param2), static_cast<unsigned long long>(m.param3));
+      Say(text);
+    }
+  }
+}
+
+void Monitor::PrintLoop() {
+  for (;;) {
+    LineMessage m;
+    {
+      std::unique_lock guard(lock_);
+      wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      m = queue_.front();
+      queue_.pop_front();
+    }
+    Print(m);
+  }
+}
+
+bool Monitor::PickCall(std::istringstream& words, int& number, HDRVCALL& hdCall, std::string& rest) {
+  std::string first;
+  words >> first;
+  std::lock_guard guard(lock_);
+  number = calls_.empty() ? 0 : calls_.rbegin()->first;
+  if (!first.empty() &&
+      (first[0] == '#' || (first[0] >= '0' && first[0] <= '9' && calls_.count(std::atoi(first.c_str()))))) {
+    number = std::atoi(first.c_str() + (first[0] == '#' ? 1 : 0));
+  } else {
+    rest = first;
+  }
+  std::string more;
+  if (words >> more) rest = more;
+  auto it = calls_.find(number);
+  if (it == calls_.end()) return false;
+  hdCall = it->second.hdCall;
+  return true;
+}
+
+bool Monitor::Execute(const std::string& line) {
+  std::istringstream words(line);
+  std::string command;
+  if (!(words >> command)) return true;
+  if (command == "quit" || command == "exit") return false;
+  if (command == "help") {
+    Say(kHelp);
+    return true;
+  }
+  if (command == "wait") {
+    int ms = 0;
+    words >> ms;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return true;
+  }
+  if (command == "calls") {
+    std::vector<std::pair<int, HDRVCALL>> known;
+    {
+      std::lock_guard guard(lock_);
+      for (const auto& [number, call] : calls_) known.emplace_back(number, call.hdCall);
+    }
+    if (known.empty()) Say("   no calls");
+    for (const auto& [number, hdCall] : known) PrintStatus(number, hdCall);
+    return true;
+  }
+  if (command == "dial") {
+    std::string number;
+    words >> number;
+    auto makeCall = host_.get<decltype(&TSPI_lineMakeCall)>("TSPI_lineMakeCall");
+    if (number.empty() || makeCall == nullptr) {
+      Say("usage: dial <number>");
+      return true;
+    }
+    int ours = 0;
+    {
+      std::lock_guard guard(lock_);
+      ours = nextNumber_++;
+    }
+    HDRVCALL hdCall = nullptr;
+    std::u16string destination = widen(number);
+    DRV_REQUESTID request = NextRequest();
+    LONG rc = makeCall(request, host_.hdLine, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
+                       reinterpret_cast<LPCWSTR>(destination.c_str()), 0, nullptr);
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      calls_[ours].hdCall = hdCall;
+    }
+    Report("TSPI_lineMakeCall(call #" + std::to_string(ours) + ", \"" + number + "\") request " +
+               std::to_string(request),
+           rc, request);
+    return true;
+  }
+
+  int number = 0;
+  HDRVCALL hdCall = nullptr;
+  std::string argument;
+  if (!PickCall(words, number, hdCall, argument)) {
+    Say("!! no such call; 'calls' lists them");
+    return true;
+  }
+  const std::string call = "call #" + std::to_string(number);
+  DRV_REQUESTID request = NextRequest();
+  const std::string tag = ") request " + std::to_string(request);
+  if (command == "answer") {
+    auto answer = host_.get<decltype(&TSPI_lineAnswer)>("TSPI_lineAnswer");
+    if (answer != nullptr)
+      Report("TSPI_lineAnswer(" + call + tag, answer(request, hdCall, nullptr, 0), request);
+  } else if (command == "drop") {
+    auto drop = host_.get<decltype(&TSPI_lineDrop)>("TSPI_lineDrop");
+    if (drop != nullptr) Report("TSPI_lineDrop(" + call + tag, drop(request, hdCall, nullptr, 0), request);
+  } else if (command == "hold") {
+    auto hold = host_.get<decltype(&TSPI_lineHold)>("TSPI_lineHold");
+    if (hold != nullptr) Report("TSPI_lineHold(" + call + tag, hold(request, hdCall), request);
+  } else if (command == "unhold") {
+    auto unhold = host_.get<decltype(&TSPI_lineUnhold)>("TSPI_lineUnhold");
+    if (unhold != nullptr) Report("TSPI_lineUnhold(" + call + tag, unhold(request, hdCall), request);
+  } else if (command == "transfer" || command == "redirect") {
+    if (argument.empty()) {
+      Say("usage: " + command + " [#n] <number>");
+      return true;
+    }
+    std::u16string destination = widen(argument);
+    auto target = reinterpret_cast<LPCWSTR>(destination.c_str());
+    if (command == "transfer") {
+      auto transfer = host_.get<decltype(&TSPI_lineBlindTransfer)>("TSPI_lineBlindTransfer");
+      if (transfer != nullptr)
+        Report("TSPI_lineBlindTransfer(" + call + ", \"" + argument + "\"" + tag,
+               transfer(request, hdCall, target, 0), request);
+    } else {
+      auto redirect = host_.get<decltype(&TSPI_lineRedirect)>("TSPI_lineRedirect");
+      if (redirect != nullptr)
+        Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\"" + tag,
+               redirect(request, hdCall, target, 0), request);
+    }
+  } else if (command == "close") {
+    auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
+    if (closeCall != nullptr) {
+      Say("-> TSPI_lineCloseCall(" + call + ") = " + resultText(closeCall(hdCall)));
+      std::lock_guard guard(lock_);
+      calls_.erase(number);
+    }
+  } else if (command == "status") {
+    PrintStatus(number, hdCall);
+  } else {
+    Say(std::string("!! unknown command; ") + kHelp);
+  }
+  return true;
+}
+
+}  // namespace
+
+int runMonitor(const std::vector<std::string>& args) {
+  const std::vector<std::string> providers = chooseProviders(args);
+  if (providers.empty()) {
+    std::printf("usage: tsphost monitor [provider file]   (commands on standard input)\n");
+    return 2;
+  }
+  Host host;
+  Monitor monitor(host);
+  setLineEventObserver([&monitor](HTAPILINE, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                                  DWORD_PTR p3) { monitor.OnLineEvent(htCall, message, p1, p2, p3); });
+  monitor.Start();
+  bool ok = bringUp(host, providers.front());
+  if (ok) {
+    std::printf("%s", kHelp);
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!monitor.Execute(line)) break;
+    }
+  }
+  ok = tearDown(host) && ok;
+  monitor.Stop();
+  setLineEventObserver({});
+  return ok ? 0 : 1;
+}
+
+}  // namespace qv::tsphost
