@@ -1,11 +1,13 @@
 #include "session/pbx_link.h"
 
+#include <optional>
 #include <utility>
 
 #include "session/csta_frame.h"
 #include "session/log.h"
 #include "session/settings.h"
 #include "tls/tls_connection.h"
+#include "tls/tls_version_policy.h"
 
 namespace qv {
 
@@ -13,6 +15,8 @@ PbxLink::PbxLink() = default;
 PbxLink::~PbxLink() = default;
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+  // Read before the send lock: the settings keep a lock of their own.
+  const std::string versionText = encrypt ? SettingsSnapshot().tlsversion : std::string();
   std::lock_guard lock(sendLock_);
   socket_ = socket;
   broken_ = false;
@@ -30,6 +34,9 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_ = std::make_unique<TlsConnection>(std::move(log));
     tls_->SetServerName(serverName);
     tls_->SetVerifyCertificates(false);
+    const std::optional<TlsVersionPolicy> policy = ParseTlsVersionPolicy(versionText);
+    if (!policy) writeLog(1, "Unknown tlsversion '" + versionText + "', using 1.0");
+    tls_->SetVersionPolicy(policy.value_or(TlsVersionPolicy::kTls10));
     tls_->StartClient();
   }
 }

@@ -76,7 +76,8 @@ void BM_Tls12HandshakeAndLogin_Ours(benchmark::State& state) {
       reply += client.ReceiveBytes(server.Drain());
       toServer = client.SendApplicationData("");
     }
-    if (reply != kLoginReply || client.CipherSuite() != Bytes("\xC0\x2F", 2)) state.SkipWithError("handshake failed");
+    if (reply != kLoginReply || client.CipherSuite() != Bytes("\xC0\x2F", 2))
+      state.SkipWithError("handshake failed");
   }
   SSL_CTX_free(serverContext);
 }

@@ -32,10 +32,10 @@ class Client12Interop : public ::testing::Test {
 
   std::unique_ptr<PeerProcess> StartOpenSsl(const std::string& options = {}) {
     port_ = test::freePort();
-    auto server = std::make_unique<PeerProcess>("openssl s_server -accept 127.0.0.1:" + std::to_string(port_) +
-                                                    " -cert " + cert_ + " -key " + key_ + " -naccept 1 -rev " +
-                                                    options,
-                                                dir_ / ("s_server-" + std::to_string(port_) + ".txt"));
+    auto server =
+        std::make_unique<PeerProcess>("openssl s_server -accept 127.0.0.1:" + std::to_string(port_) +
+                                          " -cert " + cert_ + " -key " + key_ + " -naccept 1 -rev " + options,
+                                      dir_ / ("s_server-" + std::to_string(port_) + ".txt"));
     EXPECT_TRUE(server->WaitForOutput("ACCEPT")) << server->Output();
     return server;
   }
@@ -82,8 +82,12 @@ TEST_F(Client12Interop, OpenSslEachSuite) {
     const char* cipher;
     const char* suite;
   } cases[] = {
-      {"ECDHE-RSA-AES256-GCM-SHA384", "c030"}, {"AES128-GCM-SHA256", "009c"}, {"AES256-GCM-SHA384", "009d"},
-      {"ECDHE-RSA-AES128-SHA", "c013"},        {"ECDHE-RSA-AES256-SHA", "c014"}, {"AES128-SHA", "002f"},
+      {"ECDHE-RSA-AES256-GCM-SHA384", "c030"},
+      {"AES128-GCM-SHA256", "009c"},
+      {"AES256-GCM-SHA384", "009d"},
+      {"ECDHE-RSA-AES128-SHA", "c013"},
+      {"ECDHE-RSA-AES256-SHA", "c014"},
+      {"AES128-SHA", "002f"},
       {"AES256-SHA", "0035"},
   };
   for (const auto& c : cases) {
@@ -99,7 +103,8 @@ TEST_F(Client12Interop, OpenSslEachSuite) {
     std::string lines;
     for (char k = 'a'; k < 'e'; ++k) lines += std::string(5000, k) + "\n";
     ASSERT_TRUE(link.Send(lines));
-    EXPECT_NE(link.PumpUntilContains(std::string(5000, 'd')).find(std::string(5000, 'd')), Bytes::npos) << c.cipher;
+    EXPECT_NE(link.PumpUntilContains(std::string(5000, 'd')).find(std::string(5000, 'd')), Bytes::npos)
+        << c.cipher;
   }
 }
 
@@ -127,11 +132,11 @@ TEST_F(Client12Interop, AutoAgainstTls10OnlyServerAndTls12Refuses) {
 
 // gnutls-serv listens on every interface: this program runs in its own
 // network namespace (see CMakeLists.txt).
-std::unique_ptr<PeerProcess> startGnuTls(const test::ScratchDir& dir, std::uint16_t port, const std::string& cert,
-                                         const std::string& key, const std::string& priority,
-                                         SocketHandle& socket) {
-  std::string command = "gnutls-serv --echo -p " + std::to_string(port) + " --x509certfile " + cert +
-                        " --x509keyfile " + key;
+std::unique_ptr<PeerProcess> startGnuTls(const test::ScratchDir& dir, std::uint16_t port,
+                                         const std::string& cert, const std::string& key,
+                                         const std::string& priority, SocketHandle& socket) {
+  std::string command =
+      "gnutls-serv --echo -p " + std::to_string(port) + " --x509certfile " + cert + " --x509keyfile " + key;
   if (!priority.empty()) command += " --priority " + priority;
   auto server = std::make_unique<PeerProcess>(command, dir / ("gnutls-" + std::to_string(port) + ".txt"));
   socket = kInvalidSocket;
@@ -163,7 +168,8 @@ TEST_F(Client12Interop, GnuTlsDefaultPriorityAndTls10Only) {
     SocketDriver link(tls, socket);
     link.RecordAs(std::string("gnutls12-") + (*c.priority ? "tls10" : "default") + ".bin");
     ASSERT_TRUE(link.Send("echo me\n"));
-    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos) << c.priority << server->Output();
+    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos)
+        << c.priority << server->Output();
     EXPECT_EQ(tls.NegotiatedVersion(), c.version) << c.priority;
     EXPECT_FALSE(tls.Failed());
     link.Close();
