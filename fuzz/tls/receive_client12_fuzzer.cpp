@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Recorded flights start with a record header and run under "auto"; for
   // other inputs the first byte also picks "1.2" or "auto".
   const bool recorded = (data[0] & 0xFE) == 0x16;
-  tls.SetVersionPolicy(!recorded && (data[0] & 2) != 0 ? qv::TlsVersionPolicy::kTls12 : qv::TlsVersionPolicy::kAuto);
+  tls.SetVersionPolicy(!recorded && (data[0] & 2) != 0 ? qv::TlsVersionPolicy::kTls12
+                                                       : qv::TlsVersionPolicy::kAuto);
   tls.StartClient();
   tls.SendApplicationData("login");
   if (recorded) {
