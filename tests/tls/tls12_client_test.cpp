@@ -193,6 +193,8 @@ TEST_F(Tls12Client, AutoAcceptsTls10ServerAndTls12RefusesIt) {
     EXPECT_EQ(s.clientReceived, "server") << s.log.All();
     EXPECT_EQ(s.client.NegotiatedVersion(), 0x0301);
     EXPECT_EQ(hexEncode(s.client.CipherSuite()), "002f");
+    // RFC 7627 over TLS 1.0: MD5 || SHA-1 session hash.
+    EXPECT_EQ(SSL_get_extms_support(s.server.ssl), 1);
   }
   {
     Session s(Context("AES128-SHA:@SECLEVEL=0", TLS1_VERSION), TlsVersionPolicy::kTls12);
@@ -304,6 +306,37 @@ TEST_F(Tls12Client, CertificateCheckSeesTheChainFirst) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(s.PlainAlerts(), std::vector<int>{46});
   EXPECT_TRUE(s.log.Contains("1 CSTA: refused by the test"));
+}
+
+TEST_F(Tls12Client, CertificateRequestIsAnsweredEmptyOrWithASha256Signature) {
+  {
+    // No identity of ours matches: an empty Certificate, no CertificateVerify.
+    SSL_CTX* context = Context();
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    Session s(context, TlsVersionPolicy::kTls12);
+    s.Pump("who", "anyone");
+    EXPECT_EQ(s.clientReceived, "anyone") << s.log.All();
+    EXPECT_EQ(SSL_get0_peer_certificate(s.server.ssl), nullptr);
+  }
+  // The test CA's server certificate (1024-bit, SHA-1 signed) as our own
+  // identity, requested by a server that trusts that CA.
+  test::loadServerIdentity();
+  SSL_CTX* context = Context();
+  SSL_CTX_set_security_level(context, 0);
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  const Bytes ca = test::hexDecode(test::kCaHex);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(ca.data());
+  X509* caCert = d2i_X509(nullptr, &p, static_cast<long>(ca.size()));
+  X509_STORE_add_cert(SSL_CTX_get_cert_store(context), caCert);
+  SSL_CTX_add_client_CA(context, caCert);
+  X509_free(caCert);
+  Session s(context, TlsVersionPolicy::kTls12);
+  SSL_set_security_level(s.server.ssl, 0);
+  s.Pump("me", "you");
+  EXPECT_EQ(s.clientReceived, "you") << s.log.All();
+  EXPECT_NE(SSL_get0_peer_certificate(s.server.ssl), nullptr);
+  EXPECT_TRUE(s.log.Contains("SendCertificateVerify(0401"));
+  ClearOwnIdentity();
 }
 
 TEST_F(Tls12Client, HelloRequestIsIgnored) {
