@@ -54,6 +54,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("address", s.address);
   value("port", std::to_string(s.port));
   value("encrypt", s.encrypt ? "1" : "0");
+  if (!s.tlsversion.empty()) value("tlsversion", s.tlsversion);
   value("autooriginate", s.autooriginate ? "1" : "0");
   value("loglevel", "5");
   value("loglength", "100000000");

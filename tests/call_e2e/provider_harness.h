@@ -21,6 +21,7 @@ struct SettingsStore {
   int port = 0;
   bool autooriginate = false;
   bool encrypt = false;
+  std::string tlsversion;  // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.
