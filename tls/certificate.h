@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/rsa.h"
 #include "tls/tls_log.h"
 #include "xml/byte_string.h"
 
@@ -66,6 +67,8 @@ Certificate OwnIdentity();
 // RSAPrivateKey of the first certificate as the own identity. Used by tests
 // and tools; the provider never has an own identity.
 void LoadOwnIdentity(const std::vector<Bytes>& chain, const Bytes& privateKeyDer, const TlsLog& log);
+// The own identity's private key, ready for use (empty without an identity).
+RsaKey OwnPrivateKey();
 // Back to the empty identity.
 void ClearOwnIdentity();
 

@@ -103,6 +103,11 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
   }
   switch (type) {
     case kContentChangeCipherSpec:
+      // One per handshake; a second could only reset what is in use.
+      if (read_.active) {
+        RefuseRecord("Unexpected ChangeCipherSpec");
+        break;
+      }
       ProcessChangeCipherSpec(plain);
       break;
     case kContentAlert:
@@ -112,6 +117,12 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
       ProcessHandshake(plain);
       break;
     case kContentApplicationData:
+      // Before the peer's Finished, data could have come from anyone (in
+      // the clear, before its ChangeCipherSpec): never the caller's.
+      if (!handshake_.done) {
+        RefuseRecord("Unexpected application data");
+        break;
+      }
       applicationData_ += plain;
       break;
     default:
@@ -208,6 +219,11 @@ void TlsConnection::SendAlert(std::uint8_t description, std::uint8_t level) {
   } else {
     failed_ = true;
   }
+}
+
+void TlsConnection::RefuseRecord(std::string_view logText) {
+  Log(1, logText);
+  SendAlert(kAlertUnexpectedMessage, kAlertFatal);
 }
 
 void TlsConnection::ProcessAlert(std::string_view fragment) {

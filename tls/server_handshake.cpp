@@ -56,9 +56,7 @@ void TlsConnection::ProcessClientHello(std::string_view body) {
     SendAlert(kAlertHandshakeFailure, kAlertFatal);
     return;
   }
-  const Certificate identity = OwnIdentity();
-  handshake_.privateKey.setPrivateKey(identity.keyPrivateExponent, identity.keyPublicExponent,
-                                      identity.keyModulus, identity.keyPrime1, identity.keyPrime2);
+  handshake_.privateKey = OwnPrivateKey();
   if (!serverName_.empty()) Log(7, "Received client hello for domain " + serverName_);
   SendServerHello();
   SendCertificate();

@@ -93,6 +93,8 @@ class TlsConnection {
   Bytes ComputeRecordMac(const RecordState& state, std::uint8_t type, std::string_view recordVersion,
                          std::uint64_t sequence, std::string_view fragment) const;
   void SendAlert(std::uint8_t description, std::uint8_t level);
+  // A record the current state cannot take: unexpected_message.
+  void RefuseRecord(std::string_view logText);
   void ProcessAlert(std::string_view fragment);
   void SendChangeCipherSpec();
   void ProcessChangeCipherSpec(std::string_view fragment);

@@ -430,6 +430,74 @@ TEST_F(Handshake, MessagesOutOfPlaceNeverLeadToUnkeyedProtection) {
   }
 }
 
+TEST_F(Handshake, RecordsTheStateCannotTakeAreUnexpected) {
+  const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +
+                       certificateMessage({derOf(test::kServerHex)}) + kHelloDone;
+  struct Case {
+    const char* name;
+    Bytes wire;
+    const char* logLine;
+  };
+  const Case cases[] = {
+      {"data after ServerHello",
+       record(kContentHandshake, serverHello({"\x03\x01", 2}, {"\x00\x2F", 2})) +
+           record(kContentApplicationData, "<injected/>"),
+       "P: Unexpected application data"},
+      {"data before the server's ChangeCipherSpec",
+       record(kContentHandshake, flight) + record(kContentApplicationData, "<injected/>"),
+       "P: Unexpected application data"},
+      {"empty data record first", record(kContentApplicationData, ""), "P: Unexpected application data"},
+  };
+  for (const Case& c : cases) {
+    test::LogCapture log;
+    Client client;
+    client.tls.SetLog(test::testLog("P: "));
+    EXPECT_EQ(client.tls.ReceiveBytes(c.wire), "") << c.name;
+    const auto records = splitRecords(client.tls.SendApplicationData("login"));
+    EXPECT_TRUE(client.tls.Failed()) << c.name;
+    ASSERT_FALSE(records.empty()) << c.name;
+    EXPECT_EQ(records.back().type, kContentAlert) << c.name;
+    if (!TlsConnectionTestPeer(client.tls).Write().active) {
+      EXPECT_EQ(records.back().fragment, Bytes("\x02\x0A", 2)) << c.name;
+    }
+    EXPECT_TRUE(log.contains("]:1 " + std::string(c.logLine))) << c.name;
+    EXPECT_EQ(client.tls.ReceiveBytes(record(kContentApplicationData, "more")), "") << c.name;
+  }
+}
+
+TEST_F(Handshake, DataInTheFlightOfTheServersFinishedIsDelivered) {
+  TlsConnection client(test::testLog());
+  TlsConnection server(test::testLog());
+  client.SetVerifyCertificates(false);
+  client.StartClient();
+  server.StartServer(false);
+  server.ReceiveBytes(client.SendApplicationData("login"));
+  client.ReceiveBytes(server.SendApplicationData(""));
+  EXPECT_EQ(server.ReceiveBytes(client.SendApplicationData("")), "");
+  ASSERT_TRUE(server.HandshakeDone());
+  // ChangeCipherSpec, Finished and data arrive in one read.
+  EXPECT_EQ(client.ReceiveBytes(server.SendApplicationData("welcome")), "welcome");
+  EXPECT_TRUE(client.HandshakeDone());
+  EXPECT_FALSE(client.Failed());
+  EXPECT_EQ(server.ReceiveBytes(client.SendApplicationData("")), "login");
+}
+
+TEST_F(Handshake, SecondChangeCipherSpecIsUnexpected) {
+  test::LogCapture log;
+  TlsConnection client(test::testLog("P: "));
+  TlsConnection server(test::testLog());
+  client.SetVerifyCertificates(false);
+  client.StartClient();
+  server.StartServer(false);
+  test::pump(client, server);
+  ASSERT_TRUE(client.HandshakeDone());
+  TlsConnectionTestPeer(server).SendRecord(kContentChangeCipherSpec, "\x01");
+  EXPECT_EQ(client.ReceiveBytes(server.SendApplicationData("after")), "");
+  EXPECT_TRUE(client.Failed());
+  EXPECT_TRUE(log.contains("]:1 P: Unexpected ChangeCipherSpec"));
+  EXPECT_EQ(splitRecords(client.SendApplicationData("")).size(), 1u);
+}
+
 TEST_F(Handshake, SecondServerHelloDoneIsUnexpected) {
   Client client;
   const Bytes flight = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2}) +

@@ -29,10 +29,12 @@ const std::string_view kRc4Md5{"\x00\x04", 2};
 const std::string_view kRc4Sha{"\x00\x05", 2};
 
 TEST(RecordFraming, SplitRecordWaitsForLastByteAndSeveralAreProcessedInOrder) {
-  TlsConnection connection;
-  const Bytes one = record(kContentApplicationData, "hello ");
-  const Bytes two = record(kContentApplicationData, "world");
+  KeyedPair pair;
+  keyedPair(pair, kRc4Sha);
+  const Bytes one = pair.client.SendApplicationData("hello ");
+  const Bytes two = pair.client.SendApplicationData("world");
   const Bytes both = one + two;
+  TlsConnection& connection = pair.server;
   for (std::size_t k = 0; k + 1 < one.size(); ++k) {
     EXPECT_EQ(connection.ReceiveBytes(both.substr(k, 1)), "") << k;
   }
@@ -43,8 +45,9 @@ TEST(RecordFraming, SplitRecordWaitsForLastByteAndSeveralAreProcessedInOrder) {
 TEST(RecordFraming, UnknownTypeIsLoggedAndSkipped) {
   test::LogCapture log;
   TlsConnection connection(test::testLog("T: "));
-  EXPECT_EQ(connection.ReceiveBytes(record(99, "x") + record(kContentApplicationData, "y")), "y");
+  connection.ReceiveBytes(record(99, "x") + record(kContentAlert, "\x01\x2A"));
   EXPECT_TRUE(log.contains("T: Received unknown type 99 on record layer"));
+  EXPECT_TRUE(log.contains("T: Alert(1, 42)"));
   EXPECT_FALSE(connection.Failed());
 }
 
@@ -95,8 +98,9 @@ TEST(Alerts, ClosureAnsweredOnceOthersOnlyLogged) {
   EXPECT_EQ(log.count("CSTA: Received closure alert"), 2u);
 
   connection.ReceiveBytes(record(kContentAlert, "\x02\x28") + record(kContentAlert, "\x01") +
-                          record(kContentApplicationData, "still read"));
+                          record(kContentAlert, "\x01\x2A"));
   EXPECT_TRUE(log.contains("CSTA: Alert(2, 40)"));
+  EXPECT_TRUE(log.contains("CSTA: Alert(1, 42)"));
   EXPECT_TRUE(connection.AlertReceived());
   EXPECT_FALSE(connection.Failed());
 }

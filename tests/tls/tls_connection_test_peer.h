@@ -48,6 +48,10 @@ class TlsConnectionTestPeer {
   const Bytes& Outgoing() const { return connection_.outgoingData_; }
 
   void SendAlert(std::uint8_t description, std::uint8_t level) { connection_.SendAlert(description, level); }
+  // Handshake bytes as if they had arrived in a record.
+  void ProcessHandshake(std::string_view fragment) { connection_.ProcessHandshake(fragment); }
+  // A record of any type, protected as the current write state says.
+  void SendRecord(std::uint8_t type, std::string_view bytes) { connection_.SendRecord(type, bytes); }
   // The MAC our sending (or receiving) side computes for a record.
   Bytes ComputeRecordMac(bool sending, std::uint8_t type, std::string_view recordVersion,
                          std::uint64_t sequence, std::string_view fragment) const {
