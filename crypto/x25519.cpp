@@ -7,7 +7,41 @@ namespace qv {
 namespace {
 
 using u64 = std::uint64_t;
+#if defined(__SIZEOF_INT128__) && !defined(QV_X25519_NO_INT128)
 using u128 = unsigned __int128;
+#else
+// 32-bit targets have no 128-bit integer: the few operations the field code
+// needs, on two 64-bit halves, without branches.
+struct u128 {
+  u64 lo = 0;
+  u64 hi = 0;
+  constexpr u128() = default;
+  constexpr u128(u64 v) : lo(v) {}  // NOLINT: used as the built-in type would be
+  explicit operator u64() const { return lo; }
+  friend u128 operator+(u128 a, u128 b) {
+    u128 r;
+    r.lo = a.lo + b.lo;
+    r.hi = a.hi + b.hi + (r.lo < a.lo ? 1 : 0);
+    return r;
+  }
+  u128& operator+=(u128 b) { return *this = *this + b; }
+  friend u128 operator*(u128 a, u64 b) {
+    const u64 a0 = a.lo & 0xFFFFFFFF, a1 = a.lo >> 32, b0 = b & 0xFFFFFFFF, b1 = b >> 32;
+    const u64 p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const u64 mid = (p00 >> 32) + (p01 & 0xFFFFFFFF) + (p10 & 0xFFFFFFFF);
+    u128 r;
+    r.lo = (mid << 32) | (p00 & 0xFFFFFFFF);
+    r.hi = p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32) + a.hi * b;
+    return r;
+  }
+  friend u128 operator>>(u128 a, int shift) {  // 0 < shift < 64
+    u128 r;
+    r.lo = (a.lo >> shift) | (a.hi << (64 - shift));
+    r.hi = a.hi >> shift;
+    return r;
+  }
+};
+#endif
 
 constexpr u64 kMask51 = (u64{1} << 51) - 1;
 

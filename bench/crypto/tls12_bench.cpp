@@ -1,0 +1,216 @@
+// The TLS 1.2 primitives against OpenSSL, linked into crypto_bench: SHA-2,
+// HMAC-SHA256, the TLS 1.2 PRF, AES-GCM and X25519. ratios.py runs OpenSSL a
+// second time with its SHA-NI, AES-NI and PCLMULQDQ paths masked.
+#include <benchmark/benchmark.h>
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/kdf.h>
+
+#include <random>
+
+#include "crypto/aes_gcm.h"
+#include "crypto/hmac.h"
+#include "crypto/sha256.h"
+#include "crypto/sha512.h"
+#include "crypto/tls12_prf.h"
+#include "crypto/x25519.h"
+
+namespace {
+
+using qv::Bytes;
+
+constexpr std::size_t kBuffer = 16 * 1024;
+
+Bytes randomBytes(std::size_t n, unsigned salt) {
+  std::mt19937 engine(4321 + salt);
+  Bytes out(n, '\0');
+  for (auto& c : out) c = static_cast<char>(engine());
+  return out;
+}
+
+const Bytes& buffer() {
+  static const Bytes data = randomBytes(kBuffer, 1);
+  return data;
+}
+
+const unsigned char* u8(const Bytes& b) { return reinterpret_cast<const unsigned char*>(b.data()); }
+
+void setBytes(benchmark::State& state, std::size_t perIteration) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
+}
+
+// --- SHA-2 and HMAC ------------------------------------------------------------------
+
+template <Bytes (*Digest)(std::string_view)>
+void oursDigest(benchmark::State& state) {
+  for (auto _ : state) {
+    Bytes out = Digest(buffer());
+    benchmark::DoNotOptimize(out.data());
+  }
+  setBytes(state, kBuffer);
+}
+
+void opensslDigest(benchmark::State& state, const EVP_MD* md) {
+  for (auto _ : state) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
+    benchmark::DoNotOptimize(out);
+  }
+  setBytes(state, kBuffer);
+}
+
+void oursHmacSha256(benchmark::State& state) {
+  const Bytes key = randomBytes(32, 5);
+  for (auto _ : state) {
+    Bytes out = qv::hmacSha256(key, buffer());
+    benchmark::DoNotOptimize(out.data());
+  }
+  setBytes(state, kBuffer);
+}
+
+void opensslHmacSha256(benchmark::State& state) {
+  const Bytes key = randomBytes(32, 5);
+  for (auto _ : state) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), u8(buffer()), kBuffer, out, &n);
+    benchmark::DoNotOptimize(out);
+  }
+  setBytes(state, kBuffer);
+}
+
+BENCHMARK(oursDigest<qv::sha256Digest>)->Name("Ours/Sha256");
+BENCHMARK_CAPTURE(opensslDigest, Sha256, EVP_sha256())->Name("OpenSsl/Sha256");
+BENCHMARK(oursDigest<qv::sha384Digest>)->Name("Ours/Sha384");
+BENCHMARK_CAPTURE(opensslDigest, Sha384, EVP_sha384())->Name("OpenSsl/Sha384");
+BENCHMARK(oursDigest<qv::sha512Digest>)->Name("Ours/Sha512");
+BENCHMARK_CAPTURE(opensslDigest, Sha512, EVP_sha512())->Name("OpenSsl/Sha512");
+BENCHMARK(oursHmacSha256)->Name("Ours/HmacSha256");
+BENCHMARK(opensslHmacSha256)->Name("OpenSsl/HmacSha256");
+
+// --- TLS 1.2 PRF: a 40-byte key block (AES-128-GCM) from a 48-byte master secret -----
+
+const Bytes kPrfSecret = randomBytes(48, 6);
+const Bytes kPrfSeed = randomBytes(64, 7);
+
+void oursTls12Prf(benchmark::State& state) {
+  for (auto _ : state) {
+    Bytes out = qv::tls12Prf(qv::HashAlgorithm::kSha256, kPrfSecret, "key expansion", kPrfSeed, 40);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void opensslTls12Prf(benchmark::State& state) {
+  EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
+  EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
+  const Bytes seed = "key expansion" + kPrfSeed;
+  char digest[] = "SHA256";
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(kPrfSecret.data()),
+                                        kPrfSecret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(seed.data()), seed.size()),
+      OSSL_PARAM_construct_end(),
+  };
+  if (EVP_KDF_CTX_set_params(ctx, params) != 1) state.SkipWithError("TLS1-PRF parameters refused");
+  for (auto _ : state) {
+    unsigned char out[40];
+    if (EVP_KDF_derive(ctx, out, sizeof out, nullptr) != 1) state.SkipWithError("TLS1-PRF failed");
+    benchmark::DoNotOptimize(out);
+  }
+  EVP_KDF_CTX_free(ctx);
+  EVP_KDF_free(kdf);
+}
+
+BENCHMARK(oursTls12Prf)->Name("Ours/Tls12PrfSha256");
+BENCHMARK(opensslTls12Prf)->Name("OpenSsl/Tls12PrfSha256");
+
+// --- AES-GCM: one 16 KiB record with TLS's 13-byte additional data -------------------
+
+const Bytes kNonce = randomBytes(12, 9);
+const Bytes kAad = randomBytes(13, 10);
+
+void oursGcmSeal(benchmark::State& state, std::size_t keySize) {
+  qv::AesGcm gcm;
+  gcm.setKey(randomBytes(keySize, 11));
+  for (auto _ : state) {
+    Bytes out = gcm.seal(kNonce, kAad, buffer());
+    benchmark::DoNotOptimize(out.data());
+  }
+  setBytes(state, kBuffer);
+}
+
+void opensslGcmSeal(benchmark::State& state, std::size_t keySize) {
+  const Bytes key = randomBytes(keySize, 11);
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_EncryptInit_ex(ctx, keySize == 16 ? EVP_aes_128_gcm() : EVP_aes_256_gcm(), nullptr, u8(key), nullptr);
+  for (auto _ : state) {
+    // A fresh output string per record, as ours returns one.
+    Bytes out(kBuffer + 16, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    int n = 0, m = 0;
+    EVP_EncryptInit_ex(ctx, nullptr, nullptr, nullptr, u8(kNonce));
+    EVP_EncryptUpdate(ctx, nullptr, &n, u8(kAad), static_cast<int>(kAad.size()));
+    EVP_EncryptUpdate(ctx, o, &n, u8(buffer()), static_cast<int>(kBuffer));
+    EVP_EncryptFinal_ex(ctx, o + n, &m);
+    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, o + kBuffer);
+    benchmark::DoNotOptimize(out.data());
+  }
+  EVP_CIPHER_CTX_free(ctx);
+  setBytes(state, kBuffer);
+}
+
+void oursGcmOpen(benchmark::State& state) {
+  qv::AesGcm gcm;
+  gcm.setKey(randomBytes(16, 11));
+  const Bytes sealed = gcm.seal(kNonce, kAad, buffer());
+  for (auto _ : state) {
+    auto out = gcm.open(kNonce, kAad, sealed);
+    benchmark::DoNotOptimize(out->data());
+  }
+  setBytes(state, kBuffer);
+}
+
+BENCHMARK_CAPTURE(oursGcmSeal, Aes128GcmSeal, 16)->Name("Ours/Aes128GcmSeal");
+BENCHMARK_CAPTURE(opensslGcmSeal, Aes128GcmSeal, 16)->Name("OpenSsl/Aes128GcmSeal");
+BENCHMARK_CAPTURE(oursGcmSeal, Aes256GcmSeal, 32)->Name("Ours/Aes256GcmSeal");
+BENCHMARK_CAPTURE(opensslGcmSeal, Aes256GcmSeal, 32)->Name("OpenSsl/Aes256GcmSeal");
+BENCHMARK(oursGcmOpen)->Name("Ours/Aes128GcmOpen");
+
+// --- X25519: one shared secret -------------------------------------------------------
+
+void oursX25519(benchmark::State& state) {
+  const Bytes scalar = randomBytes(32, 12);
+  const Bytes peer = qv::x25519Base(randomBytes(32, 13));
+  for (auto _ : state) {
+    Bytes out = qv::x25519(scalar, peer);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void opensslX25519(benchmark::State& state) {
+  const Bytes scalar = randomBytes(32, 12);
+  const Bytes peerPublic = qv::x25519Base(randomBytes(32, 13));
+  EVP_PKEY* mine = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, u8(scalar), scalar.size());
+  EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, u8(peerPublic), peerPublic.size());
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(mine, nullptr);
+  EVP_PKEY_derive_init(ctx);
+  EVP_PKEY_derive_set_peer(ctx, peer);
+  for (auto _ : state) {
+    unsigned char out[32];
+    std::size_t n = sizeof out;
+    if (EVP_PKEY_derive(ctx, out, &n) != 1) state.SkipWithError("X25519 derive failed");
+    benchmark::DoNotOptimize(out);
+  }
+  EVP_PKEY_CTX_free(ctx);
+  EVP_PKEY_free(peer);
+  EVP_PKEY_free(mine);
+}
+
+BENCHMARK(oursX25519)->Name("Ours/X25519");
+BENCHMARK(opensslX25519)->Name("OpenSsl/X25519");
+
+}  // namespace
