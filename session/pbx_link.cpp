@@ -1,6 +1,7 @@
 #include "session/pbx_link.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "session/certificate_settings.h"
@@ -11,6 +12,7 @@
 #include "session/session_timing.h"
 #include "session/settings.h"
 #include "tls/tls_connection.h"
+#include "tls/tls_version_policy.h"
 
 namespace qv {
 
@@ -36,6 +38,8 @@ void PbxLink::ConnectFailed() {
 }
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+  // Read before the link lock: the settings keep a lock of their own.
+  const std::string versionText = encrypt ? SettingsSnapshot().tlsversion : std::string();
   // Made before the lock: with verifycert it reads the trusted roots.
   CertificateCheck check = encrypt ? MakeCertificateCheck(SettingsSnapshot()) : CertificateCheck();
   if (writer_.joinable()) closeSocket(Detach());
@@ -63,6 +67,9 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_->SetServerName(serverName);
     tls_->SetVerifyCertificates(false);
     if (check) tls_->SetCertificateCheck(std::move(check));
+    const std::optional<TlsVersionPolicy> policy = ParseTlsVersionPolicy(versionText);
+    if (!policy) writeLog(1, "Unknown tlsversion '" + versionText + "', using 1.0");
+    tls_->SetVersionPolicy(policy.value_or(TlsVersionPolicy::kTls10));
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }

@@ -49,6 +49,10 @@ bool IsBlockCipher(CipherKind cipher) {
   return cipher == CipherKind::kAes128Cbc || cipher == CipherKind::kAes256Cbc;
 }
 
+bool IsAeadCipher(CipherKind cipher) {
+  return cipher == CipherKind::kAes128Gcm || cipher == CipherKind::kAes256Gcm;
+}
+
 std::size_t IvLength(CipherKind cipher) { return IsBlockCipher(cipher) ? 16 : 0; }
 
 std::size_t BlockLength(CipherKind cipher) { return IsBlockCipher(cipher) ? 16 : 1; }

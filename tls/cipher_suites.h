@@ -8,7 +8,7 @@ namespace qv {
 
 inline constexpr std::string_view kOfferedSuites{"\x00\x2F\x00\x35\x00\x04\x00\x05", 8};
 
-enum class CipherKind { kNone, kRc4, kAes128Cbc, kAes256Cbc };
+enum class CipherKind { kNone, kRc4, kAes128Cbc, kAes256Cbc, kAes128Gcm, kAes256Gcm };
 enum class MacKind { kNone, kMd5, kSha1 };
 
 struct SuiteParameters {
@@ -27,5 +27,7 @@ std::size_t KeyLength(CipherKind cipher);
 std::size_t IvLength(CipherKind cipher);
 std::size_t BlockLength(CipherKind cipher);
 bool IsBlockCipher(CipherKind cipher);
+// AES-GCM (TLS 1.2 only): no MAC, no padding, a nonce and tag per record.
+bool IsAeadCipher(CipherKind cipher);
 
 }  // namespace qv

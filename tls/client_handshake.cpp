@@ -1,5 +1,6 @@
 // The client's side of the handshake: hello, the server's first flight and
 // the client's second flight.
+#include "crypto/digest.h"
 #include "crypto/md5.h"
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
@@ -7,6 +8,7 @@
 #include "tls/cipher_suites.h"
 #include "tls/der_reader.h"
 #include "tls/handshake_reader.h"
+#include "tls/tls12_suites.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
@@ -33,6 +35,10 @@ Bytes nonZeroRandomBytes(std::size_t count) {
 }  // namespace
 
 void TlsConnection::SendClientHello() {
+  if (versionPolicy_ != TlsVersionPolicy::kTls10) {
+    SendClientHello12();
+    return;
+  }
   version_ = kVersionTls10;
   handshake_.clientRandom = randomBytes(32);
   Bytes body = versionBytes(version_) + handshake_.clientRandom;
@@ -57,6 +63,10 @@ void TlsConnection::SendClientHello() {
 }
 
 void TlsConnection::ProcessServerHello(std::string_view body) {
+  if (versionPolicy_ != TlsVersionPolicy::kTls10) {
+    ProcessServerHello12(body);
+    return;
+  }
   LogHandshakeData("ProcessServerHello", body);
   HandshakeReader reader(body);
   if (readNumber(reader.ReadBytes(2)) < 0x0301) {
@@ -79,6 +89,11 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
   LogTlsMessage("Received " + std::to_string(chain.size()) + " certificates");
   if (chain.empty()) {
     SendAlert(kAlertUnknownCa, kAlertFatal);
+    return;
+  }
+  if (versionPolicy_ != TlsVersionPolicy::kTls10 && !handshake_.peerCertificate.chain.empty()) {
+    // A second chain could swap the key after the first one was checked.
+    FailHandshake(kAlertUnexpectedMessage, "Second Certificate message");
     return;
   }
   if (certificateCheck_) {
@@ -151,6 +166,15 @@ void TlsConnection::SendCertificate() {
   if (role_ == TlsRole::kClient) {
     HandshakeReader request(handshake_.certificateRequest);
     const std::string_view types = request.ReadVector8();
+    // TLS 1.2 lists the signature schemes it takes; ours is PKCS#1 SHA-256.
+    bool schemeUsable = true;
+    if (version_ >= kVersionTls12) {
+      schemeUsable = false;
+      const std::string_view schemes = request.ReadVector16();
+      for (std::size_t k = 0; k + 1 < schemes.size(); k += 2) {
+        schemeUsable = schemeUsable || bytesToUInt(schemes.substr(k, 2)) == 0x0401;
+      }
+    }
     const std::string_view authorities = request.ReadVector16();
     const std::string ownIssuer = toLowerAscii(identity.issuerName);
     bool matched = false;
@@ -169,7 +193,7 @@ void TlsConnection::SendCertificate() {
         }
       }
     }
-    if (!matched) handshake_.certificateRequest.clear();
+    if (!matched || !schemeUsable) handshake_.certificateRequest.clear();
   }
   // A server always sends its identity; a client only what the request matched.
   if (role_ == TlsRole::kServer || !handshake_.certificateRequest.empty()) {
@@ -184,7 +208,12 @@ void TlsConnection::SendCertificate() {
 }
 
 void TlsConnection::SendClientKeyExchange() {
-  if (!IsSupportedSuite(handshake_.cipherSuite)) return;
+  const Tls12Suite* suite = Suite12();
+  if (suite != nullptr && suite->keyExchange == KeyExchange::kEcdheRsa) {
+    SendClientKeyExchangeEcdhe();
+    return;
+  }
+  if (suite == nullptr && !IsSupportedSuite(handshake_.cipherSuite)) return;
   const Bytes& n = handshake_.peerCertificate.modulus;
   const Bytes& e = handshake_.peerCertificate.exponent;
   LogHandshakeData("RSA N", n);
@@ -195,7 +224,9 @@ void TlsConnection::SendClientKeyExchange() {
     FailHandshake(kAlertUnsupportedCertificate, "No usable RSA key for the key exchange");
     return;
   }
-  const Bytes preMaster = versionBytes(version_) + randomBytes(46);
+  // The version offered, even when the server chose a lower one.
+  const Bytes preMaster =
+      versionBytes(handshake_.offeredVersion != 0 ? handshake_.offeredVersion : version_) + randomBytes(46);
   LogHandshakeData("Pre Master Secret", preMaster);
   Bytes block("\x00\x02", 2);
   block += nonZeroRandomBytes(n.size() - 48 - 3);
@@ -206,10 +237,13 @@ void TlsConnection::SendClientKeyExchange() {
   key.setPublicKey(e, n);
   const Bytes encrypted = rsaPublicOp(key, block);
   LogHandshakeData("Encrypted Pre Master", encrypted);
-  ComputeMasterSecret(preMaster);
+  // The extended master secret covers this message too.
+  const bool afterMessage = handshake_.extendedMasterSecret;
+  if (!afterMessage) ComputeMasterSecret(preMaster);
   const Bytes body = uintToBytes(static_cast<std::uint32_t>(encrypted.size()), 2) + encrypted;
   LogHandshakeData("SendClientKeyExchange", body);
   SendHandshake(kHandshakeClientKeyExchange, body);
+  if (afterMessage) ComputeMasterSecret(preMaster);
 }
 
 void TlsConnection::SendCertificateVerify() {
@@ -217,6 +251,18 @@ void TlsConnection::SendCertificateVerify() {
   RsaKey key;
   key.setPrivateKey(identity.keyPrivateExponent, identity.keyPublicExponent, identity.keyModulus,
                     identity.keyPrime1, identity.keyPrime2);
+  if (version_ >= kVersionTls12) {
+    // rsa_pkcs1_sha256: DigestInfo(SHA-256) of the transcript.
+    const Bytes digestInfo("\x30\x31\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20",
+                           19);
+    const Bytes signature =
+        rsaSignPkcs1(key, digestInfo + digestOf(HashAlgorithm::kSha256, handshake_.transcript));
+    const Bytes body =
+        Bytes("\x04\x01", 2) + uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) + signature;
+    LogHandshakeData("SendCertificateVerify", body);
+    SendHandshake(kHandshakeCertificateVerify, body);
+    return;
+  }
   const Bytes signature =
       rsaSignPkcs1(key, md5Digest(handshake_.transcript) + sha1Digest(handshake_.transcript));
   const Bytes body = uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) + signature;

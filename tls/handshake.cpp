@@ -52,7 +52,11 @@ void TlsConnection::HandleHandshakeMessage(std::uint8_t type, std::string_view m
       ProcessCertificate(body);
       break;
     case kHandshakeServerKeyExchange:
-      LogHandshakeData("ProcessServerKeyExchange", body);
+      if (role_ == TlsRole::kClient && version_ >= kVersionTls12) {
+        ProcessServerKeyExchange(body);
+      } else {
+        LogHandshakeData("ProcessServerKeyExchange", body);
+      }
       break;
     case kHandshakeCertificateRequest:
       ProcessCertificateRequest(body);

@@ -27,6 +27,13 @@ struct HandshakeState {
   Certificate peerCertificate;
   // Server: the own key for the key exchange.
   RsaKey privateKey;
+  // Client: the version the ClientHello offered (the RSA pre-master
+  // secret carries it); 0 before a hello.
+  std::uint16_t offeredVersion = 0;
+  // The server agreed to bind the master secret to the handshake (RFC 7627).
+  bool extendedMasterSecret = false;
+  // Client, ECDHE: the server's X25519 share once its signature checked out.
+  Bytes serverShare;
   // Our Finished is still to be sent.
   bool finishedPending = true;
   // The peer's Finished arrived (it may still have failed the check).

@@ -1,9 +1,12 @@
 // Master secret, key block, Finished: TLS 1.0 and SSL 3.0 formulas.
+#include "crypto/digest.h"
 #include "crypto/md5.h"
 #include "crypto/prf.h"
 #include "crypto/rc4.h"
 #include "crypto/sha1.h"
 #include "tls/cipher_suites.h"
+#include "tls/tls12_key_schedule.h"
+#include "tls/tls12_suites.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
@@ -24,6 +27,10 @@ Bytes ssl3Expand(std::string_view secret, std::string_view seed, std::size_t len
 }  // namespace
 
 void TlsConnection::ComputeMasterSecret(std::string_view preMaster) {
+  if (version_ >= kVersionTls12 || handshake_.extendedMasterSecret) {
+    ComputeMasterSecret12(preMaster);
+    return;
+  }
   const std::string_view secret = preMaster.size() > 48 ? preMaster.substr(preMaster.size() - 48) : preMaster;
   const Bytes seed = handshake_.clientRandom + handshake_.serverRandom;
   if (UsesTlsFormulas()) {
@@ -37,6 +44,10 @@ void TlsConnection::ComputeMasterSecret(std::string_view preMaster) {
 }
 
 void TlsConnection::PerformChangeCipherSpec() {
+  if (version_ >= kVersionTls12) {
+    PerformChangeCipherSpec12();
+    return;
+  }
   const SuiteParameters suite = SuiteParametersOf(handshake_.cipherSuite);
   LogHandshakeData("PerformChangeCipherSpec", handshake_.cipherSuite);
 
@@ -94,6 +105,9 @@ Bytes TlsConnection::ComputeFinished(bool sending) const {
   const bool clientSide = (sending == (role_ == TlsRole::kClient));
   const Bytes& master = handshake_.masterSecret;
   const Bytes& messages = handshake_.transcript;
+  if (const Tls12Suite* suite = Suite12()) {
+    return Tls12Finished(suite->prfHash, master, clientSide, digestOf(suite->prfHash, messages));
+  }
   if (UsesTlsFormulas()) {
     return tlsPrf(master, clientSide ? "client finished" : "server finished",
                   md5Digest(messages) + sha1Digest(messages), 12);

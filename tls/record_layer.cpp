@@ -1,10 +1,16 @@
-// Records: fragmentation, MAC, CBC padding and encryption, and their reverse.
+// Records: fragmentation, MAC, CBC padding and encryption, AES-GCM, and their
+// reverse.
+
+#include <optional>
+#include <utility>
 
 #include "crypto/hmac.h"
 #include "crypto/md5.h"
 #include "crypto/rc4.h"
 #include "crypto/sha1.h"
+#include "tls/cbc_record.h"
 #include "tls/cipher_suites.h"
+#include "tls/gcm_record.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
@@ -13,12 +19,6 @@ namespace {
 
 // The record header before anything was negotiated.
 constexpr std::uint16_t kDefaultVersion = kVersionTls10;
-
-Bytes sequenceBytes(std::uint64_t sequence) {
-  Bytes out(8, '\0');
-  for (std::size_t k = 8; k-- > 0; sequence >>= 8) out[k] = static_cast<char>(sequence & 0xFF);
-  return out;
-}
 
 // Equal length and content, without stopping at the first difference.
 bool sameBytes(std::string_view a, std::string_view b) {
@@ -48,6 +48,17 @@ void TlsConnection::SendRecord(std::uint8_t type, std::string_view bytes) {
 
 Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) {
   const std::uint64_t number = write_.sequence++;
+  if (IsAeadCipher(write_.cipher) || write_.explicitIv) {
+    Bytes sealed = IsAeadCipher(write_.cipher)
+                       ? write_.gcm.Seal(number, type, versionBytes(version_), plain)
+                       : SealCbcRecord(write_.aes, write_.macSecret, number, type, versionBytes(version_),
+                                       plain, randomBytes(kCbcBlock));
+    if (sealed.empty()) {
+      Log(3, "No key for record protection");
+      failed_ = true;
+    }
+    return sealed;
+  }
   Bytes fragment(plain);
   if (write_.mac != MacKind::kNone) {
     fragment += ComputeRecordMac(write_, type, versionBytes(version_), number, plain);
@@ -78,6 +89,12 @@ Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) 
 
 void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVersion,
                                   std::string_view fragment) {
+  if (read_.active && IsAeadCipher(read_.cipher) && fragment.size() < kGcmRecordOverhead) {
+    // Not even room for the explicit nonce and the tag.
+    Log(3, "GCM record of " + std::to_string(fragment.size()) + " bytes is shorter than its nonce and tag");
+    SendAlert(kAlertDecodeError, kAlertFatal);
+    return;
+  }
   Bytes plain(fragment);
   if (read_.active && !UnprotectFragment(type, recordVersion, plain)) {
     Log(3, "Bad Record Mac");
@@ -115,6 +132,16 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
 }
 
 bool TlsConnection::UnprotectFragment(std::uint8_t type, std::string_view recordVersion, Bytes& fragment) {
+  if (IsAeadCipher(read_.cipher) || read_.explicitIv) {
+    const std::uint64_t number = read_.sequence++;
+    std::optional<Bytes> opened =
+        IsAeadCipher(read_.cipher)
+            ? read_.gcm.Open(number, type, recordVersion, fragment)
+            : OpenCbcRecord(read_.aes, read_.macSecret, number, type, recordVersion, fragment);
+    if (!opened) return false;
+    fragment = std::move(*opened);
+    return true;
+  }
   bool intact = true;
   if (read_.cipher == CipherKind::kRc4) {
     fragment = rc4Crypt(read_.rc4, fragment);

@@ -5,6 +5,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/rc4.h"
+#include "tls/gcm_record.h"
 #include "tls/cipher_suites.h"
 #include "xml/byte_string.h"
 
@@ -19,6 +20,9 @@ struct RecordState {
   Bytes macSecret;
   Rc4State rc4;
   AesContext aes;
+  // TLS 1.2: AES-CBC records carry their IV in front (aes keeps the chain).
+  bool explicitIv = false;
+  GcmRecordCipher gcm;
   // Records MACed since the keys were installed (wraps as TLS's uint64 does).
   std::uint64_t sequence = 0;
 };

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "tls/cipher_suites.h"
+#include "tls/tls12_suites.h"
 
 namespace qv {
 
@@ -15,6 +16,8 @@ void TlsConnection::SetServerName(std::string_view name) { serverName_ = std::st
 void TlsConnection::SetVerifyCertificates(bool verify) { verifyCertificates_ = verify; }
 
 void TlsConnection::SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
+
+void TlsConnection::SetVersionPolicy(TlsVersionPolicy policy) { versionPolicy_ = policy; }
 
 void TlsConnection::StartClient() {
   role_ = TlsRole::kClient;
@@ -78,13 +81,16 @@ void TlsConnection::PrepareResumption() {
   next.verifyCertificates_ = verifyCertificates_;
   next.sessionCaching_ = sessionCaching_;
   next.certificateCheck_ = std::move(certificateCheck_);
+  next.versionPolicy_ = versionPolicy_;
   *this = std::move(next);
 }
 
 bool TlsConnection::UsesTlsFormulas() const { return version_ >= kVersionTls10; }
 
 bool TlsConnection::KeysAvailable() const {
-  return IsSupportedSuite(handshake_.cipherSuite) && handshake_.masterSecret.size() == 48;
+  const bool known =
+      version_ >= kVersionTls12 ? Suite12() != nullptr : IsSupportedSuite(handshake_.cipherSuite);
+  return known && handshake_.masterSecret.size() == 48;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #pragma once
-// One TLS 1.0 connection (RSA key exchange; AES-128/256-CBC-SHA, RC4-MD5,
-// RC4-SHA), client or server role. The object never touches a socket: the
+// One TLS connection, client or server role. The server speaks TLS 1.0 (RSA
+// key exchange; AES-128/256-CBC-SHA, RC4-MD5, RC4-SHA); the client also TLS
+// 1.2 (ECDHE-RSA with X25519 or RSA key exchange; AES-GCM and AES-CBC) as
+// its version policy allows. The object never touches a socket: the
 // caller feeds received bytes to ReceiveBytes and writes what
 // SendApplicationData returns.
 //
@@ -16,9 +18,12 @@
 #include "tls/record_state.h"
 #include "tls/tls_log.h"
 #include "tls/tls_protocol.h"
+#include "tls/tls_version_policy.h"
 #include "xml/byte_string.h"
 
 namespace qv {
+
+struct Tls12Suite;
 
 class TlsConnection {
  public:
@@ -35,6 +40,8 @@ class TlsConnection {
   // as its Certificate message is read, before anything depends on it.
   using CertificateCheck = std::function<CertificateVerdict(const std::vector<Bytes>& chainDer)>;
   void SetCertificateCheck(CertificateCheck check);
+  // Client: the versions offered and accepted; TLS 1.0 only by default.
+  void SetVersionPolicy(TlsVersionPolicy policy);
 
   // --- Operations -----------------------------------------------------------
   // Client role; queues the ClientHello (it leaves with the next
@@ -71,6 +78,8 @@ class TlsConnection {
   const std::vector<Bytes>& PeerCertificates() const { return handshake_.peerCertificate.chain; }
   // The two bytes of the negotiated (or resumed) suite; empty before.
   const Bytes& CipherSuite() const { return handshake_.cipherSuite; }
+  // The version the ServerHello chose (0x0301, 0x0303); 0 before it.
+  std::uint16_t NegotiatedVersion() const { return handshake_.serverRandom.empty() ? 0 : version_; }
 
  private:
   friend class TlsConnectionTestPeer;
@@ -106,6 +115,14 @@ class TlsConnection {
   void SendClientKeyExchange();
   void SendCertificateVerify();
 
+  // --- Client role, TLS 1.2 policies (client_handshake12.cpp) ----------------
+  void SendClientHello12();
+  void ProcessServerHello12(std::string_view body);
+  void ProcessServerKeyExchange(std::string_view body);
+  // X25519 key exchange with the server's signed share; false (alert sent)
+  // when it cannot be done.
+  bool SendClientKeyExchangeEcdhe();
+
   // --- Server role (server_handshake.cpp) ------------------------------------
   void ProcessClientHello(std::string_view body);
   void SendServerHello();
@@ -118,6 +135,11 @@ class TlsConnection {
   // Installs the suite's keys in both directions (sequence numbers to 0).
   void PerformChangeCipherSpec();
   Bytes ComputeFinished(bool sending) const;
+  // TLS 1.2 (key_schedule12.cpp): the suite's row (nullptr below TLS 1.2),
+  // its keys in both directions, and the master secret from the pre-master.
+  const Tls12Suite* Suite12() const;
+  void PerformChangeCipherSpec12();
+  void ComputeMasterSecret12(std::string_view preMaster);
   void SendFinished();
   void ProcessFinished(std::string_view body);
 
@@ -140,6 +162,7 @@ class TlsConnection {
   bool verifyCertificates_ = true;
   bool sessionCaching_ = false;
   CertificateCheck certificateCheck_;
+  TlsVersionPolicy versionPolicy_ = TlsVersionPolicy::kTls10;
 
   // --- Connection state ---------------------------------------------------------
   TlsRole role_ = TlsRole::kServer;

@@ -1,5 +1,5 @@
 #pragma once
-// Wire constants of TLS 1.0 / SSL 3.0 and the engine's size limits.
+// Wire constants of TLS 1.2, TLS 1.0 and SSL 3.0, and the engine's size limits.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,6 +25,8 @@ inline constexpr std::uint8_t kAlertUnsupportedCertificate = 43;
 inline constexpr std::uint8_t kAlertCertificateUnknown = 46;
 inline constexpr std::uint8_t kAlertIllegalParameter = 47;
 inline constexpr std::uint8_t kAlertUnknownCa = 48;
+inline constexpr std::uint8_t kAlertDecodeError = 50;
+inline constexpr std::uint8_t kAlertDecryptError = 51;
 inline constexpr std::uint8_t kAlertProtocolVersion = 70;
 
 // Handshake message types.
@@ -42,6 +44,7 @@ inline constexpr std::uint8_t kHandshakeFinished = 20;
 // Protocol versions as they appear on the wire.
 inline constexpr std::uint16_t kVersionSsl30 = 0x0300;
 inline constexpr std::uint16_t kVersionTls10 = 0x0301;
+inline constexpr std::uint16_t kVersionTls12 = 0x0303;
 
 // Two bytes big-endian as in hello and record headers; nothing for 0 (no
 // version chosen yet).

@@ -27,13 +27,14 @@ class CallE2E : public ::testing::Test {
     }
   }
 
-  void StartPbx(pbxsim::Options options = {}, pbxsim::Behaviour behaviour = {}) {
+  void StartPbx(pbxsim::Options options = {}, pbxsim::Behaviour behaviour = {}, std::string tlsversion = {}) {
     sim_ = std::make_unique<pbxsim::Simulator>(options);
     sim_->SetBehaviour(behaviour);
     ASSERT_TRUE(sim_->Start());
     SettingsStore store;
     store.port = sim_->port();
     store.encrypt = options.tls;
+    store.tlsversion = std::move(tlsversion);
     WriteSettingsStore(store);
   }
   void Init() {
@@ -289,6 +290,33 @@ TEST_F(CallE2E, EncryptedSessionGetsAFreshTlsConnectionAfterADrop) {
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   ASSERT_TRUE(WaitRoot("ClearConnection", 2));
   EXPECT_EQ(sim_->connectionsAccepted(), 2);
+}
+
+TEST_F(CallE2E, Tls12AgainstAModernPbxAndTls10Refused) {
+  pbxsim::Options o;
+  o.tls = o.tlsModern = true;
+  StartPbx(o, {}, "1.2");
+  Init();
+  ASSERT_TRUE(WaitRoot("MonitorStart", 1));
+  HDRVCALL call = nullptr;
+  EXPECT_EQ(CallAndWait(87, &call), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(WaitRoot("ClearConnection", 1));
+  Shutdown();
+  // The first release's hello: OpenSSL's defaults no longer take TLS 1.0.
+  SettingsStore store;
+  store.port = sim_->port();
+  store.encrypt = true;
+  WriteSettingsStore(store);
+  Init();
+  // OpenSSL answers the TLS 1.0 hello with a fatal alert; no login follows.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (LogText().find("CSTA: Alert(2, ") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_NE(LogText().find("CSTA: Alert(2, "), std::string::npos);
+  EXPECT_EQ(sim_->Count("StartApplicationSession"), 1u);
 }
 
 TEST_F(CallE2E, ShutdownAndInitAgainWorksLikeTheFirstStart) {

@@ -26,6 +26,7 @@ struct SettingsStore {
   std::string certpin;
   std::string verifycert;
   std::string cafile;
+  std::string tlsversion;  // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.

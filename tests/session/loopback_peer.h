@@ -44,6 +44,18 @@ class LoopbackPeer {
       cutter_.append(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
   }
+  // Raw bytes (not cut into frames): what arrived within the time, at least
+  // `count` bytes unless the time runs out.
+  std::string ReadRaw(std::size_t count, int timeoutMs = 2000) {
+    std::string bytes;
+    while (bytes.size() < count && waitReadable(server_, timeoutMs)) {
+      char buffer[4096];
+      long n = receiveSome(server_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+  }
   bool Quiet(int ms = 100) { return !waitReadable(server_, ms) && cutter_.buffered() == 0; }
   void Write(std::string_view bytes) { sendAll(server_, bytes); }
 

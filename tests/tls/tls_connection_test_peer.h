@@ -30,6 +30,13 @@ class TlsConnectionTestPeer {
     handshake.done = true;
   }
 
+  // The same for a TLS 1.2 suite (GCM, or CBC with explicit IVs).
+  void InstallKeys12(TlsRole role, std::string_view suite) {
+    InstallKeys(role, suite);
+    connection_.version_ = kVersionTls12;
+    connection_.PerformChangeCipherSpec();
+  }
+
   HandshakeState& Handshake() { return connection_.handshake_; }
   RecordState& Read() { return connection_.read_; }
   RecordState& Write() { return connection_.write_; }

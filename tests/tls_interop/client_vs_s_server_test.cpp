@@ -9,6 +9,7 @@
 #include "tests/tls/tls_connection_test_peer.h"
 #include "tests/tls_interop/socket_driver.h"
 #include "tls/tls_connection.h"
+#include "tls/tls_version_policy.h"
 
 namespace qv {
 namespace {
@@ -75,6 +76,58 @@ TEST_F(ClientVsOpenSsl, FullResumedAndDamaged) {
   ASSERT_TRUE(link.Send("ping\n"));
   EXPECT_EQ(link.PumpUntilContains("gnip"), "");
   EXPECT_TRUE(fresh.Failed());
+}
+
+// TLS 1.2 against the s_server that runs with OpenSSL's defaults: "1.2"
+// and "auto" each complete with ECDHE-RSA-AES128-GCM-SHA256, "1.0" is
+// refused by that server, and a damaged GCM record is fatal (s_server takes
+// four connections).
+TEST(ClientVsOpenSsl12, DefaultServer) {
+  const char* port = std::getenv("QV_TLS12_PEER_PORT");
+  if (port == nullptr || *port == '\0' || std::string(port) == "0")
+    GTEST_SKIP() << "no openssl s_server (run through run_with_s_server.sh)";
+  ASSERT_TRUE(startNetworking());
+  const auto port12 = static_cast<std::uint16_t>(std::stoi(port));
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kAuto}) {
+    TlsConnection tls;
+    tls.SetServerName("pbx.example.com");
+    tls.SetVerifyCertificates(false);
+    tls.SetVersionPolicy(policy);
+    tls.StartClient();
+    SocketDriver link(tls, SocketDriver::Connect(port12));
+    ASSERT_TRUE(link.Valid());
+    ASSERT_TRUE(link.Send("<StartApplicationSession/>\n"));
+    EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"),
+              Bytes::npos);
+    EXPECT_FALSE(tls.Failed());
+    EXPECT_EQ(tls.NegotiatedVersion(), 0x0303);
+    EXPECT_EQ(tls.CipherSuite(), Bytes("\xC0\x2F", 2));
+    tls.SendCloseNotify();
+    link.Send("");
+  }
+  {
+    TlsConnection old;
+    old.SetVerifyCertificates(false);
+    old.StartClient();
+    SocketDriver link(old, SocketDriver::Connect(port12));
+    link.PumpUntilHandshakeDone();
+    EXPECT_FALSE(old.HandshakeDone());
+  }
+  TlsConnection tls;
+  tls.SetVerifyCertificates(false);
+  tls.SetVersionPolicy(TlsVersionPolicy::kTls12);
+  tls.StartClient();
+  SocketDriver link(tls, SocketDriver::Connect(port12));
+  link.PumpUntilHandshakeDone();
+  ASSERT_TRUE(tls.HandshakeDone());
+  link.SetFilter([](Bytes bytes) {
+    if (bytes.size() > 10) bytes[bytes.size() - 1] ^= 0x01;
+    return bytes;
+  });
+  ASSERT_TRUE(link.Send("ping\n"));
+  EXPECT_EQ(link.PumpUntilContains("gnip"), "");
+  EXPECT_TRUE(tls.Failed());
+  stopNetworking();
 }
 
 }  // namespace

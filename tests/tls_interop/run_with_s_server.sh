@@ -1,29 +1,47 @@
 #!/bin/sh
-# Runs a test program (under an emulator such as wine when given) while a
-# native openssl s_server serves TLS 1.0 on loopback; the program finds the
-# port in QV_TLS_PEER_PORT. Without openssl the program runs alone and skips.
+# Runs a test program (under an emulator such as wine when given) while two
+# native openssl s_server processes listen on loopback: one serving TLS 1.0
+# (port in QV_TLS_PEER_PORT), one with OpenSSL's defaults, no cipher, version
+# or security-level options (port in QV_TLS12_PEER_PORT). Without openssl the
+# program runs alone and skips.
 # usage: run_with_s_server.sh [emulator] program [args]
 set -u
 if ! command -v openssl >/dev/null 2>&1; then
   exec "$@"
 fi
 dir=$(mktemp -d /tmp/qv-s-server.XXXXXX)
-trap 'kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
+pids=
+trap 'kill $pids 2>/dev/null; rm -rf "$dir"' EXIT
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/key.pem" -out "$dir/cert.pem" \
   -subj /CN=pbx.example.com -days 2 >/dev/null 2>&1
-pid=
-for attempt in 1 2 3 4 5 6 7 8; do
-  port=$(( 20000 + ($$ * 7 + attempt * 3571) % 30000 ))
-  timeout 300 openssl s_server -tls1 -cipher 'AES128-SHA:AES256-SHA:@SECLEVEL=0' -accept "127.0.0.1:$port" \
-    -cert "$dir/cert.pem" -key "$dir/key.pem" -rev -naccept 3 >"$dir/out" 2>&1 </dev/null &
-  pid=$!
-  for tick in $(seq 1 100); do
-    grep -q ACCEPT "$dir/out" 2>/dev/null && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
+
+# start_server NAME SALT OPTIONS...: prints the port it listens on.
+start_server() {
+  name=$1
+  salt=$2
+  shift 2
+  for attempt in 1 2 3 4 5 6 7 8; do
+    port=$(( 20000 + ($$ * 7 + attempt * 3571 + salt) % 30000 ))
+    timeout 300 openssl s_server "$@" -accept "127.0.0.1:$port" \
+      -cert "$dir/cert.pem" -key "$dir/key.pem" -rev >"$dir/$name.out" 2>&1 </dev/null &
+    echo $! >"$dir/$name.pid"
+    for tick in $(seq 1 100); do
+      grep -q ACCEPT "$dir/$name.out" 2>/dev/null && break
+      kill -0 "$(cat "$dir/$name.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+    if grep -q ACCEPT "$dir/$name.out"; then
+      echo "$port"
+      return 0
+    fi
+    kill "$(cat "$dir/$name.pid")" 2>/dev/null
   done
-  grep -q ACCEPT "$dir/out" && break
-  kill "$pid" 2>/dev/null
-done
-QV_TLS_PEER_PORT=$port "$@"
+  echo 0
+}
+
+port=$(start_server tls10 0 -tls1 -cipher 'AES128-SHA:AES256-SHA:@SECLEVEL=0' -naccept 3)
+pids="$(cat "$dir/tls10.pid")"
+port12=$(start_server tls12 1789 -naccept 4)
+pids="$pids $(cat "$dir/tls12.pid")"
+QV_TLS_PEER_PORT=$port QV_TLS12_PEER_PORT=$port12 "$@"
 exit $?

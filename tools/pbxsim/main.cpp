@@ -1,5 +1,5 @@
 // pbxsim: a CSTA PBX for tests and the demo.
-//   pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]
+//   pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]
 //          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
 //          [--flood N] [--cert PEM --key PEM] [--verbose]
@@ -18,7 +18,7 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]\n"
+  std::cerr << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
                "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
                "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
                "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
         options.host = value();
       else if (arg == "--tls")
         options.tls = true;
+      else if (arg == "--tls-modern")
+        options.tls = options.tlsModern = true;
       else if (arg == "--password")
         options.expectedPassword = value();
       else if (arg == "--record")

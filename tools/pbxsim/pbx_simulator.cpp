@@ -92,7 +92,7 @@ bool Simulator::Start() {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   if (options_.tls) {
-    tls_ = std::make_unique<TlsServer>(options_.certFile, options_.keyFile);
+    tls_ = std::make_unique<TlsServer>(options_.certFile, options_.keyFile, options_.tlsModern);
     if (!tls_->Ready()) return false;
   }
   if (!options_.recordPath.empty()) {

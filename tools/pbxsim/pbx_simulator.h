@@ -26,6 +26,7 @@ struct Options {
   std::string host = "127.0.0.1";
   std::uint16_t port = 0;  // 0: ephemeral
   bool tls = false;
+  bool tlsModern = false;        // with tls: OpenSSL's defaults (TLS 1.2 and up) instead of TLS 1.0
   std::string expectedPassword;  // empty: every password is accepted
   std::string recordPath;        // JSON lines of the frames received; empty: none
   bool verbose = false;          // frames in both directions on stderr

@@ -29,11 +29,13 @@ class Transport {
 
 std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
 
-// TLS 1.0 server side with the certificate chain and key of the PEM files,
-// or (both empty) a self-signed RSA certificate made at start-up.
+// TLS server side with the certificate chain and key of the PEM files, or
+// (both empty) a self-signed RSA-2048 certificate made at start-up: TLS 1.0
+// with AES128-SHA/AES256-SHA, or (modern) OpenSSL's default versions,
+// ciphers and security level.
 class TlsServer {
  public:
-  TlsServer(const std::string& certFile, const std::string& keyFile);
+  TlsServer(const std::string& certFile, const std::string& keyFile, bool modern = false);
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;

@@ -97,16 +97,19 @@ class TlsTransport : public Transport {
 
 }  // namespace
 
-TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile)
+TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile, bool modern)
     : impl_(std::make_unique<Impl>()) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (context == nullptr) return;
-  SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
-  SSL_CTX_set_max_proto_version(context, TLS1_VERSION);
-  SSL_CTX_set_options(context, SSL_OP_ALLOW_UNSAFE_LEGACY_RENEGOTIATION | SSL_OP_LEGACY_SERVER_CONNECT);
-  if (SSL_CTX_set_cipher_list(context, "AES128-SHA:AES256-SHA:@SECLEVEL=0") != 1 ||
-      !(certFile.empty() && keyFile.empty() ? AddSelfSignedIdentity(context)
-                                            : AddIdentityFromFiles(context, certFile, keyFile))) {
+  bool configured = true;
+  if (!modern) {
+    SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_ALLOW_UNSAFE_LEGACY_RENEGOTIATION | SSL_OP_LEGACY_SERVER_CONNECT);
+    configured = SSL_CTX_set_cipher_list(context, "AES128-SHA:AES256-SHA:@SECLEVEL=0") == 1;
+  }
+  if (!configured || !(certFile.empty() && keyFile.empty() ? AddSelfSignedIdentity(context)
+                                                           : AddIdentityFromFiles(context, certFile, keyFile))) {
     SSL_CTX_free(context);
     return;
   }

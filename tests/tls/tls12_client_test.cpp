@@ -1,0 +1,355 @@
+// Our TLS 1.2 client against libssl's server in the same process: every
+// suite, both signature kinds, the version policies, and rewritten server
+// flights (bad signature, low-order X25519 shares, damaged GCM records,
+// downgrade, renegotiation_info).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "tests/tls/openssl_memory_server.h"
+#include "tests/tls/tls_test_util.h"
+#include "tls/tls_connection.h"
+#include "tls/tls_version_policy.h"
+
+namespace qv {
+namespace {
+
+using test::MemoryServer;
+
+// Every line the engine writes, level 9 included.
+struct Lines {
+  std::vector<std::string> lines;
+  TlsLog Log() {
+    TlsLog log;
+    log.enabled = [](int) { return true; };
+    log.write = [this](int level, std::string_view text) {
+      lines.push_back(std::to_string(level) + " " + std::string(text));
+    };
+    log.prefix = "CSTA: ";
+    return log;
+  }
+  bool Contains(std::string_view text) const {
+    for (const std::string& line : lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  std::string All() const {
+    std::string all;
+    for (const std::string& line : lines) all += line.substr(0, 300) + "\n";
+    return all;
+  }
+};
+
+using Rewrite = std::function<Bytes(Bytes)>;
+
+// Our client and the server, pumped until both are quiet. `toClient` may
+// rewrite each flight of the server before the client sees it.
+struct Session {
+  Lines log;
+  TlsConnection client;
+  MemoryServer server;
+  Rewrite toClient;
+  Bytes clientReceived;
+  Bytes serverReceived;
+  Bytes clientSent;    // everything the client wrote, in order
+  Bytes clientRandom;  // from the ClientHello
+
+  Session(SSL_CTX* context, TlsVersionPolicy policy) : client(log.Log()), server(context) {
+    client.SetServerName("pbx.example.com");
+    client.SetVerifyCertificates(false);
+    client.SetVersionPolicy(policy);
+    client.StartClient();
+  }
+  void Pump(std::string_view clientData = {}, std::string_view serverData = {}) {
+    Bytes toServer = client.SendApplicationData(clientData);
+    bool serverWrote = serverData.empty();
+    if (clientRandom.empty() && !toServer.empty()) {
+      clientRandom = test::splitRecords(toServer).at(0).fragment.substr(6, 32);
+    }
+    for (int round = 0; round < 20; ++round) {
+      clientSent += toServer;
+      server.Feed(toServer);
+      serverReceived += server.Read();
+      if (!serverWrote && SSL_is_init_finished(server.ssl)) {
+        server.Write(serverData);
+        serverWrote = true;
+      }
+      Bytes flight = server.Drain();
+      if (toServer.empty() && flight.empty()) break;
+      if (toClient && !flight.empty()) flight = toClient(flight);
+      clientReceived += client.ReceiveBytes(flight);
+      toServer = client.SendApplicationData("");
+    }
+  }
+  // The alert descriptions the client sent in the clear.
+  std::vector<int> PlainAlerts() const {
+    std::vector<int> alerts;
+    for (const test::ParsedRecord& r : test::splitRecords(clientSent)) {
+      if (r.type == kContentAlert && r.fragment.size() == 2)
+        alerts.push_back(static_cast<std::uint8_t>(r.fragment[1]));
+    }
+    return alerts;
+  }
+};
+
+// Applies `edit` to the body of every handshake message of `type` in a
+// flight, re-framing the handshake records (one record for all of them).
+Bytes rewriteMessage(const Bytes& flight, std::uint8_t type, const std::function<Bytes(Bytes)>& edit) {
+  Bytes handshake;
+  Bytes rest;
+  Bytes version;
+  for (const test::ParsedRecord& r : test::splitRecords(flight)) {
+    if (r.type == kContentHandshake) {
+      handshake += r.fragment;
+      version = r.version;
+    } else {
+      rest += test::record(r.type, r.fragment, r.version);
+    }
+  }
+  if (handshake.empty()) return flight;
+  Bytes messages;
+  std::size_t at = 0;
+  while (at + 4 <= handshake.size()) {
+    const std::size_t length = bytesToUInt(std::string_view(handshake).substr(at + 1, 3));
+    Bytes body = handshake.substr(at + 4, length);
+    const auto messageType = static_cast<std::uint8_t>(handshake[at]);
+    if (messageType == type) body = edit(body);
+    messages += test::handshakeMessage(messageType, body);
+    at += 4 + length;
+  }
+  return test::record(kContentHandshake, messages, version) + rest;
+}
+
+class Tls12Client : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (SSL_CTX* context : contexts_) SSL_CTX_free(context);
+  }
+  SSL_CTX* Context(const std::string& cipher = {}, int maxVersion = 0, int minVersion = 0) {
+    contexts_.push_back(test::makeServerContext(cipher, maxVersion, minVersion));
+    return contexts_.back();
+  }
+  std::vector<SSL_CTX*> contexts_;
+};
+
+TEST_F(Tls12Client, OpenSslDefaultsGiveEcdheAes128GcmWithExtendedMasterSecret) {
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kAuto}) {
+    Session s(Context(), policy);
+    s.Pump("login", "welcome");
+    EXPECT_TRUE(s.client.HandshakeDone()) << s.log.All();
+    EXPECT_FALSE(s.client.Failed()) << s.log.All();
+    EXPECT_EQ(hexEncode(s.client.CipherSuite()), "c02f");
+    EXPECT_EQ(s.client.NegotiatedVersion(), 0x0303);
+    EXPECT_EQ(SSL_get_extms_support(s.server.ssl), 1);
+    EXPECT_EQ(s.serverReceived, "login");
+    EXPECT_EQ(s.clientReceived, "welcome");
+    // Records larger than one fragment, both ways, keep the sequence.
+    const Bytes big(40000, 'b');
+    s.Pump(big, big);
+    EXPECT_EQ(s.serverReceived, "login" + big);
+    EXPECT_EQ(s.clientReceived, "welcome" + big);
+  }
+}
+
+TEST_F(Tls12Client, EverySuiteAndSignatureScheme) {
+  const struct {
+    const char* cipher;
+    const char* suite;
+  } cases[] = {
+      {"ECDHE-RSA-AES128-GCM-SHA256", "c02f"},
+      {"ECDHE-RSA-AES256-GCM-SHA384", "c030"},
+      {"AES128-GCM-SHA256", "009c"},
+      {"AES256-GCM-SHA384", "009d"},
+      {"ECDHE-RSA-AES128-SHA", "c013"},
+      {"ECDHE-RSA-AES256-SHA", "c014"},
+      {"AES128-SHA", "002f"},
+      {"AES256-SHA", "0035"},
+  };
+  for (const auto& c : cases) {
+    Session s(Context(c.cipher, TLS1_2_VERSION), TlsVersionPolicy::kTls12);
+    s.Pump("ping", "pong");
+    EXPECT_EQ(hexEncode(s.client.CipherSuite()), c.suite) << c.cipher << "\n" << s.log.All();
+    EXPECT_EQ(s.clientReceived, "pong") << c.cipher;
+    EXPECT_EQ(s.serverReceived, "ping") << c.cipher;
+    EXPECT_FALSE(s.client.Failed()) << c.cipher;
+  }
+  for (const char* sigalgs : {"RSA+SHA256", "RSA+SHA384", "RSA+SHA512", "rsa_pss_rsae_sha256",
+                              "rsa_pss_rsae_sha384", "rsa_pss_rsae_sha512"}) {
+    SSL_CTX* context = Context("ECDHE-RSA-AES128-GCM-SHA256", TLS1_2_VERSION);
+    SSL_CTX_set1_sigalgs_list(context, sigalgs);
+    Session s(context, TlsVersionPolicy::kTls12);
+    s.Pump("ping", "pong");
+    EXPECT_EQ(s.clientReceived, "pong") << sigalgs << "\n" << s.log.All();
+  }
+}
+
+TEST_F(Tls12Client, AutoAcceptsTls10ServerAndTls12RefusesIt) {
+  {
+    Session s(Context("AES128-SHA:@SECLEVEL=0", TLS1_VERSION), TlsVersionPolicy::kAuto);
+    SSL_set_security_level(s.server.ssl, 0);
+    s.Pump("old", "server");
+    EXPECT_EQ(s.clientReceived, "server") << s.log.All();
+    EXPECT_EQ(s.client.NegotiatedVersion(), 0x0301);
+    EXPECT_EQ(hexEncode(s.client.CipherSuite()), "002f");
+    // RFC 7627 over TLS 1.0: MD5 || SHA-1 session hash.
+    EXPECT_EQ(SSL_get_extms_support(s.server.ssl), 1);
+  }
+  {
+    Session s(Context("AES128-SHA:@SECLEVEL=0", TLS1_VERSION), TlsVersionPolicy::kTls12);
+    SSL_set_security_level(s.server.ssl, 0);
+    s.Pump("old", "server");
+    EXPECT_TRUE(s.client.Failed());
+    EXPECT_EQ(s.PlainAlerts(), std::vector<int>{70});
+    EXPECT_TRUE(s.log.Contains("1 CSTA: Server chose TLS version 3.1, which tlsversion 1.2 does not allow"))
+        << s.log.All();
+  }
+}
+
+TEST_F(Tls12Client, BadServerKeyExchangeSignatureIsFatal) {
+  Session s(Context("ECDHE-RSA-AES128-GCM-SHA256"), TlsVersionPolicy::kTls12);
+  s.toClient = [](Bytes flight) {
+    return rewriteMessage(flight, kHandshakeServerKeyExchange, [](Bytes body) {
+      body.back() ^= 0x01;
+      return body;
+    });
+  };
+  s.Pump("x");
+  EXPECT_TRUE(s.client.Failed());
+  EXPECT_EQ(s.PlainAlerts(), std::vector<int>{51});
+  EXPECT_TRUE(s.log.Contains("does not verify with the server's certificate")) << s.log.All();
+  EXPECT_EQ(s.serverReceived, "");
+}
+
+TEST_F(Tls12Client, LowOrderX25519SharesAreRefused) {
+  const char* const points[] = {
+      "0000000000000000000000000000000000000000000000000000000000000000",
+      "0100000000000000000000000000000000000000000000000000000000000000",
+      "e0eb7a7c3b41b8ae1656e3faf19fc46ada098deb9c32b1fd866205165f49b800",
+      "5f9c95bca3508c24b1d0b1559c83ef5b04445cc4581c8e86d8224eddd09f1157",
+      "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+  };
+  for (const char* point : points) {
+    Session s(Context("ECDHE-RSA-AES128-GCM-SHA256"), TlsVersionPolicy::kTls12);
+    s.toClient = [&](Bytes flight) {
+      Bytes serverRandom;
+      flight = rewriteMessage(flight, kHandshakeServerHello, [&](Bytes body) {
+        serverRandom = body.substr(2, 32);
+        return body;
+      });
+      return rewriteMessage(flight, kHandshakeServerKeyExchange, [&](const Bytes&) {
+        // The same share, signed properly by the server's own key.
+        const Bytes params = Bytes("\x03\x00\x1d\x20", 4) + test::hexDecode(point);
+        const Bytes signature = test::signWithServerKey(s.clientRandom + serverRandom + params);
+        return params + Bytes("\x04\x01", 2) + uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) +
+               signature;
+      });
+    };
+    s.Pump();
+    EXPECT_TRUE(s.client.Failed()) << point;
+    EXPECT_EQ(s.PlainAlerts(), std::vector<int>{47}) << point << "\n" << s.log.All();
+    EXPECT_TRUE(s.log.Contains("1 CSTA: Server's X25519 share gives an all-zero secret")) << point;
+  }
+}
+
+TEST_F(Tls12Client, DamagedGcmRecordsAreFatal) {
+  {
+    Session s(Context(), TlsVersionPolicy::kTls12);
+    s.Pump("a", "b");
+    ASSERT_EQ(s.clientReceived, "b");
+    s.toClient = [](Bytes flight) {
+      flight.back() ^= 0x01;  // inside the tag
+      return flight;
+    };
+    s.Pump("", "tampered");
+    EXPECT_TRUE(s.client.Failed());
+    EXPECT_EQ(s.clientReceived, "b");
+    EXPECT_TRUE(s.log.Contains("SendAlert(0214)")) << s.log.All();
+    EXPECT_TRUE(s.log.Contains("CSTA: Bad Record Mac"));
+  }
+  {
+    Session s(Context(), TlsVersionPolicy::kTls12);
+    s.Pump("a", "b");
+    ASSERT_EQ(s.clientReceived, "b");
+    // Shorter than explicit nonce and tag: nothing to decrypt.
+    EXPECT_EQ(s.client.ReceiveBytes(test::record(kContentApplicationData, Bytes(23, 'n'), "\x03\x03")), "");
+    EXPECT_TRUE(s.client.Failed());
+    EXPECT_TRUE(s.log.Contains("SendAlert(0232)")) << s.log.All();
+    EXPECT_TRUE(s.log.Contains("GCM record of 23 bytes"));
+  }
+}
+
+TEST_F(Tls12Client, NonEmptyRenegotiationInfoIsRefused) {
+  Session s(Context(), TlsVersionPolicy::kTls12);
+  s.toClient = [](Bytes flight) {
+    return rewriteMessage(flight, kHandshakeServerHello, [](Bytes body) {
+      // version, random, empty id, suite, compression, then our extensions
+      return body.substr(0, 2 + 32 + 1 + body[34] + 3) +
+             Bytes("\x00\x08\xff\x01\x00\x04\x03\xaa\xbb\xcc", 10);
+    });
+  };
+  s.Pump("x");
+  EXPECT_EQ(s.PlainAlerts(), std::vector<int>{40}) << s.log.All();
+  EXPECT_TRUE(s.log.Contains("Non-empty renegotiation_info on the initial handshake"));
+}
+
+TEST_F(Tls12Client, CertificateCheckSeesTheChainFirst) {
+  Session s(Context(), TlsVersionPolicy::kAuto);
+  int calls = 0;
+  s.client.SetCertificateCheck([&](const std::vector<Bytes>& chain) {
+    ++calls;
+    EXPECT_EQ(chain.size(), 1u);
+    return CertificateVerdict{false, 0, "refused by the test"};
+  });
+  s.Pump("x");
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(s.PlainAlerts(), std::vector<int>{46});
+  EXPECT_TRUE(s.log.Contains("1 CSTA: refused by the test"));
+}
+
+TEST_F(Tls12Client, CertificateRequestIsAnsweredEmptyOrWithASha256Signature) {
+  {
+    // No identity of ours matches: an empty Certificate, no CertificateVerify.
+    SSL_CTX* context = Context();
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    Session s(context, TlsVersionPolicy::kTls12);
+    s.Pump("who", "anyone");
+    EXPECT_EQ(s.clientReceived, "anyone") << s.log.All();
+    EXPECT_EQ(SSL_get0_peer_certificate(s.server.ssl), nullptr);
+  }
+  // The test CA's server certificate (1024-bit, SHA-1 signed) as our own
+  // identity, requested by a server that trusts that CA.
+  test::loadServerIdentity();
+  SSL_CTX* context = Context();
+  SSL_CTX_set_security_level(context, 0);
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  const Bytes ca = test::hexDecode(test::kCaHex);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(ca.data());
+  X509* caCert = d2i_X509(nullptr, &p, static_cast<long>(ca.size()));
+  X509_STORE_add_cert(SSL_CTX_get_cert_store(context), caCert);
+  SSL_CTX_add_client_CA(context, caCert);
+  X509_free(caCert);
+  Session s(context, TlsVersionPolicy::kTls12);
+  SSL_set_security_level(s.server.ssl, 0);
+  s.Pump("me", "you");
+  EXPECT_EQ(s.clientReceived, "you") << s.log.All();
+  EXPECT_NE(SSL_get0_peer_certificate(s.server.ssl), nullptr);
+  EXPECT_TRUE(s.log.Contains("SendCertificateVerify(0401"));
+  ClearOwnIdentity();
+}
+
+TEST_F(Tls12Client, HelloRequestIsIgnored) {
+  Session s(Context("", TLS1_2_VERSION), TlsVersionPolicy::kTls12);
+  s.Pump("a", "b");
+  ASSERT_EQ(s.clientReceived, "b");
+  ASSERT_EQ(SSL_renegotiate(s.server.ssl), 1);
+  SSL_do_handshake(s.server.ssl);
+  s.Pump("still here");
+  EXPECT_FALSE(s.client.Failed()) << s.log.All();
+  EXPECT_EQ(s.serverReceived, "astill here");
+  EXPECT_TRUE(s.log.Contains("ProcessHelloRequest"));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,90 @@
+#include "tls/server_key_exchange.h"
+
+#include "crypto/digest.h"
+#include "crypto/rsa_verify.h"
+#include "tls/handshake_reader.h"
+#include "tls/hello_extensions.h"
+
+namespace qv {
+
+namespace {
+
+constexpr std::uint8_t kAlertDecodeError = 50;
+constexpr std::uint8_t kAlertIllegalParameter = 47;
+constexpr std::uint8_t kNamedCurve = 3;
+
+ServerKeyExchangeCheck refuse(std::uint8_t alert, std::string error) {
+  ServerKeyExchangeCheck check;
+  check.alert = alert;
+  check.error = std::move(error);
+  return check;
+}
+
+struct SchemeRow {
+  std::uint16_t scheme;
+  HashAlgorithm hash;
+  bool pss;
+};
+
+constexpr SchemeRow kSchemes[] = {
+    {kSchemeRsaPkcs1Sha256, HashAlgorithm::kSha256, false},
+    {kSchemeRsaPkcs1Sha384, HashAlgorithm::kSha384, false},
+    {kSchemeRsaPkcs1Sha512, HashAlgorithm::kSha512, false},
+    {kSchemeRsaPssRsaeSha256, HashAlgorithm::kSha256, true},
+    {kSchemeRsaPssRsaeSha384, HashAlgorithm::kSha384, true},
+    {kSchemeRsaPssRsaeSha512, HashAlgorithm::kSha512, true},
+};
+
+const SchemeRow* findScheme(std::uint16_t scheme) {
+  for (const SchemeRow& row : kSchemes) {
+    if (row.scheme == scheme) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+ServerKeyExchangeCheck ParseServerKeyExchange(std::string_view body) {
+  if (body.size() < 4) return refuse(kAlertDecodeError, "ServerKeyExchange too short");
+  HandshakeReader reader(body);
+  const auto curveType = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
+  const auto group = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
+  if (curveType != kNamedCurve || group != kGroupX25519) {
+    return refuse(kAlertIllegalParameter, "ServerKeyExchange for a group that was not offered");
+  }
+  const std::size_t pointLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
+  if (pointLength != 32)
+    return refuse(kAlertIllegalParameter, "X25519 share of " + std::to_string(pointLength) + " bytes");
+  if (reader.remaining() < 32 + 4) return refuse(kAlertDecodeError, "ServerKeyExchange truncated");
+  ServerKeyExchangeCheck check;
+  check.params.group = group;
+  check.params.publicKey = Bytes(reader.ReadBytes(32));
+  check.params.params = Bytes(body.substr(0, 4 + 32));
+  check.params.signatureScheme = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
+  const std::size_t signatureLength = bytesToUInt(reader.ReadBytes(2));
+  if (signatureLength == 0 || signatureLength != reader.remaining()) {
+    return refuse(kAlertDecodeError, "ServerKeyExchange signature length does not match the message");
+  }
+  check.params.signature = Bytes(reader.ReadBytes(signatureLength));
+  if (findScheme(check.params.signatureScheme) == nullptr) {
+    return refuse(kAlertIllegalParameter, "ServerKeyExchange signed with scheme " +
+                                              hexEncode(uintToBytes(check.params.signatureScheme, 2)) +
+                                              " that was not offered");
+  }
+  return check;
+}
+
+bool VerifyServerKeyExchange(const RsaKey& serverKey, const EcdheServerParams& params,
+                             std::string_view clientRandom, std::string_view serverRandom) {
+  const SchemeRow* row = findScheme(params.signatureScheme);
+  if (row == nullptr) return false;
+  DigestContext context(row->hash);
+  context.update(clientRandom);
+  context.update(serverRandom);
+  context.update(params.params);
+  const Bytes digest = context.finish();
+  return row->pss ? rsaVerifyPss(serverKey, row->hash, digest, params.signature)
+                  : rsaVerifyPkcs1(serverKey, row->hash, digest, params.signature);
+}
+
+}  // namespace qv
