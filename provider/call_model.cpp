@@ -137,6 +137,7 @@ void CallModel::Reset(std::string ourNumber, std::string domain) {
   domain_ = std::move(domain);
   waiting_.clear();
   ignored_.clear();
+  orphaned_.fill(false);
 }
 
 bool CallModel::IsOurs(std::string_view id) const {
@@ -158,8 +159,9 @@ int CallModel::Find(std::string_view callId) const {
 }
 
 bool CallModel::MakeCallAwaited() const {
-  for (const CtiCall& c : calls_) {
-    if (c.used && c.madeByTapi && c.replyPending) return true;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    const CtiCall& c = call(i);
+    if ((c.used && c.madeByTapi && c.replyPending) || orphaned_[static_cast<std::size_t>(i)]) return true;
   }
   return false;
 }
@@ -408,6 +410,7 @@ void CallModel::OnCallPlaced(int slot) {
 }
 
 void CallModel::OnCallIdentified(int slot, const std::string& callId, const std::string& deviceId) {
+  if (orphaned_[static_cast<std::size_t>(slot)]) Ignore(callId.substr(0, 128));
   CtiCall& c = call(slot);
   if (!c.used || !c.madeByTapi) return;
   c.callId = callId.substr(0, 128);
@@ -416,6 +419,7 @@ void CallModel::OnCallIdentified(int slot, const std::string& callId, const std:
 
 std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, const ClaimSlot& claim) {
   std::vector<CtiMessage> out;
+  orphaned_[static_cast<std::size_t>(slot)] = false;
   CtiCall& c = call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
@@ -450,6 +454,9 @@ std::vector<CtiMessage> CallModel::OnLinkDown() {
 
 void CallModel::OnClosed(int slot) {
   CtiCall& c = call(slot);
+  if (c.used && c.madeByTapi && c.replyPending) orphaned_[static_cast<std::size_t>(slot)] = true;
+  // Later events of a call TAPI has let go of do not make it a new one.
+  if (c.used && !c.callId.empty() && !ended(c.state)) Ignore(c.callId);
   std::uint32_t generation = c.generation + 1;
   c = CtiCall{};
   c.generation = generation;

@@ -102,6 +102,9 @@ class CallModel {
   std::string domain_;
   std::deque<CallEvent> waiting_;
   std::deque<std::string> ignored_;
+  // TAPI closed a call whose MakeCall answer is still to come: once it
+  // names the call, its events are not announced as a new call.
+  std::array<bool, kCallTableSize> orphaned_{};
 };
 
 }  // namespace qv

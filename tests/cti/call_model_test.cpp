@@ -274,3 +274,27 @@ TEST(CallModelOwnershipTest, OurDeviceInEveryWritingTheSwitchUses) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST_F(CallModelTest, CallClosedBeforeItsMakeCallAnswerIsNotAnnouncedLater) {
+  model_.OnCallPlaced(0);
+  taken_[0] = true;
+  model_.OnClosed(0);
+  EXPECT_EQ(render(model_.OnEvent(ev(kSI, "1500", "201"), claim())), "") << "held: the answer may name it";
+  model_.OnCallIdentified(0, "1500", "201");
+  EXPECT_EQ(render(model_.OnMakeCallCompleted(0, true, claim())), "");
+  EXPECT_EQ(render(model_.OnEvent(ev(kES, "1500", "555", "555"), claim())), "");
+  for (int i = 0; i < kCallTableSize; ++i) EXPECT_FALSE(model_.call(i).used) << i;
+}
+
+TEST_F(CallModelTest, OfferedCallClosedByTapiStaysGone) {
+  model_.OnEvent(ev(kDE, "1600", "201", "201"), claim());
+  model_.OnClosed(0);
+  taken_[0] = false;
+  EXPECT_EQ(render(model_.OnEvent(ev(kES, "1600", "201", "201"), claim())), "");
+}
+
+}  // namespace
+}  // namespace qv
