@@ -21,6 +21,7 @@ namespace qv::pbxsim {
 
 class Transport;
 class TlsServer;
+class CallSim;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -29,6 +30,7 @@ struct Options {
   std::string expectedPassword;  // empty: every password is accepted
   std::string recordPath;        // JSON lines of the frames received; empty: none
   bool verbose = false;          // frames in both directions on stderr
+  bool calls = false;            // a call model answers call control and sends call events
 };
 
 // Switchable while running.
@@ -85,6 +87,11 @@ class Simulator {
   std::size_t Count(const std::string& root);
   // Frames that broke a rule of the framing or the XML.
   std::vector<ReceivedFrame> problems();
+  // The call model (Options::calls), or null.
+  CallSim* calls() { return calls_.get(); }
+  // XML of every frame sent while the call model runs, in order.
+  std::vector<std::string> sentFrames();
+  bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout);
 
  private:
   struct Connection {
@@ -100,6 +107,8 @@ class Simulator {
   void Answer(Connection& connection, const ReceivedFrame& frame, std::uint32_t& lastInvokeId);
   void Send(Connection& connection, const std::vector<std::string>& frames);
   void Record(const ReceivedFrame& frame);
+  void RecordSent(const std::vector<std::string>& frames);
+  void Broadcast(const std::vector<std::string>& frames);
 
   Options options_;
   std::unique_ptr<TlsServer> tls_;
@@ -115,6 +124,8 @@ class Simulator {
   int nextCallId_ = 1000;
   int sessions_ = 0;
   std::FILE* record_ = nullptr;
+  std::vector<std::string> sent_;
+  std::unique_ptr<CallSim> calls_;
 };
 
 }  // namespace qv::pbxsim
