@@ -1,16 +1,14 @@
 #pragma once
-// The line's outgoing calls: a fixed table of ten slots. The HDRVCALL given
-// to TAPI is the address of the call's slot. A slot is free again once its
-// call is closed and TAPI has been told how its MakeCall ended.
+// The line's outgoing calls as TAPI sees them: a fixed table of ten slots.
+// The HDRVCALL given to TAPI is the address of the call's slot. A slot is
+// free again once its call is closed and its MakeCall has been completed.
 //
-// Lock order: sessionLock -> call-table lock -> send lock -> log lock.
-// TAPI's completion procedure is only called with none of them held
-// (DeliverCompletions).
+// Lock order: sessionLock -> call-table lock -> log lock. The session's
+// event sink takes the call-table lock on the session's threads; TAPI's
+// threads never hold it while submitting a request to the session.
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/tapi.h"
@@ -18,15 +16,13 @@
 namespace qv {
 
 struct CallSlot {
-  std::uint32_t invokeId = 0;  // of the MakeCall request; 0 in a slot never used
-  std::uint8_t inUse = 0;
+  bool inUse = false;  // TAPI has the call open
+  HTAPICALL htCall = nullptr;
   std::string deviceId;  // calling device, later the one the PBX names
   std::string callId;    // from the PBX's MakeCall response
-  HTAPICALL htCall = nullptr;
   // The asynchronous TSPI_lineMakeCall still owes TAPI its completion.
-  bool completionPending = false;
-  DRV_REQUESTID requestId = 0;
-  std::chrono::steady_clock::time_point completionDeadline{};
+  bool makeCallPending = false;
+  DRV_REQUESTID makeCallRequestId = 0;
 };
 
 inline constexpr int kCallTableSize = 10;
@@ -39,26 +35,8 @@ extern std::mutex callTableLock;
 
 // The slot a driver call handle names, or null for anything else.
 CallSlot* SlotFromHandle(HDRVCALL hdCall);
-
-// Stores the PBX's identifiers in every slot whose MakeCall had this invoke
-// id; a pending MakeCall is completed with success.
-void SetCallIdentity(std::uint32_t invokeId, const std::string& callId, const std::string& deviceId);
-// The PBX refused the MakeCall with this invoke id.
-void RejectMakeCall(std::uint32_t invokeId);
-// The connection is gone (or the session stops): no pending MakeCall can be answered.
-void FailPendingMakeCalls();
-// Fails every pending MakeCall whose answer is overdue.
-void ExpirePendingMakeCalls(std::chrono::steady_clock::time_point now);
-// The earliest answer deadline of a pending MakeCall.
-std::optional<std::chrono::steady_clock::time_point> NextMakeCallDeadline();
-
-// Queues a completion for TAPI; callers hold callTableLock.
-void QueueCompletionLocked(CallSlot& slot, LONG result);
-// Hands queued completions to TAPI's completion procedure. Call with no lock held.
-void DeliverCompletions();
-// While closed, queued completions are dropped: TAPI must not hear of a
-// request after TSPI_providerShutdown has returned.
-void OpenCompletions();
-void CloseCompletions();
+// The slot whose MakeCall with this request id waits for its outcome; callers
+// hold callTableLock.
+CallSlot* SlotOfPendingMakeCallLocked(DRV_REQUESTID requestId);
 
 }  // namespace qv

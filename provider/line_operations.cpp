@@ -6,8 +6,7 @@
 #include "provider/entry_trace.h"
 #include "session/csta_requests.h"
 #include "session/log.h"
-#include "session/session.h"
-#include "session/session_timing.h"
+#include "session/pbx_requests.h"
 #include "session/settings.h"
 
 namespace {
@@ -25,7 +24,7 @@ std::string DialledNumber(LPCWSTR destination) {
 
 qv::CallSlot* FreeSlotLocked() {
   for (qv::CallSlot& slot : qv::callTable) {
-    if (!slot.inUse && !slot.completionPending) return &slot;
+    if (!slot.inUse && !slot.makeCallPending) return &slot;
   }
   return nullptr;
 }
@@ -41,7 +40,7 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
   }
   const std::string number = DialledNumber(lpszDestAddress);
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
-  const auto timeout = qv::CurrentSessionTiming().completionTimeout;
+  const std::string callingDevice = settings.username + "@" + settings.domain;
   {
     std::lock_guard lock(qv::callTableLock);
     qv::CallSlot* slot = FreeSlotLocked();
@@ -50,25 +49,19 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
     }
     slot->htCall = htCall;
-    slot->inUse = 1;
-    slot->deviceId = settings.username + "@" + settings.domain;
+    slot->inUse = true;
+    slot->deviceId = callingDevice;
     slot->callId.clear();
-    slot->invokeId = 0;
-    slot->requestId = dwRequestID;
-    slot->completionPending = true;
-    slot->completionDeadline = std::chrono::steady_clock::now() + timeout;
+    slot->makeCallRequestId = dwRequestID;
+    slot->makeCallPending = true;
     ++qv::callsMade;
-    qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
-    // The slot learns its invoke id before the frame can be answered; the
-    // worker's SetCallIdentity waits for this lock.
-    qv::SentRequest request =
-        qv::SendMakeCall(slot->deviceId, number, settings.autooriginate ? "doNotPrompt" : "",
-                         [slot](std::uint32_t invokeId) { slot->invokeId = invokeId; });
-    if (!request.sent) qv::QueueCompletionLocked(*slot, static_cast<LONG>(LINEERR_OPERATIONFAILED));
     if (lphdCall != nullptr) *lphdCall = reinterpret_cast<HDRVCALL>(slot);
+    qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
   }
-  qv::DeliverCompletions();
-  qv::WakeSessionWorker();  // it watches the answer deadline
+  // Outside the call-table lock: the outcome may be reported on this thread
+  // (not sent) or on the worker before SubmitRequest returns, and both take it.
+  qv::SubmitRequest(qv::RequestKind::kMakeCall, dwRequestID,
+                    qv::MakeCallXml(callingDevice, number, settings.autooriginate ? "doNotPrompt" : ""));
   return static_cast<LONG>(dwRequestID);
 }
 
@@ -80,11 +73,18 @@ extern "C" LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*
 
 extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
   qv::ProviderEntryTrace("TSPI_lineCloseCall");
-  std::lock_guard lock(qv::callTableLock);
-  qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  qv::SendClearConnection(slot->callId, slot->deviceId);
-  slot->inUse = 0;
+  std::string callId;
+  std::string deviceId;
+  {
+    std::lock_guard lock(qv::callTableLock);
+    qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
+    if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    callId = slot->callId;
+    deviceId = slot->deviceId;
+    slot->inUse = false;
+  }
+  // Nobody waits for its outcome: TAPI has already forgotten the call.
+  qv::SubmitRequest(qv::RequestKind::kClearConnection, 0, qv::ClearConnectionXml(callId, deviceId));
   return 0;
 }
 

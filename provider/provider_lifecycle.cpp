@@ -8,7 +8,10 @@
 #include "platform/tapi.h"
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
+#include "provider/session_event_sink.h"
+#include "provider/tapi_delivery.h"
 #include "session/log.h"
+#include "session/pending_requests.h"
 #include "session/session.h"
 
 namespace {
@@ -35,6 +38,10 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   state.phoneDeviceIdBase = dwPhoneDeviceIDBase;
   state.initialised = true;
   qv::writeLog(1, "Provider Init");
+  // TAPI hears of requests only through the delivery thread, and the session
+  // reports only to the registered sink: both are ready before it starts.
+  qv::StartTapiDelivery(lpfnCompletionProc);
+  qv::SetSessionEvents(&qv::providerSessionEvents());
   qv::StartSession();
   return 0;
 }
@@ -44,6 +51,10 @@ extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*d
   std::lock_guard<std::mutex> guard(lifecycleLock);
   if (!qv::providerState.initialised) return 0;
   qv::StopSession();
+  // The session failed what was pending; those completions are delivered
+  // before this returns, and nothing after.
+  qv::SetSessionEvents(nullptr);
+  qv::StopTapiDelivery();
   qv::providerState.initialised = false;
   return 0;
 }

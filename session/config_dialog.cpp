@@ -2,6 +2,9 @@
 
 #include <string_view>
 
+#include "session/decimal_text.h"
+#include "session/session.h"
+
 namespace qv {
 
 namespace {
@@ -33,14 +36,11 @@ std::optional<std::int32_t> ParseConfigPort(const std::string& text) {
   std::string_view digits = text;
   while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) digits.remove_prefix(1);
   while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) digits.remove_suffix(1);
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  std::int32_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return value;
+  // Digits only: no sign, nothing after them.
+  DecimalScan scan = scanDecimal(digits, {.skipLeadingSpace = false, .allowSign = false});
+  if (scan.digits == 0 || scan.digits != digits.size() || scan.digits > 5) return std::nullopt;
+  if (scan.magnitude < 1 || scan.magnitude > 65535) return std::nullopt;
+  return static_cast<std::int32_t>(scan.magnitude);
 }
 
 std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, const ConfigForm& form) {
@@ -62,6 +62,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.autooriginate = form.autooriginate;
   ReplaceSettings(updated);
   WriteSettings();
+  SettingsChanged();
   return std::nullopt;
 }
 

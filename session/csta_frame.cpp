@@ -27,6 +27,7 @@ CstaFrameCutter::Status CstaFrameCutter::next(CstaFrame& frame) {
   std::string_view rest(buffer_);
   rest.remove_prefix(start_);
   if (rest.size() < kCstaHeaderSize) return Status::needMore;
+  if (rest[0] != '\0' || rest[1] != '\0') return Status::outOfStep;
   std::size_t length = bytesToUInt(rest.substr(2, 2));
   if (length < kCstaHeaderSize) return Status::badLength;
   if (rest.size() < length) return Status::needMore;

@@ -27,11 +27,13 @@ struct CstaFrame {
 // since a frame's length is bounded by 16 bits, so is what waits here.
 class CstaFrameCutter {
  public:
-  enum class Status { frame, needMore, badLength };
+  enum class Status { frame, needMore, badLength, outOfStep };
 
   void append(std::string_view bytes);
   // badLength: the length field is below the header size, so the stream
   // cannot be cut any further; the caller must drop it.
+  // outOfStep: the two reserved bytes are not zero, so this is no frame
+  // start and the stream is out of step; the caller must drop it.
   Status next(CstaFrame& frame);
   void clear();
   std::size_t buffered() const { return buffer_.size() - start_; }

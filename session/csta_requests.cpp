@@ -111,13 +111,4 @@ std::uint32_t SendMonitorStart(std::string_view device) {
   return pbxLink().SendRequest(MonitorStartXml(device)).invokeId;
 }
 
-SentRequest SendMakeCall(std::string_view callingDevice, std::string_view calledNumber,
-                         std::string_view autoOriginate, const InvokeIdHook& beforeSend) {
-  return pbxLink().SendRequest(MakeCallXml(callingDevice, calledNumber, autoOriginate), beforeSend);
-}
-
-std::uint32_t SendClearConnection(std::string_view callId, std::string_view deviceId) {
-  return pbxLink().SendRequest(ClearConnectionXml(callId, deviceId)).invokeId;
-}
-
 }  // namespace qv

@@ -1,7 +1,8 @@
 #pragma once
-// The five requests the provider sends to the PBX. The *Xml builders give
-// the exact text; the Send* operations frame it, trace it and write it to
-// the PBX connection, each returning the invoke id it used.
+// The requests the provider sends to the PBX. The *Xml builders give the
+// exact text. The session's own requests (login, keep-alive, monitor) go out
+// through the Send* operations, each returning the invoke id it used; those
+// of TAPI's threads go through SubmitRequest (pbx_requests.h).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -44,8 +45,5 @@ std::uint32_t SendStartApplicationSession(std::string_view domain, std::string_v
                                           std::string_view password);
 std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId);
 std::uint32_t SendMonitorStart(std::string_view device);
-SentRequest SendMakeCall(std::string_view callingDevice, std::string_view calledNumber,
-                         std::string_view autoOriginate, const InvokeIdHook& beforeSend = {});
-std::uint32_t SendClearConnection(std::string_view callId, std::string_view deviceId);
 
 }  // namespace qv

@@ -1,20 +1,19 @@
 #include "session/csta_responses.h"
 
+#include <algorithm>
 #include <limits>
 
-#include "provider/call_table.h"
+#include "platform/ticks.h"
 #include "session/csta_requests.h"
+#include "session/decimal_text.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
-#include "platform/ticks.h"
-#include "session/session_timing.h"
+#include "session/pending_requests.h"
 #include "session/settings.h"
 
 namespace qv {
 
 namespace {
-
-std::uint32_t now(const SessionState& state) { return state.ticks ? state.ticks() : tickCount32(); }
 
 using Handler = void (*)(SessionState&, std::uint32_t, const XmlNode&);
 
@@ -26,9 +25,6 @@ struct Route {
 constexpr Route kRoutes[] = {
     {"StartApplicationSessionPosResponse", OnStartApplicationSessionPosResponse},
     {"ResetApplicationSessionTimerPosResponse", OnResetApplicationSessionTimerPosResponse},
-    {"MakeCallResponse", OnMakeCallResponse},
-    {"ClearConnectionResponse", OnClearConnectionResponse},
-    {"CSTAErrorCode", OnCSTAErrorCode},
 };
 
 }  // namespace
@@ -44,19 +40,14 @@ void SessionState::Reset() {
   dropConnection = false;
 }
 
+std::uint32_t SessionTicks(const SessionState& state) { return state.ticks ? state.ticks() : tickCount32(); }
+
 std::int32_t parseDecimal(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t value = 0;
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kLimit) value = kLimit;
-  }
-  if (negative) return static_cast<std::int32_t>(-value);
-  return static_cast<std::int32_t>(value >= kLimit ? kLimit - 1 : value);
+  DecimalScan scan = scanDecimal(text);
+  constexpr std::uint64_t kLimit = std::uint64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  if (scan.negative)
+    return static_cast<std::int32_t>(-static_cast<std::int64_t>(std::min(scan.magnitude, kLimit)));
+  return static_cast<std::int32_t>(std::min(scan.magnitude, kLimit - 1));
 }
 
 void ArmKeepAlive(SessionState& state, const std::string& session, std::int32_t seconds) {
@@ -65,11 +56,12 @@ void ArmKeepAlive(SessionState& state, const std::string& session, std::int32_t 
   // difference still sees the deadline ahead.
   std::uint64_t delay = static_cast<std::uint64_t>(seconds > 0 ? seconds : 0) * 900u;
   if (delay > 0x7FFFFFFFu) delay = 0x7FFFFFFFu;
-  state.keepAliveDeadline = now(state) + static_cast<std::uint32_t>(delay);
+  state.keepAliveDeadline = SessionTicks(state) + static_cast<std::uint32_t>(delay);
   state.keepAliveArmed = true;
 }
 
 void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
+  pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
   if (duration <= 0) return;
@@ -84,23 +76,12 @@ void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_
   if (duration > 0) ArmKeepAlive(state, std::string(), duration);
 }
 
-void OnMakeCallResponse(SessionState&, std::uint32_t invokeId, const XmlNode& root) {
-  SetCallIdentity(invokeId, findText(root, "callingDevice/callID"), findText(root, "callingDevice/deviceID"));
-}
-
-void OnClearConnectionResponse(SessionState&, std::uint32_t, const XmlNode&) {}
-
-void OnCSTAErrorCode(SessionState&, std::uint32_t invokeId, const XmlNode& root) {
-  // The error itself is visible in the trace; a MakeCall it answers fails.
-  (void)findText(root, "operation");
-  RejectMakeCall(invokeId);
-}
-
 void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_view xml) {
   std::string trace;
   trace.reserve(9 + xml.size());
   trace.append("CSTA Rx: ").append(xml);
   writeLog(5, trace);
+  pbxLink().Answered(invokeId);
   XmlNode root = parseXml(xml, true);
   for (const Route& route : kRoutes) {
     if (root.name == route.rootName) {
@@ -108,6 +89,8 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
       return;
     }
   }
+  // Everything else may answer a request TAPI is waiting for.
+  AnswerPendingRequest(invokeId, root);
 }
 
 void ProcessReceivedData(SessionState& state) {
@@ -128,6 +111,11 @@ void ProcessReceivedData(SessionState& state) {
         return;
       case CstaFrameCutter::Status::badLength:
         writeLog(1, "CSTA Rx: frame length below 8, dropping the connection");
+        state.messageBuffer.clear();
+        state.dropConnection = true;
+        return;
+      case CstaFrameCutter::Status::outOfStep:
+        writeLog(1, "CSTA Rx: frame does not start with two zero bytes, dropping the connection");
         state.messageBuffer.clear();
         state.dropConnection = true;
         return;

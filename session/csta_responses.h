@@ -1,7 +1,8 @@
 #pragma once
 // Everything the PBX sends: cut into frames, traced, parsed and handed to
-// one of five handlers by the local name of the root element. All of it
-// runs on the worker thread with sessionLock held.
+// the session's handlers by the local name of the root element; the rest
+// goes to the pending requests (pending_requests.h). All of it runs on the
+// worker thread with sessionLock held.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,15 +29,15 @@ struct SessionState {
   void Reset();
 };
 
+// The session's tick count: the state's tick source, else the system's.
+std::uint32_t SessionTicks(const SessionState& state);
+
 void ProcessReceivedData(SessionState& state);
 void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_view xml);
 
 void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t invokeId, const XmlNode& root);
 void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_t invokeId,
                                                const XmlNode& root);
-void OnMakeCallResponse(SessionState& state, std::uint32_t invokeId, const XmlNode& root);
-void OnClearConnectionResponse(SessionState& state, std::uint32_t invokeId, const XmlNode& root);
-void OnCSTAErrorCode(SessionState& state, std::uint32_t invokeId, const XmlNode& root);
 
 // Stores a non-empty session id and sets the keep-alive deadline to 90 % of
 // the granted seconds from now.

@@ -1,18 +1,47 @@
 #include "session/pbx_link.h"
 
+#include <algorithm>
+
 #include "session/csta_frame.h"
+#include "session/csta_trace.h"
 #include "session/log.h"
+#include "session/session_timing.h"
 #include "tls/tls_connection.h"
 
 namespace qv {
 
 PbxLink::PbxLink() = default;
-PbxLink::~PbxLink() = default;
+
+PbxLink::~PbxLink() {
+  if (writer_.joinable()) closeSocket(Detach());
+}
+
+void PbxLink::BeginConnecting() {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kIdle) return;
+  ClearLocked();
+  state_ = State::kConnecting;
+  broken_ = false;
+}
+
+void PbxLink::ConnectFailed() {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kConnecting) return;
+  ClearLocked();
+  state_ = State::kIdle;
+}
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
-  std::lock_guard lock(sendLock_);
+  if (writer_.joinable()) closeSocket(Detach());
+  std::lock_guard lock(lock_);
+  const bool connecting = state_ == State::kConnecting;
+  if (!connecting) ClearLocked();
+  state_ = State::kConnected;
   socket_ = socket;
   broken_ = false;
+  stopWriter_ = false;
+  loggedIn_ = false;
+  outstanding_.clear();
   tls_.reset();
   if (encrypt) {
     tls_ = std::make_unique<TlsConnection>();
@@ -20,86 +49,246 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_->SetServerName(serverName);
     tls_->verifyCertificates = false;
     tls_->StartClient();
+    wire_ += tls_->SendApplicationData({});
   }
+  if (connecting) {
+    // The login goes first and must be answered (TLS handshake included)
+    // within its deadline; what waited meanwhile is due from now on.
+    holdForLogin_ = true;
+    loginDeadline_ = Clock::now() + CurrentSessionTiming().loginTimeout;
+    for (const Queued& q : queue_) TrackLocked(q.invokeId);
+  }
+  writer_ = std::thread(&PbxLink::WriterThread, this);
 }
 
 SocketHandle PbxLink::Detach() {
-  std::lock_guard lock(sendLock_);
+  std::thread writer;
+  {
+    std::lock_guard lock(lock_);
+    stopWriter_ = true;
+    if (writer_.joinable()) BreakLocked();
+    wake_.notify_all();
+    writer.swap(writer_);
+  }
+  if (writer.joinable()) writer.join();
+  std::lock_guard lock(lock_);
   SocketHandle s = socket_;
   socket_ = kInvalidSocket;
   tls_.reset();
+  ClearLocked();
+  state_ = State::kIdle;
   broken_ = false;
+  stopWriter_ = false;
   return s;
 }
 
+void PbxLink::Flush(std::chrono::milliseconds limit) {
+  std::unique_lock lock(lock_);
+  wake_.wait_for(lock, limit, [this] {
+    return state_ != State::kConnected || broken_ || holdForLogin_ || (queuedBytes_ == 0 && wire_.empty());
+  });
+}
+
 void PbxLink::Abort() {
-  std::lock_guard lock(sendLock_);
-  broken_ = true;
-  abortSocket(socket_);
+  std::lock_guard lock(lock_);
+  BreakLocked();
 }
 
 bool PbxLink::Connected() {
-  std::lock_guard lock(sendLock_);
-  return socket_ != kInvalidSocket && !broken_;
+  std::lock_guard lock(lock_);
+  return state_ == State::kConnected && !broken_;
 }
 
 SocketHandle PbxLink::Socket() {
-  std::lock_guard lock(sendLock_);
+  std::lock_guard lock(lock_);
   return socket_;
 }
 
-bool PbxLink::WriteLocked(std::string_view bytes) {
-  if (socket_ == kInvalidSocket || broken_) return false;
-  if (bytes.empty()) return true;
-  long n = sendOnce(socket_, bytes);
-  if (n != static_cast<long>(bytes.size())) {
-    // Part of a frame may be on the wire: the stream cannot be resumed.
-    broken_ = true;
-    abortSocket(socket_);
-    return false;
-  }
-  return true;
+void PbxLink::BreakLocked() {
+  broken_ = true;
+  abortSocket(socket_);
+  wake_.notify_all();
 }
 
-SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& beforeSend) {
-  std::lock_guard lock(sendLock_);
-  SentRequest result;
-  result.invokeId = nextInvokeId_++;
-  if (beforeSend) beforeSend(result.invokeId);
-  std::optional<Bytes> frame = BuildCstaFrame(result.invokeId, xml);
+void PbxLink::ClearLocked() {
+  queue_.clear();
+  wire_.clear();
+  queuedBytes_ = 0;
+  holdForLogin_ = false;
+  loginInvokeId_ = 0;
+  loginDeadline_.reset();
+  loggedIn_ = false;
+  outstanding_.clear();
+}
+
+void PbxLink::TrackLocked(std::uint32_t invokeId) {
+  outstanding_.push_back({invokeId, Clock::now() + CurrentSessionTiming().requestTimeout});
+}
+
+std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml) {
+  std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml);
   if (!frame) {
     writeLog(
         1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
-    return result;
+    return frame;
   }
   std::string trace;
   trace.reserve(9 + xml.size());
-  trace.append("CSTA Tx: ").append(xml);
+  trace.append("CSTA Tx: ").append(TraceText(xml));
   writeLog(5, trace);
-  if (tls_) {
-    if (socket_ == kInvalidSocket || broken_) return result;
-    result.sent = WriteLocked(tls_->SendApplicationData(*frame));
-  } else {
-    result.sent = WriteLocked(*frame);
+  return frame;
+}
+
+SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& beforeSend) {
+  std::lock_guard lock(lock_);
+  SentRequest result;
+  // A request queued before the login keeps the login's invoke id below its own.
+  const bool waitsForLogin = state_ == State::kConnecting || (state_ == State::kConnected && holdForLogin_);
+  if (waitsForLogin && !broken_ && loginInvokeId_ == 0) loginInvokeId_ = nextInvokeId_++;
+  result.invokeId = nextInvokeId_++;
+  if (beforeSend) beforeSend(result.invokeId);
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  if (!frame || state_ == State::kIdle || broken_) return result;
+  if (queuedBytes_ + frame->size() > kMaxQueuedBytes) {
+    writeLog(1, "CSTA Tx: " + std::to_string(queuedBytes_) + " bytes wait for the PBX, request " +
+                    std::to_string(result.invokeId) + " not sent");
+    return result;
   }
+  queuedBytes_ += frame->size();
+  queue_.push_back({result.invokeId, std::move(*frame)});
+  if (state_ == State::kConnected) TrackLocked(result.invokeId);
+  result.sent = true;
+  wake_.notify_all();
   return result;
 }
 
+SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
+  std::lock_guard lock(lock_);
+  SentRequest result;
+  result.invokeId = loginInvokeId_ != 0 ? loginInvokeId_ : nextInvokeId_++;
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) {
+    loginInvokeId_ = 0;
+    holdForLogin_ = false;
+    return result;
+  }
+  loginInvokeId_ = result.invokeId;
+  // The login may exceed the bound: it is the one frame the link cannot do without.
+  queuedBytes_ += frame->size();
+  queue_.push_front({result.invokeId, std::move(*frame)});
+  holdForLogin_ = false;
+  result.sent = true;
+  wake_.notify_all();
+  return result;
+}
+
+void PbxLink::WriterThread() {
+  std::unique_lock lock(lock_);
+  for (;;) {
+    auto canWrap = [this] { return !holdForLogin_ && !queue_.empty() && (!tls_ || tls_->handshakeDone); };
+    wake_.wait(lock, [&] { return stopWriter_ || broken_ || !wire_.empty() || canWrap(); });
+    if (stopWriter_ || broken_) return;
+    std::size_t frameBytes = 0;
+    while (canWrap()) {
+      Queued& q = queue_.front();
+      frameBytes += q.frame.size();
+      if (tls_) {
+        wire_ += tls_->SendApplicationData(q.frame);
+      } else {
+        wire_ += q.frame;
+      }
+      queue_.pop_front();
+    }
+    Bytes out;
+    out.swap(wire_);
+    const SocketHandle socket = socket_;
+    lock.unlock();
+    const bool ok = sendAll(socket, out);
+    lock.lock();
+    queuedBytes_ -= std::min(queuedBytes_, frameBytes);
+    wake_.notify_all();
+    if (!ok) {
+      if (!broken_) {
+        writeLog(1, "Sending to the PBX failed or made no progress for " + std::to_string(kSendTimeoutMs) +
+                        " ms, dropping the connection");
+        BreakLocked();
+      }
+      return;
+    }
+  }
+}
+
 Bytes PbxLink::Unwrap(std::string_view received) {
-  std::lock_guard lock(sendLock_);
+  std::lock_guard lock(lock_);
   if (!tls_) return Bytes(received);
   Bytes plaintext = tls_->ReceiveBytes(received);
-  WriteLocked(tls_->SendApplicationData({}));
-  if (tls_->failed && !broken_) {
-    // A failed handshake or record cannot recover on this connection.
-    broken_ = true;
-    abortSocket(socket_);
+  wire_ += tls_->SendApplicationData({});
+  if ((tls_->failed || tls_->alertReceived) && !broken_) {
+    // Neither a failed record nor an alert from the PBX leaves a connection
+    // that can carry data.
+    writeLog(1, tls_->alertReceived ? "TLS alert from the PBX, dropping the connection"
+                                    : "TLS failure on the PBX connection, dropping the connection");
+    BreakLocked();
   }
+  wake_.notify_all();
   return plaintext;
 }
 
+void PbxLink::Answered(std::uint32_t invokeId) {
+  std::lock_guard lock(lock_);
+  if (invokeId == loginInvokeId_) loginDeadline_.reset();
+  auto it = std::find_if(outstanding_.begin(), outstanding_.end(),
+                         [invokeId](const Outstanding& o) { return o.invokeId == invokeId; });
+  if (it != outstanding_.end()) outstanding_.erase(it);
+}
+
+void PbxLink::LoginAccepted() {
+  std::lock_guard lock(lock_);
+  loggedIn_ = true;
+  loginDeadline_.reset();
+}
+
+bool PbxLink::LoggedIn() {
+  std::lock_guard lock(lock_);
+  return loggedIn_;
+}
+
+bool PbxLink::AbortIfOverdue(Clock::time_point now) {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kConnected || broken_) return false;
+  const SessionTiming timing = CurrentSessionTiming();
+  if (loginDeadline_ && *loginDeadline_ <= now) {
+    const std::string limit = std::to_string(timing.loginTimeout.count());
+    writeLog(
+        1, tls_ && !tls_->handshakeDone
+               ? "TLS handshake not completed within " + limit + " ms of the connect, dropping the connection"
+               : "Login not answered within " + limit + " ms of the connect, dropping the connection");
+    BreakLocked();
+    return true;
+  }
+  for (const Outstanding& o : outstanding_) {
+    if (o.deadline <= now) {
+      writeLog(1, "Request " + std::to_string(o.invokeId) + " not answered within " +
+                      std::to_string(timing.requestTimeout.count()) + " ms, dropping the connection");
+      BreakLocked();
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<PbxLink::Clock::time_point> PbxLink::NextDeadline() {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kConnected || broken_) return std::nullopt;
+  std::optional<Clock::time_point> next = loginDeadline_;
+  for (const Outstanding& o : outstanding_) {
+    if (!next || o.deadline < *next) next = o.deadline;
+  }
+  return next;
+}
+
 void PbxLink::SetNextInvokeId(std::uint32_t next) {
-  std::lock_guard lock(sendLock_);
+  std::lock_guard lock(lock_);
   nextInvokeId_ = next;
 }
 

@@ -1,15 +1,25 @@
 #pragma once
-// The sending side of the PBX connection. The socket, the connection's
-// TlsConnection and nextInvokeId sit behind one lock (the send lock), so
-// frames from TAPI's threads and the worker never interleave on the wire and
-// every request gets its own invoke id.
+// The PBX connection's sending side and its deadlines. TAPI's threads and
+// the worker only queue frames; a writer thread of the connection's own does
+// every send, so no caller ever waits on the network. The queue has a byte
+// bound: a PBX that stops reading makes later requests fail at once.
 //
-// Lock order: sessionLock -> call-table lock -> send lock -> log lock.
+// The link's lock guards the state, the queue, the TlsConnection (which is
+// not thread-safe: every call into it happens under this lock) and
+// nextInvokeId. It is never held across a send or a receive, so aborting the
+// connection never waits for a blocked writer.
+//
+// Lock order: sessionLock -> call-table lock -> link lock -> log lock.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/socket.h"
 #include "session/csta_requests.h"
@@ -19,43 +29,103 @@ namespace qv {
 
 class TlsConnection;
 
+// Frames waiting for the writer, the frame being written included.
+inline constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
+
 class PbxLink {
  public:
+  using Clock = std::chrono::steady_clock;
+
   PbxLink();
   ~PbxLink();
   PbxLink(const PbxLink&) = delete;
   PbxLink& operator=(const PbxLink&) = delete;
 
-  // Takes over a connected socket. With encrypt a fresh TlsConnection is
-  // set up and its ClientHello queued; it leaves with the next send.
+  // A connection is being set up: requests are queued until it is there
+  // (behind the login) or fail when it cannot be made.
+  void BeginConnecting();
+  // The connection could not be made: queued requests are dropped (their
+  // owners fail them) and new ones fail at once.
+  void ConnectFailed();
+  // Takes over a connected socket and starts its writer. With encrypt a
+  // fresh TlsConnection is set up and its ClientHello written. After
+  // BeginConnecting the queue waits for SendRequestFirst (the login), whose
+  // answer is due within the login deadline of this moment.
   void Attach(SocketHandle socket, bool encrypt, const std::string& serverName);
-  // Forgets the connection and hands the socket back for closing.
+  // Ends the writer, forgets the connection and hands the socket back.
   SocketHandle Detach();
-  // Breaks the connection: a receive blocked on it returns and later sends
-  // fail until the next Attach.
+  // Waits up to `limit` for the writer to put everything queued on the wire
+  // (a closing call's ClearConnection at shutdown); returns early when the
+  // connection breaks.
+  void Flush(std::chrono::milliseconds limit);
+  // Breaks the connection: a receive or send blocked on it returns and later
+  // requests fail until the next Attach. Takes no lock a writer holds.
   void Abort();
   bool Connected();
   // The connected socket, for the reader's receives.
   SocketHandle Socket();
 
-  // Frames, traces and sends one request with a new invoke id. beforeSend
-  // runs under the send lock, before the frame can reach the PBX.
+  // Frames, traces and queues one request with a new invoke id. beforeSend
+  // runs before the frame can reach the PBX. sent: queued for the writer
+  // (false when there is no connection and none is being made, the queue is
+  // full or the message does not fit in a frame).
   SentRequest SendRequest(std::string_view xml, const InvokeIdHook& beforeSend = {});
+  // As SendRequest, but the frame goes out before everything queued: the
+  // login of a new connection.
+  SentRequest SendRequestFirst(std::string_view xml);
   // Plain connections return the bytes as they are. With TLS the records are
-  // processed, waiting handshake bytes flushed, and the plaintext returned.
+  // processed, handshake bytes queued for the writer, and the plaintext
+  // returned. A TLS failure or an alert from the PBX breaks the connection.
   Bytes Unwrap(std::string_view received);
+
+  // A frame with this invoke id arrived: the request it answers is no longer
+  // overdue.
+  void Answered(std::uint32_t invokeId);
+  // The PBX accepted the login on this connection.
+  void LoginAccepted();
+  bool LoggedIn();
+  // Breaks the connection when its login or a request is overdue, with a
+  // log line naming the deadline; true when it did.
+  bool AbortIfOverdue(Clock::time_point now);
+  // The earliest deadline of the connection, if any.
+  std::optional<Clock::time_point> NextDeadline();
 
   // Invoke ids are 1 at load; only tests set them.
   void SetNextInvokeId(std::uint32_t next);
 
  private:
-  // Writes bytes with one send call; a short or failed send breaks the connection.
-  bool WriteLocked(std::string_view bytes);
+  enum class State { kIdle, kConnecting, kConnected };
+  struct Queued {
+    std::uint32_t invokeId = 0;
+    Bytes frame;
+  };
+  struct Outstanding {
+    std::uint32_t invokeId = 0;
+    Clock::time_point deadline;
+  };
 
-  std::mutex sendLock_;
+  void WriterThread();
+  std::optional<Bytes> FrameLocked(std::uint32_t invokeId, std::string_view xml);
+  void TrackLocked(std::uint32_t invokeId);
+  void BreakLocked();
+  void ClearLocked();
+
+  std::mutex lock_;
+  std::condition_variable wake_;  // with lock_: work for the writer, or the writer finished a send
+  State state_ = State::kIdle;
   SocketHandle socket_ = kInvalidSocket;
   std::unique_ptr<TlsConnection> tls_;
   bool broken_ = false;
+  bool stopWriter_ = false;
+  bool holdForLogin_ = false;  // queued frames wait for the login
+  std::deque<Queued> queue_;
+  Bytes wire_;                   // bytes ready for the socket (TLS records or frames)
+  std::size_t queuedBytes_ = 0;  // frames in queue_ and being written
+  std::uint32_t loginInvokeId_ = 0;
+  std::optional<Clock::time_point> loginDeadline_;
+  bool loggedIn_ = false;
+  std::deque<Outstanding> outstanding_;
+  std::thread writer_;
   std::uint32_t nextInvokeId_ = 1;
 };
 

@@ -7,15 +7,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/socket.h"
-#include "provider/call_table.h"
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/session.h"
 #include "platform/ticks.h"
 #include "session/session_timing.h"
@@ -30,12 +31,12 @@ using std::chrono::milliseconds;
 constexpr std::size_t kReceiveChunk = 1024;
 // The reader stops receiving while this much waits for the worker.
 constexpr std::size_t kMaxPendingReceive = 1 << 20;
-// TSPI_providerInit waits this long for the first connection; after that
-// the reader keeps trying in the background.
-constexpr int kFirstConnectLimitMs = 3000;
-constexpr int kReconnectLimitMs = 10000;
+// A connect (name resolution excluded) gives up after this long.
+constexpr int kConnectLimitMs = 10000;
+// Shutdown gives the writer this long for the requests still queued.
+constexpr milliseconds kShutdownFlushLimit{500};
 
-// Lock order: sessionLock -> call-table lock -> send lock -> log lock.
+// Lock order: sessionLock -> pending-requests lock -> link lock -> log lock.
 // backoffLock and DataReady's own lock are leaves.
 struct Session {
   std::mutex sessionLock;
@@ -45,6 +46,7 @@ struct Session {
   std::atomic<bool> shuttingDown{false};
   std::mutex backoffLock;
   std::condition_variable backoffWake;
+  std::uint32_t settingsGeneration = 0;  // guarded by backoffLock
   std::thread reader;
   std::thread worker;
   bool running = false;  // only touched by StartSession/StopSession
@@ -62,11 +64,38 @@ bool SleepUnlessStopping(Session& s, milliseconds delay) {
   return !s.backoffWake.wait_for(lock, delay, [&] { return s.shuttingDown.load(); });
 }
 
-// One connection attempt; logs in when connected.
-bool ConnectToPbx(Session& s, const ProviderSettings& settings, int limitMs) {
-  ConnectResult result = connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, limitMs);
+// Without an address there is nothing to connect to until the settings are
+// read again. False when the session stops meanwhile.
+bool WaitForAddress(Session& s, ProviderSettings& settings) {
+  writeLog(1, "No PBX address configured, not connecting");
+  std::unique_lock lock(s.backoffLock);
+  for (;;) {
+    settings = SettingsSnapshot();
+    if (!settings.address.empty()) return true;
+    const std::uint32_t seen = s.settingsGeneration;
+    s.backoffWake.wait(lock, [&] { return s.shuttingDown.load() || s.settingsGeneration != seen; });
+    if (s.shuttingDown) return false;
+  }
+}
+
+void FailWaitingRequests() { FailPendingRequests(RequestOutcome::kLinkLost); }
+
+// One connection attempt on the reader's thread; requests made meanwhile
+// wait in the link's queue and follow the login.
+bool ConnectToPbx(Session& s, const ProviderSettings& settings, bool firstAttempt) {
+  pbxLink().BeginConnecting();
+  ConnectResult result =
+      connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, kConnectLimitMs);
   if (result.status != 0) {
     writeLog(1, "Connection establishment to \"" + settings.address + "\" failed");
+    pbxLink().ConnectFailed();
+    // The login of the first attempt is built and traced even without a
+    // connection; it is not sent.
+    if (firstAttempt) {
+      pbxLink().SendRequestFirst(
+          StartApplicationSessionXml(settings.domain, settings.username, settings.password));
+    }
+    FailWaitingRequests();
     return false;
   }
   {
@@ -76,42 +105,28 @@ bool ConnectToPbx(Session& s, const ProviderSettings& settings, int limitMs) {
   pbxLink().Attach(result.socket, settings.encrypt, settings.domain);
   // A stop that came while connecting did not see this socket.
   if (s.shuttingDown) pbxLink().Abort();
-  SendStartApplicationSession(settings.domain, settings.username, settings.password);
+  pbxLink().SendRequestFirst(
+      StartApplicationSessionXml(settings.domain, settings.username, settings.password));
   return true;
 }
 
 void ConnectionLost(Session& s, const ProviderSettings& settings) {
+  pbxLink().Abort();
   closeSocket(pbxLink().Detach());
   {
     std::lock_guard lock(s.sessionLock);
     s.state.Reset();
   }
-  FailPendingMakeCalls();
-  DeliverCompletions();
+  FailWaitingRequests();
   if (!s.shuttingDown) writeLog(1, "Connection to \"" + settings.address + "\" lost");
 }
 
-void ReaderThread(Session& s, bool connected) {
-  ProviderSettings settings = SettingsSnapshot();
-  milliseconds delay = CurrentSessionTiming().firstRetryDelay;
+// Receives until the connection ends.
+void ReceiveUntilLost(Session& s) {
   char buffer[kReceiveChunk];
   while (!s.shuttingDown) {
-    if (!connected) {
-      writeLog(1, "Reconnecting to \"" + settings.address + "\" in " + std::to_string(delay.count()) + " ms");
-      if (!SleepUnlessStopping(s, delay)) break;
-      delay = std::min(delay * 2, CurrentSessionTiming().maxRetryDelay);
-      settings = SettingsSnapshot();
-      connected = ConnectToPbx(s, settings, kReconnectLimitMs);
-      continue;
-    }
     long n = receiveSome(pbxLink().Socket(), buffer, sizeof buffer);
-    if (n <= 0) {
-      ConnectionLost(s, settings);
-      connected = false;
-      continue;
-    }
-    // The PBX answers: the next loss starts the back-off afresh.
-    delay = CurrentSessionTiming().firstRetryDelay;
+    if (n <= 0) return;
     {
       std::lock_guard lock(s.sessionLock);
       s.state.receiveBuffer.append(buffer, static_cast<std::size_t>(n));
@@ -121,27 +136,57 @@ void ReaderThread(Session& s, bool connected) {
     s.drained.wait(
         lock, [&] { return s.state.receiveBuffer.size() < kMaxPendingReceive || s.shuttingDown.load(); });
   }
-  if (connected) closeSocket(pbxLink().Detach());
 }
 
-std::uint32_t ticksOf(const SessionState& state) { return state.ticks ? state.ticks() : tickCount32(); }
+// The reader owns the connection: it resolves, connects and logs in (the
+// first time too, so TSPI_providerInit never waits on the network), and
+// connects again with back-off after any loss.
+void ReaderThread(Session& s) {
+  ProviderSettings settings = SettingsSnapshot();
+  milliseconds delay = CurrentSessionTiming().firstRetryDelay;
+  bool firstAttempt = true;
+  while (!s.shuttingDown) {
+    if (!firstAttempt) {
+      writeLog(1, "Reconnecting to \"" + settings.address + "\" in " + std::to_string(delay.count()) + " ms");
+      if (!SleepUnlessStopping(s, delay)) break;
+      delay = std::min(delay * 2, CurrentSessionTiming().maxRetryDelay);
+      settings = SettingsSnapshot();
+    }
+    if (settings.address.empty()) {
+      if (!WaitForAddress(s, settings)) break;
+      firstAttempt = true;
+      delay = CurrentSessionTiming().firstRetryDelay;
+    }
+    const bool connected = ConnectToPbx(s, settings, firstAttempt);
+    firstAttempt = false;
+    if (!connected) continue;
+    ReceiveUntilLost(s);
+    // Only a PBX that accepted the login restarts the back-off; one that
+    // answers every connect with garbage or a close keeps backing off.
+    if (pbxLink().LoggedIn()) delay = CurrentSessionTiming().firstRetryDelay;
+    ConnectionLost(s, settings);
+  }
+}
 
 // Time until the worker has something to do without new data.
 milliseconds NextWait(Session& s) {
   milliseconds wait = milliseconds(3600 * 1000);
   {
     std::lock_guard lock(s.sessionLock);
-    std::uint32_t now = ticksOf(s.state);
+    std::uint32_t now = SessionTicks(s.state);
     auto until = [now](std::uint32_t deadline) {
       return milliseconds(std::max<std::int32_t>(0, static_cast<std::int32_t>(deadline - now)));
     };
     if (s.state.keepAliveArmed) wait = std::min(wait, until(s.state.keepAliveDeadline));
     if (s.state.keepAliveAnswerDue) wait = std::min(wait, until(s.state.keepAliveAnswerDeadline));
   }
-  if (auto deadline = NextMakeCallDeadline()) {
+  auto consider = [&wait](std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline) return;
     auto left = std::chrono::ceil<milliseconds>(*deadline - std::chrono::steady_clock::now());
     wait = std::min(wait, std::max(left, milliseconds(0)));
-  }
+  };
+  consider(NextRequestDeadline());
+  consider(pbxLink().NextDeadline());
   return wait;
 }
 
@@ -156,7 +201,7 @@ void WorkerThread(Session& s) {
         ProcessReceivedData(state);
         s.drained.notify_all();
       }
-      std::uint32_t now = ticksOf(state);
+      std::uint32_t now = SessionTicks(state);
       if (state.keepAliveArmed && static_cast<std::int32_t>(state.keepAliveDeadline - now) <= 0) {
         state.keepAliveArmed = false;
         state.keepAliveAnswerDue = true;
@@ -173,8 +218,9 @@ void WorkerThread(Session& s) {
       // reader resets the state under this lock before it attaches one.
       if (state.dropConnection) pbxLink().Abort();
     }
-    ExpirePendingMakeCalls(std::chrono::steady_clock::now());
-    DeliverCompletions();
+    // An overdue request is failed first, then its connection dropped.
+    ExpireOverdueRequests(std::chrono::steady_clock::now());
+    pbxLink().AbortIfOverdue(std::chrono::steady_clock::now());
   }
 }
 
@@ -192,15 +238,13 @@ void StartSession() {
     s.state.Reset();
   }
   ReadSettings();
-  OpenCompletions();
-  ProviderSettings settings = SettingsSnapshot();
-  bool connected = ConnectToPbx(s, settings, kFirstConnectLimitMs);
-  // The login is built and traced even without a connection; its send fails.
-  if (!connected) SendStartApplicationSession(settings.domain, settings.username, settings.password);
+  // Requests made from now on wait for the first connection; the reader
+  // makes it.
+  if (!SettingsSnapshot().address.empty()) pbxLink().BeginConnecting();
   {
     std::lock_guard lock(s.sessionLock);
     s.worker = std::thread(WorkerThread, std::ref(s));
-    s.reader = std::thread(ReaderThread, std::ref(s), connected);
+    s.reader = std::thread(ReaderThread, std::ref(s));
   }
   s.running = true;
 }
@@ -208,6 +252,8 @@ void StartSession() {
 void StopSession() {
   Session& s = session();
   if (!s.running) return;
+  // What TAPI's threads queued last (a ClearConnection) still goes out.
+  pbxLink().Flush(kShutdownFlushLimit);
   s.shuttingDown = true;
   { std::lock_guard lock(s.backoffLock); }
   s.backoffWake.notify_all();
@@ -218,14 +264,21 @@ void StopSession() {
   s.worker.join();
   s.reader.join();
   closeSocket(pbxLink().Detach());
-  FailPendingMakeCalls();
-  DeliverCompletions();
-  CloseCompletions();
+  FailPendingRequests(RequestOutcome::kShutdown);
   if (s.networkingStarted) stopNetworking();
   s.networkingStarted = false;
   s.running = false;
 }
 
 void WakeSessionWorker() { session().dataReady.Release(); }
+
+void SettingsChanged() {
+  Session& s = session();
+  {
+    std::lock_guard lock(s.backoffLock);
+    ++s.settingsGeneration;
+  }
+  s.backoffWake.notify_all();
+}
 
 }  // namespace qv

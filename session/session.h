@@ -4,8 +4,9 @@
 
 namespace qv {
 
-// Reads the settings, connects to the PBX, logs in and starts the session's
-// threads. Failures are logged, never reported to the caller.
+// Reads the settings and starts the session's threads; the reader connects
+// and logs in, so this never waits on the network. Failures are logged,
+// never reported to the caller.
 void StartSession();
 // Closes the connection and waits until the session's threads have ended.
 // Returns within about two seconds whatever the connection is doing.
@@ -13,5 +14,7 @@ void StopSession();
 // Makes the worker look at its deadlines again (a new MakeCall is waiting
 // for its answer).
 void WakeSessionWorker();
+// The settings were replaced: a session waiting for a PBX address looks again.
+void SettingsChanged();
 
 }  // namespace qv

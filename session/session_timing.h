@@ -10,6 +10,8 @@ struct SessionTiming {
   std::chrono::milliseconds keepAliveAnswerTimeout{30000};  // keep-alive without a positive answer
   std::chrono::milliseconds firstRetryDelay{1000};          // reconnect back-off, doubling...
   std::chrono::milliseconds maxRetryDelay{60000};           // ...up to this
+  std::chrono::milliseconds loginTimeout{30000};            // connect to login answer, TLS handshake included
+  std::chrono::milliseconds requestTimeout{30000};          // any request without an answer: the link is dead
 };
 
 SessionTiming CurrentSessionTiming();

@@ -1,13 +1,13 @@
 #include "session/settings.h"
 
 #include <atomic>
-#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <mutex>
 
 #include "platform/random.h"
 #include "platform/registry.h"
+#include "session/decimal_text.h"
 #include "session/log.h"
 
 namespace qv {
@@ -90,18 +90,10 @@ std::string currentLogFile() {
 }
 
 bool parseStoredNumber(const std::string& text, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::int64_t magnitude = 0;
-  std::size_t digits = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > std::int64_t{1} << 32) magnitude = std::int64_t{1} << 32;  // already out of range
-  }
-  if (digits == 0) return false;
-  std::int64_t result = negative ? -magnitude : magnitude;
+  DecimalScan scan = scanDecimal(text);
+  if (scan.digits == 0) return false;
+  std::int64_t result = static_cast<std::int64_t>(scan.magnitude);
+  if (scan.negative) result = -result;
   if (result < std::numeric_limits<std::int32_t>::min() || result > std::numeric_limits<std::int32_t>::max())
     return false;
   value = static_cast<std::int32_t>(result);

@@ -12,11 +12,12 @@
 
 #include "platform/socket.h"
 #include "platform/tapi.h"
-#include "provider/call_table.h"
-#include "provider/provider_state.h"
+#include "provider/session_event_sink.h"
+#include "provider/tapi_delivery.h"
 #include "session/csta_frame.h"
 #include "session/csta_responses.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -88,6 +89,20 @@ struct Loopback {
 
 void ignoreCompletion(DRV_REQUESTID, LONG) {}
 
+// Completions go through the delivery thread and the provider's sink, as in
+// the running provider.
+struct DeliveryScope {
+  DeliveryScope() {
+    StartTapiDelivery(ignoreCompletion);
+    SetSessionEvents(&providerSessionEvents());
+  }
+  ~DeliveryScope() {
+    FailPendingRequests(RequestOutcome::kShutdown);
+    SetSessionEvents(nullptr);
+    StopTapiDelivery();
+  }
+};
+
 // One call: make (timed up to the frame's arrival), answer, close.
 std::chrono::nanoseconds OneCall(Loopback& link, DRV_REQUESTID id) {
   HDRVCALL call = nullptr;
@@ -96,17 +111,18 @@ std::chrono::nanoseconds OneCall(Loopback& link, DRV_REQUESTID id) {
   TSPI_lineMakeCall(id, nullptr, nullptr, &call, reinterpret_cast<LPCWSTR>(number.c_str()), 49, nullptr);
   std::uint32_t invokeId = link.ReadFrame();
   auto took = std::chrono::steady_clock::now() - start;
-  SetCallIdentity(invokeId, "1001", "201");
-  DeliverCompletions();
+  SessionState session;
+  DispatchCstaFrame(session, invokeId,
+                    "<MakeCallResponse><callingDevice><callID>1001</callID><deviceID>201</deviceID>"
+                    "</callingDevice></MakeCallResponse>");
   TSPI_lineCloseCall(call);
-  link.ReadFrame();
+  DispatchCstaFrame(session, link.ReadFrame(), "<ClearConnectionResponse/>");
   return took;
 }
 
 void BM_MakeCallLatency(benchmark::State& state) {
   quietSettings();
-  providerState.completionProc = ignoreCompletion;
-  OpenCompletions();
+  DeliveryScope delivery;
   Loopback link;
   std::vector<double> micros;
   DRV_REQUESTID id = 1;
@@ -132,8 +148,7 @@ long residentKiB() {
 
 void BM_MemoryAcross100kCalls(benchmark::State& state) {
   quietSettings();
-  providerState.completionProc = ignoreCompletion;
-  OpenCompletions();
+  DeliveryScope delivery;
   Loopback link;
   for (int i = 0; i < 1000; ++i) OneCall(link, static_cast<DRV_REQUESTID>(i + 1));  // warm up
   long before = residentKiB();

@@ -59,5 +59,62 @@ TEST(CallConcurrency, ParallelCallsUnderAnEventFlood) {
   sim.Stop();
 }
 
+// TAPI's completion procedure is entered one call at a time, however many
+// threads make and close calls and whichever thread learns the outcome.
+TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
+  UseShortTimings();
+  pbxsim::Behaviour b;
+  b.floodEvents = 5;
+  pbxsim::Simulator sim({});
+  sim.SetBehaviour(b);
+  ASSERT_TRUE(sim.Start());
+  SettingsStore store;
+  store.port = sim.port();
+  WriteSettingsStore(store);
+  completions().Clear();
+  SetCompletionDelay(300us);
+  const int overlapsBefore = CompletionOverlaps();
+  InitProvider();
+
+  constexpr int kThreads = 8;
+  constexpr int kCallsEach = 15;
+  std::atomic<int> made{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCallsEach; ++i) {
+        DRV_REQUESTID id = static_cast<DRV_REQUESTID>(5000 + t * kCallsEach + i);
+        HDRVCALL call = nullptr;
+        // Each thread holds one slot at a time (ten for eight threads): a
+        // refusal here is a bug, not load.
+        if (MakeCall(id, u"555", &call) != static_cast<LONG>(id)) continue;
+        ++made;
+        // Every other call is closed before its outcome is known.
+        LONG result = 1;
+        if (i % 2 == 0) completions().Wait(id, 10s, result);
+        TSPI_lineCloseCall(call);
+        if (i % 2 != 0) completions().Wait(id, 10s, result);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int id = 5000; id < 5000 + kThreads * kCallsEach; ++id) {
+    LONG result = 1;
+    EXPECT_TRUE(completions().Wait(static_cast<DRV_REQUESTID>(id), 10s, result)) << id;
+  }
+  ShutdownProvider();
+  SetCompletionDelay(0us);
+
+  EXPECT_EQ(made.load(), kThreads * kCallsEach);
+  EXPECT_EQ(CompletionOverlaps() - overlapsBefore, 0);
+  for (int id = 5000; id < 5000 + kThreads * kCallsEach; ++id) {
+    EXPECT_EQ(completions().Count(static_cast<DRV_REQUESTID>(id)), 1) << id;
+  }
+  EXPECT_EQ(completions().Total(), static_cast<std::size_t>(kThreads * kCallsEach));
+  auto problems = sim.problems();
+  EXPECT_TRUE(problems.empty()) << problems.front().problem;
+  sim.Stop();
+}
+
 }  // namespace
 }  // namespace qv::test

@@ -280,6 +280,8 @@ TEST_F(CallE2E, EncryptedSessionGetsAFreshTlsConnectionAfterADrop) {
   HDRVCALL call = nullptr;
   EXPECT_EQ(CallAndWait(85, &call), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  // Requests are written by the connection's own thread: wait for it.
+  ASSERT_TRUE(WaitRoot("ClearConnection", 1));
   sim_->DropConnections();
   ASSERT_TRUE(WaitRoot("MonitorStart", 2));
   EXPECT_EQ(CallAndWait(86, &call), 0);
@@ -295,6 +297,7 @@ TEST_F(CallE2E, ShutdownAndInitAgainWorksLikeTheFirstStart) {
     HDRVCALL call = nullptr;
     EXPECT_EQ(CallAndWait(id, &call), 0);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    ASSERT_TRUE(WaitRoot("ClearConnection", id - 89));
     Shutdown();
   }
   EXPECT_EQ(sim_->Count("StartApplicationSession"), 2u);

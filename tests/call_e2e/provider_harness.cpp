@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "session/session_timing.h"
 
@@ -21,7 +23,17 @@ std::filesystem::path& workDir() {
 
 HDRVLINE line = nullptr;
 
-void onCompletion(DRV_REQUESTID id, LONG result) { completions().Add(id, result); }
+std::atomic<int> completionsInside{0};
+std::atomic<int> completionOverlaps{0};
+std::atomic<std::int64_t> completionDelayMicros{0};
+
+void onCompletion(DRV_REQUESTID id, LONG result) {
+  if (completionsInside.fetch_add(1) != 0) ++completionOverlaps;
+  if (auto delay = completionDelayMicros.load())
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+  completions().Add(id, result);
+  completionsInside.fetch_sub(1);
+}
 
 class HarnessEnvironment : public ::testing::Environment {
  public:
@@ -110,6 +122,10 @@ Completions& completions() {
   static Completions c;
   return c;
 }
+
+void SetCompletionDelay(std::chrono::microseconds delay) { completionDelayMicros = delay.count(); }
+
+int CompletionOverlaps() { return completionOverlaps.load(); }
 
 void InitProvider() {
   DWORD options = 0;

@@ -45,6 +45,11 @@ class Completions {
 
 Completions& completions();
 
+// How long the completion procedure takes (it sleeps), and how often it was
+// entered while another call of it was still running.
+void SetCompletionDelay(std::chrono::microseconds delay);
+int CompletionOverlaps();
+
 // Provider initialised with a line open.
 void InitProvider();
 void ShutdownProvider();

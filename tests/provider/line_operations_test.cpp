@@ -7,8 +7,11 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
-#include "provider/provider_state.h"
+#include "provider/session_event_sink.h"
+#include "provider/tapi_delivery.h"
+#include "session/csta_responses.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "session/settings.h"
 #include "tests/session/loopback_peer.h"
 #include "tests/session/session_test_env.h"
@@ -33,6 +36,11 @@ std::string tagText(const std::string& xml, const std::string& tag) {
   return xml.substr(open, close - open);
 }
 
+std::string makeCallAnswer(const std::string& callId, const std::string& deviceId) {
+  return "<MakeCallResponse><callingDevice><callID>" + callId + "</callID><deviceID>" + deviceId +
+         "</deviceID></callingDevice></MakeCallResponse>";
+}
+
 class LineOperations : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,11 +51,14 @@ class LineOperations : public ::testing::Test {
       for (CallSlot& slot : callTable) slot = CallSlot{};
     }
     completions.clear();
-    providerState.completionProc = recordCompletion;
-    OpenCompletions();
+    StartTapiDelivery(recordCompletion);
+    SetSessionEvents(&providerSessionEvents());
     settings_ = SettingsSnapshot();
   }
   void TearDown() override {
+    FailPendingRequests(RequestOutcome::kShutdown);
+    SetSessionEvents(nullptr);
+    StopTapiDelivery();
     closeSocket(pbxLink().Detach());
     ReplaceSettings(settings_);
   }
@@ -56,7 +67,15 @@ class LineOperations : public ::testing::Test {
     return TSPI_lineMakeCall(id, nullptr, reinterpret_cast<HTAPICALL>(std::uintptr_t{0x100} + id), call,
                              reinterpret_cast<LPCWSTR>(destination.c_str()), country, nullptr);
   }
+  // The PBX's answer, as the worker would dispatch it.
+  void Answer(std::uint32_t invokeId, const std::string& xml) {
+    SessionState state;
+    DispatchCstaFrame(state, invokeId, xml);
+  }
+  // Everything queued so far reaches the completion procedure.
   std::vector<std::pair<DRV_REQUESTID, LONG>> Completions() {
+    StopTapiDelivery();
+    StartTapiDelivery(recordCompletion);
     std::lock_guard lock(completionsLock);
     return completions;
   }
@@ -86,10 +105,12 @@ TEST_F(LineOperations, MakeCallSendsTheFilteredNumberAndRemembersTheInvokeId) {
     EXPECT_EQ(frame->xml.find("autoOriginate"), std::string::npos);
     CallSlot* slot = SlotFromHandle(call);
     ASSERT_NE(slot, nullptr);
-    EXPECT_EQ(slot->invokeId, frame->invokeId);
+    EXPECT_TRUE(slot->makeCallPending);
+    EXPECT_EQ(slot->makeCallRequestId, id);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
-    ASSERT_TRUE(peer_.NextFrame());              // ClearConnection
-    SetCallIdentity(frame->invokeId, "x", "y");  // settles the completion, frees the slot
+    ASSERT_TRUE(peer_.NextFrame());                     // ClearConnection
+    Answer(frame->invokeId, makeCallAnswer("x", "y"));  // settles the completion, frees the slot
+    EXPECT_FALSE(slot->makeCallPending);
     ++id;
   }
 }
@@ -126,7 +147,7 @@ TEST_F(LineOperations, TenOpenCallsAtMostAndClosedSlotsAreReused) {
   for (int i = 0; i < 10; ++i) {
     ASSERT_EQ(Make(100 + i, u"1", &calls[i]), 100 + i);
     invokeIds[i] = peer_.NextFrame()->invokeId;
-    SetCallIdentity(invokeIds[i], "call" + std::to_string(i), "dev");
+    Answer(invokeIds[i], makeCallAnswer("call" + std::to_string(i), "dev"));
   }
   std::size_t mark = test::LogMark();
   HDRVCALL extra = nullptr;
@@ -150,7 +171,7 @@ TEST_F(LineOperations, CloseSendsThePbxIdentityOnceAndRefusesTheSecondClose) {
   Make(7, u"55", &call);
   auto make = peer_.NextFrame();
   ASSERT_TRUE(make);
-  SetCallIdentity(make->invokeId, "C-1", "N201");
+  Answer(make->invokeId, makeCallAnswer("C-1", "N201"));
   EXPECT_EQ(TSPI_lineDrop(8, call, nullptr, 0), 0);
   EXPECT_TRUE(peer_.Quiet()) << "drop sends nothing";
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
@@ -176,38 +197,40 @@ TEST_F(LineOperations, CloseBeforeTheAnswerNamesTheConfiguredDevice) {
 }
 
 TEST_F(LineOperations, EveryMakeCallIsCompletedExactlyOnce) {
-  HDRVCALL a = nullptr, b = nullptr, c = nullptr, d = nullptr;
+  HDRVCALL a = nullptr, b = nullptr, c = nullptr, d = nullptr, e = nullptr;
   Make(1, u"1", &a);
   std::uint32_t ia = peer_.NextFrame()->invokeId;
   Make(2, u"2", &b);
   std::uint32_t ib = peer_.NextFrame()->invokeId;
   Make(3, u"3", &c);
   ASSERT_TRUE(peer_.NextFrame());
-  SetCallIdentity(ia, "A", "dev");
-  RejectMakeCall(ib);
-  SetCallIdentity(ia, "A", "dev");
-  RejectMakeCall(ia);
-  DeliverCompletions();
+  Make(5, u"5", &e);
+  ASSERT_TRUE(peer_.NextFrame());
+  const std::string refusal = "<CSTAErrorCode><operation>x</operation></CSTAErrorCode>";
+  Answer(ia, makeCallAnswer("A", "dev"));
+  Answer(ib, refusal);
+  Answer(ia, makeCallAnswer("A", "dev"));
+  Answer(ia, refusal);
   // The third waits; its deadline passes.
-  ExpirePendingMakeCalls(std::chrono::steady_clock::now() + std::chrono::seconds(31));
-  DeliverCompletions();
+  ExpireOverdueRequests(std::chrono::steady_clock::now() + std::chrono::seconds(31));
   // No connection: the request cannot be sent and fails at once.
   closeSocket(pbxLink().Detach());
   EXPECT_EQ(Make(4, u"4", &d), 4);
-  FailPendingMakeCalls();
-  DeliverCompletions();
-  EXPECT_EQ(Completions(),
-            (std::vector<std::pair<DRV_REQUESTID, LONG>>{{1, 0}, {2, kFailed}, {3, kFailed}, {4, kFailed}}));
+  FailPendingRequests(RequestOutcome::kLinkLost);
+  EXPECT_EQ(Completions(), (std::vector<std::pair<DRV_REQUESTID, LONG>>{
+                               {1, 0}, {2, kFailed}, {3, kFailed}, {5, kFailed}, {4, kFailed}}));
+  std::lock_guard lock(callTableLock);
+  for (const CallSlot& slot : callTable) EXPECT_FALSE(slot.makeCallPending);
 }
 
-TEST_F(LineOperations, NoCompletionReachesTapiOnceCompletionsAreClosed) {
+TEST_F(LineOperations, NoCompletionReachesTapiOnceDeliveryHasStopped) {
   HDRVCALL a = nullptr;
   Make(1, u"1", &a);
   ASSERT_TRUE(peer_.NextFrame());
-  CloseCompletions();
-  FailPendingMakeCalls();
-  DeliverCompletions();
-  EXPECT_TRUE(Completions().empty());
+  StopTapiDelivery();
+  FailPendingRequests(RequestOutcome::kShutdown);
+  std::lock_guard lock(completionsLock);
+  EXPECT_TRUE(completions.empty());
 }
 
 TEST_F(LineOperations, OversizedRequestIsNotSentAndFails) {

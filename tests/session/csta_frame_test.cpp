@@ -42,15 +42,17 @@ TEST(CstaFrameCutter, CoalescedFramesComeOutInOrder) {
   EXPECT_EQ(cutter.buffered(), 9u);
 }
 
-TEST(CstaFrameCutter, ReservedBytesAreNotExamined) {
-  CstaFrameCutter cutter;
-  std::string wire = frameOf(5, "<a/>");
-  wire[0] = '\x7F';
-  wire[1] = '\x01';
-  cutter.append(wire);
-  CstaFrame frame;
-  ASSERT_EQ(cutter.next(frame), CstaFrameCutter::Status::frame);
-  EXPECT_EQ(frame.xml, "<a/>");
+TEST(CstaFrameCutter, NonZeroReservedBytesMeanTheStreamIsOutOfStep) {
+  for (int at : {0, 1}) {
+    CstaFrameCutter cutter;
+    std::string wire = frameOf(5, "<a/>");
+    wire[at] = '\x01';
+    cutter.append(frameOf(4, "<b/>") + wire);
+    CstaFrame frame;
+    ASSERT_EQ(cutter.next(frame), CstaFrameCutter::Status::frame) << "the frame before is still cut";
+    EXPECT_EQ(cutter.next(frame), CstaFrameCutter::Status::outOfStep) << at;
+    EXPECT_EQ(cutter.next(frame), CstaFrameCutter::Status::outOfStep) << "stays refused, never loops";
+  }
 }
 
 TEST(CstaFrameCutter, LengthBelowHeaderCannotBeCut) {

@@ -1,24 +1,24 @@
 // Dispatch of received frames and the five handlers.
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <string>
+#include <vector>
 
-#include "platform/tapi.h"
-#include "provider/call_table.h"
-#include "provider/provider_state.h"
+#include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/pbx_link.h"
+#include "session/pending_requests.h"
 #include "tests/session/loopback_peer.h"
+#include "tests/session/recording_events.h"
 #include "tests/session/session_test_env.h"
 
 namespace qv {
 namespace {
 
+using Journal = std::vector<std::string>;
+
 std::uint32_t fakeNow = 0;
 std::uint32_t fakeTicks() { return fakeNow; }
-
-std::vector<std::pair<DRV_REQUESTID, LONG>> completions;
-void recordCompletion(DRV_REQUESTID id, LONG result) { completions.emplace_back(id, result); }
 
 std::string frameOf(std::uint32_t id, const std::string& xml) { return *BuildCstaFrame(id, xml); }
 
@@ -42,31 +42,29 @@ class CstaResponses : public ::testing::Test {
     pbxLink().Attach(peer_.TakeClient(), false, "office");
     state_.ticks = fakeTicks;
     fakeNow = 1000;
-    completions.clear();
-    providerState.completionProc = recordCompletion;
-    OpenCompletions();
-    std::lock_guard lock(callTableLock);
-    for (CallSlot& slot : callTable) slot = CallSlot{};
-    callTable[3].invokeId = 501;
-    callTable[3].inUse = 1;
-    callTable[3].deviceId = "201@office";
-    callTable[3].completionPending = true;
-    callTable[3].requestId = 42;
+    SetSessionEvents(&events_);
+    SubmitMakeCall();
   }
-  void TearDown() override { closeSocket(pbxLink().Detach()); }
+  void TearDown() override {
+    FailPendingRequests(RequestOutcome::kShutdown);
+    SetSessionEvents(nullptr);
+    closeSocket(pbxLink().Detach());
+  }
 
+  // A MakeCall of request 42 waiting under invoke id 501.
+  void SubmitMakeCall() {
+    pbxLink().SetNextInvokeId(501);
+    SubmitRequest(RequestKind::kMakeCall, 42, MakeCallXml("201@office", "5", ""));
+    ASSERT_TRUE(peer_.NextFrame());
+  }
   void Feed(const std::string& bytes) {
     state_.receiveBuffer += bytes;
     ProcessReceivedData(state_);
-    DeliverCompletions();
-  }
-  CallSlot Slot(int i) {
-    std::lock_guard lock(callTableLock);
-    return callTable[static_cast<std::size_t>(i)];
   }
 
   test::LoopbackPeer peer_;
   SessionState state_;
+  test::RecordingEvents events_;
 };
 
 TEST_F(CstaResponses, PositiveLoginArmsKeepAliveAtNinetyPercentAndStartsTheMonitor) {
@@ -116,12 +114,11 @@ TEST_F(CstaResponses, KeepAliveResponseReArmsAndKeepsTheSessionId) {
   EXPECT_FALSE(state_.keepAliveAnswerDue);
 }
 
-TEST_F(CstaResponses, MakeCallResponseFillsTheSlotAndCompletesItOnce) {
+TEST_F(CstaResponses, MakeCallResponseIdentifiesTheCallThenCompletesItOnce) {
   Feed(frameOf(501, makeCallResponse()));
-  EXPECT_EQ(Slot(3).callId, "C9");
-  EXPECT_EQ(Slot(3).deviceId, "201");
   Feed(frameOf(501, makeCallResponse()));
-  EXPECT_EQ(completions, (std::vector<std::pair<DRV_REQUESTID, LONG>>{{42, 0}}));
+  EXPECT_EQ(events_.Journal(), (Journal{"identified 42 C9 201", "completed 42 success"}));
+  EXPECT_EQ(PendingRequestCount(), 0u);
 }
 
 TEST_F(CstaResponses, RootNamesAreMatchedByLocalNameExactly) {
@@ -132,31 +129,26 @@ TEST_F(CstaResponses, RootNamesAreMatchedByLocalNameExactly) {
   for (const Case& c : {Case{"csta:MakeCallResponse", true}, Case{"a:b:MakeCallResponse", false},
                         Case{"makecallresponse", false}, Case{"MakeCallResponseX", false},
                         Case{"MakeCallResponses", false}}) {
-    {
-      std::lock_guard lock(callTableLock);
-      callTable[3].callId.clear();
-    }
+    events_.Clear();
     Feed(frameOf(501, makeCallResponse(c.root)));
-    EXPECT_EQ(Slot(3).callId == "C9", c.dispatched) << c.root;
+    EXPECT_EQ(events_.Journal().size(), c.dispatched ? 2u : 0u) << c.root;
+    if (c.dispatched) SubmitMakeCall();
   }
 }
 
 TEST_F(CstaResponses, ResponsesForOtherInvokeIdsAndEventsChangeNothing) {
   Feed(frameOf(502, makeCallResponse()) + frameOf(9999, "<csta:DeliveredEvent xmlns:csta=\"x\"/>") +
        frameOf(501, "<MonitorStartResponse/>") + frameOf(501, "<ClearConnectionResponse/>"));
-  EXPECT_EQ(Slot(3).callId, "");
-  EXPECT_TRUE(completions.empty());
+  EXPECT_TRUE(events_.Journal().empty());
+  EXPECT_EQ(PendingRequestCount(), 1u);
 }
 
-TEST_F(CstaResponses, ErrorAnswerFailsTheMakeCallAndLeavesTheCallIdEmpty) {
+TEST_F(CstaResponses, ErrorAnswerRefusesTheMakeCallAndALateAnswerIsIgnored) {
   Feed(frameOf(501,
                "<CSTAErrorCode xmlns=\"x\"><operation>invalidCalledDeviceID</operation></CSTAErrorCode>"));
-  EXPECT_EQ(Slot(3).callId, "");
-  EXPECT_EQ(completions,
-            (std::vector<std::pair<DRV_REQUESTID, LONG>>{{42, static_cast<LONG>(LINEERR_OPERATIONFAILED)}}));
+  EXPECT_EQ(events_.Journal(), (Journal{"completed 42 refused"}));
   Feed(frameOf(501, makeCallResponse()));
-  EXPECT_EQ(completions.size(), 1u) << "a late answer does not complete again";
-  EXPECT_EQ(Slot(3).callId, "C9");
+  EXPECT_EQ(events_.Journal().size(), 1u) << "a late answer neither identifies nor completes again";
 }
 
 TEST_F(CstaResponses, SplitAndCoalescedFramesAreAllDispatched) {
@@ -164,7 +156,7 @@ TEST_F(CstaResponses, SplitAndCoalescedFramesAreAllDispatched) {
                            frameOf(1, loginResponse("<actualSessionDuration>30</actualSessionDuration>"));
   for (std::size_t i = 0; i + 1 < wire.size(); ++i) Feed(wire.substr(i, 1));
   EXPECT_FALSE(state_.keepAliveArmed) << "last frame still incomplete";
-  EXPECT_EQ(Slot(3).callId, "C9");
+  EXPECT_EQ(events_.Journal(), (Journal{"identified 42 C9 201", "completed 42 success"}));
   Feed(wire.substr(wire.size() - 1));
   EXPECT_TRUE(state_.keepAliveArmed);
 }
@@ -175,7 +167,7 @@ TEST_F(CstaResponses, ShortLengthFieldDropsTheConnectionAndIgnoresTheRest) {
   EXPECT_TRUE(state_.dropConnection);
   EXPECT_NE(test::LogSince(mark).find("]:1 CSTA Rx: frame length below 8"), std::string::npos);
   Feed(frameOf(501, makeCallResponse()));
-  EXPECT_EQ(Slot(3).callId, "") << "nothing after the bad frame is trusted";
+  EXPECT_TRUE(events_.Journal().empty()) << "nothing after the bad frame is trusted";
 }
 
 TEST_F(CstaResponses, EveryFrameIsTracedAtLevelFive) {

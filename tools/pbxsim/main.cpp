@@ -2,7 +2,9 @@
 //   pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]
 //          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
-//          [--flood N] [--verbose] [--calls [--answer-delay MS] [--fail CAUSE]]
+//          [--flood N] [--verbose]
+//          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
+//          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
 // Prints "pbxsim listening on HOST:PORT" once ready. Commands on standard
 // input, one a line: drop, refuse, listen, restart, badframe, quit; with
 // --calls also: incoming NUMBER [NAME], desk NUMBER, failed NUMBER CAUSE,
@@ -21,7 +23,9 @@ int usage() {
   std::cerr << "usage: pbxsim [--port N] [--host H] [--tls] [--password P] [--duration TEXT|none]\n"
                "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
                "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-               "              [--flood N] [--verbose] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
+               "              [--flood N] [--verbose]\n"
+               "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
+               "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
   return 2;
 }
 
@@ -77,6 +81,20 @@ int main(int argc, char** argv) {
         callOptions.failCause = value();
       else if (arg == "--flood")
         behaviour.floodEvents = std::stoi(value());
+      else if (arg == "--silent")
+        behaviour.silentAfterAccept = true;
+      else if (arg == "--no-read")
+        behaviour.stopReading = true;
+      else if (arg == "--close-on-accept")
+        behaviour.closeAfterAccept = true;
+      else if (arg == "--alert-silent")
+        behaviour.alertThenSilence = true;
+      else if (arg == "--alert-close")
+        behaviour.alertAndClose = true;
+      else if (arg == "--stall")
+        behaviour.stallMidFrame = true;
+      else if (arg == "--garbage")
+        behaviour.garbageAnswers = true;
       else
         return usage();
     } catch (const std::exception&) {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <random>
 
 #include "tools/pbxsim/call_model.h"
 #include "tools/pbxsim/pbx_messages.h"
@@ -160,8 +161,10 @@ void Simulator::StopListening() {
 void Simulator::DropConnections() {
   std::lock_guard lock(lock_);
   for (Connection& c : connections_) {
+    c.dropped = true;
     if (c.open) c.transport->Abort();
   }
+  changed_.notify_all();
 }
 
 bool Simulator::Restart() {
@@ -270,10 +273,49 @@ void Simulator::Record(const ReceivedFrame& frame) {
   changed_.notify_all();
 }
 
+void Simulator::Drain(Connection& connection) {
+  char chunk[4096];
+  while (connection.transport->ReceiveRaw(chunk, sizeof chunk) > 0) {
+  }
+}
+
+bool Simulator::ServeFault(Connection& connection, const Behaviour& b) {
+  if (b.closeAfterAccept) {
+    connection.transport->Abort();
+    return true;
+  }
+  if (b.stopReading) {
+    std::unique_lock lock(lock_);
+    changed_.wait(lock, [&] { return connection.dropped.load(); });
+    return true;
+  }
+  if (b.silentAfterAccept) {
+    Drain(connection);
+    return true;
+  }
+  if (b.alertThenSilence || b.alertAndClose) {
+    // What a TLS server says when it cannot go on: a fatal handshake_failure
+    // record after the client's first bytes.
+    char chunk[4096];
+    if (connection.transport->ReceiveRaw(chunk, sizeof chunk) > 0) {
+      connection.transport->SendRaw(std::string("\x15\x03\x01\x00\x02\x02\x28", 7));
+    }
+    if (b.alertAndClose) {
+      connection.transport->Abort();
+    } else {
+      Drain(connection);
+    }
+    return true;
+  }
+  return false;
+}
+
 void Simulator::Serve(Connection& connection) {
   std::string buffer;
   std::uint32_t lastInvokeId = 0;
-  if (connection.transport->Open()) {
+  if (ServeFault(connection, behaviour())) {
+    // nothing more on this connection
+  } else if (connection.transport->Open()) {
     char chunk[4096];
     for (;;) {
       long n = connection.transport->Receive(chunk, sizeof chunk);
@@ -403,6 +445,14 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
     for (const std::string& f : out) all += f;
     out.assign(1, all);
   }
+  if (b.garbageAnswers) {
+    static thread_local std::mt19937 random(std::random_device{}());
+    std::string noise(64, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    if (noise[0] == '\0') noise[0] = '\x5A';
+    out.assign(1, noise);
+  }
+  if (b.stallMidFrame) out.assign(1, out.front().substr(0, out.front().size() / 2));
   if (b.splitAnswers) {
     std::vector<std::string> bytes;
     for (const std::string& f : out) {
@@ -411,6 +461,7 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
     out.swap(bytes);
   }
   Send(connection, out);
+  if (b.stallMidFrame) connection.muted = true;
 }
 
 void Simulator::RecordSent(const std::vector<std::string>& frames) {
@@ -446,6 +497,7 @@ std::vector<std::string> Simulator::sentFrames() {
 
 void Simulator::Send(Connection& connection, const std::vector<std::string>& frames) {
   std::lock_guard sendLock(connection.sendLock);
+  if (connection.muted) return;
   for (const std::string& f : frames) {
     if (!connection.transport->Send(f)) return;
   }

@@ -43,6 +43,15 @@ struct Behaviour {
   bool splitAnswers = false;     // every byte in its own send
   bool coalesceAnswers = false;  // a request's answer and events in one send
   int floodEvents = 0;           // extra events after each MakeCall
+  // Faults of a dead or desynchronised PBX. The first five apply to
+  // connections accepted while they are set; the last two to every answer.
+  bool silentAfterAccept = false;  // never answer anything, no TLS handshake either
+  bool stopReading = false;        // never read: the provider's sends back up
+  bool closeAfterAccept = false;   // close every connection at once
+  bool alertThenSilence = false;   // a fatal TLS alert after the ClientHello, then nothing
+  bool alertAndClose = false;      // a fatal TLS alert after the ClientHello, then close
+  bool stallMidFrame = false;      // half of the next answer frame, then nothing more
+  bool garbageAnswers = false;     // random bytes (first one not zero) instead of each answer
 };
 
 struct ReceivedFrame {
@@ -99,11 +108,16 @@ class Simulator {
     std::unique_ptr<Transport> transport;
     std::thread thread;
     std::atomic<bool> open{true};
+    std::atomic<bool> dropped{false};  // DropConnections ended it
+    bool muted = false;                // stalled: nothing more is sent
     std::mutex sendLock;
   };
 
   void AcceptLoop(SocketHandle listener);
   void Serve(Connection& connection);
+  // The fault modes chosen at accept; false when the connection is served normally.
+  bool ServeFault(Connection& connection, const Behaviour& atAccept);
+  void Drain(Connection& connection);
   void Answer(Connection& connection, const ReceivedFrame& frame, std::uint32_t& lastInvokeId);
   void Send(Connection& connection, const std::vector<std::string>& frames);
   void Record(const ReceivedFrame& frame);

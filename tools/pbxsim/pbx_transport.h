@@ -20,6 +20,10 @@ class Transport {
   virtual long Receive(char* buffer, std::size_t size) = 0;
   // Ends the connection from another thread; Receive returns.
   virtual void Abort() = 0;
+  // The socket itself, below any TLS: for the fault modes that answer with
+  // raw bytes or none at all.
+  virtual bool SendRaw(std::string_view bytes) = 0;
+  virtual long ReceiveRaw(char* buffer, std::size_t size) = 0;
 };
 
 std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);

@@ -12,6 +12,8 @@ class PlainTransport : public Transport {
   bool Send(std::string_view bytes) override { return sendAll(socket_, bytes); }
   long Receive(char* buffer, std::size_t size) override { return receiveSome(socket_, buffer, size); }
   void Abort() override { abortSocket(socket_); }
+  bool SendRaw(std::string_view bytes) override { return sendAll(socket_, bytes); }
+  long ReceiveRaw(char* buffer, std::size_t size) override { return receiveSome(socket_, buffer, size); }
 
  private:
   SocketHandle socket_;

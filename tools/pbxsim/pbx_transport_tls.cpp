@@ -80,6 +80,8 @@ class TlsTransport : public Transport {
     }
   }
   void Abort() override { abortSocket(socket_); }
+  bool SendRaw(std::string_view bytes) override { return sendAll(socket_, bytes); }
+  long ReceiveRaw(char* buffer, std::size_t size) override { return receiveSome(socket_, buffer, size); }
 
  private:
   SocketHandle socket_;

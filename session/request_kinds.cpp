@@ -1,0 +1,27 @@
+#include "session/request_kinds.h"
+
+namespace qv {
+
+namespace {
+
+constexpr RequestKindInfo kRequestKinds[] = {
+    {RequestKind::kMakeCall, "MakeCallResponse", "TSPI_lineMakeCall"},
+    {RequestKind::kClearConnection, "ClearConnectionResponse", "TSPI_lineCloseCall"},
+    {RequestKind::kAnswerCall, "AnswerCallResponse", "TSPI_lineAnswer"},
+    {RequestKind::kHoldCall, "HoldCallResponse", "TSPI_lineHold"},
+    {RequestKind::kRetrieveCall, "RetrieveCallResponse", "TSPI_lineUnhold"},
+    {RequestKind::kSingleStepTransferCall, "SingleStepTransferCallResponse", "TSPI_lineBlindTransfer"},
+    {RequestKind::kDeflectCall, "DeflectCallResponse", "TSPI_lineRedirect"},
+};
+
+}  // namespace
+
+const RequestKindInfo& DescribeRequestKind(RequestKind kind) {
+  for (const RequestKindInfo& info : kRequestKinds) {
+    if (info.kind == kind) return info;
+  }
+  // Every kind has its row; a value outside the enumeration is a programming error.
+  return kRequestKinds[0];
+}
+
+}  // namespace qv
