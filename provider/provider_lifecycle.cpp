@@ -6,6 +6,7 @@
 
 #include "platform/module.h"
 #include "platform/tapi.h"
+#include "provider/cti_line.h"
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
@@ -13,6 +14,7 @@
 #include "session/log.h"
 #include "session/pending_requests.h"
 #include "session/session.h"
+#include "session/settings.h"
 
 namespace {
 
@@ -43,6 +45,8 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   qv::StartTapiDelivery(lpfnCompletionProc);
   qv::SetSessionEvents(&qv::providerSessionEvents());
   qv::StartSession();
+  // The settings were read by StartSession; events follow the login, later.
+  qv::StartCtiLine(qv::SettingsSnapshot());
   return 0;
 }
 
@@ -54,6 +58,7 @@ extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*d
   // The session failed what was pending; those completions are delivered
   // before this returns, and nothing after.
   qv::SetSessionEvents(nullptr);
+  qv::StopCtiLine();
   qv::StopTapiDelivery();
   qv::providerState.initialised = false;
   return 0;

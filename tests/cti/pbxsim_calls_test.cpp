@@ -86,6 +86,7 @@ TEST_F(PbxsimCalls, CallsFromThePbxSide) {
   const std::string in = sim_->calls()->IncomingCall("+4930555", "Alice Example");
   send(AnswerCallXml(in, "201"));
   send(DeflectCallXml("nope", "201", "400"));
+  ASSERT_TRUE(sim_->WaitForSent(5, 3s)) << "answers before the next calls";
   sim_->calls()->DeskPhoneCall("555");
   sim_->calls()->FarEndAnswers();
   sim_->calls()->FarEndHangsUp();
