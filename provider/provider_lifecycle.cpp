@@ -6,7 +6,9 @@
 
 #include "platform/module.h"
 #include "platform/tapi.h"
+#include "provider/call_table.h"
 #include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
@@ -134,6 +136,8 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LP
                                       DWORD /*dwTSPIVersion*/, LINEEVENT lpfnEventProc) {
   qv::ProviderEntryTrace("TSPI_lineOpen");
   *lphdLine = reinterpret_cast<HDRVLINE>(&qv::lineRecord);
+  // The call-control line reads these on the session's and the delivery thread.
+  std::lock_guard lock(qv::callTableLock);
   qv::lineRecord.htLine = htLine;
   qv::lineRecord.eventProc = lpfnEventProc;
   return 0;
@@ -141,5 +145,10 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LP
 
 extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE /*hdLine*/) {
   qv::ProviderEntryTrace("TSPI_lineClose");
+  // Nothing more reaches TAPI about a closed line.
+  if (qv::CtiEnabled()) {
+    std::lock_guard lock(qv::callTableLock);
+    qv::lineRecord.eventProc = nullptr;
+  }
   return 0;
 }
