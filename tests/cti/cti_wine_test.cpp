@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/tapi.h"
 #include "session/session_timing.h"
@@ -54,13 +55,27 @@ class CtiWine : public ::testing::Test {
     WriteSetting("loglevel", "5");
     WriteSetting("callevents", "1");
     recorder().Clear();
+    const std::size_t monitors = Count(Record(), kMonitorStart);
     DWORD options = 0;
     ASSERT_EQ(TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, 1, 1, onCompletion, &options), 0);
     initialised_ = true;
     ASSERT_EQ(
         TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line_, QV_TSPI_VERSION, onEvent),
         0);
+    // Calls from the PBX's side need this session's monitor in place.
+    ASSERT_TRUE(WaitRecord(kMonitorStart, monitors + 1)) << "no MonitorStart";
   }
+  // pbxsim is another process: its record file is watched until it shows
+  // the frame (or the time is up).
+  static bool WaitRecord(const std::string& what, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Count(Record(), what) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+  static constexpr const char* kMonitorStart = "<csta:MonitorStartResponse xmlns";
   void TearDown() override {
     if (initialised_) {
       EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
