@@ -1,6 +1,7 @@
 #pragma once
-// TCP sockets: Winsock on Windows, BSD sockets elsewhere. Blocking sockets;
-// a blocked receive is woken from another thread with abortSocket.
+// TCP sockets: Winsock on Windows, BSD sockets elsewhere (socket.cpp holds
+// what both share). Blocking sockets; a blocked receive or send is woken
+// from another thread with abortSocket.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

@@ -22,9 +22,11 @@ struct Delivery {
   std::thread thread;  // only touched by Start/Stop, which TAPI serialises
 };
 
+// Never destroyed: a host that unloads without TSPI_providerShutdown must not
+// meet a joinable thread in a static destructor.
 Delivery& delivery() {
-  static Delivery d;
-  return d;
+  static Delivery* d = new Delivery;
+  return *d;
 }
 
 void DeliveryThread(Delivery& d) {

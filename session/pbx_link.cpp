@@ -5,6 +5,7 @@
 #include "session/csta_frame.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
+#include "session/session.h"
 #include "session/session_timing.h"
 #include "tls/tls_connection.h"
 
@@ -57,6 +58,7 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     holdForLogin_ = true;
     loginDeadline_ = Clock::now() + CurrentSessionTiming().loginTimeout;
     for (const Queued& q : queue_) TrackLocked(q.invokeId);
+    WakeSessionWorker();
   }
   writer_ = std::thread(&PbxLink::WriterThread, this);
 }
@@ -84,8 +86,10 @@ SocketHandle PbxLink::Detach() {
 
 void PbxLink::Flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(lock_);
+  // Nothing drains before the login is queued or the TLS handshake is done.
   wake_.wait_for(lock, limit, [this] {
-    return state_ != State::kConnected || broken_ || holdForLogin_ || (queuedBytes_ == 0 && wire_.empty());
+    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->handshakeDone) ||
+           (queuedBytes_ == 0 && wire_.empty());
   });
 }
 
@@ -123,6 +127,8 @@ void PbxLink::ClearLocked() {
 
 void PbxLink::TrackLocked(std::uint32_t invokeId) {
   outstanding_.push_back({invokeId, Clock::now() + CurrentSessionTiming().requestTimeout});
+  // The worker watches the deadlines.
+  WakeSessionWorker();
 }
 
 std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml) {

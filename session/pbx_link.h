@@ -9,7 +9,9 @@
 // nextInvokeId. It is never held across a send or a receive, so aborting the
 // connection never waits for a blocked writer.
 //
-// Lock order: sessionLock -> call-table lock -> link lock -> log lock.
+// Lock order: sessionLock -> pending-requests lock -> link lock -> log lock.
+// The session timing's lock and the worker's wake-up semaphore are leaves
+// taken under the link lock.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>

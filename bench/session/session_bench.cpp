@@ -1,6 +1,6 @@
 // The session's hot paths: cutting, tracing, parsing and dispatching
-// received frames; TSPI_lineMakeCall up to its frame on the socket; memory
-// over many calls.
+// received frames; memory over many calls. The live link's latency and rate
+// are measured by link_bench.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -119,25 +119,6 @@ std::chrono::nanoseconds OneCall(Loopback& link, DRV_REQUESTID id) {
   DispatchCstaFrame(session, link.ReadFrame(), "<ClearConnectionResponse/>");
   return took;
 }
-
-void BM_MakeCallLatency(benchmark::State& state) {
-  quietSettings();
-  DeliveryScope delivery;
-  Loopback link;
-  std::vector<double> micros;
-  DRV_REQUESTID id = 1;
-  for (auto _ : state) {
-    micros.push_back(std::chrono::duration<double, std::micro>(OneCall(link, id++)).count());
-  }
-  std::sort(micros.begin(), micros.end());
-  auto pct = [&](double p) {
-    return micros[static_cast<std::size_t>(p * static_cast<double>(micros.size() - 1))];
-  };
-  state.counters["p50_us"] = pct(0.50);
-  state.counters["p99_us"] = pct(0.99);
-  state.counters["max_us"] = micros.back();
-}
-BENCHMARK(BM_MakeCallLatency)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
 long residentKiB() {
   std::ifstream statm("/proc/self/statm");

@@ -78,6 +78,7 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
 
   constexpr int kThreads = 8;
   constexpr int kCallsEach = 15;
+  const std::u16string tooLong(70000, u'5');
   std::atomic<int> made{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -87,7 +88,10 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
         HDRVCALL call = nullptr;
         // Each thread holds one slot at a time (ten for eight threads): a
         // refusal here is a bug, not load.
-        if (MakeCall(id, u"555", &call) != static_cast<LONG>(id)) continue;
+        // Every third request cannot be framed: it fails on this thread while
+        // the worker completes the others.
+        const bool framed = i % 3 != 0;
+        if (MakeCall(id, framed ? u"555" : tooLong, &call) != static_cast<LONG>(id)) continue;
         ++made;
         // Every other call is closed before its outcome is known.
         LONG result = 1;
@@ -109,6 +113,9 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
   EXPECT_EQ(CompletionOverlaps() - overlapsBefore, 0);
   for (int id = 5000; id < 5000 + kThreads * kCallsEach; ++id) {
     EXPECT_EQ(completions().Count(static_cast<DRV_REQUESTID>(id)), 1) << id;
+    LONG result = 1;
+    completions().Wait(static_cast<DRV_REQUESTID>(id), 0ms, result);
+    EXPECT_EQ(result, (id - 5000) % kCallsEach % 3 != 0 ? 0 : kOperationFailed) << id;
   }
   EXPECT_EQ(completions().Total(), static_cast<std::size_t>(kThreads * kCallsEach));
   auto problems = sim.problems();

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/socket.h"
 #include "session/session_timing.h"
 
 namespace qv::test {
@@ -149,7 +150,44 @@ void UseShortTimings() {
   t.keepAliveAnswerTimeout = std::chrono::milliseconds(800);
   t.firstRetryDelay = std::chrono::milliseconds(100);
   t.maxRetryDelay = std::chrono::milliseconds(400);
+  t.loginTimeout = std::chrono::milliseconds(1000);
+  t.requestTimeout = std::chrono::milliseconds(2000);
   SetSessionTiming(t);
+}
+
+bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, std::size_t from) {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    std::string log = LogText();
+    if (log.size() > from && log.find(text, from) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::size_t CountInLog(const std::string& text, std::size_t from) {
+  std::string log = LogText();
+  std::size_t n = 0;
+  for (std::size_t at = from; (at = log.find(text, at)) != std::string::npos; at += text.size()) ++n;
+  return n;
+}
+
+BlackHole::BlackHole() {
+  listener_ = listenTcp("127.0.0.1", 0, port_);
+  std::atomic<bool> never{false};
+  for (int i = 0; i < 256; ++i) {
+    ConnectResult r = connectTcp("127.0.0.1", std::to_string(port_), never, 300);
+    if (r.status != 0) {
+      holding_ = true;
+      break;
+    }
+    fillers_.push_back(r.socket);
+  }
+}
+
+BlackHole::~BlackHole() {
+  for (SocketHandle s : fillers_) closeSocket(s);
+  closeSocket(listener_);
 }
 
 std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& frames, const std::string& root) {

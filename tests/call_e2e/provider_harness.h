@@ -59,6 +59,29 @@ LONG MakeCall(DRV_REQUESTID id, const std::u16string& number, HDRVCALL* call);
 // Short time limits so the tests need not wait half a minute.
 void UseShortTimings();
 
+// Waits until the provider's log holds the text at or after `from` (polled:
+// the log is a file shared by every test of the process).
+bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, std::size_t from = 0);
+// How often the text occurs in the provider's log at or after `from`.
+std::size_t CountInLog(const std::string& text, std::size_t from = 0);
+
+// A loopback port that accepts nothing: its listener's queue is full, so new
+// SYNs are dropped and a connect hangs until its own limit.
+class BlackHole {
+ public:
+  BlackHole();
+  ~BlackHole();
+  std::uint16_t port() const { return port_; }
+  // True when a connect was seen to hang.
+  bool Ok() const { return holding_; }
+
+ private:
+  std::uint16_t port_ = 0;
+  SocketHandle listener_ = kInvalidSocket;
+  std::vector<SocketHandle> fillers_;
+  bool holding_ = false;
+};
+
 // Predicates over the simulator's frames.
 std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& frames, const std::string& root);
 

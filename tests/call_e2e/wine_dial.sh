@@ -104,6 +104,44 @@ grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "
 grep -q "TSPI_providerShutdown = 0" "$work/dial.txt" || fail "no shutdown"
 [ "$elapsed" -lt 20 ] || fail "dial without a PBX took ${elapsed}s"
 
+# 4-8. A PBX that is dead or out of step: the call fails (or is abandoned)
+# promptly, the log names what was detected, and shutdown is not held up.
+ms_now() { echo $(($(date +%s%N) / 1000000)); }
+fault() {
+  local name=$1 expect=$2 limit_ms=$3
+  shift 3
+  rm -f "$work/provider.log"
+  local start
+  start=$(ms_now)
+  dial 5550100 "$@"
+  local elapsed=$(($(ms_now) - start))
+  grep -q "TSPI_providerShutdown = 0" "$work/dial.txt" || fail "$name: no shutdown"
+  echo "$name: ${elapsed} ms"
+  [ "$elapsed" -lt "$limit_ms" ] || fail "$name: took ${elapsed} ms"
+  if [ -n "$expect" ]; then
+    tr -d '\r' <"$work/provider.log" | grep -q "$expect" || fail "$name: no \"$expect\" in the log"
+  fi
+}
+start_pbx --garbage
+configure
+fault "garbage" "CSTA Rx: frame does not start with two zero bytes, dropping the connection" 10000 --timeout 10
+grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "garbage: call not failed"
+start_pbx --tls --alert-silent
+configure
+set_setting encrypt 1
+fault "fatal TLS alert" "TLS alert from the PBX, dropping the connection" 10000 --timeout 10
+grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "alert: call not failed"
+start_pbx --no-read
+configure
+fault "not reading" "" 8000 --timeout 2 --settle 0
+start_pbx --silent
+configure
+fault "silent" "" 8000 --timeout 2 --settle 0
+set_setting address ""
+fault "no address" "No PBX address configured, not connecting" 8000 --timeout 2
+grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "no address: call not failed"
+grep -q "Connection establishment" "$work/provider.log" && fail "no address: a connection was attempted"
+
 if [ "$failures" -ne 0 ]; then
   echo "---- last tsphost output"
   cat "$work/dial.txt"

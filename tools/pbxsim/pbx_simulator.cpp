@@ -215,6 +215,11 @@ bool Simulator::WaitFor(const std::function<bool(const std::vector<ReceivedFrame
   return changed_.wait_for(lock, timeout, [&] { return done(frames_); });
 }
 
+bool Simulator::WaitForConnections(int count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(lock_);
+  return changed_.wait_for(lock, timeout, [&] { return accepted_ >= count; });
+}
+
 std::size_t Simulator::Count(const std::string& root) {
   std::lock_guard lock(lock_);
   std::size_t n = 0;
@@ -337,6 +342,7 @@ void Simulator::Serve(Connection& connection) {
           break;
         }
         if (buffer.size() < length) break;
+        frame.receivedAt = std::chrono::steady_clock::now();
         frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
                          (std::uint32_t{byte(6)} << 8) | byte(7);
         frame.xml = buffer.substr(8, length - 8);

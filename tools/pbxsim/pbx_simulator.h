@@ -60,6 +60,7 @@ struct ReceivedFrame {
   std::string root;  // local name of the root element
   std::string xml;
   std::string problem;                                    // empty when the frame is sound
+  std::chrono::steady_clock::time_point receivedAt;       // when its last byte was read
   std::string field(const std::string& localName) const;  // text of the first such element
 };
 
@@ -94,6 +95,8 @@ class Simulator {
   bool WaitFor(const std::function<bool(const std::vector<ReceivedFrame>&)>& done,
                std::chrono::milliseconds timeout);
   std::size_t Count(const std::string& root);
+  // Waits until at least `count` connections were accepted since Start.
+  bool WaitForConnections(int count, std::chrono::milliseconds timeout);
   // Frames that broke a rule of the framing or the XML.
   std::vector<ReceivedFrame> problems();
   // The call model (Options::calls), or null.
