@@ -10,6 +10,7 @@
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
 #include "provider/tapi_delivery.h"
+#include "session/call_event_report.h"
 #include "session/csta_call_control.h"
 #include "session/csta_events.h"
 #include "session/csta_requests.h"
@@ -140,6 +141,7 @@ std::string DialledDigits(LPCWSTR destination) {
 
 void StartCtiLine(const ProviderSettings& settings) {
   LatchCtiMode(settings.callevents);
+  SetCallEventsWanted(settings.callevents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
   running = settings.callevents;

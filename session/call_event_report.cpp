@@ -1,5 +1,7 @@
 #include "session/call_event_report.h"
 
+#include <atomic>
+
 #include "session/csta_events.h"
 #include "session/log.h"
 #include "session/pending_requests.h"
@@ -7,7 +9,14 @@
 
 namespace qv {
 
+namespace {
+std::atomic<bool> callEventsWanted{false};
+}  // namespace
+
+void SetCallEventsWanted(bool wanted) { callEventsWanted = wanted; }
+
 void ReportCallEvent(const XmlNode& root) {
+  if (!callEventsWanted) return;
   ParsedCallEvent parsed = ParseCallEvent(root);
   if (!parsed.isEvent) return;
   if (!parsed.valid) {

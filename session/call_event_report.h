@@ -6,6 +6,9 @@
 
 namespace qv {
 
+// Call events are read only for a line that reports them (`callevents`);
+// otherwise they stay as the first release treated them: traced, nothing else.
+void SetCallEventsWanted(bool wanted);
 // A frame that answered no request: reported when it is a call event.
 void ReportCallEvent(const XmlNode& root);
 void ReportLinkDown();

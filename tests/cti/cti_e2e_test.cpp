@@ -301,15 +301,22 @@ TEST_F(CtiE2E, UnknownAndMalformedEventsAreIgnoredAndClosedCallsStayQuiet) {
 }
 
 TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
+  const std::size_t logFrom = LogText().size();  // the log file is shared by the tests
   Start(false);
   sim_->calls()->IncomingCall("309", "");
+  sim_->calls()->SendMalformedEvent();
   HDRVCALL call = nullptr;
   std::u16string number = u"0301234";
   EXPECT_EQ(Complete(1, TSPI_lineMakeCall(1, line_, kOurCall, &call,
                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
             0);
-  ASSERT_TRUE(sim_->WaitForSent(8, 5s));
+  ASSERT_TRUE(sim_->WaitForSent(11, 5s));
   EXPECT_EQ(recorder().EventCount(), 0u) << "no line events at all";
+  // The MakeCall's answer came after the events on the same stream.
+  const std::string log = LogText().substr(logFrom);
+  EXPECT_EQ(log.find("ignored"), std::string::npos) << "events are only traced";
+  EXPECT_EQ(log.find("CTI:"), std::string::npos);
+  EXPECT_NE(log.find("CSTA Rx: <DeliveredEvent>"), std::string::npos);
   EXPECT_EQ(TSPI_lineAnswer(5, call, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
   EXPECT_EQ(TSPI_lineHold(6, call), 0);
   EXPECT_EQ(TSPI_lineDrop(7, call, nullptr, 0), 0);
