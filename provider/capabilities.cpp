@@ -4,6 +4,7 @@
 
 #include "platform/tapi.h"
 #include "provider/capability_answers.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
 #include "session/log.h"
@@ -22,7 +23,7 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddr
                                                 LPLINEADDRESSCAPS lpAddressCaps) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressCaps");
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
-  return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username);
+  return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username, qv::CtiEnabled(settings));
 }
 
 extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE /*hdLine*/, LPLINEDEVSTATUS /*lpLineDevStatus*/) {

@@ -160,7 +160,7 @@ LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanent
   return 0;
 }
 
-LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view username) {
+LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view username, bool callEvents) {
   if (caps == nullptr) return kInvalPointer;
   const DWORD total = caps->dwTotalSize;
   if (total < 3 * sizeof(DWORD)) return kStructureTooSmall;
@@ -184,6 +184,19 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
     caps->dwAddrCapFlags = 0x100020;  // DIALED | ACCEPTTOALERT
     caps->dwCallFeatures = 0x2C5;     // ACCEPT, ANSWER, DIAL, DROP, GENERATEDIGITS
     caps->dwAddressFeatures = 0x3;    // FORWARD | MAKECALL
+    if (callEvents) {
+      caps->dwCallInfoStates = kCtiCallInfoStates;
+      caps->dwCallerIDFlags = kCtiPartyIdFlags;
+      caps->dwCalledIDFlags = kCtiPartyIdFlags;
+      caps->dwConnectedIDFlags = kCtiPartyIdFlags;
+      caps->dwCallStates = kCtiCallStates;
+      caps->dwDialToneModes = kCtiDialToneModes;
+      caps->dwDisconnectModes = kCtiDisconnectModes;
+      caps->dwMaxNumOnHoldCalls = 1;
+      caps->dwAddrCapFlags = kCtiAddrCapFlags;
+      caps->dwCallFeatures = kCtiCallFeatures;
+      caps->dwAddressFeatures = kCtiAddressFeatures;
+    }
   }
   if (addressSize > 0 && total >= needed) {
     caps->dwAddressSize = addressSize;

@@ -34,8 +34,24 @@ LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanent
                      std::uint32_t lineDeviceIdBase, std::string_view guid);
 
 // Fills LINEADDRESSCAPS; members it does not name keep what the caller put
-// there. The address is `username` widened byte by byte to UTF-16.
-LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view username);
+// there. The address is `username` widened byte by byte to UTF-16. With
+// callEvents the line reports call states and offers call control, and says
+// exactly which.
+LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view username,
+                     bool callEvents = false);
+
+// What the line with call events supports (LINEADDRESSCAPS).
+inline constexpr DWORD kCtiCallInfoStates =
+    0x38340;                                     // CALLID, ORIGIN, REASON, CALLERID, CALLEDID, CONNECTEDID
+inline constexpr DWORD kCtiPartyIdFlags = 0x6D;  // BLOCKED, NAME, ADDRESS, UNKNOWN, UNAVAIL
+inline constexpr DWORD kCtiCallStates = 0x473B;  // IDLE, OFFERING, DIALTONE, DIALING, RINGBACK,
+                                                 // CONNECTED, PROCEEDING, ONHOLD, DISCONNECTED
+inline constexpr DWORD kCtiDialToneModes = 0x1;  // NORMAL
+inline constexpr DWORD kCtiDisconnectModes = 0x3B3;    // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
+                                                       // UNREACHABLE, CONGESTION
+inline constexpr DWORD kCtiAddrCapFlags = 0x20;        // DIALED
+inline constexpr DWORD kCtiCallFeatures = 0x0802088C;  // ANSWER, BLINDTRANSFER, DROP, HOLD, REDIRECT, UNHOLD
+inline constexpr DWORD kCtiAddressFeatures = 0x2;      // MAKECALL
 
 // One address in use, no active or held calls.
 LONG FillAddressStatus(LPLINEADDRESSSTATUS status);

@@ -3,6 +3,8 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "session/csta_requests.h"
 #include "session/log.h"
@@ -55,6 +57,7 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
     slot->makeCallRequestId = dwRequestID;
     slot->makeCallPending = true;
     ++qv::callsMade;
+    if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(static_cast<int>(slot - qv::callTable.data()));
     if (lphdCall != nullptr) *lphdCall = reinterpret_cast<HDRVCALL>(slot);
     qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
   }
@@ -65,13 +68,15 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
   return static_cast<LONG>(dwRequestID);
 }
 
-extern "C" LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                      LPCSTR /*lpsUserUserInfo*/, DWORD /*dwSize*/) {
+extern "C" LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR /*lpsUserUserInfo*/,
+                                      DWORD /*dwSize*/) {
+  if (qv::CtiEnabled()) return qv::CtiDrop(dwRequestID, hdCall);
   qv::ProviderEntryTrace("TSPI_lineDrop");
   return 0;
 }
 
 extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
+  if (qv::CtiEnabled()) return qv::CtiCloseCall(hdCall);
   qv::ProviderEntryTrace("TSPI_lineCloseCall");
   std::string callId;
   std::string deviceId;
@@ -88,7 +93,8 @@ extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL /*hdCall*/, LPLINECALLINFO lpCallInfo) {
+extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
+  if (qv::CtiEnabled()) return qv::CtiGetCallInfo(hdCall, lpCallInfo);
   qv::ProviderEntryTrace("TSPI_lineGetCallInfo");
   if (lpCallInfo == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
   // The TAPI 2.x fixed part; later members are left as TAPI set them.
@@ -121,7 +127,8 @@ extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL /*hdCall*/, LPLINECALLINFO
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGetCallStatus(HDRVCALL /*hdCall*/, LPLINECALLSTATUS lpCallStatus) {
+extern "C" LONG TSPIAPI TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallStatus) {
+  if (qv::CtiEnabled()) return qv::CtiGetCallStatus(hdCall, lpCallStatus);
   qv::ProviderEntryTrace("TSPI_lineGetCallStatus");
   if (lpCallStatus == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
   lpCallStatus->dwNeededSize = 56;

@@ -6,6 +6,9 @@
 
 #include "platform/module.h"
 #include "platform/tapi.h"
+#include "provider/call_table.h"
+#include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
@@ -13,6 +16,7 @@
 #include "session/log.h"
 #include "session/pending_requests.h"
 #include "session/session.h"
+#include "session/settings.h"
 
 namespace {
 
@@ -43,6 +47,8 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   qv::StartTapiDelivery(lpfnCompletionProc);
   qv::SetSessionEvents(&qv::providerSessionEvents());
   qv::StartSession();
+  // The settings were read by StartSession; events follow the login, later.
+  qv::StartCtiLine(qv::SettingsSnapshot());
   return 0;
 }
 
@@ -54,6 +60,7 @@ extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*d
   // The session failed what was pending; those completions are delivered
   // before this returns, and nothing after.
   qv::SetSessionEvents(nullptr);
+  qv::StopCtiLine();
   qv::StopTapiDelivery();
   qv::providerState.initialised = false;
   return 0;
@@ -129,6 +136,8 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LP
                                       DWORD /*dwTSPIVersion*/, LINEEVENT lpfnEventProc) {
   qv::ProviderEntryTrace("TSPI_lineOpen");
   *lphdLine = reinterpret_cast<HDRVLINE>(&qv::lineRecord);
+  // The call-control line reads these on the session's and the delivery thread.
+  std::lock_guard lock(qv::callTableLock);
   qv::lineRecord.htLine = htLine;
   qv::lineRecord.eventProc = lpfnEventProc;
   return 0;
@@ -136,5 +145,10 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LP
 
 extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE /*hdLine*/) {
   qv::ProviderEntryTrace("TSPI_lineClose");
+  // Nothing more reaches TAPI about a closed line.
+  if (qv::CtiEnabled()) {
+    std::lock_guard lock(qv::callTableLock);
+    qv::lineRecord.eventProc = nullptr;
+  }
   return 0;
 }

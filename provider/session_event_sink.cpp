@@ -4,18 +4,27 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/tapi_delivery.h"
 
 namespace qv {
 
 void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOutcome outcome) {
+  int makeCallSlot = -1;
   {
     std::lock_guard lock(callTableLock);
     // A completed MakeCall no longer holds its slot once the call is closed.
-    if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) slot->makeCallPending = false;
+    if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
+      slot->makeCallPending = false;
+      makeCallSlot = static_cast<int>(slot - callTable.data());
+    }
   }
   QueueCompletion(requestId,
                   outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  // The call's state messages follow its completion.
+  if (makeCallSlot >= 0 && CtiEnabled())
+    CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
 }
 
 void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::string& callId,
@@ -24,12 +33,17 @@ void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::s
   if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
     slot->callId = callId;
     slot->deviceId = deviceId;
+    if (CtiEnabled()) CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
   }
 }
 
-void ProviderSessionEvents::CallEventReceived(const CallEvent&) {}
+void ProviderSessionEvents::CallEventReceived(const CallEvent& event) {
+  if (CtiEnabled()) CtiCallEventReceived(event);
+}
 
-void ProviderSessionEvents::LinkStateChanged(bool) {}
+void ProviderSessionEvents::LinkStateChanged(bool up) {
+  if (CtiEnabled()) CtiLinkStateChanged(up);
+}
 
 ProviderSessionEvents& providerSessionEvents() {
   static ProviderSessionEvents sink;

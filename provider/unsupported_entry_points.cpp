@@ -1,7 +1,10 @@
 // TAPI requests the provider does not serve. Each one is logged, so the log
 // shows everything that reached the provider, and answered with a fixed
-// result; nothing is read, written or completed.
+// result; nothing is read, written or completed. The call-control line
+// (`callevents`) serves answer, hold, unhold, blind transfer and redirect.
 #include "platform/tapi.h"
+#include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 
 extern "C" LONG TSPIAPI TSPI_lineAccept(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
@@ -16,14 +19,16 @@ extern "C" LONG TSPIAPI TSPI_lineAddToConference(DRV_REQUESTID /*dwRequestID*/, 
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineAnswer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
+extern "C" LONG TSPIAPI TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
                                         LPCSTR /*lpsUserUserInfo*/, DWORD /*dwSize*/) {
+  if (qv::CtiEnabled()) return qv::CtiAnswer(dwRequestID, hdCall);
   qv::ProviderEntryTrace("TSPI_lineAnswer");
   return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
 }
 
-extern "C" LONG TSPIAPI TSPI_lineBlindTransfer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                               LPCWSTR /*lpszDestAddress*/, DWORD /*dwCountryCode*/) {
+extern "C" LONG TSPIAPI TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                               LPCWSTR lpszDestAddress, DWORD /*dwCountryCode*/) {
+  if (qv::CtiEnabled()) return qv::CtiBlindTransfer(dwRequestID, hdCall, lpszDestAddress);
   qv::ProviderEntryTrace("TSPI_lineBlindTransfer");
   return 0;
 }
@@ -129,7 +134,8 @@ extern "C" LONG TSPIAPI TSPI_lineGetID(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineHold(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineHold(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
+  if (qv::CtiEnabled()) return qv::CtiHold(dwRequestID, hdCall);
   qv::ProviderEntryTrace("TSPI_lineHold");
   return 0;
 }
@@ -180,8 +186,9 @@ extern "C" LONG TSPIAPI TSPI_linePrepareAddToConference(DRV_REQUESTID /*dwReques
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineRedirect(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                          LPCWSTR /*lpszDestAddress*/, DWORD /*dwCountryCode*/) {
+extern "C" LONG TSPIAPI TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                          DWORD /*dwCountryCode*/) {
+  if (qv::CtiEnabled()) return qv::CtiRedirect(dwRequestID, hdCall, lpszDestAddress);
   qv::ProviderEntryTrace("TSPI_lineRedirect");
   return 0;
 }
@@ -318,7 +325,8 @@ extern "C" LONG TSPIAPI TSPI_lineUncompleteCall(DRV_REQUESTID /*dwRequestID*/, H
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineUnhold(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineUnhold(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
+  if (qv::CtiEnabled()) return qv::CtiUnhold(dwRequestID, hdCall);
   qv::ProviderEntryTrace("TSPI_lineUnhold");
   return 0;
 }

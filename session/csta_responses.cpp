@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/ticks.h"
+#include "session/call_event_report.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
 #include "session/log.h"
@@ -89,8 +90,8 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
       return;
     }
   }
-  // Everything else may answer a request TAPI is waiting for.
-  AnswerPendingRequest(invokeId, root);
+  // Everything else may answer a request TAPI is waiting for, or be an event.
+  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root);
 }
 
 void ProcessReceivedData(SessionState& state) {

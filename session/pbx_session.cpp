@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/socket.h"
+#include "session/call_event_report.h"
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
@@ -118,6 +119,7 @@ void ConnectionLost(Session& s, const ProviderSettings& settings) {
     s.state.Reset();
   }
   FailWaitingRequests();
+  ReportLinkDown();
   if (!s.shuttingDown) writeLog(1, "Connection to \"" + settings.address + "\" lost");
 }
 

@@ -53,6 +53,8 @@ void Report(const PendingRequest& request, RequestOutcome outcome) {
 
 void SetSessionEvents(SessionEvents* events) { sessionEvents.store(events); }
 
+SessionEvents* RegisteredSessionEvents() { return sessionEvents.load(); }
+
 void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml) {
   const Clock::time_point deadline = Clock::now() + CurrentSessionTiming().completionTimeout;
   std::optional<PendingRequest> unsent;

@@ -28,6 +28,8 @@ namespace qv {
 // starts and cleared (nullptr) at shutdown after it stopped. Outcomes that
 // come while none is registered are dropped.
 void SetSessionEvents(SessionEvents* events);
+// The registered sink, for the session's other reports; null when none.
+SessionEvents* RegisteredSessionEvents();
 
 // A frame from the PBX: a CSTAErrorCode refuses the request with this invoke
 // id, the positive response its kind expects completes it (a MakeCall's

@@ -4,14 +4,17 @@
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
 //          [--flood N] [--cert PEM --key PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
-//          [--stall] [--garbage]
+//          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
-// of its certificate), then "pbxsim listening on HOST:PORT" once ready. Commands on standard
-// input, one a line: drop, refuse, listen, restart, badframe, quit.
+// of its certificate), then "pbxsim listening on HOST:PORT" once ready.
+// Commands on standard input, one a line: drop, refuse, listen, restart,
+// badframe, quit; with --calls also: incoming NUMBER [NAME], desk NUMBER,
+// failed NUMBER CAUSE, answer [CALLID], hangup [CALLID], unknown, malformed.
 #include <iostream>
 #include <string>
 #include <thread>
 
+#include "tools/pbxsim/call_model.h"
 #include "tools/pbxsim/pbx_messages.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
@@ -23,7 +26,7 @@ int usage() {
                "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
                "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
                "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
-               "              [--stall] [--garbage]\n";
+               "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
   return 2;
 }
 
@@ -37,6 +40,7 @@ std::optional<std::string> durationArgument(const std::string& value) {
 int main(int argc, char** argv) {
   qv::pbxsim::Options options;
   qv::pbxsim::Behaviour behaviour;
+  qv::pbxsim::CallOptions callOptions;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -76,6 +80,12 @@ int main(int argc, char** argv) {
         behaviour.splitAnswers = true;
       else if (arg == "--coalesce")
         behaviour.coalesceAnswers = true;
+      else if (arg == "--calls")
+        options.calls = true;
+      else if (arg == "--answer-delay")
+        callOptions.answerDelayMs = std::stoi(value());
+      else if (arg == "--fail")
+        callOptions.failCause = value();
       else if (arg == "--flood")
         behaviour.floodEvents = std::stoi(value());
       else if (arg == "--silent")
@@ -105,10 +115,30 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.tls) std::cout << "pbxsim certificate sha256 " << simulator.CertificateFingerprint() << "\n";
+  if (simulator.calls() != nullptr) simulator.calls()->SetOptions(callOptions);
   std::cout << "pbxsim listening on " << options.host << ":" << simulator.port() << std::endl;
   std::string command;
   while (std::getline(std::cin, command)) {
-    if (command == "drop")
+    qv::pbxsim::CallSim* calls = simulator.calls();
+    std::string word = command.substr(0, command.find(' '));
+    std::string rest = word.size() < command.size() ? command.substr(word.size() + 1) : std::string();
+    std::string first = rest.substr(0, rest.find(' '));
+    std::string after = first.size() < rest.size() ? rest.substr(first.size() + 1) : std::string();
+    if (calls != nullptr && word == "incoming")
+      std::cout << "call " << calls->IncomingCall(first, after) << std::endl;
+    else if (calls != nullptr && word == "desk")
+      std::cout << "call " << calls->DeskPhoneCall(first) << std::endl;
+    else if (calls != nullptr && word == "failed")
+      std::cout << "call " << calls->FailedCall(first, after.empty() ? "busy" : after) << std::endl;
+    else if (calls != nullptr && word == "answer")
+      calls->FarEndAnswers(first);
+    else if (calls != nullptr && word == "hangup")
+      calls->FarEndHangsUp(first);
+    else if (calls != nullptr && word == "unknown")
+      calls->SendUnknownEvent();
+    else if (calls != nullptr && word == "malformed")
+      calls->SendMalformedEvent();
+    else if (command == "drop")
       simulator.DropConnections();
     else if (command == "refuse")
       simulator.StopListening();

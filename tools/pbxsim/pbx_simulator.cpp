@@ -7,6 +7,7 @@
 #include <iostream>
 #include <random>
 
+#include "tools/pbxsim/call_model.h"
 #include "tools/pbxsim/pbx_messages.h"
 #include "tools/pbxsim/pbx_transport.h"
 
@@ -100,6 +101,8 @@ bool Simulator::Start() {
     if (record_ == nullptr) return false;
   }
   port_ = options_.port;
+  if (options_.calls)
+    calls_ = std::make_unique<CallSim>([this](const std::vector<std::string>& f) { Broadcast(f); });
   return ResumeListening();
 }
 
@@ -387,7 +390,9 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   };
   const std::uint32_t id = frame.invokeId;
   const std::string cross = std::to_string(connection.id);
-  if (frame.root == "StartApplicationSession") {
+  if (calls_ && calls_->OnRequest(id, frame.root, text, out)) {
+    // answered by the call model
+  } else if (frame.root == "StartApplicationSession") {
     if (!options_.expectedPassword.empty() && text("password") != options_.expectedPassword) {
       out.push_back(Frame(id, LoginNegResponse()));
     } else {
@@ -442,6 +447,7 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
                 << localName(answer.document_element().name()) << "\n";
     }
   }
+  RecordSent(out);
   if (b.coalesceAnswers) {
     std::string all;
     for (const std::string& f : out) all += f;
@@ -464,6 +470,37 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   }
   Send(connection, out);
   if (b.stallMidFrame) connection.muted = true;
+}
+
+void Simulator::RecordSent(const std::vector<std::string>& frames) {
+  if (!calls_) return;
+  std::lock_guard lock(lock_);
+  for (const std::string& f : frames) {
+    if (f.size() < 8) continue;
+    sent_.push_back(f.substr(8));
+    if (record_) {
+      std::fprintf(record_, "{\"dir\":\"tx\",\"xml\":\"%s\"}\n", jsonEscape(sent_.back()).c_str());
+      std::fflush(record_);
+    }
+  }
+  changed_.notify_all();
+}
+
+void Simulator::Broadcast(const std::vector<std::string>& frames) {
+  RecordSent(frames);
+  std::string all;
+  for (const std::string& f : frames) all += f;
+  SendRaw(all);
+}
+
+bool Simulator::WaitForSent(std::size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(lock_);
+  return changed_.wait_for(lock, timeout, [&] { return sent_.size() >= count; });
+}
+
+std::vector<std::string> Simulator::sentFrames() {
+  std::lock_guard lock(lock_);
+  return sent_;
 }
 
 void Simulator::Send(Connection& connection, const std::vector<std::string>& frames) {

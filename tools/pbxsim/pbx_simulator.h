@@ -21,6 +21,7 @@ namespace qv::pbxsim {
 
 class Transport;
 class TlsServer;
+class CallSim;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -34,6 +35,7 @@ struct Options {
   // TLS; empty: a self-signed certificate made at start.
   std::string certFile;
   std::string keyFile;
+  bool calls = false;            // a call model answers call control and sends call events
 };
 
 // Switchable while running.
@@ -105,6 +107,11 @@ class Simulator {
   bool WaitForConnections(int count, std::chrono::milliseconds timeout);
   // Frames that broke a rule of the framing or the XML.
   std::vector<ReceivedFrame> problems();
+  // The call model (Options::calls), or null.
+  CallSim* calls() { return calls_.get(); }
+  // XML of every frame sent while the call model runs, in order.
+  std::vector<std::string> sentFrames();
+  bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout);
 
  private:
   struct Connection {
@@ -125,6 +132,8 @@ class Simulator {
   void Answer(Connection& connection, const ReceivedFrame& frame, std::uint32_t& lastInvokeId);
   void Send(Connection& connection, const std::vector<std::string>& frames);
   void Record(const ReceivedFrame& frame);
+  void RecordSent(const std::vector<std::string>& frames);
+  void Broadcast(const std::vector<std::string>& frames);
 
   Options options_;
   std::unique_ptr<TlsServer> tls_;
@@ -140,6 +149,8 @@ class Simulator {
   int nextCallId_ = 1000;
   int sessions_ = 0;
   std::FILE* record_ = nullptr;
+  std::vector<std::string> sent_;
+  std::unique_ptr<CallSim> calls_;
 };
 
 }  // namespace qv::pbxsim

@@ -1,0 +1,110 @@
+#pragma once
+// The first-party call model of the line (registry value `callevents`):
+// the calls on the user's device, keyed by the PBX's callID, and what TAPI
+// is told about them. Pure bookkeeping: events and requests go in, the
+// LINE_NEWCALL/LINE_CALLSTATE/LINE_CALLINFO messages to send come out. The
+// caller guards it (callTableLock) and delivers the messages.
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/tapi.h"
+#include "provider/call_table.h"
+#include "session/call_event.h"
+
+namespace qv {
+
+struct CtiCall {
+  bool used = false;          // TAPI knows this call (placed by it or announced to it)
+  bool madeByTapi = false;    // TSPI_lineMakeCall
+  bool replyPending = false;  // the MakeCall's completion is not yet queued
+  bool failed = false;        // the MakeCall failed: no events will come
+  bool outgoing = false;
+  std::string callId;
+  std::string ourDeviceId;  // our connection's device as the PBX names it
+  DWORD state = 0;          // 0: nothing reported yet
+  DWORD mode = 0;
+  DWORD origin = 0;
+  DWORD reason = LINECALLREASON_DIRECT;
+  CallParty caller;
+  CallParty called;
+  CallParty connected;
+  std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
+};
+
+struct CtiMessage {
+  enum class Kind : std::uint8_t { kNewCall, kCallState, kCallInfo };
+  Kind kind = Kind::kCallState;
+  int slot = 0;
+  std::uint32_t generation = 0;
+  DWORD param1 = 0;  // state, or the LINECALLINFOSTATE bits
+  DWORD param2 = 0;  // state mode
+};
+
+// The features TAPI may use in a state (LINECALLFEATURE_*).
+DWORD CallFeaturesInState(DWORD state);
+// LINEDISCONNECTMODE_* for a FailedEvent's cause.
+DWORD DisconnectModeForCause(std::string_view cause);
+// LINECALLREASON_* for a new call's cause and redirection.
+DWORD CallReasonFor(const CallEvent& event);
+// Short name of a LINECALLSTATE_* value, for the log.
+const char* CallStateName(DWORD state);
+
+class CallModel {
+ public:
+  // The user's extension and the PBX domain name the monitored device.
+  void Reset(std::string ourNumber, std::string domain);
+
+  // Claims a free call-table slot for a call TAPI did not place; -1 when
+  // none is free.
+  using ClaimSlot = std::function<int()>;
+
+  std::vector<CtiMessage> OnEvent(const CallEvent& event, const ClaimSlot& claim);
+  // TSPI_lineMakeCall took `slot`.
+  void OnCallPlaced(int slot);
+  // The MakeCall's response named the call.
+  void OnCallIdentified(int slot, const std::string& callId, const std::string& deviceId);
+  // The MakeCall's completion was queued; events held back for it follow.
+  std::vector<CtiMessage> OnMakeCallCompleted(int slot, bool success, const ClaimSlot& claim);
+  // The connection is gone: every call still up ends (its state is unknown now).
+  std::vector<CtiMessage> OnLinkDown();
+  // TAPI closed the call (or refused to take it): the slot is free.
+  void OnClosed(int slot);
+
+  const CtiCall& call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
+  CtiCall& call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
+  bool IsOurs(std::string_view deviceId) const;
+  // The live call with this PBX callID, or -1.
+  int Find(std::string_view callId) const;
+  std::size_t waitingEvents() const { return waiting_.size(); }
+
+  // Events held back while a MakeCall waits for its answer.
+  static constexpr std::size_t kMaxWaitingEvents = 32;
+  // Call ids of calls not announced (no free slot), remembered so their
+  // later events are not logged again.
+  static constexpr std::size_t kMaxIgnoredCalls = 16;
+
+ private:
+  void Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
+  int Announce(const CallEvent& e, bool outgoing, const ClaimSlot& claim, std::vector<CtiMessage>& out);
+  void SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessage>& out);
+  void Info(int slot, DWORD bits, std::vector<CtiMessage>& out);
+  bool MakeCallAwaited() const;
+  void Ignore(const std::string& callId);
+  bool Ignored(std::string_view callId) const;
+
+  std::array<CtiCall, kCallTableSize> calls_{};
+  std::string ourNumber_;
+  std::string domain_;
+  std::deque<CallEvent> waiting_;
+  std::deque<std::string> ignored_;
+  // TAPI closed a call whose MakeCall answer is still to come: once it
+  // names the call, its events are not announced as a new call.
+  std::array<bool, kCallTableSize> orphaned_{};
+};
+
+}  // namespace qv

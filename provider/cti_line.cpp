@@ -1,0 +1,273 @@
+#include "provider/cti_line.h"
+
+#include <mutex>
+#include <vector>
+
+#include "provider/call_model.h"
+#include "provider/call_table.h"
+#include "provider/cti_call_info.h"
+#include "provider/cti_mode.h"
+#include "provider/entry_trace.h"
+#include "provider/provider_state.h"
+#include "provider/tapi_delivery.h"
+#include "session/call_event_report.h"
+#include "session/csta_call_control.h"
+#include "session/csta_events.h"
+#include "session/csta_requests.h"
+#include "session/log.h"
+#include "session/pbx_requests.h"
+
+namespace qv {
+
+namespace {
+
+// Guarded by callTableLock.
+CallModel model;
+bool running = false;
+
+int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
+
+int ClaimSlotLocked() {
+  // Without an open line TAPI cannot take a new call.
+  if (lineRecord.eventProc == nullptr) return -1;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    CallSlot& s = callTable[static_cast<std::size_t>(i)];
+    if (s.inUse || s.makeCallPending || model.call(i).used) continue;
+    s.inUse = true;
+    s.htCall = nullptr;
+    s.callId.clear();
+    s.deviceId.clear();
+    return i;
+  }
+  return -1;
+}
+
+// On the delivery thread: the message reaches TAPI only if the call is still
+// the one it was queued for, with TAPI's handle as it is now.
+void Deliver(const CtiMessage& m) {
+  LINEEVENT proc = nullptr;
+  HTAPILINE htLine = nullptr;
+  HTAPICALL htCall = nullptr;
+  const auto hdCall = reinterpret_cast<DWORD_PTR>(&callTable[static_cast<std::size_t>(m.slot)]);
+  {
+    std::lock_guard lock(callTableLock);
+    const CtiCall& c = model.call(m.slot);
+    if (!running || !c.used || c.generation != m.generation) return;
+    htCall = callTable[static_cast<std::size_t>(m.slot)].htCall;
+    if (m.kind != CtiMessage::Kind::kNewCall && htCall == nullptr) return;
+    proc = lineRecord.eventProc;
+    htLine = lineRecord.htLine;
+  }
+  if (proc == nullptr) return;
+  switch (m.kind) {
+    case CtiMessage::Kind::kNewCall: {
+      HTAPICALL given = nullptr;
+      proc(htLine, nullptr, LINE_NEWCALL, hdCall, reinterpret_cast<DWORD_PTR>(&given), 0);
+      std::lock_guard lock(callTableLock);
+      CtiCall& c = model.call(m.slot);
+      if (c.generation != m.generation) return;
+      if (given == nullptr) {
+        // TAPI could not take the call: it is dropped from the line.
+        writeLog(1, "CTI: TAPI did not take call " + c.callId + ", not reported");
+        model.OnClosed(m.slot);
+        callTable[static_cast<std::size_t>(m.slot)].inUse = false;
+        return;
+      }
+      callTable[static_cast<std::size_t>(m.slot)].htCall = given;
+      return;
+    }
+    case CtiMessage::Kind::kCallState:
+      proc(htLine, htCall, LINE_CALLSTATE, m.param1, m.param2, LINEMEDIAMODE_INTERACTIVEVOICE);
+      return;
+    case CtiMessage::Kind::kCallInfo:
+      proc(htLine, htCall, LINE_CALLINFO, m.param1, 0, 0);
+      return;
+  }
+}
+
+void QueueLocked(const std::vector<CtiMessage>& messages) {
+  for (const CtiMessage& m : messages) {
+    if (m.kind == CtiMessage::Kind::kCallState) {
+      writeLog(4, "CTI: call " + model.call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
+                      CallStateName(m.param1) + " mode " + std::to_string(m.param2));
+    }
+    QueueTapiCall([m] { Deliver(m); });
+  }
+}
+
+CallModel::ClaimSlot Claimer() {
+  return [] { return ClaimSlotLocked(); };
+}
+
+struct Target {
+  std::string callId;
+  std::string deviceId;
+};
+
+// Checks the call and its state under the lock; the request itself is
+// submitted after, with no lock held.
+LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
+  ProviderEntryTrace(entry);
+  std::lock_guard lock(callTableLock);
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  const CtiCall& c = model.call(IndexOf(slot));
+  if (!c.used) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  if ((ReportedCallFeatures(c) & feature) == 0) {
+    writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
+    return static_cast<LONG>(LINEERR_INVALCALLSTATE);
+  }
+  target.callId = c.callId;
+  target.deviceId = c.ourDeviceId;
+  return 0;
+}
+
+LONG Submit(RequestKind kind, DRV_REQUESTID requestId, std::string xml) {
+  SubmitRequest(kind, requestId, std::move(xml));
+  return static_cast<LONG>(requestId);
+}
+
+}  // namespace
+
+std::string DialledDigits(LPCWSTR destination) {
+  std::string number;
+  if (destination == nullptr) return number;
+  for (const WCHAR* p = destination; *p != 0; ++p) {
+    auto unit = static_cast<std::uint16_t>(*p);
+    if ((unit >= '0' && unit <= '9') || unit == '*' || unit == '#') number.push_back(static_cast<char>(unit));
+  }
+  return number;
+}
+
+void StartCtiLine(const ProviderSettings& settings) {
+  LatchCtiMode(settings.callevents);
+  SetCallEventsWanted(settings.callevents);
+  std::lock_guard lock(callTableLock);
+  model.Reset(settings.username, settings.domain);
+  running = settings.callevents;
+}
+
+void StopCtiLine() {
+  std::lock_guard lock(callTableLock);
+  running = false;
+}
+
+void CtiCallEventReceived(const CallEvent& event) {
+  std::lock_guard lock(callTableLock);
+  if (!running) return;
+  if (event.kind == CallEventKind::kOther) {
+    writeLog(5, "CTI: " + event.eventName + " not acted on");
+    return;
+  }
+  writeLog(4, "CTI: " + DescribeCallEvent(event));
+  QueueLocked(model.OnEvent(event, Claimer()));
+}
+
+void CtiLinkStateChanged(bool up) {
+  if (up) return;
+  std::lock_guard lock(callTableLock);
+  if (!running) return;
+  QueueLocked(model.OnLinkDown());
+}
+
+void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {
+  if (running) model.OnCallIdentified(slot, callId, deviceId);
+}
+
+void CtiMakeCallCompleted(int slot, bool success) {
+  std::lock_guard lock(callTableLock);
+  if (!running) return;
+  QueueLocked(model.OnMakeCallCompleted(slot, success, Claimer()));
+}
+
+void CtiCallPlacedLocked(int slot) {
+  if (running) model.OnCallPlaced(slot);
+}
+
+LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  Target t;
+  if (LONG rc = Check("TSPI_lineAnswer", hdCall, LINECALLFEATURE_ANSWER, t)) return rc;
+  return Submit(RequestKind::kAnswerCall, requestId, AnswerCallXml(t.callId, t.deviceId));
+}
+
+LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  Target t;
+  if (LONG rc = Check("TSPI_lineDrop", hdCall, LINECALLFEATURE_DROP, t)) return rc;
+  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+}
+
+LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  Target t;
+  if (LONG rc = Check("TSPI_lineHold", hdCall, LINECALLFEATURE_HOLD, t)) return rc;
+  return Submit(RequestKind::kHoldCall, requestId, HoldCallXml(t.callId, t.deviceId));
+}
+
+LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  Target t;
+  if (LONG rc = Check("TSPI_lineUnhold", hdCall, LINECALLFEATURE_UNHOLD, t)) return rc;
+  return Submit(RequestKind::kRetrieveCall, requestId, RetrieveCallXml(t.callId, t.deviceId));
+}
+
+LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
+  const std::string number = DialledDigits(destination);
+  if (number.empty()) {
+    ProviderEntryTrace("TSPI_lineBlindTransfer");
+    return static_cast<LONG>(LINEERR_INVALADDRESS);
+  }
+  Target t;
+  if (LONG rc = Check("TSPI_lineBlindTransfer", hdCall, LINECALLFEATURE_BLINDTRANSFER, t)) return rc;
+  return Submit(RequestKind::kSingleStepTransferCall, requestId,
+                SingleStepTransferCallXml(t.callId, t.deviceId, number));
+}
+
+LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
+  const std::string number = DialledDigits(destination);
+  if (number.empty()) {
+    ProviderEntryTrace("TSPI_lineRedirect");
+    return static_cast<LONG>(LINEERR_INVALADDRESS);
+  }
+  Target t;
+  if (LONG rc = Check("TSPI_lineRedirect", hdCall, LINECALLFEATURE_REDIRECT, t)) return rc;
+  return Submit(RequestKind::kDeflectCall, requestId, DeflectCallXml(t.callId, t.deviceId, number));
+}
+
+LONG CtiCloseCall(HDRVCALL hdCall) {
+  ProviderEntryTrace("TSPI_lineCloseCall");
+  Target t;
+  bool clear = false;
+  {
+    std::lock_guard lock(callTableLock);
+    CallSlot* slot = SlotFromHandle(hdCall);
+    if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const int index = IndexOf(slot);
+    const CtiCall& c = model.call(index);
+    // A call still up is dropped with its handle; an idle one needs nothing.
+    clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
+    t.callId = c.callId;
+    t.deviceId = c.ourDeviceId;
+    model.OnClosed(index);
+    slot->inUse = false;
+  }
+  if (clear) SubmitRequest(RequestKind::kClearConnection, 0, ClearConnectionXml(t.callId, t.deviceId));
+  return 0;
+}
+
+LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status) {
+  ProviderEntryTrace("TSPI_lineGetCallStatus");
+  std::lock_guard lock(callTableLock);
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+    return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  return FillCtiCallStatus(status, model.call(IndexOf(slot)));
+}
+
+LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
+  ProviderEntryTrace("TSPI_lineGetCallInfo");
+  std::lock_guard lock(callTableLock);
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+    return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  return FillCtiCallInfo(info, model.call(IndexOf(slot)));
+}
+
+}  // namespace qv

@@ -1,0 +1,48 @@
+#pragma once
+// The call-control line (registry value `callevents` = 1): the call model
+// fed by the session's events, its messages handed to TAPI through the
+// delivery queue, and the TAPI requests that act on its calls. With the
+// value 0 none of this runs and the line answers as it always has.
+//
+// Lock order: the model lives under callTableLock (after sessionLock, before
+// the delivery queue's leaf lock). TAPI is only called from the delivery
+// thread with no lock held; requests are submitted with no lock held.
+#include <string>
+
+#include "platform/tapi.h"
+#include "session/call_event.h"
+#include "session/settings.h"
+
+namespace qv {
+
+// TSPI_providerInit (before the session starts) and TSPI_providerShutdown
+// (after it stopped).
+void StartCtiLine(const ProviderSettings& settings);
+void StopCtiLine();
+
+// From the session's sink, on the session's threads.
+void CtiCallEventReceived(const CallEvent& event);
+void CtiLinkStateChanged(bool up);
+// The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
+void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
+// The MakeCall's completion was queued (callTableLock not held).
+void CtiMakeCallCompleted(int slot, bool success);
+
+// From TSPI_lineMakeCall with callTableLock held: the slot is a call TAPI places.
+void CtiCallPlacedLocked(int slot);
+
+// The entry points of the call-control line.
+LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall);
+LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall);
+LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall);
+LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall);
+LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
+LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
+LONG CtiCloseCall(HDRVCALL hdCall);
+LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
+LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
+
+// Keeps the units "0"-"9", "*" and "#" of a TAPI address.
+std::string DialledDigits(LPCWSTR destination);
+
+}  // namespace qv

@@ -1,0 +1,33 @@
+#include "session/call_event_report.h"
+
+#include <atomic>
+
+#include "session/csta_events.h"
+#include "session/log.h"
+#include "session/pending_requests.h"
+#include "session/session_events.h"
+
+namespace qv {
+
+namespace {
+std::atomic<bool> callEventsWanted{false};
+}  // namespace
+
+void SetCallEventsWanted(bool wanted) { callEventsWanted = wanted; }
+
+void ReportCallEvent(const XmlNode& root) {
+  if (!callEventsWanted) return;
+  ParsedCallEvent parsed = ParseCallEvent(root);
+  if (!parsed.isEvent) return;
+  if (!parsed.valid) {
+    writeLog(1, "CSTA Rx: " + parsed.event.eventName + " ignored: " + parsed.problem);
+    return;
+  }
+  if (SessionEvents* events = RegisteredSessionEvents()) events->CallEventReceived(parsed.event);
+}
+
+void ReportLinkDown() {
+  if (SessionEvents* events = RegisteredSessionEvents()) events->LinkStateChanged(false);
+}
+
+}  // namespace qv

@@ -1,0 +1,18 @@
+#pragma once
+// The call-control requests of the first-party line (ECMA-323, in the
+// namespace and layout of the MakeCall and ClearConnection templates).
+// Argument values go in as they are: no escaping, no trimming.
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+std::string AnswerCallXml(std::string_view callId, std::string_view deviceId);
+std::string HoldCallXml(std::string_view callId, std::string_view deviceId);
+std::string RetrieveCallXml(std::string_view callId, std::string_view deviceId);
+std::string SingleStepTransferCallXml(std::string_view callId, std::string_view deviceId,
+                                      std::string_view transferredTo);
+std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
+                           std::string_view newDestination);
+
+}  // namespace qv

@@ -1,0 +1,85 @@
+// LINEADDRESSCAPS of the call-control line read back at the published
+// offsets; with callevents 0 the answer stays that of the plain line.
+#include <gtest/gtest.h>
+
+#include "platform/tapi.h"
+#include "provider/capability_answers.h"
+#include "session/settings.h"
+#include "tests/capabilities/capability_bytes.h"
+
+namespace qv {
+namespace {
+
+using test::CapsBuffer;
+
+struct Member {
+  std::size_t offset;
+  std::uint32_t plain;
+  std::uint32_t cti;
+  const char* name;
+};
+
+const Member kMembers[] = {
+    {40, 0x30, 0x38340, "dwCallInfoStates"},
+    {44, 0x28, 0x6D, "dwCallerIDFlags"},
+    {48, 0x28, 0x6D, "dwCalledIDFlags"},
+    {52, test::kMarkerWord, 0x6D, "dwConnectedIDFlags"},
+    {56, 0x28, 0x28, "dwRedirectionIDFlags"},
+    {64, 0x117, 0x473B, "dwCallStates"},
+    {68, 0x20, 0x1, "dwDialToneModes"},
+    {72, 0x8, 0x8, "dwBusyModes"},
+    {80, 0x800, 0x3B3, "dwDisconnectModes"},
+    {84, 1, 1, "dwMaxNumActiveCalls"},
+    {88, test::kMarkerWord, 1, "dwMaxNumOnHoldCalls"},
+    {104, 0x100020, 0x20, "dwAddrCapFlags"},
+    {108, 0x2C5, 0x0802088C, "dwCallFeatures"},
+    {176, 0x3, 0x2, "dwAddressFeatures"},
+};
+
+class CtiCapabilitiesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = SettingsSnapshot(); }
+  void TearDown() override { ReplaceSettings(saved_); }
+  void setCallEvents(bool on) {
+    ProviderSettings s = SettingsSnapshot();
+    s.username = "201";
+    s.callevents = on;
+    ReplaceSettings(s);
+  }
+  ProviderSettings saved_;
+};
+
+TEST_F(CtiCapabilitiesTest, AddressCapsInBothModes) {
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on ? "callevents 1" : "callevents 0");
+    setCallEvents(on);
+    CapsBuffer buffer(1024);
+    ASSERT_EQ(TSPI_lineGetAddressCaps(0, 0, 0x00020002, 0, buffer.as<LINEADDRESSCAPS>()), 0);
+    for (const Member& m : kMembers) EXPECT_EQ(buffer.at(m.offset), on ? m.cti : m.plain) << m.name;
+    EXPECT_EQ(buffer.at(4), 236u);
+    EXPECT_EQ(buffer.wide(228, 8), u"201");
+  }
+}
+
+TEST_F(CtiCapabilitiesTest, AdvertisedFeaturesAreTheOnesTheStatesOffer) {
+  // Every call feature and state the line reports somewhere is advertised.
+  EXPECT_EQ(kCtiCallFeatures,
+            static_cast<DWORD>(LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                               LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD));
+  EXPECT_EQ(kCtiCallStates,
+            static_cast<DWORD>(LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
+                               LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
+                               LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_DISCONNECTED));
+  EXPECT_EQ(kCtiDisconnectModes,
+            static_cast<DWORD>(LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN |
+                               LINEDISCONNECTMODE_FORWARDED | LINEDISCONNECTMODE_BUSY |
+                               LINEDISCONNECTMODE_BADADDRESS | LINEDISCONNECTMODE_UNREACHABLE |
+                               LINEDISCONNECTMODE_CONGESTION));
+  EXPECT_EQ(kCtiCallInfoStates,
+            static_cast<DWORD>(LINECALLINFOSTATE_CALLID | LINECALLINFOSTATE_ORIGIN |
+                               LINECALLINFOSTATE_REASON | LINECALLINFOSTATE_CALLERID |
+                               LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_CONNECTEDID));
+}
+
+}  // namespace
+}  // namespace qv

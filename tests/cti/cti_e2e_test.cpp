@@ -1,0 +1,329 @@
+// The call-control line from end to end: the provider's exports against
+// pbxsim's call model on loopback, with TAPI's event procedure recorded.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include "platform/tapi.h"
+#include "tests/cti/line_recorder.h"
+#include "session/session_timing.h"
+#include "tools/pbxsim/call_model.h"
+#include "tools/pbxsim/pbx_simulator.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::filesystem::path workDir() {
+  static std::filesystem::path dir = [] {
+    std::random_device seed;
+    auto d = std::filesystem::temp_directory_path() / ("qv-cti-e2e-" + std::to_string(seed()));
+    std::filesystem::create_directories(d);
+    setenv("QUORVELONE_REGISTRY", (d / "registry.reg").string().c_str(), 1);
+    return d;
+  }();
+  return dir;
+}
+
+std::string LogText() {
+  std::ifstream in(workDir() / "provider.log", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+constexpr LONG kInvalCallState = static_cast<LONG>(LINEERR_INVALCALLSTATE);
+constexpr LONG kOperationFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+const auto kOurCall = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCA11});
+
+class CtiE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SessionTiming t;
+    t.completionTimeout = 1500ms;
+    t.firstRetryDelay = 100ms;
+    t.maxRetryDelay = 400ms;
+    SetSessionTiming(t);
+    recorder().Clear();
+  }
+  void TearDown() override {
+    if (initialised_) {
+      EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+    }
+    if (sim_) {
+      auto problems = sim_->problems();
+      EXPECT_TRUE(problems.empty()) << problems.front().problem;
+      sim_->Stop();
+    }
+  }
+  void Start(bool callEvents = true, pbxsim::CallOptions calls = {}) {
+    pbxsim::Options o;
+    o.calls = true;
+    sim_ = std::make_unique<pbxsim::Simulator>(o);
+    ASSERT_TRUE(sim_->Start());
+    sim_->calls()->SetOptions(calls);
+    std::ofstream out(workDir() / "registry.reg", std::ios::binary | std::ios::trunc);
+    auto value = [&](const std::string& name, const std::string& v) {
+      out << "\"" << name << "\"=\"" << v << "\"\r\n";
+    };
+    out << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n";
+    value("username", "201");
+    value("password", "secret");
+    value("domain", "office");
+    value("address", "127.0.0.1");
+    value("port", std::to_string(sim_->port()));
+    value("encrypt", "0");
+    value("loglevel", "5");
+    value("loglength", "100000000");
+    value("logfile", (workDir() / "provider.log").string());
+    value("callevents", callEvents ? "1" : "0");
+    out << "\r\n";
+    out.close();
+    DWORD options = 0;
+    ASSERT_EQ(TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, 1, 1, onCompletion, &options), 0);
+    initialised_ = true;
+    ASSERT_EQ(
+        TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line_, QV_TSPI_VERSION, onEvent),
+        0);
+    ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MonitorStart") >= 1; }, 5s));
+    // The monitor answer is out before the test starts calls from the PBX's side.
+    ASSERT_TRUE(sim_->WaitForSent(1, 5s));
+  }
+  static std::size_t CountRoot(const std::vector<pbxsim::ReceivedFrame>& f, const std::string& root) {
+    std::size_t n = 0;
+    for (const auto& x : f) n += x.root == root ? 1 : 0;
+    return n;
+  }
+  LONG Complete(DRV_REQUESTID id, LONG returned) {
+    EXPECT_EQ(returned, static_cast<LONG>(id));
+    LONG result = 1;
+    EXPECT_TRUE(recorder().WaitCompletion(id, result)) << "no completion for " << id;
+    return result;
+  }
+  std::vector<unsigned char> CallInfo(HDRVCALL call) {
+    std::vector<unsigned char> buffer(1024, 0xCC);
+    auto* info = reinterpret_cast<LPLINECALLINFO>(buffer.data());
+    info->dwTotalSize = 1024;
+    EXPECT_EQ(TSPI_lineGetCallInfo(call, info), 0);
+    return buffer;
+  }
+  static DWORD At(const std::vector<unsigned char>& b, std::size_t offset) {
+    return static_cast<DWORD>(b[offset] | b[offset + 1] << 8 | b[offset + 2] << 16 | b[offset + 3] << 24);
+  }
+  // The UTF-16 text a size/offset pair at `sizeAt` names.
+  static std::u16string Text(const std::vector<unsigned char>& b, std::size_t sizeAt) {
+    DWORD size = At(b, sizeAt), offset = At(b, sizeAt + 4);
+    std::u16string s;
+    for (DWORD i = 0; i + 3 < size; i += 2)
+      s.push_back(static_cast<char16_t>(b[offset + i] | b[offset + i + 1] << 8));
+    return s;
+  }
+  DWORD StatusFeatures(HDRVCALL call, DWORD* state = nullptr) {
+    LINECALLSTATUS status{};
+    status.dwTotalSize = 56;
+    EXPECT_EQ(TSPI_lineGetCallStatus(call, &status), 0);
+    if (state != nullptr) *state = status.dwCallState;
+    return status.dwCallFeatures;
+  }
+
+  std::unique_ptr<pbxsim::Simulator> sim_;
+  HDRVLINE line_ = nullptr;
+  bool initialised_ = false;
+};
+
+// LINECALLINFO offsets (TAPI 2.x).
+constexpr std::size_t kCallId = 40, kOrigin = 80, kCallerFlags = 108, kCallerId = 112, kCallerName = 120,
+                      kCalledFlags = 128, kCalledId = 132, kConnectedFlags = 148, kConnectedId = 152,
+                      kConnectedName = 160;
+
+TEST_F(CtiE2E, OutgoingCallFromDialingToIdleWithItsIdentities) {
+  Start();
+  HDRVCALL call = nullptr;
+  std::u16string number = u"0301234";
+  EXPECT_EQ(Complete(1, TSPI_lineMakeCall(1, line_, kOurCall, &call,
+                                          reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(recorder().States(kOurCall),
+            (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
+                                LINECALLSTATE_CONNECTED}));
+  auto info = CallInfo(call);
+  EXPECT_EQ(At(info, kOrigin), static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
+  EXPECT_EQ(At(info, kCallId), 5001u);
+  EXPECT_EQ(At(info, kCalledFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS));
+  EXPECT_EQ(Text(info, kCalledId), u"0301234");
+  EXPECT_EQ(At(info, kConnectedFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+  EXPECT_EQ(Text(info, kConnectedName), u"Far End");
+  EXPECT_EQ(StatusFeatures(call),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP));
+  EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  EXPECT_EQ(sim_->Count("ClearConnection"), 1u) << "closing an idle call sends nothing";
+  EXPECT_EQ(recorder().CompletionCount(1), 1);
+  EXPECT_EQ(recorder().CompletionCount(2), 1);
+}
+
+TEST_F(CtiE2E, IncomingCallOfferedAnsweredHeldRetrievedTransferred) {
+  Start();
+  sim_->calls()->IncomingCall("+4930555", "Alice Example");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  auto info = CallInfo(call);
+  EXPECT_EQ(At(info, kOrigin), static_cast<DWORD>(LINECALLORIGIN_EXTERNAL));
+  EXPECT_EQ(At(info, kCallerFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+  EXPECT_EQ(Text(info, kCallerId), u"+4930555");
+  EXPECT_EQ(Text(info, kCallerName), u"Alice Example");
+  EXPECT_EQ(Text(info, kCalledId), u"201");
+  EXPECT_EQ(StatusFeatures(call),
+            static_cast<DWORD>(LINECALLFEATURE_ANSWER | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_DROP));
+  // Wrong states are refused at once and nothing is sent.
+  EXPECT_EQ(TSPI_lineHold(10, call), kInvalCallState);
+  EXPECT_EQ(TSPI_lineUnhold(11, call), kInvalCallState);
+  EXPECT_EQ(Complete(12, TSPI_lineAnswer(12, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(Text(CallInfo(call), kConnectedId), u"+4930555");
+  EXPECT_EQ(TSPI_lineAnswer(13, call, nullptr, 0), kInvalCallState);
+  EXPECT_EQ(Complete(14, TSPI_lineHold(14, call)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_ONHOLD));
+  EXPECT_EQ(Complete(15, TSPI_lineUnhold(15, call)), 0);
+  ASSERT_TRUE(recorder().WaitStates(ht, 4)) << "connected again";
+  std::u16string to = u"305";
+  EXPECT_EQ(Complete(16, TSPI_lineBlindTransfer(16, call, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(ht),
+            (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD,
+                                LINECALLSTATE_CONNECTED, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(sim_->Count("HoldCall"), 1u);
+  EXPECT_EQ(sim_->Count("AnswerCall"), 1u);
+  for (DRV_REQUESTID id : {10, 11, 13}) EXPECT_EQ(recorder().CompletionCount(id), 0) << id;
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+TEST_F(CtiE2E, DeskPhoneCallIsAnnouncedAndTheFarEndHangsUp) {
+  Start();
+  sim_->calls()->DeskPhoneCall("555");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_RINGBACK));
+  sim_->calls()->FarEndAnswers();
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+  sim_->calls()->FarEndHangsUp();
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(ht),
+            (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING,
+                                LINECALLSTATE_RINGBACK, LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED,
+                                LINECALLSTATE_IDLE}));
+  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED), static_cast<DWORD>(LINEDISCONNECTMODE_NORMAL));
+  EXPECT_EQ(Text(CallInfo(call), kCalledId), u"555");
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  EXPECT_EQ(sim_->Count("ClearConnection"), 0u);
+}
+
+TEST_F(CtiE2E, BusyAndFailedCalls) {
+  pbxsim::CallOptions busy;
+  busy.failCause = "busy";
+  Start(true, busy);
+  HDRVCALL call = nullptr;
+  std::u16string number = u"0301234";
+  EXPECT_EQ(Complete(1, TSPI_lineMakeCall(1, line_, kOurCall, &call,
+                                          reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_DISCONNECTED));
+  EXPECT_EQ(recorder().ModeOf(kOurCall, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_BUSY));
+  EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  sim_->calls()->FailedCall("999", "invalidNumberFormat");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, desk] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_DISCONNECTED));
+  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_BADADDRESS));
+  EXPECT_EQ(TSPI_lineCloseCall(desk), 0);
+}
+
+TEST_F(CtiE2E, ControlRequestsCompleteOnceOnRefusalAndOnLinkLoss) {
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  Start(true, refuse);
+  sim_->calls()->IncomingCall("306", "");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  EXPECT_EQ(Complete(20, TSPI_lineAnswer(20, call, nullptr, 0)), kOperationFailed);
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  sim_->calls()->SetOptions(silent);
+  std::u16string to = u"400";
+  EXPECT_EQ(TSPI_lineRedirect(21, call, reinterpret_cast<LPCWSTR>(to.c_str()), 0), 21);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "DeflectCall") >= 1; }, 5s));
+  sim_->DropConnections();
+  LONG result = 1;
+  ASSERT_TRUE(recorder().WaitCompletion(21, result, 1000ms)) << "failed at the drop, not at the deadline";
+  EXPECT_EQ(result, kOperationFailed);
+  // The call's state is no longer known: it ends.
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MonitorStart") >= 2; }, 5s))
+      << "monitoring resumes after the reconnection";
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  EXPECT_EQ(recorder().CompletionCount(20), 1);
+  EXPECT_EQ(recorder().CompletionCount(21), 1);
+}
+
+TEST_F(CtiE2E, UnknownAndMalformedEventsAreIgnoredAndClosedCallsStayQuiet) {
+  Start();
+  sim_->calls()->SendUnknownEvent();
+  sim_->calls()->SendMalformedEvent();
+  sim_->calls()->IncomingCall("307", "Bob");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s))
+      << "a call still up is dropped with its handle";
+  const std::size_t before = recorder().CountFor(ht);
+  sim_->calls()->IncomingCall("308", "");
+  ASSERT_TRUE(recorder().WaitNewCall(2));
+  EXPECT_EQ(recorder().CountFor(ht), before) << "nothing for a call TAPI has closed";
+  std::string log = LogText();
+  EXPECT_NE(log.find("CSTA Rx: DeliveredEvent ignored: no callID in <connection>"), std::string::npos);
+  EXPECT_NE(log.find("CTI: CallInformationEvent not acted on"), std::string::npos);
+}
+
+TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
+  const std::size_t logFrom = LogText().size();  // the log file is shared by the tests
+  Start(false);
+  sim_->calls()->IncomingCall("309", "");
+  sim_->calls()->SendMalformedEvent();
+  HDRVCALL call = nullptr;
+  std::u16string number = u"0301234";
+  EXPECT_EQ(Complete(1, TSPI_lineMakeCall(1, line_, kOurCall, &call,
+                                          reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(sim_->WaitForSent(11, 5s));
+  EXPECT_EQ(recorder().EventCount(), 0u) << "no line events at all";
+  // The MakeCall's answer came after the events on the same stream.
+  const std::string log = LogText().substr(logFrom);
+  EXPECT_EQ(log.find("ignored"), std::string::npos) << "events are only traced";
+  EXPECT_EQ(log.find("CTI:"), std::string::npos);
+  EXPECT_NE(log.find("CSTA Rx: <DeliveredEvent>"), std::string::npos);
+  EXPECT_EQ(TSPI_lineAnswer(5, call, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(TSPI_lineHold(6, call), 0);
+  EXPECT_EQ(TSPI_lineDrop(7, call, nullptr, 0), 0);
+  EXPECT_EQ(recorder().CompletionCount(6), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,166 @@
+// The main call-control sequences with the Windows build: the provider's
+// exports against the native pbxsim (started by wine_cti.sh with --calls),
+// whose commands this program appends to a file pbxsim reads. Skipped when
+// the script did not set the environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/tapi.h"
+#include "session/session_timing.h"
+#include "session/settings.h"
+#include "tests/cti/line_recorder.h"
+
+namespace qv {
+namespace {
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? std::string(v) : std::string();
+}
+
+// The frames pbxsim recorded (JSON lines), as text.
+std::string Record() {
+  std::ifstream in(env("QV_PBX_RECORD"), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+const auto kOurCall = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCA11});
+
+class CtiWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (env("QV_PBX_PORT").empty()) GTEST_SKIP() << "run by wine_cti.sh";
+    SessionTiming t;
+    t.completionTimeout = 5000ms;
+    SetSessionTiming(t);
+    WriteSetting("username", "201");
+    WriteSetting("password", "secret");
+    WriteSetting("domain", "office");
+    WriteSetting("address", "127.0.0.1");
+    WriteSetting("port", env("QV_PBX_PORT"));
+    WriteSetting("encrypt", "0");
+    WriteSetting("loglevel", "5");
+    WriteSetting("callevents", "1");
+    recorder().Clear();
+    const std::size_t monitors = Count(Record(), kMonitorStart);
+    DWORD options = 0;
+    ASSERT_EQ(TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, 1, 1, onCompletion, &options), 0);
+    initialised_ = true;
+    ASSERT_EQ(
+        TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line_, QV_TSPI_VERSION, onEvent),
+        0);
+    // Calls from the PBX's side need this session's monitor in place.
+    ASSERT_TRUE(WaitRecord(kMonitorStart, monitors + 1)) << "no MonitorStart";
+  }
+  // pbxsim is another process: its record file is watched until it shows
+  // the frame (or the time is up).
+  static bool WaitRecord(const std::string& what, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Count(Record(), what) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+  static constexpr const char* kMonitorStart = "<csta:MonitorStartResponse xmlns";
+  void TearDown() override {
+    if (initialised_) {
+      EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+    }
+  }
+  void Command(const std::string& line) {
+    std::ofstream out(env("QV_PBX_COMMANDS"), std::ios::binary | std::ios::app);
+    out << line << "\n";
+  }
+  LONG Complete(DRV_REQUESTID id, LONG returned) {
+    EXPECT_EQ(returned, static_cast<LONG>(id));
+    LONG result = 1;
+    EXPECT_TRUE(recorder().WaitCompletion(id, result, 10s)) << "no completion for " << id;
+    return result;
+  }
+
+  HDRVLINE line_ = nullptr;
+  bool initialised_ = false;
+};
+
+TEST_F(CtiWine, OutgoingCallStatesAndDrop) {
+  HDRVCALL call = nullptr;
+  std::u16string number = u"0301234";
+  EXPECT_EQ(Complete(1, TSPI_lineMakeCall(1, line_, kOurCall, &call,
+                                          reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_CONNECTED, 10s));
+  EXPECT_EQ(recorder().States(kOurCall),
+            (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
+                                LINECALLSTATE_CONNECTED}));
+  std::vector<unsigned char> buffer(1024, 0xCC);
+  auto* info = reinterpret_cast<LPLINECALLINFO>(buffer.data());
+  info->dwTotalSize = 1024;
+  ASSERT_EQ(TSPI_lineGetCallInfo(call, info), 0);
+  EXPECT_EQ(info->dwOrigin, static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
+  EXPECT_EQ(info->dwConnectedIDFlags, static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+  EXPECT_GT(info->dwConnectedIDNameSize, 0u);
+  EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE, 10s));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+TEST_F(CtiWine, IncomingCallAnsweredHeldRetrievedTransferred) {
+  Command("incoming +4930555 Alice Example");
+  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
+  std::vector<unsigned char> buffer(1024, 0xCC);
+  auto* info = reinterpret_cast<LPLINECALLINFO>(buffer.data());
+  info->dwTotalSize = 1024;
+  ASSERT_EQ(TSPI_lineGetCallInfo(call, info), 0);
+  EXPECT_EQ(info->dwOrigin, static_cast<DWORD>(LINECALLORIGIN_EXTERNAL));
+  ASSERT_EQ(info->dwCallerIDSize, 18u);
+  EXPECT_EQ(buffer[info->dwCallerIDOffset], '+');
+  EXPECT_EQ(TSPI_lineHold(10, call), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  EXPECT_EQ(Complete(11, TSPI_lineAnswer(11, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  EXPECT_EQ(Complete(12, TSPI_lineHold(12, call)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_ONHOLD, 10s));
+  EXPECT_EQ(Complete(13, TSPI_lineUnhold(13, call)), 0);
+  ASSERT_TRUE(recorder().WaitStates(ht, 4, 10s));
+  std::u16string to = u"305";
+  EXPECT_EQ(Complete(14, TSPI_lineBlindTransfer(14, call, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE, 10s));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  const std::string record = Record();
+  EXPECT_EQ(Count(record, "\"root\":\"HoldCall\""), 1u);
+  EXPECT_EQ(Count(record, "\"root\":\"SingleStepTransferCall\""), 1u);
+}
+
+TEST_F(CtiWine, DeskPhoneCallAndFarEndHangsUp) {
+  Command("desk 555");
+  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_RINGBACK, 10s));
+  Command("answer");
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  Command("hangup");
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE, 10s));
+  EXPECT_EQ(recorder().States(ht),
+            (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING,
+                                LINECALLSTATE_RINGBACK, LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED,
+                                LINECALLSTATE_IDLE}));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+}  // namespace
+}  // namespace qv

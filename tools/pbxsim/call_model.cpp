@@ -1,0 +1,355 @@
+#include "tools/pbxsim/call_model.h"
+
+#include <chrono>
+
+#include "tools/pbxsim/pbx_messages.h"
+
+namespace qv::pbxsim {
+
+namespace {
+
+constexpr std::uint32_t kEventInvokeId = 9999;
+constexpr std::string_view kCstaNs = "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+
+// Element builders; p is the prefix with its colon, or empty.
+std::string el(const std::string& p, std::string_view name, const std::string& inner) {
+  return "<" + p + std::string(name) + ">" + inner + "</" + p + std::string(name) + ">";
+}
+
+std::string connection(const std::string& p, std::string_view name, const std::string& callId,
+                       const std::string& device) {
+  return el(p, name, el(p, "callID", callId) + el(p, "deviceID", device));
+}
+
+std::string deviceEl(const std::string& p, std::string_view name, const std::string& number,
+                     const std::string& displayName = {}, bool external = false) {
+  std::string id = "<" + p + "deviceIdentifier" +
+                   (external ? std::string(" typeOfNumber=\"explicitPublic\"") : std::string()) + ">" +
+                   number + "</" + p + "deviceIdentifier>";
+  if (!displayName.empty()) id += el(p, "deviceName", displayName);
+  return el(p, name, id);
+}
+
+std::string pbxName(const std::string& id) {
+  std::size_t at = id.find('@');
+  return at == std::string::npos ? id : id.substr(0, at);
+}
+
+std::string response(std::string_view root, const std::string& inner = {}) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + std::string(root) + " xmlns=\"" +
+         std::string(kCstaNs) + "\">" + inner + "</" + std::string(root) + ">\n";
+}
+
+}  // namespace
+
+CallSim::CallSim(std::function<void(const std::vector<std::string>&)> broadcast)
+    : broadcast_(std::move(broadcast)) {}
+
+CallSim::~CallSim() {
+  {
+    std::lock_guard lock(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& t : timers_) t.join();
+}
+
+void CallSim::SetOptions(const CallOptions& options) {
+  std::lock_guard lock(lock_);
+  options_ = options;
+}
+
+std::string CallSim::device() {
+  std::lock_guard lock(lock_);
+  return device_;
+}
+
+std::string CallSim::lastCallId() {
+  std::lock_guard lock(lock_);
+  return last_;
+}
+
+std::string CallSim::NewCallId() {
+  last_ = std::to_string(++nextCall_);
+  return last_;
+}
+
+std::string CallSim::Event(std::string_view root, const std::string& body) {
+  // Alternate the two ways a PBX writes the namespace.
+  const bool prefixed = (eventCount_++ % 2) == 0;
+  const std::string p = prefixed ? "csta:" : "";
+  std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + p + std::string(root) +
+                  (prefixed ? " xmlns:csta=\"" : " xmlns=\"") + std::string(kCstaNs) + "\">" +
+                  el(p, "monitorCrossRefID", "1") + body + "</" + p + std::string(root) + ">\n";
+  // The body was written with the "csta:" prefix; the default form drops it.
+  if (!prefixed) {
+    std::string plain;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (x.compare(i, 5, "csta:") == 0 && i > 0 && (x[i - 1] == '<' || x[i - 1] == '/')) {
+        i += 4;
+        continue;
+      }
+      plain.push_back(x[i]);
+    }
+    x.swap(plain);
+  }
+  return Frame(kEventInvokeId, x);
+}
+
+void CallSim::Schedule(int delayMs, std::function<void()> action) {
+  timers_.emplace_back([this, delayMs, action = std::move(action)] {
+    std::unique_lock lock(lock_);
+    if (wake_.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return stopping_; })) return;
+    lock.unlock();
+    action();
+  });
+}
+
+void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out) {
+  auto it = calls_.find(callId);
+  if (it == calls_.end()) return;
+  const std::string p = "csta:";
+  out.push_back(
+      Event("EstablishedEvent", connection(p, "establishedConnection", callId, it->second.other) +
+                                    deviceEl(p, "answeringDevice", it->second.other, it->second.otherName) +
+                                    deviceEl(p, "callingDevice", device_) +
+                                    deviceEl(p, "calledDevice", it->second.other) +
+                                    el(p, "localConnectionInfo", "connected") + el(p, "cause", "normal")));
+}
+
+bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
+                        std::vector<std::string>& out) {
+  static const char* const kControl[] = {"AnswerCall", "HoldCall", "RetrieveCall", "SingleStepTransferCall",
+                                         "DeflectCall"};
+  bool control = false;
+  for (const char* r : kControl) control = control || root == r;
+  if (root == "MonitorStart") {
+    std::lock_guard lock(lock_);
+    device_ = pbxName(field("deviceObject"));
+    return false;  // answered as always
+  }
+  if (!control && root != "MakeCall" && root != "ClearConnection") return false;
+  std::unique_lock lock(lock_);
+  const std::string p = "csta:";
+  if (control && options_.silentControl) return true;
+  if (control && options_.refuseControl) {
+    out.push_back(Frame(id, CstaErrorCode("invalidCallState")));
+    return true;
+  }
+  if (root == "MakeCall") {
+    const std::string callId = NewCallId();
+    const std::string me = pbxName(field("callingDevice"));
+    const std::string called = field("calledDirectoryNumber");
+    device_ = me;
+    calls_[callId] = {called, options_.farName, false};
+    out.push_back(Frame(id, MakeCallResponse(callId, me, called)));
+    out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, me) +
+                                                     deviceEl(p, "initiatingDevice", me) +
+                                                     el(p, "localConnectionInfo", "initiated") +
+                                                     el(p, "cause", "makeCall")));
+    out.push_back(
+        Event("OriginatedEvent", connection(p, "originatedConnection", callId, me) +
+                                     deviceEl(p, "callingDevice", me) + deviceEl(p, "calledDevice", called) +
+                                     el(p, "localConnectionInfo", "connected") + el(p, "cause", "makeCall")));
+    if (!options_.failCause.empty()) {
+      out.push_back(Event("FailedEvent",
+                          connection(p, "failedConnection", callId, called) +
+                              deviceEl(p, "failingDevice", called) + deviceEl(p, "callingDevice", me) +
+                              deviceEl(p, "calledDevice", called) + el(p, "localConnectionInfo", "fail") +
+                              el(p, "cause", options_.failCause)));
+      return true;
+    }
+    out.push_back(
+        Event("DeliveredEvent", connection(p, "connection", callId, called) +
+                                    deviceEl(p, "alertingDevice", called, options_.farName) +
+                                    deviceEl(p, "callingDevice", me) + deviceEl(p, "calledDevice", called) +
+                                    el(p, "localConnectionInfo", "connected") + el(p, "cause", "newCall")));
+    if (options_.answerDelayMs == 0) {
+      FarEndAnswersLocked(callId, out);
+    } else if (options_.answerDelayMs > 0) {
+      Schedule(options_.answerDelayMs, [this, callId] { FarEndAnswers(callId); });
+    }
+    return true;
+  }
+  const std::string callId = field("callID");
+  const std::string deviceId = pbxName(field("deviceID"));
+  auto it = calls_.find(callId);
+  if (root == "ClearConnection") {
+    out.push_back(Frame(id, ClearConnectionResponse()));
+    out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", callId, deviceId) +
+                                                      deviceEl(p, "releasingDevice", deviceId) +
+                                                      el(p, "localConnectionInfo", "null") +
+                                                      el(p, "cause", "normalClearing")));
+    if (deviceId == device_) calls_.erase(callId);
+    return true;
+  }
+  if (it == calls_.end()) {
+    out.push_back(Frame(id, CstaErrorCode("invalidCallID")));
+    return true;
+  }
+  Call& call = it->second;
+  if (root == "AnswerCall") {
+    out.push_back(Frame(id, response("AnswerCallResponse")));
+    out.push_back(
+        Event("EstablishedEvent", connection(p, "establishedConnection", callId, device_) +
+                                      deviceEl(p, "answeringDevice", device_) +
+                                      deviceEl(p, "callingDevice", call.other, call.otherName, true) +
+                                      deviceEl(p, "calledDevice", device_) +
+                                      el(p, "localConnectionInfo", "connected") + el(p, "cause", "normal")));
+  } else if (root == "HoldCall") {
+    out.push_back(Frame(id, response("HoldCallResponse")));
+    out.push_back(Event("HeldEvent", connection(p, "heldConnection", callId, device_) +
+                                         deviceEl(p, "holdingDevice", device_) +
+                                         el(p, "localConnectionInfo", "hold") + el(p, "cause", "normal")));
+  } else if (root == "RetrieveCall") {
+    out.push_back(Frame(id, response("RetrieveCallResponse")));
+    out.push_back(Event("RetrievedEvent", connection(p, "retrievedConnection", callId, device_) +
+                                              deviceEl(p, "retrievingDevice", device_) +
+                                              el(p, "localConnectionInfo", "connected") +
+                                              el(p, "cause", "normal")));
+  } else if (root == "SingleStepTransferCall") {
+    const std::string target = field("transferredTo");
+    const std::string newCall = NewCallId();
+    out.push_back(Frame(id, response("SingleStepTransferCallResponse", "<transferredCall><callID>" + newCall +
+                                                                           "</callID><deviceID>" + target +
+                                                                           "</deviceID></transferredCall>")));
+    out.push_back(Event("TransferedEvent",
+                        connection(p, "primaryOldCall", callId, device_) +
+                            deviceEl(p, "transferringDevice", device_) +
+                            deviceEl(p, "transferredToDevice", target) +
+                            el(p, "transferredConnections",
+                               el(p, "connectionListItem", connection(p, "newConnection", newCall, target))) +
+                            el(p, "localConnectionInfo", "null") + el(p, "cause", "singleStepTransfer")));
+    calls_.erase(it);
+  } else if (root == "DeflectCall") {
+    const std::string target = field("newDestination");
+    out.push_back(Frame(id, response("DeflectCallResponse")));
+    out.push_back(Event("DivertedEvent",
+                        connection(p, "connection", callId, device_) +
+                            deviceEl(p, "divertingDevice", device_) + deviceEl(p, "newDestination", target) +
+                            deviceEl(p, "callingDevice", call.other, call.otherName, true) +
+                            el(p, "localConnectionInfo", "null") + el(p, "cause", "redirected")));
+    calls_.erase(it);
+  }
+  return true;
+}
+
+std::string CallSim::IncomingCall(const std::string& from, const std::string& name) {
+  std::vector<std::string> out;
+  std::string callId;
+  {
+    std::lock_guard lock(lock_);
+    callId = NewCallId();
+    calls_[callId] = {from, name, true};
+    const std::string p = "csta:";
+    out.push_back(
+        Event("DeliveredEvent",
+              connection(p, "connection", callId, device_) + deviceEl(p, "alertingDevice", device_) +
+                  deviceEl(p, "callingDevice", from, name, true) + deviceEl(p, "calledDevice", device_) +
+                  el(p, "localConnectionInfo", "alerting") + el(p, "cause", "newCall")));
+  }
+  broadcast_(out);
+  return callId;
+}
+
+std::string CallSim::DeskPhoneCall(const std::string& number) {
+  std::vector<std::string> out;
+  std::string callId;
+  {
+    std::lock_guard lock(lock_);
+    callId = NewCallId();
+    calls_[callId] = {number, options_.farName, false};
+    const std::string p = "csta:";
+    out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
+                                                     deviceEl(p, "initiatingDevice", device_) +
+                                                     el(p, "localConnectionInfo", "initiated") +
+                                                     el(p, "cause", "newCall")));
+    out.push_back(Event("OriginatedEvent",
+                        connection(p, "originatedConnection", callId, device_) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "normal")));
+    out.push_back(Event("DeliveredEvent",
+                        connection(p, "connection", callId, number) +
+                            deviceEl(p, "alertingDevice", number, options_.farName) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "newCall")));
+  }
+  broadcast_(out);
+  return callId;
+}
+
+std::string CallSim::FailedCall(const std::string& number, const std::string& cause) {
+  std::vector<std::string> out;
+  std::string callId;
+  {
+    std::lock_guard lock(lock_);
+    callId = NewCallId();
+    calls_[callId] = {number, {}, false};
+    const std::string p = "csta:";
+    out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
+                                                     deviceEl(p, "initiatingDevice", device_) +
+                                                     el(p, "cause", "newCall")));
+    out.push_back(Event("FailedEvent", connection(p, "failedConnection", callId, number) +
+                                           deviceEl(p, "failingDevice", number) +
+                                           deviceEl(p, "callingDevice", device_) +
+                                           deviceEl(p, "calledDevice", number) +
+                                           el(p, "localConnectionInfo", "fail") + el(p, "cause", cause)));
+  }
+  broadcast_(out);
+  return callId;
+}
+
+std::string CallSim::CallOrLast(const std::string& callId) { return callId.empty() ? last_ : callId; }
+
+void CallSim::FarEndAnswers(const std::string& callId) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    FarEndAnswersLocked(CallOrLast(callId), out);
+  }
+  if (!out.empty()) broadcast_(out);
+}
+
+void CallSim::FarEndHangsUp(const std::string& callId) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    const std::string id = CallOrLast(callId);
+    auto it = calls_.find(id);
+    if (it == calls_.end()) return;
+    const std::string p = "csta:";
+    out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", id, it->second.other) +
+                                                      deviceEl(p, "releasingDevice", it->second.other) +
+                                                      el(p, "localConnectionInfo", "null") +
+                                                      el(p, "cause", "normalClearing")));
+    // The PBX then releases the monitored device's side as well.
+    out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", id, device_) +
+                                                      deviceEl(p, "releasingDevice", device_) +
+                                                      el(p, "localConnectionInfo", "null") +
+                                                      el(p, "cause", "normalClearing")));
+    calls_.erase(it);
+  }
+  broadcast_(out);
+}
+
+void CallSim::SendUnknownEvent() {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    out.push_back(Event("CallInformationEvent", connection("csta:", "connection", last_, device_) +
+                                                    el("csta:", "accountInfo", "4711")));
+  }
+  broadcast_(out);
+}
+
+void CallSim::SendMalformedEvent() {
+  std::vector<std::string> out = {
+      Frame(kEventInvokeId,
+            "<DeliveredEvent><connection><deviceID>201</deviceID></connection></DeliveredEvent>"),
+      Frame(kEventInvokeId, "<csta:EstablishedEvent xmlns:csta=\"x\"><csta:establishedConnection><callID>"),
+      Frame(kEventInvokeId, "\x01\x02 not xml <<<>>>"),
+  };
+  broadcast_(out);
+}
+
+}  // namespace qv::pbxsim

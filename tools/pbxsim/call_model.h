@@ -1,0 +1,78 @@
+#pragma once
+// pbxsim's calls (option --calls): the device monitor's events and the
+// answers to call-control requests a PBX would send, and calls a test (or a
+// command on standard input) starts from the PBX's side. Events alternate
+// between the `csta:` prefix and the default namespace.
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qv::pbxsim {
+
+struct CallOptions {
+  int answerDelayMs = 0;  // far end answers a MakeCall after this long; < 0: never
+  std::string failCause;  // a MakeCall's far end fails with this cause ("busy", ...)
+  std::string farName = "Far End";
+  bool refuseControl = false;  // call-control requests get CSTAErrorCode
+  bool silentControl = false;  // call-control requests get no answer at all
+};
+
+class CallSim {
+ public:
+  // broadcast: frames (already framed) to every open connection, recorded.
+  explicit CallSim(std::function<void(const std::vector<std::string>&)> broadcast);
+  ~CallSim();
+  CallSim(const CallSim&) = delete;
+  CallSim& operator=(const CallSim&) = delete;
+
+  void SetOptions(const CallOptions& options);
+  // Text of the request's first element of a local name.
+  using Field = std::function<std::string(std::string_view)>;
+  // True when the request is one of the call model's; `out` gets the
+  // framed answer and events.
+  bool OnRequest(std::uint32_t invokeId, const std::string& root, const Field& field,
+                 std::vector<std::string>& out);
+
+  // Driven from tests and standard input; each returns the call's id.
+  std::string IncomingCall(const std::string& from, const std::string& name);
+  std::string DeskPhoneCall(const std::string& number);
+  std::string FailedCall(const std::string& number, const std::string& cause);
+  void FarEndAnswers(const std::string& callId = {});
+  void FarEndHangsUp(const std::string& callId = {});
+  void SendUnknownEvent();
+  void SendMalformedEvent();
+  // The monitored device (from MonitorStart), e.g. "201".
+  std::string device();
+  std::string lastCallId();
+
+ private:
+  struct Call {
+    std::string other;      // the far end's number
+    std::string otherName;  // and name
+    bool incoming = false;
+  };
+  std::string Event(std::string_view root, const std::string& body);
+  std::string NewCallId();
+  void Schedule(int delayMs, std::function<void()> action);
+  void FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out);
+  std::string CallOrLast(const std::string& callId);
+
+  std::function<void(const std::vector<std::string>&)> broadcast_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  CallOptions options_;
+  std::map<std::string, Call> calls_;
+  std::string device_ = "201";
+  std::string last_;
+  int nextCall_ = 5000;
+  int eventCount_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> timers_;
+};
+
+}  // namespace qv::pbxsim
