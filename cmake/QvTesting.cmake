@@ -13,4 +13,8 @@ function(qv_add_gtest)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  # The ThreadSanitizer run builds only what it runs.
+  if("concurrency" IN_LIST T_LABELS)
+    add_dependencies(concurrency_tests ${T_NAME})
+  endif()
 endfunction()
