@@ -52,7 +52,7 @@ feed() {
 wait_for() {
   local n=${3:-1}
   for _ in $(seq 600); do
-    [ "$(tr -d '\r' <"$1" | grep -cE -- "$2")" -ge "$n" ] && return 0
+    [ "$(tr -d '\r' 2>/dev/null <"$1" | grep -cE -- "$2")" -ge "$n" ] && return 0
     if [ -n "$mon_pid" ] && ! kill -0 "$mon_pid" 2>/dev/null; then break; fi
     sleep 0.05
   done
