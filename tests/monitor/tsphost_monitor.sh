@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # tsphost monitor with commands on its standard input against pbxsim --calls:
-# an own call (dial, far end answers, hold, unhold, drop) and an incoming one
-# with caller ID (offered, answered, dropped) print the states, modes and
-# identities an application sees; with callevents 0 only completions. Each
+# an own call (dial, far end answers, hold, unhold, drop), an incoming one
+# with caller ID (offered, answered, dropped), a redirected and a transferred
+# one print the states, modes, identities and named completions an
+# application sees; with callevents 0 only completions. Each
 # step waits for the output it expects. Natively, or with tsphost.exe under
 # wine (settings through `wine reg`).
 # usage: tsphost_monitor.sh <tsphost> <quorvelone.tsp> <pbxsim> [wine]
@@ -134,14 +135,25 @@ monitor answer
 wait_for "$out" '^<- LINE_CALLSTATE call #2 CONNECTED \(ACTIVE\)$'
 monitor drop
 wait_for "$out" '^<- LINE_CALLSTATE call #2 IDLE$'
+# Redirected while offered; an own call handed on with a blind transfer.
+pbx incoming 5550199
+wait_for "$out" '^<- LINE_CALLSTATE call #3 OFFERING \(ACTIVE\)$'
+monitor redirect '#3' 2002
+wait_for "$out" '^<- LINE_CALLSTATE call #3 IDLE$'
+monitor dial 5550100
+wait_for "$out" '^<- LINE_CALLSTATE call #4 CONNECTED \(ACTIVE\)$'
+monitor transfer 2003
+wait_for "$out" '^<- LINE_CALLSTATE call #4 IDLE$'
 finish
 [ "$(states 1)" = "DIALING,PROCEEDING,RINGBACK,CONNECTED (ACTIVE),ONHOLD,CONNECTED (ACTIVE),IDLE," ] ||
   fail "own call's states: $(states 1)"
 [ "$(states 2)" = "OFFERING (ACTIVE),CONNECTED (ACTIVE),IDLE," ] || fail "incoming call's states: $(states 2)"
+[ "$(states 3)" = "OFFERING (ACTIVE),DISCONNECTED (FORWARDED),IDLE," ] || fail "redirected call's states: $(states 3)"
 grep -q '^-> TSPI_lineMakeCall(call #1, "+49 (30) 1234-5678") request [0-9]* = [0-9]* (completion follows)$' \
   "$work/mon.txt" || fail "no MakeCall request line"
 for done in 'TSPI_lineMakeCall(call #1, "+49 (30) 1234-5678")' 'TSPI_lineHold(call #1)' 'TSPI_lineUnhold(call #1)' \
-  'TSPI_lineDrop(call #1)' 'TSPI_lineAnswer(call #2)' 'TSPI_lineDrop(call #2)'; do
+  'TSPI_lineDrop(call #1)' 'TSPI_lineAnswer(call #2)' 'TSPI_lineDrop(call #2)' \
+  'TSPI_lineRedirect(call #3, "2002")' 'TSPI_lineBlindTransfer(call #4, "2003")'; do
   grep -qF "$done: 0" "$work/mon.txt" || fail "no successful completion of $done"
 done
 grep -q '^     called    ADDRESS "493012345678"$' "$work/mon.txt" || fail "own call without its called ID"

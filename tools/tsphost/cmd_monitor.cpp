@@ -97,7 +97,7 @@ class Monitor {
   DRV_REQUESTID NextRequest() { return nextRequest_++; }
   // what: "TSPI_lineHold(call #1)"; remembered to name the completion.
   void Report(const std::string& what, LONG rc, DRV_REQUESTID request) {
-    {
+    if (rc == static_cast<LONG>(request)) {
       std::lock_guard guard(lock_);
       requests_[request] = what;
     }
@@ -205,7 +205,10 @@ void Monitor::Print(const LineMessage& m) {
     }
     case LINE_NEWCALL:
       // An application looks at a new call's parties at once.
-      if (hdCall != nullptr) PrintCallInfo("<- LINE_NEWCALL " + call, hdCall);
+      if (hdCall != nullptr)
+        PrintCallInfo("<- LINE_NEWCALL " + call, hdCall);
+      else
+        Say("<- LINE_NEWCALL " + call + " without a call handle");
       return;
     case LINE_CALLSTATE: {
       auto state = static_cast<std::uint32_t>(m.param1);
@@ -330,21 +333,20 @@ bool Monitor::Execute(const std::string& line) {
   }
   const std::string call = "call #" + std::to_string(number);
   DRV_REQUESTID request = NextRequest();
-  const std::string tag = ")";
   std::lock_guard ordered(printLock_);
   if (command == "answer") {
     auto answer = host_.get<decltype(&TSPI_lineAnswer)>("TSPI_lineAnswer");
     if (answer != nullptr)
-      Report("TSPI_lineAnswer(" + call + tag, answer(request, hdCall, nullptr, 0), request);
+      Report("TSPI_lineAnswer(" + call + ")", answer(request, hdCall, nullptr, 0), request);
   } else if (command == "drop") {
     auto drop = host_.get<decltype(&TSPI_lineDrop)>("TSPI_lineDrop");
-    if (drop != nullptr) Report("TSPI_lineDrop(" + call + tag, drop(request, hdCall, nullptr, 0), request);
+    if (drop != nullptr) Report("TSPI_lineDrop(" + call + ")", drop(request, hdCall, nullptr, 0), request);
   } else if (command == "hold") {
     auto hold = host_.get<decltype(&TSPI_lineHold)>("TSPI_lineHold");
-    if (hold != nullptr) Report("TSPI_lineHold(" + call + tag, hold(request, hdCall), request);
+    if (hold != nullptr) Report("TSPI_lineHold(" + call + ")", hold(request, hdCall), request);
   } else if (command == "unhold") {
     auto unhold = host_.get<decltype(&TSPI_lineUnhold)>("TSPI_lineUnhold");
-    if (unhold != nullptr) Report("TSPI_lineUnhold(" + call + tag, unhold(request, hdCall), request);
+    if (unhold != nullptr) Report("TSPI_lineUnhold(" + call + ")", unhold(request, hdCall), request);
   } else if (command == "transfer" || command == "redirect") {
     if (argument.empty()) {
       Say("usage: " + command + " [#n] <number>");
@@ -355,13 +357,13 @@ bool Monitor::Execute(const std::string& line) {
     if (command == "transfer") {
       auto transfer = host_.get<decltype(&TSPI_lineBlindTransfer)>("TSPI_lineBlindTransfer");
       if (transfer != nullptr)
-        Report("TSPI_lineBlindTransfer(" + call + ", \"" + argument + "\"" + tag,
+        Report("TSPI_lineBlindTransfer(" + call + ", \"" + argument + "\")",
                transfer(request, hdCall, target, 0), request);
     } else {
       auto redirect = host_.get<decltype(&TSPI_lineRedirect)>("TSPI_lineRedirect");
       if (redirect != nullptr)
-        Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\"" + tag,
-               redirect(request, hdCall, target, 0), request);
+        Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\")", redirect(request, hdCall, target, 0),
+               request);
     }
   } else if (command == "close") {
     auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
