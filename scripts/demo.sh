@@ -30,10 +30,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The PBX simulator on an ephemeral loopback port, over TLS (OpenSSL, TLS 1.0,
-# a self-signed certificate made at start-up) as the provider's default wants.
-# start_pbx <option>...: pbxsim (its commands from this function's standard
-# input); sets $port.
+# start_pbx <option>...: the PBX simulator on an ephemeral loopback port, over
+# TLS (OpenSSL, TLS 1.0, a self-signed certificate made at start-up) as the
+# provider's default wants; its commands come from this function's standard
+# input. Sets $port.
 start_pbx() {
   "$build/tools/pbxsim/pbxsim" --tls "$@" <&0 >"$work/pbx.out" 2>"$work/pbx.err" &
   pbx=$!

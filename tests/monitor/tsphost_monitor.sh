@@ -114,6 +114,11 @@ finish() {
   pbx_pid=""
   tr -d '\r' <"$work/mon.out" >"$work/mon.txt"
   grep -q '^-> TSPI_providerShutdown = 0$' "$work/mon.txt" || fail "no clean shutdown"
+  # Under the sanitizer presets their reports land in the outputs.
+  if grep -q 'Sanitizer' "$work/mon.txt" "$work/pbx.out"; then
+    fail "sanitizer report"
+    grep -h -A30 'Sanitizer' "$work/mon.txt" "$work/pbx.out"
+  fi
 }
 # states <call>: that call's LINE_CALLSTATE lines, one state (mode) each.
 states() { sed -n "s/^<- LINE_CALLSTATE call #$1 //p" "$work/mon.txt" | tr '\n' ','; }
