@@ -39,7 +39,7 @@ start_pbx() {
   pbx=$!
   port=""
   for _ in $(seq 1 100); do
-    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out")
+    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out" 2>/dev/null || true)
     [ -n "$port" ] && break
     sleep 0.1
   done
@@ -91,8 +91,10 @@ mon=$!
 # wait_for <file> <extended regex> [count]: until count lines (default 1) of
 # the file match; 15 s at most.
 wait_for() {
+  local seen
   for _ in $(seq 1 300); do
-    [ "$(grep -cE -- "$2" "$1" 2>/dev/null)" -ge "${3:-1}" ] && return 0
+    seen=$(grep -cE -- "$2" "$1" 2>/dev/null || true)
+    [ "${seen:-0}" -ge "${3:-1}" ] && return 0
     sleep 0.05
   done
   echo "!! demo: gave up waiting for \"$2\""

@@ -67,7 +67,7 @@ start() {
   feed "$work/pbx.in" "$work/pbx.tail" | "$pbxsim" --calls --answer-delay 300 >"$work/pbx.out" 2>&1 &
   pbx_pid=$!
   for _ in $(seq 100); do
-    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out")
+    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/pbx.out" 2>/dev/null || true)
     [ -n "$port" ] && break
     sleep 0.1
   done
