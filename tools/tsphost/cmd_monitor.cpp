@@ -2,6 +2,9 @@
 // every call the provider reports (new calls, states with their modes, the
 // identities from LINECALLINFO, completions) and controls calls from typed
 // commands. Reads commands from standard input until "quit" or its end.
+// Events and completions are printed by one thread in the order they came,
+// and never in the middle of a command's own request line.
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +40,8 @@ struct LineMessage {
   DWORD message = 0;
   DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
 };
+// Not a line message: a completion (param1 the request, param2 the result).
+constexpr DWORD kCompletion = 0xFFFFFFFFu;
 
 class Monitor {
  public:
@@ -53,6 +58,13 @@ class Monitor {
       if (p2 != 0) *reinterpret_cast<HTAPICALL*>(p2) = reinterpret_cast<HTAPICALL>(std::uintptr_t(m.call));
     }
     queue_.push_back(m);
+    wake_.notify_all();
+  }
+  // Runs on the provider's delivery thread too.
+  void OnCompletion(DRV_REQUESTID request, LONG result) {
+    std::lock_guard guard(lock_);
+    queue_.push_back({0, kCompletion, static_cast<DWORD_PTR>(request),
+                      static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0});
     wake_.notify_all();
   }
 
@@ -73,7 +85,7 @@ class Monitor {
  private:
   void PrintLoop();
   void Print(const LineMessage& m);
-  void PrintCallInfo(int number, HDRVCALL hdCall, DWORD changed);
+  void PrintCallInfo(const std::string& head, HDRVCALL hdCall);
   void PrintStatus(int number, HDRVCALL hdCall);
   void Say(const std::string& text) {
     std::lock_guard guard(printLock_);
@@ -83,8 +95,13 @@ class Monitor {
   // The call a command names ("#2" or "2"), or the newest one.
   bool PickCall(std::istringstream& words, int& number, HDRVCALL& hdCall, std::string& rest);
   DRV_REQUESTID NextRequest() { return nextRequest_++; }
+  // what: "TSPI_lineHold(call #1)"; remembered to name the completion.
   void Report(const std::string& what, LONG rc, DRV_REQUESTID request) {
-    Say("-> " + what + " = " + resultText(rc) +
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      requests_[request] = what;
+    }
+    Say("-> " + what + " request " + std::to_string(request) + " = " + resultText(rc) +
         (rc == static_cast<LONG>(request) ? " (completion follows)" : ""));
   }
 
@@ -93,10 +110,13 @@ class Monitor {
   std::condition_variable wake_;
   std::deque<LineMessage> queue_;
   std::map<int, MonitoredCall> calls_;
+  std::map<DRV_REQUESTID, std::string> requests_;
   int nextNumber_ = 1;
   bool stopping_ = false;
   std::thread printer_;
-  std::mutex printLock_;
+  // Held by a command across its TSPI call and its report line, so events
+  // that call causes print after it. Callbacks never take it.
+  std::recursive_mutex printLock_;
   DRV_REQUESTID nextRequest_ = 100;
 };
 
@@ -117,13 +137,12 @@ std::string partyText(const LINECALLINFO* info, DWORD flags, DWORD size, DWORD o
   return out;
 }
 
-void Monitor::PrintCallInfo(int number, HDRVCALL hdCall, DWORD changed) {
+void Monitor::PrintCallInfo(const std::string& head, HDRVCALL hdCall) {
   auto getInfo = host_.get<decltype(&TSPI_lineGetCallInfo)>("TSPI_lineGetCallInfo");
   std::vector<std::uint64_t> storage(1024);  // 8 KiB, aligned
   auto* info = reinterpret_cast<LINECALLINFO*>(storage.data());
   info->dwTotalSize = static_cast<DWORD>(storage.size() * sizeof(std::uint64_t));
   LONG rc = getInfo != nullptr ? getInfo(hdCall, info) : -1;
-  std::string head = "<- LINE_CALLINFO call #" + std::to_string(number) + " " + callInfoStateNames(changed);
   if (rc != 0) {
     Say(head + ": TSPI_lineGetCallInfo = " + resultText(rc));
     return;
@@ -167,8 +186,29 @@ void Monitor::Print(const LineMessage& m) {
   }
   const std::string call = "call #" + std::to_string(m.call);
   switch (m.message) {
+    case kCompletion: {
+      // A command names its request once its TSPI call returned; it holds
+      // printLock_ until then.
+      std::lock_guard ordered(printLock_);
+      std::string what;
+      {
+        std::lock_guard guard(lock_);
+        auto it = requests_.find(static_cast<DRV_REQUESTID>(m.param1));
+        if (it != requests_.end()) {
+          what = " " + it->second;
+          requests_.erase(it);
+        }
+      }
+      Say("<- completion of request " + std::to_string(m.param1) + what + ": " +
+          resultText(static_cast<LONG>(static_cast<DWORD>(m.param2))));
+      return;
+    }
     case LINE_NEWCALL:
-      Say("<- LINE_NEWCALL " + call);
+      // An application looks at a new call's parties at once.
+      if (hdCall != nullptr)
+        PrintCallInfo("<- LINE_NEWCALL " + call, hdCall);
+      else
+        Say("<- LINE_NEWCALL " + call + " without a call handle");
       return;
     case LINE_CALLSTATE: {
       auto state = static_cast<std::uint32_t>(m.param1);
@@ -185,7 +225,9 @@ void Monitor::Print(const LineMessage& m) {
       return;
     }
     case LINE_CALLINFO:
-      if (hdCall != nullptr) PrintCallInfo(m.call, hdCall, static_cast<DWORD>(m.param1));
+      if (hdCall != nullptr)
+        PrintCallInfo("<- LINE_CALLINFO " + call + " " + callInfoStateNames(static_cast<DWORD>(m.param1)),
+                      hdCall);
       return;
     default: {
       char text[160];
@@ -257,7 +299,7 @@ bool Monitor::Execute(const std::string& line) {
   }
   if (command == "dial") {
     std::string number;
-    words >> number;
+    std::getline(words >> std::ws, number);
     auto makeCall = host_.get<decltype(&TSPI_lineMakeCall)>("TSPI_lineMakeCall");
     if (number.empty() || makeCall == nullptr) {
       Say("usage: dial <number>");
@@ -271,15 +313,14 @@ bool Monitor::Execute(const std::string& line) {
     HDRVCALL hdCall = nullptr;
     std::u16string destination = widen(number);
     DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
     LONG rc = makeCall(request, host_.hdLine, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
                        reinterpret_cast<LPCWSTR>(destination.c_str()), 0, nullptr);
     if (rc == static_cast<LONG>(request)) {
       std::lock_guard guard(lock_);
       calls_[ours].hdCall = hdCall;
     }
-    Report("TSPI_lineMakeCall(call #" + std::to_string(ours) + ", \"" + number + "\") request " +
-               std::to_string(request),
-           rc, request);
+    Report("TSPI_lineMakeCall(call #" + std::to_string(ours) + ", \"" + number + "\")", rc, request);
     return true;
   }
 
@@ -292,20 +333,20 @@ bool Monitor::Execute(const std::string& line) {
   }
   const std::string call = "call #" + std::to_string(number);
   DRV_REQUESTID request = NextRequest();
-  const std::string tag = ") request " + std::to_string(request);
+  std::lock_guard ordered(printLock_);
   if (command == "answer") {
     auto answer = host_.get<decltype(&TSPI_lineAnswer)>("TSPI_lineAnswer");
     if (answer != nullptr)
-      Report("TSPI_lineAnswer(" + call + tag, answer(request, hdCall, nullptr, 0), request);
+      Report("TSPI_lineAnswer(" + call + ")", answer(request, hdCall, nullptr, 0), request);
   } else if (command == "drop") {
     auto drop = host_.get<decltype(&TSPI_lineDrop)>("TSPI_lineDrop");
-    if (drop != nullptr) Report("TSPI_lineDrop(" + call + tag, drop(request, hdCall, nullptr, 0), request);
+    if (drop != nullptr) Report("TSPI_lineDrop(" + call + ")", drop(request, hdCall, nullptr, 0), request);
   } else if (command == "hold") {
     auto hold = host_.get<decltype(&TSPI_lineHold)>("TSPI_lineHold");
-    if (hold != nullptr) Report("TSPI_lineHold(" + call + tag, hold(request, hdCall), request);
+    if (hold != nullptr) Report("TSPI_lineHold(" + call + ")", hold(request, hdCall), request);
   } else if (command == "unhold") {
     auto unhold = host_.get<decltype(&TSPI_lineUnhold)>("TSPI_lineUnhold");
-    if (unhold != nullptr) Report("TSPI_lineUnhold(" + call + tag, unhold(request, hdCall), request);
+    if (unhold != nullptr) Report("TSPI_lineUnhold(" + call + ")", unhold(request, hdCall), request);
   } else if (command == "transfer" || command == "redirect") {
     if (argument.empty()) {
       Say("usage: " + command + " [#n] <number>");
@@ -316,13 +357,13 @@ bool Monitor::Execute(const std::string& line) {
     if (command == "transfer") {
       auto transfer = host_.get<decltype(&TSPI_lineBlindTransfer)>("TSPI_lineBlindTransfer");
       if (transfer != nullptr)
-        Report("TSPI_lineBlindTransfer(" + call + ", \"" + argument + "\"" + tag,
+        Report("TSPI_lineBlindTransfer(" + call + ", \"" + argument + "\")",
                transfer(request, hdCall, target, 0), request);
     } else {
       auto redirect = host_.get<decltype(&TSPI_lineRedirect)>("TSPI_lineRedirect");
       if (redirect != nullptr)
-        Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\"" + tag,
-               redirect(request, hdCall, target, 0), request);
+        Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\")", redirect(request, hdCall, target, 0),
+               request);
     }
   } else if (command == "close") {
     auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
@@ -339,6 +380,28 @@ bool Monitor::Execute(const std::string& line) {
   return true;
 }
 
+// The completion procedure handed to the provider: completions go through
+// the monitor's queue, so they print in order with the line events.
+std::atomic<Monitor*> activeMonitor{nullptr};
+
+void TSPIAPI monitorCompletion(DRV_REQUESTID request, LONG result) {
+  if (Monitor* monitor = activeMonitor.load()) monitor->OnCompletion(request, result);
+}
+
+bool initMonitored(Host& host) {
+  auto init = host.get<decltype(&TSPI_providerInit)>("TSPI_providerInit");
+  if (init == nullptr) return false;
+  DWORD options = 0;
+  LONG rc = init(host.tspiVersion, host.permanentProviderId, host.lineDeviceIdBase, host.phoneDeviceIdBase, 1,
+                 1, &monitorCompletion, &options);
+  std::printf("-> TSPI_providerInit(%s, %u, line base %u, phone base %u) = %s\n",
+              hex32(host.tspiVersion).c_str(), static_cast<unsigned>(host.permanentProviderId),
+              static_cast<unsigned>(host.lineDeviceIdBase), static_cast<unsigned>(host.phoneDeviceIdBase),
+              resultText(rc).c_str());
+  host.initialised = rc == 0;
+  return rc == 0;
+}
+
 }  // namespace
 
 int runMonitor(const std::vector<std::string>& args) {
@@ -351,8 +414,10 @@ int runMonitor(const std::vector<std::string>& args) {
   Monitor monitor(host);
   setLineEventObserver([&monitor](HTAPILINE, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
                                   DWORD_PTR p3) { monitor.OnLineEvent(htCall, message, p1, p2, p3); });
+  activeMonitor = &monitor;
   monitor.Start();
-  bool ok = bringUp(host, providers.front());
+  bool ok = loadProvider(host, providers.front()) && negotiate(host) && enumerateDevices(host) &&
+            initMonitored(host) && openLine(host);
   if (ok) {
     std::printf("%s", kHelp);
     std::fflush(stdout);
@@ -363,6 +428,7 @@ int runMonitor(const std::vector<std::string>& args) {
     }
   }
   ok = tearDown(host) && ok;
+  activeMonitor = nullptr;  // no completion comes after TSPI_providerShutdown
   monitor.Stop();
   setLineEventObserver({});
   return ok ? 0 : 1;
