@@ -127,6 +127,32 @@ LONG Submit(RequestKind kind, DRV_REQUESTID requestId, std::string xml) {
   return static_cast<LONG>(requestId);
 }
 
+using CallRequestXml = std::string (*)(std::string_view callId, std::string_view deviceId);
+using DestinationRequestXml = std::string (*)(std::string_view callId, std::string_view deviceId,
+                                              std::string_view destination);
+
+// A request about one call in a state that offers the feature.
+LONG SubmitForCall(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature,
+                   RequestKind kind, CallRequestXml xml) {
+  Target t;
+  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  return Submit(kind, requestId, xml(t.callId, t.deviceId));
+}
+
+// A request that sends the call on to a dialled number; a destination
+// without digits is refused before the call is looked at.
+LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination,
+                         DWORD feature, RequestKind kind, DestinationRequestXml xml) {
+  const std::string number = DialledDigits(destination);
+  if (number.empty()) {
+    ProviderEntryTrace(entry);
+    return static_cast<LONG>(LINEERR_INVALADDRESS);
+  }
+  Target t;
+  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
+}
+
 }  // namespace
 
 std::string DialledDigits(LPCWSTR destination) {
@@ -185,50 +211,34 @@ void CtiCallPlacedLocked(int slot) {
 }
 
 LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineAnswer", hdCall, LINECALLFEATURE_ANSWER, t)) return rc;
-  return Submit(RequestKind::kAnswerCall, requestId, AnswerCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineAnswer", requestId, hdCall, LINECALLFEATURE_ANSWER, RequestKind::kAnswerCall,
+                       AnswerCallXml);
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineDrop", hdCall, LINECALLFEATURE_DROP, t)) return rc;
-  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
+                       RequestKind::kClearConnection, ClearConnectionXml);
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineHold", hdCall, LINECALLFEATURE_HOLD, t)) return rc;
-  return Submit(RequestKind::kHoldCall, requestId, HoldCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineHold", requestId, hdCall, LINECALLFEATURE_HOLD, RequestKind::kHoldCall,
+                       HoldCallXml);
 }
 
 LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineUnhold", hdCall, LINECALLFEATURE_UNHOLD, t)) return rc;
-  return Submit(RequestKind::kRetrieveCall, requestId, RetrieveCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineUnhold", requestId, hdCall, LINECALLFEATURE_UNHOLD,
+                       RequestKind::kRetrieveCall, RetrieveCallXml);
 }
 
 LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
-  const std::string number = DialledDigits(destination);
-  if (number.empty()) {
-    ProviderEntryTrace("TSPI_lineBlindTransfer");
-    return static_cast<LONG>(LINEERR_INVALADDRESS);
-  }
-  Target t;
-  if (LONG rc = Check("TSPI_lineBlindTransfer", hdCall, LINECALLFEATURE_BLINDTRANSFER, t)) return rc;
-  return Submit(RequestKind::kSingleStepTransferCall, requestId,
-                SingleStepTransferCallXml(t.callId, t.deviceId, number));
+  return SubmitToDestination("TSPI_lineBlindTransfer", requestId, hdCall, destination,
+                             LINECALLFEATURE_BLINDTRANSFER, RequestKind::kSingleStepTransferCall,
+                             SingleStepTransferCallXml);
 }
 
 LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
-  const std::string number = DialledDigits(destination);
-  if (number.empty()) {
-    ProviderEntryTrace("TSPI_lineRedirect");
-    return static_cast<LONG>(LINEERR_INVALADDRESS);
-  }
-  Target t;
-  if (LONG rc = Check("TSPI_lineRedirect", hdCall, LINECALLFEATURE_REDIRECT, t)) return rc;
-  return Submit(RequestKind::kDeflectCall, requestId, DeflectCallXml(t.callId, t.deviceId, number));
+  return SubmitToDestination("TSPI_lineRedirect", requestId, hdCall, destination, LINECALLFEATURE_REDIRECT,
+                             RequestKind::kDeflectCall, DeflectCallXml);
 }
 
 LONG CtiCloseCall(HDRVCALL hdCall) {
