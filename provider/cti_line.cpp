@@ -32,7 +32,7 @@ int ClaimSlotLocked() {
   if (lineRecord.eventProc == nullptr) return -1;
   for (int i = 0; i < kCallTableSize; ++i) {
     CallSlot& s = callTable[static_cast<std::size_t>(i)];
-    if (s.inUse || s.makeCallPending || model.call(i).used) continue;
+    if (s.inUse || s.makeCallPending || model.Call(i).used) continue;
     s.inUse = true;
     s.htCall = nullptr;
     s.callId.clear();
@@ -51,7 +51,7 @@ void Deliver(const CtiMessage& m) {
   const auto hdCall = reinterpret_cast<DWORD_PTR>(&callTable[static_cast<std::size_t>(m.slot)]);
   {
     std::lock_guard lock(callTableLock);
-    const CtiCall& c = model.call(m.slot);
+    const CtiCall& c = model.Call(m.slot);
     if (!running || !c.used || c.generation != m.generation) return;
     htCall = callTable[static_cast<std::size_t>(m.slot)].htCall;
     if (m.kind != CtiMessage::Kind::kNewCall && htCall == nullptr) return;
@@ -64,7 +64,7 @@ void Deliver(const CtiMessage& m) {
       HTAPICALL given = nullptr;
       proc(htLine, nullptr, LINE_NEWCALL, hdCall, reinterpret_cast<DWORD_PTR>(&given), 0);
       std::lock_guard lock(callTableLock);
-      CtiCall& c = model.call(m.slot);
+      CtiCall& c = model.Call(m.slot);
       if (c.generation != m.generation) return;
       if (given == nullptr) {
         // TAPI could not take the call: it is dropped from the line.
@@ -88,7 +88,7 @@ void Deliver(const CtiMessage& m) {
 void QueueLocked(const std::vector<CtiMessage>& messages) {
   for (const CtiMessage& m : messages) {
     if (m.kind == CtiMessage::Kind::kCallState) {
-      writeLog(4, "CTI: call " + model.call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
+      writeLog(4, "CTI: call " + model.Call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
                       CallStateName(m.param1) + " mode " + std::to_string(m.param2));
     }
     QueueTapiCall([m] { Deliver(m); });
@@ -111,7 +111,7 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
   if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  const CtiCall& c = model.call(IndexOf(slot));
+  const CtiCall& c = model.Call(IndexOf(slot));
   if (!c.used) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
   if ((ReportedCallFeatures(c) & feature) == 0) {
     writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
@@ -250,7 +250,7 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
     CallSlot* slot = SlotFromHandle(hdCall);
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const int index = IndexOf(slot);
-    const CtiCall& c = model.call(index);
+    const CtiCall& c = model.Call(index);
     // A call still up is dropped with its handle; an idle one needs nothing.
     clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
     t.callId = c.callId;
@@ -266,18 +266,18 @@ LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status) {
   ProviderEntryTrace("TSPI_lineGetCallStatus");
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallStatus(status, model.call(IndexOf(slot)));
+  return FillCtiCallStatus(status, model.Call(IndexOf(slot)));
 }
 
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   ProviderEntryTrace("TSPI_lineGetCallInfo");
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallInfo(info, model.call(IndexOf(slot)));
+  return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
 }
 
 }  // namespace qv
