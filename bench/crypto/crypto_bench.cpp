@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "bench/crypto/bench_input.h"
 #include "crypto/aes.h"
 #include "crypto/hmac.h"
 #include "crypto/md5.h"
@@ -25,24 +26,7 @@
 namespace {
 
 using qv::Bytes;
-
-constexpr std::size_t kBuffer = 16 * 1024;
-
-Bytes randomBytes(std::size_t n, unsigned salt) {
-  std::mt19937 engine(1234 + salt);
-  Bytes out(n, '\0');
-  for (auto& c : out) c = static_cast<char>(engine());
-  return out;
-}
-
-const Bytes& buffer() {
-  static const Bytes data = randomBytes(kBuffer, 1);
-  return data;
-}
-
-void setBytes(benchmark::State& state, std::size_t perIteration) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
-}
+using namespace qv::bench;
 
 // --- AES-CBC ---------------------------------------------------------------------
 
@@ -131,25 +115,6 @@ BENCHMARK(oursRc4)->Name("Ours/Rc4");
 BENCHMARK(opensslRc4)->Name("OpenSsl/Rc4");
 
 // --- digests and HMAC ---------------------------------------------------------------
-
-template <Bytes (*Digest)(std::string_view)>
-void oursDigest(benchmark::State& state) {
-  for (auto _ : state) {
-    Bytes out = Digest(buffer());
-    benchmark::DoNotOptimize(out.data());
-  }
-  setBytes(state, kBuffer);
-}
-
-void opensslDigest(benchmark::State& state, const EVP_MD* md) {
-  for (auto _ : state) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
-    benchmark::DoNotOptimize(out);
-  }
-  setBytes(state, kBuffer);
-}
 
 void oursHmacSha1(benchmark::State& state) {
   const Bytes key = randomBytes(20, 5);

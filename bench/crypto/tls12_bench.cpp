@@ -10,6 +10,7 @@
 
 #include <random>
 
+#include "bench/crypto/bench_input.h"
 #include "crypto/aes_gcm.h"
 #include "crypto/hmac.h"
 #include "crypto/sha256.h"
@@ -20,47 +21,11 @@
 namespace {
 
 using qv::Bytes;
-
-constexpr std::size_t kBuffer = 16 * 1024;
-
-Bytes randomBytes(std::size_t n, unsigned salt) {
-  std::mt19937 engine(4321 + salt);
-  Bytes out(n, '\0');
-  for (auto& c : out) c = static_cast<char>(engine());
-  return out;
-}
-
-const Bytes& buffer() {
-  static const Bytes data = randomBytes(kBuffer, 1);
-  return data;
-}
+using namespace qv::bench;
 
 const unsigned char* u8(const Bytes& b) { return reinterpret_cast<const unsigned char*>(b.data()); }
 
-void setBytes(benchmark::State& state, std::size_t perIteration) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
-}
-
 // --- SHA-2 and HMAC ------------------------------------------------------------------
-
-template <Bytes (*Digest)(std::string_view)>
-void oursDigest(benchmark::State& state) {
-  for (auto _ : state) {
-    Bytes out = Digest(buffer());
-    benchmark::DoNotOptimize(out.data());
-  }
-  setBytes(state, kBuffer);
-}
-
-void opensslDigest(benchmark::State& state, const EVP_MD* md) {
-  for (auto _ : state) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
-    benchmark::DoNotOptimize(out);
-  }
-  setBytes(state, kBuffer);
-}
 
 void oursHmacSha256(benchmark::State& state) {
   const Bytes key = randomBytes(32, 5);
