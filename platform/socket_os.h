@@ -5,8 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "platform/socket.h"
 
@@ -19,11 +17,6 @@ struct SocketAddress {
   std::array<unsigned char, 128> bytes{};
   std::size_t length = 0;
 };
-
-// Stream addresses of host:service in the resolver's order; 0 or the
-// resolver's error. passive: for listening (an empty host means any).
-int resolveStream(const std::string& host, const std::string& service, bool passive,
-                  std::vector<SocketAddress>& out);
 
 inline constexpr int kConnectPending = -2;
 // Creates a non-blocking socket and starts connecting: 0 when connected at

@@ -99,7 +99,7 @@ DWORD CallReasonFor(const CallEvent& e) {
   for (const Row& r : kRows) {
     if (r.cause == e.cause) return r.reason;
   }
-  return e.lastRedirection.present() ? LINECALLREASON_REDIRECT : LINECALLREASON_DIRECT;
+  return e.lastRedirection.Present() ? LINECALLREASON_REDIRECT : LINECALLREASON_DIRECT;
 }
 
 const char* CallStateName(DWORD state) {
@@ -160,7 +160,7 @@ int CallModel::Find(std::string_view callId) const {
 
 bool CallModel::MakeCallAwaited() const {
   for (int i = 0; i < kCallTableSize; ++i) {
-    const CtiCall& c = call(i);
+    const CtiCall& c = Call(i);
     if ((c.used && c.madeByTapi && c.replyPending) || orphaned_[static_cast<std::size_t>(i)]) return true;
   }
   return false;
@@ -180,7 +180,7 @@ bool CallModel::Ignored(std::string_view callId) const {
 }
 
 void CallModel::SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessage>& out) {
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   if (c.state == state && c.mode == mode) return;
   if (ended(c.state)) return;
   c.state = state;
@@ -190,7 +190,7 @@ void CallModel::SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessa
 
 void CallModel::Info(int slot, DWORD bits, std::vector<CtiMessage>& out) {
   if (bits == 0) return;
-  const CtiCall& c = call(slot);
+  const CtiCall& c = Call(slot);
   // A new call's identities are read with its first query; no message needed.
   for (const CtiMessage& m : out) {
     if (m.kind == CtiMessage::Kind::kNewCall && m.slot == slot && m.generation == c.generation) return;
@@ -202,13 +202,13 @@ int CallModel::Announce(const CallEvent& e, bool outgoing, const ClaimSlot& clai
                         std::vector<CtiMessage>& out) {
   if (Ignored(e.callId)) return -1;
   int slot = claim ? claim() : -1;
-  if (slot < 0 || slot >= kCallTableSize || call(slot).used) {
+  if (slot < 0 || slot >= kCallTableSize || Call(slot).used) {
     writeLog(1, "CTI: all " + std::to_string(kCallTableSize) + " call slots in use, call " + e.callId +
                     (outgoing ? "" : " from " + e.calling.deviceId) + " not reported");
     Ignore(e.callId);
     return -1;
   }
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   std::uint32_t generation = c.generation + 1;
   c = CtiCall{};
   c.generation = generation;
@@ -221,7 +221,7 @@ int CallModel::Announce(const CallEvent& e, bool outgoing, const ClaimSlot& clai
     c.called = e.called;
   } else {
     c.caller = e.calling;
-    c.called = e.called.present() ? e.called : e.subject;
+    c.called = e.called.Present() ? e.called : e.subject;
     c.reason = CallReasonFor(e);
     switch (e.calling.scope) {
       case PartyScope::kInternal:
@@ -250,7 +250,7 @@ std::vector<CtiMessage> CallModel::OnEvent(const CallEvent& e, const ClaimSlot& 
   // Events of a call TAPI is placing wait until TAPI has heard how its
   // MakeCall ended; so do events no call claims while a MakeCall's answer
   // (which names its call) is still to come.
-  bool hold = slot >= 0 ? call(slot).replyPending : MakeCallAwaited();
+  bool hold = slot >= 0 ? Call(slot).replyPending : MakeCallAwaited();
   if (hold) {
     if (waiting_.size() >= kMaxWaitingEvents) {
       writeLog(1,
@@ -265,7 +265,7 @@ std::vector<CtiMessage> CallModel::OnEvent(const CallEvent& e, const ClaimSlot& 
     return out;
   }
   // A call the line does not know yet: only those on our device matter.
-  const std::string& actor = e.subject.present() ? e.subject.deviceId : e.deviceId;
+  const std::string& actor = e.subject.Present() ? e.subject.deviceId : e.deviceId;
   switch (e.kind) {
     case CallEventKind::kServiceInitiated:
     case CallEventKind::kOriginated:
@@ -293,12 +293,12 @@ std::vector<CtiMessage> CallModel::OnEvent(const CallEvent& e, const ClaimSlot& 
 }
 
 void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out) {
-  CtiCall& c = call(slot);
-  const std::string& actor = e.subject.present() ? e.subject.deviceId : e.deviceId;
+  CtiCall& c = Call(slot);
+  const std::string& actor = e.subject.Present() ? e.subject.deviceId : e.deviceId;
   if (IsOurs(e.deviceId)) c.ourDeviceId = e.deviceId;
   DWORD info = 0;
   auto setParty = [&](CallParty& field, const CallParty& value, DWORD bit) {
-    if (!value.present() || sameParty(field, value)) return;
+    if (!value.Present() || sameParty(field, value)) return;
     field = value;
     info |= bit;
   };
@@ -322,18 +322,18 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
           SetState(slot, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, out);
         }
       } else {
-        setParty(c.called, e.called.present() ? e.called : e.subject, LINECALLINFOSTATE_CALLEDID);
+        setParty(c.called, e.called.Present() ? e.called : e.subject, LINECALLINFOSTATE_CALLEDID);
         if (beforeAnswer(c.state)) SetState(slot, LINECALLSTATE_RINGBACK, 0, out);
       }
       break;
     case CallEventKind::kEstablished:
       if (IsOurs(actor)) {
         // We answered: connected to whoever placed the call.
-        const CallParty& other = c.outgoing ? (e.called.present() ? e.called : c.called)
-                                            : (e.calling.present() ? e.calling : c.caller);
+        const CallParty& other = c.outgoing ? (e.called.Present() ? e.called : c.called)
+                                            : (e.calling.Present() ? e.calling : c.caller);
         setParty(c.connected, other, LINECALLINFOSTATE_CONNECTEDID);
       } else {
-        setParty(c.connected, e.subject.present() ? e.subject : e.called, LINECALLINFOSTATE_CONNECTEDID);
+        setParty(c.connected, e.subject.Present() ? e.subject : e.called, LINECALLINFOSTATE_CONNECTEDID);
       }
       SetState(slot, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE, out);
       break;
@@ -397,7 +397,7 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
 }
 
 void CallModel::OnCallPlaced(int slot) {
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   std::uint32_t generation = c.generation + 1;
   c = CtiCall{};
   c.generation = generation;
@@ -411,7 +411,7 @@ void CallModel::OnCallPlaced(int slot) {
 
 void CallModel::OnCallIdentified(int slot, const std::string& callId, const std::string& deviceId) {
   if (orphaned_[static_cast<std::size_t>(slot)]) Ignore(callId.substr(0, 128));
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   if (!c.used || !c.madeByTapi) return;
   c.callId = callId.substr(0, 128);
   if (!deviceId.empty()) c.ourDeviceId = deviceId.substr(0, 128);
@@ -420,7 +420,7 @@ void CallModel::OnCallIdentified(int slot, const std::string& callId, const std:
 std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, const ClaimSlot& claim) {
   std::vector<CtiMessage> out;
   orphaned_[static_cast<std::size_t>(slot)] = false;
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
     if (success && !c.callId.empty()) {
@@ -443,7 +443,7 @@ std::vector<CtiMessage> CallModel::OnLinkDown() {
   std::vector<CtiMessage> out;
   waiting_.clear();
   for (int i = 0; i < kCallTableSize; ++i) {
-    CtiCall& c = call(i);
+    CtiCall& c = Call(i);
     if (!c.used || ended(c.state) || c.replyPending || c.state == 0) continue;
     writeLog(1, "CTI: connection lost, call " + c.callId + " ended");
     SetState(i, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
@@ -453,7 +453,7 @@ std::vector<CtiMessage> CallModel::OnLinkDown() {
 }
 
 void CallModel::OnClosed(int slot) {
-  CtiCall& c = call(slot);
+  CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) orphaned_[static_cast<std::size_t>(slot)] = true;
   // Later events of a call TAPI has let go of do not make it a new one.
   if (c.used && !c.callId.empty() && !ended(c.state)) Ignore(c.callId);

@@ -75,12 +75,12 @@ class CallModel {
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 
-  const CtiCall& call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
-  CtiCall& call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
+  const CtiCall& Call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
+  CtiCall& Call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
   bool IsOurs(std::string_view deviceId) const;
   // The live call with this PBX callID, or -1.
   int Find(std::string_view callId) const;
-  std::size_t waitingEvents() const { return waiting_.size(); }
+  std::size_t WaitingEvents() const { return waiting_.size(); }
 
   // Events held back while a MakeCall waits for its answer.
   static constexpr std::size_t kMaxWaitingEvents = 32;

@@ -32,7 +32,7 @@ int ClaimSlotLocked() {
   if (lineRecord.eventProc == nullptr) return -1;
   for (int i = 0; i < kCallTableSize; ++i) {
     CallSlot& s = callTable[static_cast<std::size_t>(i)];
-    if (s.inUse || s.makeCallPending || model.call(i).used) continue;
+    if (s.inUse || s.makeCallPending || model.Call(i).used) continue;
     s.inUse = true;
     s.htCall = nullptr;
     s.callId.clear();
@@ -51,7 +51,7 @@ void Deliver(const CtiMessage& m) {
   const auto hdCall = reinterpret_cast<DWORD_PTR>(&callTable[static_cast<std::size_t>(m.slot)]);
   {
     std::lock_guard lock(callTableLock);
-    const CtiCall& c = model.call(m.slot);
+    const CtiCall& c = model.Call(m.slot);
     if (!running || !c.used || c.generation != m.generation) return;
     htCall = callTable[static_cast<std::size_t>(m.slot)].htCall;
     if (m.kind != CtiMessage::Kind::kNewCall && htCall == nullptr) return;
@@ -64,7 +64,7 @@ void Deliver(const CtiMessage& m) {
       HTAPICALL given = nullptr;
       proc(htLine, nullptr, LINE_NEWCALL, hdCall, reinterpret_cast<DWORD_PTR>(&given), 0);
       std::lock_guard lock(callTableLock);
-      CtiCall& c = model.call(m.slot);
+      CtiCall& c = model.Call(m.slot);
       if (c.generation != m.generation) return;
       if (given == nullptr) {
         // TAPI could not take the call: it is dropped from the line.
@@ -88,7 +88,7 @@ void Deliver(const CtiMessage& m) {
 void QueueLocked(const std::vector<CtiMessage>& messages) {
   for (const CtiMessage& m : messages) {
     if (m.kind == CtiMessage::Kind::kCallState) {
-      writeLog(4, "CTI: call " + model.call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
+      writeLog(4, "CTI: call " + model.Call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
                       CallStateName(m.param1) + " mode " + std::to_string(m.param2));
     }
     QueueTapiCall([m] { Deliver(m); });
@@ -111,7 +111,7 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
   if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  const CtiCall& c = model.call(IndexOf(slot));
+  const CtiCall& c = model.Call(IndexOf(slot));
   if (!c.used) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
   if ((ReportedCallFeatures(c) & feature) == 0) {
     writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
@@ -125,6 +125,32 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
 LONG Submit(RequestKind kind, DRV_REQUESTID requestId, std::string xml) {
   SubmitRequest(kind, requestId, std::move(xml));
   return static_cast<LONG>(requestId);
+}
+
+using CallRequestXml = std::string (*)(std::string_view callId, std::string_view deviceId);
+using DestinationRequestXml = std::string (*)(std::string_view callId, std::string_view deviceId,
+                                              std::string_view destination);
+
+// A request about one call in a state that offers the feature.
+LONG SubmitForCall(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature,
+                   RequestKind kind, CallRequestXml xml) {
+  Target t;
+  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  return Submit(kind, requestId, xml(t.callId, t.deviceId));
+}
+
+// A request that sends the call on to a dialled number; a destination
+// without digits is refused before the call is looked at.
+LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination,
+                         DWORD feature, RequestKind kind, DestinationRequestXml xml) {
+  const std::string number = DialledDigits(destination);
+  if (number.empty()) {
+    ProviderEntryTrace(entry);
+    return static_cast<LONG>(LINEERR_INVALADDRESS);
+  }
+  Target t;
+  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
 }  // namespace
@@ -185,50 +211,34 @@ void CtiCallPlacedLocked(int slot) {
 }
 
 LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineAnswer", hdCall, LINECALLFEATURE_ANSWER, t)) return rc;
-  return Submit(RequestKind::kAnswerCall, requestId, AnswerCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineAnswer", requestId, hdCall, LINECALLFEATURE_ANSWER, RequestKind::kAnswerCall,
+                       AnswerCallXml);
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineDrop", hdCall, LINECALLFEATURE_DROP, t)) return rc;
-  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
+                       RequestKind::kClearConnection, ClearConnectionXml);
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineHold", hdCall, LINECALLFEATURE_HOLD, t)) return rc;
-  return Submit(RequestKind::kHoldCall, requestId, HoldCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineHold", requestId, hdCall, LINECALLFEATURE_HOLD, RequestKind::kHoldCall,
+                       HoldCallXml);
 }
 
 LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  Target t;
-  if (LONG rc = Check("TSPI_lineUnhold", hdCall, LINECALLFEATURE_UNHOLD, t)) return rc;
-  return Submit(RequestKind::kRetrieveCall, requestId, RetrieveCallXml(t.callId, t.deviceId));
+  return SubmitForCall("TSPI_lineUnhold", requestId, hdCall, LINECALLFEATURE_UNHOLD,
+                       RequestKind::kRetrieveCall, RetrieveCallXml);
 }
 
 LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
-  const std::string number = DialledDigits(destination);
-  if (number.empty()) {
-    ProviderEntryTrace("TSPI_lineBlindTransfer");
-    return static_cast<LONG>(LINEERR_INVALADDRESS);
-  }
-  Target t;
-  if (LONG rc = Check("TSPI_lineBlindTransfer", hdCall, LINECALLFEATURE_BLINDTRANSFER, t)) return rc;
-  return Submit(RequestKind::kSingleStepTransferCall, requestId,
-                SingleStepTransferCallXml(t.callId, t.deviceId, number));
+  return SubmitToDestination("TSPI_lineBlindTransfer", requestId, hdCall, destination,
+                             LINECALLFEATURE_BLINDTRANSFER, RequestKind::kSingleStepTransferCall,
+                             SingleStepTransferCallXml);
 }
 
 LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
-  const std::string number = DialledDigits(destination);
-  if (number.empty()) {
-    ProviderEntryTrace("TSPI_lineRedirect");
-    return static_cast<LONG>(LINEERR_INVALADDRESS);
-  }
-  Target t;
-  if (LONG rc = Check("TSPI_lineRedirect", hdCall, LINECALLFEATURE_REDIRECT, t)) return rc;
-  return Submit(RequestKind::kDeflectCall, requestId, DeflectCallXml(t.callId, t.deviceId, number));
+  return SubmitToDestination("TSPI_lineRedirect", requestId, hdCall, destination, LINECALLFEATURE_REDIRECT,
+                             RequestKind::kDeflectCall, DeflectCallXml);
 }
 
 LONG CtiCloseCall(HDRVCALL hdCall) {
@@ -240,7 +250,7 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
     CallSlot* slot = SlotFromHandle(hdCall);
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const int index = IndexOf(slot);
-    const CtiCall& c = model.call(index);
+    const CtiCall& c = model.Call(index);
     // A call still up is dropped with its handle; an idle one needs nothing.
     clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
     t.callId = c.callId;
@@ -256,18 +266,18 @@ LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status) {
   ProviderEntryTrace("TSPI_lineGetCallStatus");
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallStatus(status, model.call(IndexOf(slot)));
+  return FillCtiCallStatus(status, model.Call(IndexOf(slot)));
 }
 
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   ProviderEntryTrace("TSPI_lineGetCallInfo");
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.call(IndexOf(slot)).used)
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallInfo(info, model.call(IndexOf(slot)));
+  return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
 }
 
 }  // namespace qv

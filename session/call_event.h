@@ -30,7 +30,7 @@ struct CallParty {
   bool restricted = false;  // the PBX withholds it (<restricted/>)
   bool notKnown = false;    // the PBX does not know it (<notKnown/>)
   PartyScope scope = PartyScope::kUnknown;
-  bool present() const { return !deviceId.empty() || restricted || notKnown; }
+  bool Present() const { return !deviceId.empty() || restricted || notKnown; }
 };
 
 struct CallEvent {

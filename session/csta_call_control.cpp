@@ -1,16 +1,11 @@
 #include "session/csta_call_control.h"
 
 #include "session/csta_requests.h"
+#include "session/xml_line.h"
 
 namespace qv {
 
 namespace {
-
-template <typename... Pieces>
-void line(std::string& out, const Pieces&... pieces) {
-  (out.append(pieces), ...);
-  out.append("\r\n");
-}
 
 // <Root xmlns=..><connectionElement><callID/><deviceID/></connectionElement>[extra]</Root>
 std::string connectionRequest(std::string_view root, std::string_view connectionElement,
@@ -18,14 +13,14 @@ std::string connectionRequest(std::string_view root, std::string_view connection
                               std::string_view extraElement = {}, std::string_view extraValue = {}) {
   std::string x;
   x.reserve(256 + callId.size() + deviceId.size() + extraValue.size());
-  line(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  line(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
-  line(x, "<", connectionElement, ">");
-  line(x, "<callID>", callId, "</callID>");
-  line(x, "<deviceID>", deviceId, "</deviceID>");
-  line(x, "</", connectionElement, ">");
-  if (!extraElement.empty()) line(x, "<", extraElement, ">", extraValue, "</", extraElement, ">");
-  line(x, "</", root, ">");
+  appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<", connectionElement, ">");
+  appendLine(x, "<callID>", callId, "</callID>");
+  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "</", connectionElement, ">");
+  if (!extraElement.empty()) appendLine(x, "<", extraElement, ">", extraValue, "</", extraElement, ">");
+  appendLine(x, "</", root, ">");
   return x;
 }
 

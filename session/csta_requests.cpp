@@ -1,17 +1,11 @@
 #include "session/csta_requests.h"
 
 #include "session/pbx_link.h"
+#include "session/xml_line.h"
 
 namespace qv {
 
 namespace {
-
-// Appends the pieces followed by CR LF.
-template <typename... Pieces>
-void line(std::string& out, const Pieces&... pieces) {
-  (out.append(pieces), ...);
-  out.append("\r\n");
-}
 
 constexpr std::string_view kCstaDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 constexpr std::string_view kSessionDeclaration = "<?xml version=\"1.0\"?>";
@@ -22,38 +16,38 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
                                        std::string_view password) {
   std::string x;
   x.reserve(1024 + domain.size() + user.size() + password.size());
-  line(x, kSessionDeclaration);
-  line(x, "<StartApplicationSession xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
-       kXmlSchemaInstanceNamespace, "\">");
-  line(x, " <applicationInfo>");
-  line(x, "  <applicationID>Quorvel ONE TAPI service provider</applicationID>");
-  line(x, "  <applicationSpecificInfo>");
-  line(x, "   <tns:SessionLoginInfo xmlns:tns=\"", kLoginNamespace, "\">");
-  line(x, "    <tns:userName>", user, "</tns:userName>");
-  line(x, "    <tns:password>", password, "</tns:password>");
-  line(x, "    <tns:domain>", domain, "</tns:domain>");
-  line(x, "    <tns:sessionCleanupDelay>60</tns:sessionCleanupDelay>");
-  line(x, "   </tns:SessionLoginInfo>");
-  line(x, "  </applicationSpecificInfo>");
-  line(x, " </applicationInfo>");
-  line(x, " <requestedProtocolVersions>");
-  line(x, "  <protocolVersion>", kCstaEdition3, "</protocolVersion>");
-  line(x, "  <protocolVersion>", kCstaEdition4, "</protocolVersion>");
-  line(x, "  <protocolVersion>", kCstaEdition5, "</protocolVersion>");
-  line(x, " </requestedProtocolVersions>");
-  line(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
-  line(x, "</StartApplicationSession>");
+  appendLine(x, kSessionDeclaration);
+  appendLine(x, "<StartApplicationSession xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+             kXmlSchemaInstanceNamespace, "\">");
+  appendLine(x, " <applicationInfo>");
+  appendLine(x, "  <applicationID>Quorvel ONE TAPI service provider</applicationID>");
+  appendLine(x, "  <applicationSpecificInfo>");
+  appendLine(x, "   <tns:SessionLoginInfo xmlns:tns=\"", kLoginNamespace, "\">");
+  appendLine(x, "    <tns:userName>", user, "</tns:userName>");
+  appendLine(x, "    <tns:password>", password, "</tns:password>");
+  appendLine(x, "    <tns:domain>", domain, "</tns:domain>");
+  appendLine(x, "    <tns:sessionCleanupDelay>60</tns:sessionCleanupDelay>");
+  appendLine(x, "   </tns:SessionLoginInfo>");
+  appendLine(x, "  </applicationSpecificInfo>");
+  appendLine(x, " </applicationInfo>");
+  appendLine(x, " <requestedProtocolVersions>");
+  appendLine(x, "  <protocolVersion>", kCstaEdition3, "</protocolVersion>");
+  appendLine(x, "  <protocolVersion>", kCstaEdition4, "</protocolVersion>");
+  appendLine(x, "  <protocolVersion>", kCstaEdition5, "</protocolVersion>");
+  appendLine(x, " </requestedProtocolVersions>");
+  appendLine(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
+  appendLine(x, "</StartApplicationSession>");
   return x;
 }
 
 std::string ResetApplicationSessionTimerXml(std::string_view sessionId) {
   std::string x;
-  line(x, kSessionDeclaration);
-  line(x, "<ResetApplicationSessionTimer xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
-       kXmlSchemaInstanceNamespace, "\">");
-  line(x, " <sessionID>", sessionId, "</sessionID>");
-  line(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
-  line(x, "</ResetApplicationSessionTimer>");
+  appendLine(x, kSessionDeclaration);
+  appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+             kXmlSchemaInstanceNamespace, "\">");
+  appendLine(x, " <sessionID>", sessionId, "</sessionID>");
+  appendLine(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
+  appendLine(x, "</ResetApplicationSessionTimer>");
   return x;
 }
 
@@ -61,40 +55,40 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
                         std::string_view autoOriginate) {
   std::string x;
   x.reserve(256 + callingDevice.size() + calledNumber.size());
-  line(x, kCstaDeclaration);
-  line(x, "<MakeCall xmlns=\"", kCstaNamespace, "\">");
-  line(x, "<callingDevice>", callingDevice, "</callingDevice>");
-  line(x, "<calledDirectoryNumber>", calledNumber, "</calledDirectoryNumber>");
-  if (!autoOriginate.empty()) line(x, "<autoOriginate>", autoOriginate, "</autoOriginate>");
-  line(x, "</MakeCall>");
+  appendLine(x, kCstaDeclaration);
+  appendLine(x, "<MakeCall xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<callingDevice>", callingDevice, "</callingDevice>");
+  appendLine(x, "<calledDirectoryNumber>", calledNumber, "</calledDirectoryNumber>");
+  if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", autoOriginate, "</autoOriginate>");
+  appendLine(x, "</MakeCall>");
   return x;
 }
 
 std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId) {
   std::string x;
-  line(x, kCstaDeclaration);
-  line(x, "<ClearConnection xmlns=\"", kCstaNamespace, "\">");
-  line(x, "<connectionToBeCleared>");
-  line(x, "<callID>", callId, "</callID>");
-  line(x, "<deviceID>", deviceId, "</deviceID>");
-  line(x, "</connectionToBeCleared>");
-  line(x, "</ClearConnection>");
+  appendLine(x, kCstaDeclaration);
+  appendLine(x, "<ClearConnection xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<connectionToBeCleared>");
+  appendLine(x, "<callID>", callId, "</callID>");
+  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "</connectionToBeCleared>");
+  appendLine(x, "</ClearConnection>");
   return x;
 }
 
 std::string MonitorStartXml(std::string_view device) {
   std::string x;
-  line(x, kCstaDeclaration);
-  line(x, "<MonitorStart xmlns=\"", kCstaNamespace, "\">");
-  line(x, "<monitorObject>");
-  line(x, "<deviceObject>", device, "</deviceObject>");
-  line(x, "</monitorObject>");
-  line(x, "<monitorType>device</monitorType>");
-  line(x, "<requestedMonitorMediaClass>");
-  line(x, "<voice>true</voice>");
-  line(x, "<im>true</im>");
-  line(x, "</requestedMonitorMediaClass>");
-  line(x, "</MonitorStart>");
+  appendLine(x, kCstaDeclaration);
+  appendLine(x, "<MonitorStart xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<monitorObject>");
+  appendLine(x, "<deviceObject>", device, "</deviceObject>");
+  appendLine(x, "</monitorObject>");
+  appendLine(x, "<monitorType>device</monitorType>");
+  appendLine(x, "<requestedMonitorMediaClass>");
+  appendLine(x, "<voice>true</voice>");
+  appendLine(x, "<im>true</im>");
+  appendLine(x, "</requestedMonitorMediaClass>");
+  appendLine(x, "</MonitorStart>");
   return x;
 }
 

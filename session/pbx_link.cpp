@@ -254,7 +254,7 @@ Bytes PbxLink::Unwrap(std::string_view received) {
     // Neither a failed record nor an alert from the PBX leaves a connection
     // that can carry data.
     writeLog(1, tls_->AlertReceived() ? "TLS alert from the PBX, dropping the connection"
-                                    : "TLS failure on the PBX connection, dropping the connection");
+                                      : "TLS failure on the PBX connection, dropping the connection");
     BreakLocked();
   }
   wake_.notify_all();

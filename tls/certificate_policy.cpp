@@ -23,26 +23,9 @@ std::string subjectText(const X509Fields& fields) {
   return name.empty() ? "(empty subject)" : name;
 }
 
-const char* algorithmName(SignatureAlgorithm algorithm) {
-  switch (algorithm) {
-    case SignatureAlgorithm::kRsaMd5:
-      return "MD5 with RSA";
-    case SignatureAlgorithm::kRsaSha1:
-      return "SHA-1 with RSA";
-    case SignatureAlgorithm::kRsaSha256:
-      return "SHA-256 with RSA";
-    case SignatureAlgorithm::kRsaSha384:
-      return "SHA-384 with RSA";
-    case SignatureAlgorithm::kRsaSha512:
-      return "SHA-512 with RSA";
-    case SignatureAlgorithm::kEcdsa:
-      return "ECDSA";
-    case SignatureAlgorithm::kRsaPss:
-      return "RSASSA-PSS";
-    case SignatureAlgorithm::kUnknown:
-      break;
-  }
-  return "an unknown algorithm";
+std::string algorithmName(SignatureAlgorithm algorithm) {
+  std::string_view name = SignatureAlgorithmName(algorithm);
+  return name.empty() ? "an unknown algorithm" : std::string(name);
 }
 
 std::string trimmed(std::string_view text) {

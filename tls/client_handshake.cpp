@@ -77,7 +77,7 @@ void TlsConnection::ProcessServerHello(std::string_view body) {
   handshake_.sessionId = Bytes(reader.ReadVector8());
   handshake_.cipherSuite = Bytes(reader.ReadBytes(2));
   reader.ReadBytes(1);
-  if (reader.remaining() > 0) reader.ReadVector16();
+  if (reader.Remaining() > 0) reader.ReadVector16();
 }
 
 void TlsConnection::ProcessCertificate(std::string_view body) {
@@ -85,7 +85,7 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
   HandshakeReader reader(body);
   HandshakeReader list(reader.ReadVector24());
   std::vector<Bytes> chain;
-  while (list.remaining() > 0) chain.emplace_back(list.ReadVector24());
+  while (list.Remaining() > 0) chain.emplace_back(list.ReadVector24());
   LogTlsMessage("Received " + std::to_string(chain.size()) + " certificates");
   if (chain.empty()) {
     SendAlert(kAlertUnknownCa, kAlertFatal);
@@ -181,7 +181,7 @@ void TlsConnection::SendCertificate() {
     for (const char type : types) {
       if (type != 1) continue;
       HandshakeReader names(authorities);
-      while (names.remaining() > 0) {
+      while (names.Remaining() > 0) {
         std::string_view name = names.ReadVector16();
         const std::string_view content = TakeElement(kDerSequence, name).content;
         if (!ownIssuer.empty() && toLowerAscii(content) == ownIssuer) {

@@ -66,7 +66,7 @@ void TlsConnection::ProcessServerHello12(std::string_view body) {
   }
   handshake_.serverRandom = Bytes(reader.ReadBytes(32));
   const std::size_t idLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
-  if (idLength > 32 || reader.remaining() < idLength + 3) {
+  if (idLength > 32 || reader.Remaining() < idLength + 3) {
     FailHandshake(kAlertDecodeError, "Malformed session id in ServerHello");
     return;
   }
@@ -84,7 +84,7 @@ void TlsConnection::ProcessServerHello12(std::string_view body) {
     FailHandshake(kAlertIllegalParameter, "Server chose compression that was not offered");
     return;
   }
-  const ExtensionCheck extensions = ParseServerHelloExtensions(reader.ReadBytes(reader.remaining()));
+  const ExtensionCheck extensions = ParseServerHelloExtensions(reader.ReadBytes(reader.Remaining()));
   if (extensions.alert != 0) {
     FailHandshake(extensions.alert, extensions.error);
     return;

@@ -11,19 +11,19 @@ class HandshakeReader {
   explicit HandshakeReader(std::string_view body) : body_(body) {}
 
   std::string_view ReadBytes(std::size_t n) {
-    const std::size_t take = n < remaining() ? n : remaining();
+    const std::size_t take = n < Remaining() ? n : Remaining();
     std::string_view result = body_.substr(position_, take);
     position_ += take;
     return result;
   }
-  std::string_view ReadVector8() { return ReadBytes(readLength(1)); }
-  std::string_view ReadVector16() { return ReadBytes(readLength(2)); }
-  std::string_view ReadVector24() { return ReadBytes(readLength(3)); }
+  std::string_view ReadVector8() { return ReadBytes(ReadLength(1)); }
+  std::string_view ReadVector16() { return ReadBytes(ReadLength(2)); }
+  std::string_view ReadVector24() { return ReadBytes(ReadLength(3)); }
 
-  std::size_t remaining() const { return body_.size() - position_; }
+  std::size_t Remaining() const { return body_.size() - position_; }
 
  private:
-  std::size_t readLength(std::size_t width) {
+  std::size_t ReadLength(std::size_t width) {
     std::size_t length = 0;
     for (unsigned char byte : ReadBytes(width)) length = (length << 8) | byte;
     return length;

@@ -57,11 +57,11 @@ ExtensionCheck ParseServerHelloExtensions(std::string_view rest) {
   }
   HandshakeReader reader(rest.substr(2));
   std::vector<std::uint16_t> seen;
-  while (reader.remaining() > 0) {
-    if (reader.remaining() < 4) return refuse(kAlertDecodeError, "Truncated ServerHello extension");
+  while (reader.Remaining() > 0) {
+    if (reader.Remaining() < 4) return refuse(kAlertDecodeError, "Truncated ServerHello extension");
     const auto type = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
     const std::size_t length = bytesToUInt(reader.ReadBytes(2));
-    if (length > reader.remaining())
+    if (length > reader.Remaining())
       return refuse(kAlertDecodeError, "ServerHello extension runs past the message");
     const std::string_view body = reader.ReadBytes(length);
     for (const std::uint16_t earlier : seen) {

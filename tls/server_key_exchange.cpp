@@ -55,14 +55,14 @@ ServerKeyExchangeCheck ParseServerKeyExchange(std::string_view body) {
   const std::size_t pointLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
   if (pointLength != 32)
     return refuse(kAlertIllegalParameter, "X25519 share of " + std::to_string(pointLength) + " bytes");
-  if (reader.remaining() < 32 + 4) return refuse(kAlertDecodeError, "ServerKeyExchange truncated");
+  if (reader.Remaining() < 32 + 4) return refuse(kAlertDecodeError, "ServerKeyExchange truncated");
   ServerKeyExchangeCheck check;
   check.params.group = group;
   check.params.publicKey = Bytes(reader.ReadBytes(32));
   check.params.params = Bytes(body.substr(0, 4 + 32));
   check.params.signatureScheme = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
   const std::size_t signatureLength = bytesToUInt(reader.ReadBytes(2));
-  if (signatureLength == 0 || signatureLength != reader.remaining()) {
+  if (signatureLength == 0 || signatureLength != reader.Remaining()) {
     return refuse(kAlertDecodeError, "ServerKeyExchange signature length does not match the message");
   }
   check.params.signature = Bytes(reader.ReadBytes(signatureLength));

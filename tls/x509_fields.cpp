@@ -361,6 +361,28 @@ std::string NameDisplay(std::string_view nameDer) {
   return result;
 }
 
+std::string_view SignatureAlgorithmName(SignatureAlgorithm algorithm) {
+  switch (algorithm) {
+    case SignatureAlgorithm::kRsaMd5:
+      return "MD5 with RSA";
+    case SignatureAlgorithm::kRsaSha1:
+      return "SHA-1 with RSA";
+    case SignatureAlgorithm::kRsaSha256:
+      return "SHA-256 with RSA";
+    case SignatureAlgorithm::kRsaSha384:
+      return "SHA-384 with RSA";
+    case SignatureAlgorithm::kRsaSha512:
+      return "SHA-512 with RSA";
+    case SignatureAlgorithm::kEcdsa:
+      return "ECDSA";
+    case SignatureAlgorithm::kRsaPss:
+      return "RSASSA-PSS";
+    case SignatureAlgorithm::kUnknown:
+      break;
+  }
+  return {};
+}
+
 std::string OidText(std::string_view oid) {
   std::string result;
   std::uint64_t value = 0;

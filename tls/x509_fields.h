@@ -64,6 +64,8 @@ std::string CommonName(std::string_view nameDer);
 // attribute types we do not name show as their dotted OID. Non-printable
 // bytes become '?'.
 std::string NameDisplay(std::string_view nameDer);
+// "SHA-256 with RSA", "ECDSA", ...; empty for an algorithm we do not name.
+std::string_view SignatureAlgorithmName(SignatureAlgorithm algorithm);
 // Dotted text of an OID's content bytes ("1.2.840.113549.1.1.11").
 std::string OidText(std::string_view oid);
 // "2026-12-08 09:27:03 UTC".

@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "bench/crypto/bench_input.h"
 #include "crypto/aes.h"
 #include "crypto/hmac.h"
 #include "crypto/md5.h"
@@ -25,24 +26,7 @@
 namespace {
 
 using qv::Bytes;
-
-constexpr std::size_t kBuffer = 16 * 1024;
-
-Bytes randomBytes(std::size_t n, unsigned salt) {
-  std::mt19937 engine(1234 + salt);
-  Bytes out(n, '\0');
-  for (auto& c : out) c = static_cast<char>(engine());
-  return out;
-}
-
-const Bytes& buffer() {
-  static const Bytes data = randomBytes(kBuffer, 1);
-  return data;
-}
-
-void setBytes(benchmark::State& state, std::size_t perIteration) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
-}
+using namespace qv::bench;
 
 // --- AES-CBC ---------------------------------------------------------------------
 
@@ -132,25 +116,6 @@ BENCHMARK(opensslRc4)->Name("OpenSsl/Rc4");
 
 // --- digests and HMAC ---------------------------------------------------------------
 
-template <Bytes (*Digest)(std::string_view)>
-void oursDigest(benchmark::State& state) {
-  for (auto _ : state) {
-    Bytes out = Digest(buffer());
-    benchmark::DoNotOptimize(out.data());
-  }
-  setBytes(state, kBuffer);
-}
-
-void opensslDigest(benchmark::State& state, const EVP_MD* md) {
-  for (auto _ : state) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
-    benchmark::DoNotOptimize(out);
-  }
-  setBytes(state, kBuffer);
-}
-
 void oursHmacSha1(benchmark::State& state) {
   const Bytes key = randomBytes(20, 5);
   for (auto _ : state) {
@@ -181,9 +146,6 @@ BENCHMARK(opensslHmacSha1)->Name("OpenSsl/HmacSha1");
 
 // --- TLS PRF: a 104-byte key block from a 48-byte master secret -----------------------
 
-const Bytes kPrfSecret = randomBytes(48, 6);
-const Bytes kPrfSeed = randomBytes(64, 7);
-
 void oursPrf(benchmark::State& state) {
   for (auto _ : state) {
     Bytes out = qv::tlsPrf(kPrfSecret, "key expansion", kPrfSeed, 104);
@@ -191,31 +153,8 @@ void oursPrf(benchmark::State& state) {
   }
 }
 
-void opensslPrf(benchmark::State& state) {
-  EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
-  EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
-  const Bytes seed = "key expansion" + kPrfSeed;
-  char digest[] = "MD5-SHA1";
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(kPrfSecret.data()),
-                                        kPrfSecret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(seed.data()), seed.size()),
-      OSSL_PARAM_construct_end(),
-  };
-  // Parameters once: a seed given again on every call would be appended.
-  if (EVP_KDF_CTX_set_params(ctx, params) != 1) state.SkipWithError("TLS1-PRF parameters refused");
-  for (auto _ : state) {
-    unsigned char out[104];
-    if (EVP_KDF_derive(ctx, out, sizeof out, nullptr) != 1) state.SkipWithError("TLS1-PRF failed");
-    benchmark::DoNotOptimize(out);
-  }
-  EVP_KDF_CTX_free(ctx);
-  EVP_KDF_free(kdf);
-}
-
 BENCHMARK(oursPrf)->Name("Ours/TlsPrf104");
-BENCHMARK(opensslPrf)->Name("OpenSsl/TlsPrf104");
+BENCHMARK_CAPTURE(opensslTlsPrf, Md5Sha1, "MD5-SHA1", 104)->Name("OpenSsl/TlsPrf104");
 
 // --- RSA -----------------------------------------------------------------------------
 

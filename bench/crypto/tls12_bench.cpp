@@ -10,6 +10,7 @@
 
 #include <random>
 
+#include "bench/crypto/bench_input.h"
 #include "crypto/aes_gcm.h"
 #include "crypto/hmac.h"
 #include "crypto/sha256.h"
@@ -20,47 +21,11 @@
 namespace {
 
 using qv::Bytes;
-
-constexpr std::size_t kBuffer = 16 * 1024;
-
-Bytes randomBytes(std::size_t n, unsigned salt) {
-  std::mt19937 engine(4321 + salt);
-  Bytes out(n, '\0');
-  for (auto& c : out) c = static_cast<char>(engine());
-  return out;
-}
-
-const Bytes& buffer() {
-  static const Bytes data = randomBytes(kBuffer, 1);
-  return data;
-}
+using namespace qv::bench;
 
 const unsigned char* u8(const Bytes& b) { return reinterpret_cast<const unsigned char*>(b.data()); }
 
-void setBytes(benchmark::State& state, std::size_t perIteration) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
-}
-
 // --- SHA-2 and HMAC ------------------------------------------------------------------
-
-template <Bytes (*Digest)(std::string_view)>
-void oursDigest(benchmark::State& state) {
-  for (auto _ : state) {
-    Bytes out = Digest(buffer());
-    benchmark::DoNotOptimize(out.data());
-  }
-  setBytes(state, kBuffer);
-}
-
-void opensslDigest(benchmark::State& state, const EVP_MD* md) {
-  for (auto _ : state) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
-    benchmark::DoNotOptimize(out);
-  }
-  setBytes(state, kBuffer);
-}
 
 void oursHmacSha256(benchmark::State& state) {
   const Bytes key = randomBytes(32, 5);
@@ -93,9 +58,6 @@ BENCHMARK(opensslHmacSha256)->Name("OpenSsl/HmacSha256");
 
 // --- TLS 1.2 PRF: a 40-byte key block (AES-128-GCM) from a 48-byte master secret -----
 
-const Bytes kPrfSecret = randomBytes(48, 6);
-const Bytes kPrfSeed = randomBytes(64, 7);
-
 void oursTls12Prf(benchmark::State& state) {
   for (auto _ : state) {
     Bytes out = qv::tls12Prf(qv::HashAlgorithm::kSha256, kPrfSecret, "key expansion", kPrfSeed, 40);
@@ -103,30 +65,8 @@ void oursTls12Prf(benchmark::State& state) {
   }
 }
 
-void opensslTls12Prf(benchmark::State& state) {
-  EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
-  EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
-  const Bytes seed = "key expansion" + kPrfSeed;
-  char digest[] = "SHA256";
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(kPrfSecret.data()),
-                                        kPrfSecret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(seed.data()), seed.size()),
-      OSSL_PARAM_construct_end(),
-  };
-  if (EVP_KDF_CTX_set_params(ctx, params) != 1) state.SkipWithError("TLS1-PRF parameters refused");
-  for (auto _ : state) {
-    unsigned char out[40];
-    if (EVP_KDF_derive(ctx, out, sizeof out, nullptr) != 1) state.SkipWithError("TLS1-PRF failed");
-    benchmark::DoNotOptimize(out);
-  }
-  EVP_KDF_CTX_free(ctx);
-  EVP_KDF_free(kdf);
-}
-
 BENCHMARK(oursTls12Prf)->Name("Ours/Tls12PrfSha256");
-BENCHMARK(opensslTls12Prf)->Name("OpenSsl/Tls12PrfSha256");
+BENCHMARK_CAPTURE(opensslTlsPrf, Sha256, "SHA256", 40)->Name("OpenSsl/Tls12PrfSha256");
 
 // --- AES-GCM: one 16 KiB record with TLS's 13-byte additional data -------------------
 

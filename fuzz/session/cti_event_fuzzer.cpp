@@ -30,7 +30,7 @@ void check(qv::CallModel& model, Tracker& t, const std::vector<qv::CtiMessage>& 
     }
     if (!t.live[m.slot] || t.known[m.slot] != m.generation) std::abort();
   }
-  if (model.waitingEvents() > qv::CallModel::kMaxWaitingEvents) std::abort();
+  if (model.WaitingEvents() > qv::CallModel::kMaxWaitingEvents) std::abort();
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Tracker t;
   auto claim = [&]() -> int {
     for (int i = 0; i < qv::kCallTableSize; ++i) {
-      if (!t.taken[i] && !model.call(i).used) {
+      if (!t.taken[i] && !model.Call(i).used) {
         t.taken[i] = true;
         return i;
       }
@@ -72,11 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           t.taken[slot] = false;
           break;
         case 1:  // TAPI places a call in a free slot
-          if (!t.taken[slot] && !model.call(slot).used) {
+          if (!t.taken[slot] && !model.Call(slot).used) {
             model.OnCallPlaced(slot);
             t.taken[slot] = true;
             t.live[slot] = true;
-            t.known[slot] = model.call(slot).generation;
+            t.known[slot] = model.Call(slot).generation;
           }
           break;
         case 2:

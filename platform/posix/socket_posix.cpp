@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/socket.h"
 #include "platform/socket_os.h"
@@ -30,30 +29,6 @@ int lastError() { return errno ? errno : -1; }
 }  // namespace
 
 namespace os {
-
-int resolveStream(const std::string& host, const std::string& service, bool passive,
-                  std::vector<SocketAddress>& out) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = passive ? 0 : IPPROTO_TCP;
-  if (passive) hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const char* node = passive && host.empty() ? nullptr : host.c_str();
-  int status = getaddrinfo(node, service.c_str(), &hints, &list);
-  if (status != 0) return status;
-  for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    SocketAddress address;
-    if (a->ai_addrlen > address.bytes.size()) continue;
-    address.family = a->ai_family;
-    address.internet = a->ai_family == AF_INET || a->ai_family == AF_INET6;
-    std::memcpy(address.bytes.data(), a->ai_addr, a->ai_addrlen);
-    address.length = a->ai_addrlen;
-    out.push_back(address);
-  }
-  freeaddrinfo(list);
-  return 0;
-}
 
 int startConnect(const SocketAddress& address, SocketHandle& socket) {
   int f = ::socket(address.family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);

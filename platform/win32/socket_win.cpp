@@ -4,8 +4,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <cstring>
-
 #include "platform/socket_os.h"
 
 namespace qv {
@@ -22,30 +20,6 @@ void setBlocking(SOCKET s, bool blocking) {
 }  // namespace
 
 namespace os {
-
-int resolveStream(const std::string& host, const std::string& service, bool passive,
-                  std::vector<SocketAddress>& out) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = passive ? 0 : IPPROTO_TCP;
-  if (passive) hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const char* node = passive && host.empty() ? nullptr : host.c_str();
-  int status = getaddrinfo(node, service.c_str(), &hints, &list);
-  if (status != 0) return status;
-  for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    SocketAddress address;
-    if (a->ai_addrlen > address.bytes.size()) continue;
-    address.family = a->ai_family;
-    address.internet = a->ai_family == AF_INET || a->ai_family == AF_INET6;
-    std::memcpy(address.bytes.data(), a->ai_addr, a->ai_addrlen);
-    address.length = a->ai_addrlen;
-    out.push_back(address);
-  }
-  freeaddrinfo(list);
-  return 0;
-}
 
 int startConnect(const SocketAddress& address, SocketHandle& socket) {
   SOCKET s = ::socket(address.family, SOCK_STREAM, IPPROTO_TCP);

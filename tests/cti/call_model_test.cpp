@@ -62,7 +62,7 @@ class CallModelTest : public ::testing::Test {
   CallModel::ClaimSlot claim() {
     return [this]() -> int {
       for (int i = 0; i < kCallTableSize; ++i) {
-        if (!taken_[i] && !model_.call(i).used) {
+        if (!taken_[i] && !model_.Call(i).used) {
           taken_[i] = true;
           return i;
         }
@@ -96,11 +96,11 @@ TEST_F(CallModelTest, OutgoingCallOfTapiFromDialingToIdle) {
   model_.OnCallPlaced(3);
   // Events that come before the MakeCall's answer wait for its completion.
   EXPECT_EQ(render(model_.OnEvent(ev(kSI, "1001", "201"), claim())), "");
-  EXPECT_EQ(model_.waitingEvents(), 1u);
+  EXPECT_EQ(model_.WaitingEvents(), 1u);
   model_.OnCallIdentified(3, "1001", "201");
   EXPECT_EQ(render(model_.OnEvent(ev(kOR, "1001", "201"), claim())), "") << "still before the completion";
   EXPECT_EQ(render(model_.OnMakeCallCompleted(3, true, claim())), "DIALING 3 0; PROCEEDING 3 0");
-  EXPECT_EQ(model_.waitingEvents(), 0u);
+  EXPECT_EQ(model_.WaitingEvents(), 0u);
   CallEvent delivered = ev(kDE, "1001", "0301234", "0301234");
   delivered.called = party("0301234");
   CallEvent established = ev(kES, "1001", "0301234");
@@ -112,8 +112,8 @@ TEST_F(CallModelTest, OutgoingCallOfTapiFromDialingToIdle) {
       {ev(kCC, "1001", "201", "201"), "IDLE 3 0"},
       {ev(kCC, "1001", "201"), ""},
   });
-  EXPECT_EQ(model_.call(3).connected.name, "Far End");
-  EXPECT_EQ(model_.call(3).called.deviceId, "0301234");
+  EXPECT_EQ(model_.Call(3).connected.name, "Far End");
+  EXPECT_EQ(model_.Call(3).called.deviceId, "0301234");
 }
 
 TEST_F(CallModelTest, FailedMakeCallReleasesTheEventsItHeld) {
@@ -122,7 +122,7 @@ TEST_F(CallModelTest, FailedMakeCallReleasesTheEventsItHeld) {
   EXPECT_EQ(render(model_.OnEvent(ev(kSI, "77", "201"), claim())), "");
   // The events were not this call's: a desk-phone call announced on its own.
   EXPECT_EQ(render(model_.OnMakeCallCompleted(0, false, claim())), "NEW 1; DIALTONE 1 1");
-  EXPECT_TRUE(model_.call(0).failed);
+  EXPECT_TRUE(model_.Call(0).failed);
 }
 
 TEST_F(CallModelTest, IncomingCallOfferedAnsweredHeldRetrievedTransferred) {
@@ -139,7 +139,7 @@ TEST_F(CallModelTest, IncomingCallOfferedAnsweredHeldRetrievedTransferred) {
       {ev(kRE, "2001", "201", "201"), "CONNECTED 0 1"},
       {transferred, "IDLE 0 0"},
   });
-  const CtiCall& c = model_.call(0);
+  const CtiCall& c = model_.Call(0);
   EXPECT_EQ(c.origin, static_cast<DWORD>(LINECALLORIGIN_EXTERNAL));
   EXPECT_EQ(c.caller.name, "Alice");
   EXPECT_EQ(c.connected.deviceId, "+4930555");
@@ -156,7 +156,7 @@ TEST_F(CallModelTest, DeskPhoneCallAndFarEndHangsUp) {
       {ev(kES, "3001", "555", "555"), "CONNECTED 0 1; INFO 0 0x20000"},
       {ev(kCC, "3001", "555", "555"), "DISCONNECTED 0 1"},
   });
-  EXPECT_EQ(model_.call(0).origin, static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
+  EXPECT_EQ(model_.Call(0).origin, static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
 }
 
 TEST_F(CallModelTest, FailedCallsTakeTheModeOfTheirCause) {
@@ -196,7 +196,7 @@ TEST_F(CallModelTest, DivertedAwayAndConferenced) {
       {ev(kSI, "5003", "201", "201"), "NEW 2; DIALTONE 2 1"},
       {conferenced, "IDLE 2 0; INFO 1 0x20040"},
   });
-  EXPECT_EQ(model_.call(1).callId, "5010");
+  EXPECT_EQ(model_.Call(1).callId, "5010");
   EXPECT_EQ(model_.Find("5010"), 1);
 }
 
@@ -210,7 +210,7 @@ TEST_F(CallModelTest, OtherDevicesCallsAndUnknownEventsAreIgnored) {
       {ev(kCC, "6002", "201", "201"), ""},
       {ev(kHE, "6003", "201", "201"), ""},
   });
-  for (int i = 0; i < kCallTableSize; ++i) EXPECT_FALSE(model_.call(i).used);
+  for (int i = 0; i < kCallTableSize; ++i) EXPECT_FALSE(model_.Call(i).used);
 }
 
 TEST_F(CallModelTest, NoFreeSlotLeavesTheCallUnannouncedOnce) {
@@ -233,18 +233,18 @@ TEST_F(CallModelTest, LinkDownEndsEveryCallStillUp) {
 
 TEST_F(CallModelTest, ClosedCallsGetNoMessagesAndTheirSlotIsReused) {
   model_.OnEvent(ev(kDE, "9001", "201", "201"), claim());
-  std::uint32_t generation = model_.call(0).generation;
+  std::uint32_t generation = model_.Call(0).generation;
   model_.OnClosed(0);
   taken_[0] = false;
   EXPECT_EQ(render(model_.OnEvent(ev(kES, "9001", "305", "305"), claim())), "");
   EXPECT_EQ(render(model_.OnEvent(ev(kDE, "9002", "201", "201"), claim())), "NEW 0; OFFERING 0 1");
-  EXPECT_NE(model_.call(0).generation, generation);
+  EXPECT_NE(model_.Call(0).generation, generation);
 }
 
 TEST_F(CallModelTest, HeldEventsAreBounded) {
   model_.OnCallPlaced(0);
   for (int i = 0; i < 100; ++i) model_.OnEvent(ev(kSI, std::to_string(i), "201"), claim());
-  EXPECT_EQ(model_.waitingEvents(), CallModel::kMaxWaitingEvents);
+  EXPECT_EQ(model_.WaitingEvents(), CallModel::kMaxWaitingEvents);
 }
 
 TEST(CallFeaturesTest, FeaturesFollowTheState) {
@@ -286,7 +286,7 @@ TEST_F(CallModelTest, CallClosedBeforeItsMakeCallAnswerIsNotAnnouncedLater) {
   model_.OnCallIdentified(0, "1500", "201");
   EXPECT_EQ(render(model_.OnMakeCallCompleted(0, true, claim())), "");
   EXPECT_EQ(render(model_.OnEvent(ev(kES, "1500", "555", "555"), claim())), "");
-  for (int i = 0; i < kCallTableSize; ++i) EXPECT_FALSE(model_.call(i).used) << i;
+  for (int i = 0; i < kCallTableSize; ++i) EXPECT_FALSE(model_.Call(i).used) << i;
 }
 
 TEST_F(CallModelTest, OfferedCallClosedByTapiStaysGone) {

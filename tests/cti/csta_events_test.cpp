@@ -40,7 +40,7 @@ TEST(CstaEventsTest, DeliveredWithPrefixCarriesPartiesNamesAndScope) {
   EXPECT_EQ(e.calling.scope, PartyScope::kExternal);
   EXPECT_EQ(e.called.deviceId, "201");
   EXPECT_TRUE(e.lastRedirection.notKnown);
-  EXPECT_TRUE(e.lastRedirection.present());
+  EXPECT_TRUE(e.lastRedirection.Present());
   EXPECT_EQ(e.localConnectionInfo, "alerting");
   EXPECT_EQ(e.cause, "newCall");
 }

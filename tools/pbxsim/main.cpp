@@ -21,12 +21,13 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
-               "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
-               "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-               "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
-               "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
-               "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
+  std::cerr
+      << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
+         "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
+         "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
+         "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
+         "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
+         "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
   return 2;
 }
 

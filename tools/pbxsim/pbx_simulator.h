@@ -35,7 +35,7 @@ struct Options {
   // TLS; empty: a self-signed certificate made at start.
   std::string certFile;
   std::string keyFile;
-  bool calls = false;            // a call model answers call control and sends call events
+  bool calls = false;  // a call model answers call control and sends call events
 };
 
 // Switchable while running.

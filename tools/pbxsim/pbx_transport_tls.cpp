@@ -108,8 +108,9 @@ TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile, bo
     SSL_CTX_set_options(context, SSL_OP_ALLOW_UNSAFE_LEGACY_RENEGOTIATION | SSL_OP_LEGACY_SERVER_CONNECT);
     configured = SSL_CTX_set_cipher_list(context, "AES128-SHA:AES256-SHA:@SECLEVEL=0") == 1;
   }
-  if (!configured || !(certFile.empty() && keyFile.empty() ? AddSelfSignedIdentity(context)
-                                                           : AddIdentityFromFiles(context, certFile, keyFile))) {
+  if (!configured ||
+      !(certFile.empty() && keyFile.empty() ? AddSelfSignedIdentity(context)
+                                            : AddIdentityFromFiles(context, certFile, keyFile))) {
     SSL_CTX_free(context);
     return;
   }

@@ -71,25 +71,10 @@ std::vector<Bytes> fetchChain(const ProviderSettings& settings, std::string& rea
 }
 
 std::string algorithmText(SignatureAlgorithm algorithm, std::string_view oid) {
-  switch (algorithm) {
-    case SignatureAlgorithm::kRsaMd5:
-      return "MD5 with RSA";
-    case SignatureAlgorithm::kRsaSha1:
-      return "SHA-1 with RSA";
-    case SignatureAlgorithm::kRsaSha256:
-      return "SHA-256 with RSA";
-    case SignatureAlgorithm::kRsaSha384:
-      return "SHA-384 with RSA";
-    case SignatureAlgorithm::kRsaSha512:
-      return "SHA-512 with RSA";
-    case SignatureAlgorithm::kEcdsa:
-      return "ECDSA (" + OidText(oid) + ")";
-    case SignatureAlgorithm::kRsaPss:
-      return "RSASSA-PSS";
-    case SignatureAlgorithm::kUnknown:
-      break;
-  }
-  return OidText(oid);
+  std::string_view name = SignatureAlgorithmName(algorithm);
+  if (name.empty()) return OidText(oid);
+  if (algorithm == SignatureAlgorithm::kEcdsa) return std::string(name) + " (" + OidText(oid) + ")";
+  return std::string(name);
 }
 
 void printCertificate(std::size_t index, const Bytes& der) {

@@ -1,0 +1,85 @@
+#pragma once
+// The inputs and the digest pairs both crypto benchmark files measure: one
+// fixed pseudo-random buffer, so every pair works on the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "xml/byte_string.h"
+
+namespace qv::bench {
+
+inline constexpr std::size_t kBuffer = 16 * 1024;
+
+inline Bytes randomBytes(std::size_t n, unsigned salt) {
+  std::mt19937 engine(1234 + salt);
+  Bytes out(n, '\0');
+  for (auto& c : out) c = static_cast<char>(engine());
+  return out;
+}
+
+inline const Bytes& buffer() {
+  static const Bytes data = randomBytes(kBuffer, 1);
+  return data;
+}
+
+inline void setBytes(benchmark::State& state, std::size_t perIteration) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
+}
+
+template <Bytes (*Digest)(std::string_view)>
+void oursDigest(benchmark::State& state) {
+  for (auto _ : state) {
+    Bytes out = Digest(buffer());
+    benchmark::DoNotOptimize(out.data());
+  }
+  setBytes(state, kBuffer);
+}
+
+inline void opensslDigest(benchmark::State& state, const EVP_MD* md) {
+  for (auto _ : state) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(buffer().data(), kBuffer, out, &n, md, nullptr);
+    benchmark::DoNotOptimize(out);
+  }
+  setBytes(state, kBuffer);
+}
+
+// The key-expansion inputs of both PRF pairs.
+inline const Bytes kPrfSecret = randomBytes(48, 6);
+inline const Bytes kPrfSeed = randomBytes(64, 7);
+
+// OpenSSL's TLS PRF ("MD5-SHA1" for TLS 1.0, "SHA256" for TLS 1.2) making
+// length (at most 128) bytes of key block.
+inline void opensslTlsPrf(benchmark::State& state, const char* digestName, std::size_t length) {
+  EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
+  EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
+  const Bytes seed = "key expansion" + kPrfSeed;
+  std::string digest(digestName);
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest.data(), 0),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<char*>(kPrfSecret.data()),
+                                        kPrfSecret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, const_cast<char*>(seed.data()), seed.size()),
+      OSSL_PARAM_construct_end(),
+  };
+  // Parameters once: a seed given again on every call would be appended.
+  if (EVP_KDF_CTX_set_params(ctx, params) != 1) state.SkipWithError("TLS1-PRF parameters refused");
+  for (auto _ : state) {
+    unsigned char out[128];
+    if (EVP_KDF_derive(ctx, out, length, nullptr) != 1) state.SkipWithError("TLS1-PRF failed");
+    benchmark::DoNotOptimize(out);
+  }
+  EVP_KDF_CTX_free(ctx);
+  EVP_KDF_free(kdf);
+}
+
+}  // namespace qv::bench
