@@ -20,13 +20,19 @@ struct Delivery {
   bool stopping = false;
   ASYNC_COMPLETION completionProc = nullptr;
   std::thread thread;  // only touched by Start/Stop, which TAPI serialises
+
+  // Destroyed when the library unloads, so a host that loads and unloads the
+  // provider again and again loses nothing. After TSPI_providerShutdown the
+  // thread has ended; a host that unloads without it must not meet a
+  // joinable thread here (that would terminate the process).
+  ~Delivery() {
+    if (thread.joinable()) thread.detach();
+  }
 };
 
-// Never destroyed: a host that unloads without TSPI_providerShutdown must not
-// meet a joinable thread in a static destructor.
 Delivery& delivery() {
-  static Delivery* d = new Delivery;
-  return *d;
+  static Delivery d;
+  return d;
 }
 
 void DeliveryThread(Delivery& d) {
