@@ -12,4 +12,8 @@ void writeModuleFileName(HINSTANCE module, WCHAR* buffer, DWORD capacity);
 // it, the program when linked into a test).
 HINSTANCE ownModuleHandle();
 
+// Keeps the module loaded until the process ends, for a thread that is left
+// running in its code. Safe to call more than once.
+void pinOwnModule();
+
 }  // namespace qv

@@ -1,10 +1,12 @@
 // The socket operations both platforms share, over the calls in socket_os.h.
 #include "platform/socket.h"
 
-#include <cstring>
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "platform/name_lookup.h"
 #include "platform/socket_os.h"
 #include "platform/socket_system.h"
 
@@ -25,40 +27,25 @@ int awaitConnect(SocketHandle socket, const std::atomic<bool>& cancel, int timeo
   }
 }
 
-// Stream addresses of host:service in the resolver's order; 0 or the
-// resolver's error. passive: for listening (an empty host means any).
-int resolveStream(const std::string& host, const std::string& service, bool passive,
-                  std::vector<os::SocketAddress>& out) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = passive ? 0 : IPPROTO_TCP;
-  if (passive) hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const char* node = passive && host.empty() ? nullptr : host.c_str();
-  int status = getaddrinfo(node, service.c_str(), &hints, &list);
-  if (status != 0) return status;
-  for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    os::SocketAddress address;
-    if (a->ai_addrlen > address.bytes.size()) continue;
-    address.family = a->ai_family;
-    address.internet = a->ai_family == AF_INET || a->ai_family == AF_INET6;
-    std::memcpy(address.bytes.data(), a->ai_addr, a->ai_addrlen);
-    address.length = a->ai_addrlen;
-    out.push_back(address);
-  }
-  freeaddrinfo(list);
-  return 0;
-}
-
 }  // namespace
 
 ConnectResult connectTcp(const std::string& host, const std::string& service, const std::atomic<bool>& cancel,
                          int timeoutMs) {
   ConnectResult result;
+  const auto start = std::chrono::steady_clock::now();
   std::vector<os::SocketAddress> addresses;
-  result.status = resolveStream(host, service, false, addresses);
+  if (os::resolveForConnect(host, service, cancel, timeoutMs, result.status, addresses) ==
+      os::LookupEnd::kUnfinished) {
+    result.lookupUnfinished = true;
+    return result;
+  }
   if (result.status != 0) return result;
+  if (timeoutMs >= 0) {
+    // One limit covers the lookup and the connect.
+    auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    timeoutMs = std::max(0, timeoutMs - static_cast<int>(spent.count()));
+  }
   result.status = -1;
   for (const os::SocketAddress& address : addresses) {
     if (!address.internet) continue;
@@ -89,7 +76,7 @@ bool sendAll(SocketHandle socket, std::string_view bytes) {
 
 SocketHandle listenTcp(const std::string& host, std::uint16_t port, std::uint16_t& boundPort) {
   std::vector<os::SocketAddress> addresses;
-  if (resolveStream(host, std::to_string(port), true, addresses) != 0) return kInvalidSocket;
+  if (os::resolveStream(host, std::to_string(port), true, addresses) != 0) return kInvalidSocket;
   for (const os::SocketAddress& address : addresses) {
     SocketHandle listener = os::bindAndListen(address, 16);
     if (listener == kInvalidSocket) continue;

@@ -23,15 +23,21 @@ inline constexpr int kSendTimeoutMs = 10000;
 
 struct ConnectResult {
   SocketHandle socket = kInvalidSocket;
-  int status = -1;  // 0 when connected; otherwise the resolver's or connect's error
+  int status = -1;                // 0 when connected; otherwise the resolver's or connect's error
+  bool lookupUnfinished = false;  // the name lookup had not answered when the wait ended
 };
 
 // Resolves host:service (any family, stream, TCP) and connects to the first
 // IPv4 or IPv6 entry only; a failed connect does not move on to the next
-// entry. Gives up once `cancel` becomes true or after timeoutMs (negative:
-// only the system's own time-out applies).
+// entry. Gives up once `cancel` becomes true or after timeoutMs for lookup and
+// connect together (negative: only the system's own time-outs apply). A
+// lookup given up on keeps running on its own thread, and the module stays
+// loaded for it.
 ConnectResult connectTcp(const std::string& host, const std::string& service, const std::atomic<bool>& cancel,
                          int timeoutMs = -1);
+
+// Name lookups still running on their own threads (awaited or given up on).
+int unfinishedNameLookups();
 
 // One send call; the number of bytes the system took, or -1.
 long sendOnce(SocketHandle socket, std::string_view bytes);

@@ -32,8 +32,6 @@ using std::chrono::milliseconds;
 constexpr std::size_t kReceiveChunk = 1024;
 // The reader stops receiving while this much waits for the worker.
 constexpr std::size_t kMaxPendingReceive = 1 << 20;
-// A connect (name resolution excluded) gives up after this long.
-constexpr int kConnectLimitMs = 10000;
 // Shutdown gives the writer this long for the requests still queued.
 constexpr milliseconds kShutdownFlushLimit{500};
 
@@ -85,9 +83,13 @@ void FailWaitingRequests() { FailPendingRequests(RequestOutcome::kLinkLost); }
 // wait in the link's queue and follow the login.
 bool ConnectToPbx(Session& s, const ProviderSettings& settings, bool firstAttempt) {
   pbxLink().BeginConnecting();
-  ConnectResult result =
-      connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown, kConnectLimitMs);
+  ConnectResult result = connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown,
+                                    static_cast<int>(CurrentSessionTiming().connectTimeout.count()));
   if (result.status != 0) {
+    if (result.lookupUnfinished && !s.shuttingDown) {
+      writeLog(1, "Name lookup of \"" + settings.address + "\" not answered within " +
+                      std::to_string(CurrentSessionTiming().connectTimeout.count()) + " ms");
+    }
     writeLog(1, "Connection establishment to \"" + settings.address + "\" failed");
     pbxLink().ConnectFailed();
     // The login of the first attempt is built and traced even without a

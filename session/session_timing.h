@@ -12,6 +12,7 @@ struct SessionTiming {
   std::chrono::milliseconds maxRetryDelay{60000};           // ...up to this
   std::chrono::milliseconds loginTimeout{30000};            // connect to login answer, TLS handshake included
   std::chrono::milliseconds requestTimeout{30000};          // any request without an answer: the link is dead
+  std::chrono::milliseconds connectTimeout{10000};          // name lookup and TCP connect of one attempt
 };
 
 SessionTiming CurrentSessionTiming();

@@ -36,8 +36,36 @@ void TlsConnection::ProcessHandshake(std::string_view fragment) {
   }
 }
 
+namespace {
+
+// Messages only a client sends, and those only a server sends: receiving one
+// of its own role's messages means the peer is not following the protocol.
+bool SentOnlyBy(TlsRole role, std::uint8_t type) {
+  switch (type) {
+    case kHandshakeClientHello:
+    case kHandshakeCertificateVerify:
+    case kHandshakeClientKeyExchange:
+      return role == TlsRole::kClient;
+    case kHandshakeServerHello:
+    case kHandshakeServerKeyExchange:
+    case kHandshakeCertificateRequest:
+    case kHandshakeServerHelloDone:
+      return role == TlsRole::kServer;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void TlsConnection::HandleHandshakeMessage(std::uint8_t type, std::string_view message) {
   const std::string_view body = message.substr(4);
+  if (SentOnlyBy(role_, type)) {
+    FailHandshake(kAlertUnexpectedMessage, "Unexpected handshake type " + std::to_string(type) +
+                                               " from the " +
+                                               (role_ == TlsRole::kClient ? "server" : "client"));
+    return;
+  }
   switch (type) {
     case kHandshakeHelloRequest:
       LogHandshakeData("ProcessHelloRequest", body);

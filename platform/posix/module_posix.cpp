@@ -72,4 +72,12 @@ HINSTANCE ownModuleHandle() {
   return reinterpret_cast<HINSTANCE>(info.dli_fbase);
 }
 
+void pinOwnModule() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 || info.dli_fname == nullptr) return;
+  // Takes a reference that is never given back; RTLD_NODELETE also keeps a
+  // later dlclose by the host from unmapping the code.
+  dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 }  // namespace qv

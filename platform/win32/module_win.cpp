@@ -17,4 +17,10 @@ HINSTANCE ownModuleHandle() {
   return module;
 }
 
+void pinOwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&pinOwnModule), &module);
+}
+
 }  // namespace qv

@@ -11,7 +11,9 @@
 #include "session/config_dialog.h"
 #include "session/session_timing.h"
 #include "session/settings.h"
+#include "platform/socket.h"
 #include "tests/call_e2e/provider_harness.h"
+#include "tests/platform/hanging_resolver.h"
 
 namespace qv::test {
 namespace {
@@ -331,6 +333,39 @@ TEST_F(LinkFault, NoAddressNoConnection) {
   WriteSettingsStore(store);
   Init();
   ASSERT_TRUE(WaitRoot("MonitorStart", 2));
+}
+
+// A DNS server that never answers: the lookup runs on a thread of its own,
+// so init, calls and shutdown keep their bounds, and the attempt is given up
+// at the connect limit with a line that says so.
+TEST_F(LinkFault, AHangingNameLookupHoldsNothingUp) {
+  SettingsStore store;
+  store.address = "pbx.hang.test";
+  store.port = 5060;
+  WriteSettingsStore(store);
+  EXPECT_LT(Init(), 50ms);
+  HDRVCALL call = nullptr;
+  ASSERT_EQ(MakeCall(400, u"1", &call), 400);
+  LONG result = 1;
+  ASSERT_TRUE(completions().Wait(400, 5s, result));
+  EXPECT_EQ(result, kOperationFailed);
+  TSPI_lineCloseCall(call);
+  ASSERT_TRUE(WaitForLog("]:1 Name lookup of \"pbx.hang.test\" not answered within 3000 ms", kDetect, mark_));
+  EXPECT_TRUE(WaitForLog("Reconnecting to \"pbx.hang.test\"", 5s, mark_));
+
+  // Shutdown while the next lookup hangs.
+  auto until = Clock::now() + 5s;
+  while (test::HungLookups() < 2 && Clock::now() < until) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(test::HungLookups(), 2);
+  auto start = Clock::now();
+  Shutdown();
+  EXPECT_LT(Clock::now() - start, 2s);
+
+  test::ReleaseHungLookups();
+  until = Clock::now() + 5s;
+  while (unfinishedNameLookups() > 0 && Clock::now() < until) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(unfinishedNameLookups(), 0);
+  test::HangLookupsAgain();
 }
 
 TEST_F(LinkFault, APbxThatStopsReadingBlocksNoEntryPoint) {

@@ -156,6 +156,7 @@ void UseShortTimings() {
   t.maxRetryDelay = std::chrono::milliseconds(400);
   t.loginTimeout = std::chrono::milliseconds(1000);
   t.requestTimeout = std::chrono::milliseconds(2000);
+  t.connectTimeout = std::chrono::milliseconds(3000);
   SetSessionTiming(t);
 }
 

@@ -178,6 +178,13 @@ fault "not reading" "" 8000 --timeout 2 --settle 0
 start_pbx --silent
 configure
 fault "silent" "" 8000 --timeout 2 --settle 0
+# A name rather than an address: the lookup runs on a thread of its own.
+start_pbx
+configure
+set_setting address localhost
+fault "name lookup" "" 8000 --timeout 5
+# Where localhost means ::1 first, nothing listens there: any completion will do.
+grep -q "completion of TSPI_lineMakeCall" "$work/dial.txt" || fail "name lookup: no completion"
 set_setting address ""
 fault "no address" "No PBX address configured, not connecting" 8000 --timeout 2
 grep -q "completion of TSPI_lineMakeCall: 0x80000048" "$work/dial.txt" || fail "no address: call not failed"

@@ -510,6 +510,38 @@ TEST_F(Handshake, SecondServerHelloDoneIsUnexpected) {
   for (const auto& r : records) EXPECT_EQ(r.type, kContentAlert);
 }
 
+// A server that sends a client's messages (a ClientKeyExchange would make
+// the client derive a new master secret) or a client that sends a server's
+// gets unexpected_message, and nothing of the message is acted on.
+TEST_F(Handshake, EachRoleRefusesTheMessagesOnlyTheOtherRoleReceives) {
+  const Bytes hello = serverHello({"\x03\x01", 2}, {"\x00\x2F", 2});
+  for (std::uint8_t type :
+       {kHandshakeClientHello, kHandshakeCertificateVerify, kHandshakeClientKeyExchange}) {
+    test::LogCapture log;
+    Client client;
+    client.tls.SetLog(test::testLog("P: "));
+    const auto records =
+        client.feed(record(kContentHandshake, hello + handshakeMessage(type, "\x00\x01\x05")));
+    EXPECT_TRUE(client.tls.Failed()) << int(type);
+    ASSERT_FALSE(records.empty()) << int(type);
+    EXPECT_EQ(records.back().fragment, Bytes("\x02\x0A", 2)) << int(type);
+    EXPECT_TRUE(log.contains("P: Unexpected handshake type " + std::to_string(type) + " from the server"));
+    EXPECT_TRUE(test::handshakeOf(client.tls).masterSecret.empty()) << int(type);
+  }
+  for (std::uint8_t type : {kHandshakeServerHello, kHandshakeServerKeyExchange, kHandshakeCertificateRequest,
+                            kHandshakeServerHelloDone}) {
+    test::LogCapture log;
+    TlsConnection server(test::testLog("P: "));
+    server.StartServer(false);
+    EXPECT_EQ(server.ReceiveBytes(record(kContentHandshake, handshakeMessage(type, hello.substr(4)))), "");
+    const auto records = splitRecords(server.SendApplicationData(""));
+    EXPECT_TRUE(server.Failed()) << int(type);
+    ASSERT_FALSE(records.empty()) << int(type);
+    EXPECT_EQ(records.back().fragment, Bytes("\x02\x0A", 2)) << int(type);
+    EXPECT_TRUE(log.contains("P: Unexpected handshake type " + std::to_string(type) + " from the client"));
+  }
+}
+
 TEST_F(Handshake, HandshakeMessageSizeIsBounded) {
   Client waiting;
   waiting.feed(record(kContentHandshake, Bytes("\x0B\x01\x00\x00", 4)));

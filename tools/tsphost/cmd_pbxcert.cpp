@@ -27,6 +27,10 @@ std::vector<Bytes> fetchChain(const ProviderSettings& settings, std::string& rea
   std::atomic<bool> cancel{false};
   const ConnectResult connection =
       connectTcp(settings.address, std::to_string(settings.port), cancel, kConnectLimitMs);
+  if (connection.lookupUnfinished) {
+    reason = "name lookup of " + settings.address + " not answered";
+    return chain;
+  }
   if (connection.status != 0) {
     reason = "cannot connect (error " + std::to_string(connection.status) + ")";
     return chain;
