@@ -149,8 +149,61 @@ bool toAffineBytes(const CurveParams<N>& c, const Point<N>& a, unsigned char* x,
   return !isZero(a.z);
 }
 
-// A fixed 4-bit window: 4 doublings and one addition of a multiple picked by
-// reading every entry of the table under a mask.
+namespace {
+
+// Jacobian coordinates (X / Z^2, Y / Z^3), Z = 0 the identity. Doubling has
+// no exceptional case on a curve without points of order two, so the
+// constant-time paths double here; their additions go through the complete
+// projective formulas. The Jacobian additions further down branch on their
+// special cases and serve public values only.
+template <std::size_t N>
+struct Jacobian {
+  Fe<N> x, y, z;
+};
+
+template <std::size_t N>
+bool isIdentity(const Jacobian<N>& a) {
+  return isZero(a.z) != 0;
+}
+
+// dbl-2001-b for a = -3: 3M + 5S, no branch; the identity doubles to itself.
+template <std::size_t N>
+Jacobian<N> jacobianDouble(const Modulus<N>& p, const Jacobian<N>& a) {
+  const Fe<N> delta = sqr(a.z, p);
+  const Fe<N> gamma = sqr(a.y, p);
+  const Fe<N> beta = mul(a.x, gamma, p);
+  const Fe<N> t = mul(sub(a.x, delta, p), add(a.x, delta, p), p);
+  const Fe<N> alpha = add(t, add(t, t, p), p);
+  const Fe<N> beta4 = add(add(beta, beta, p), add(beta, beta, p), p);
+  Jacobian<N> r;
+  r.x = sub(sqr(alpha, p), add(beta4, beta4, p), p);
+  r.z = sub(sub(sqr(add(a.y, a.z, p), p), gamma, p), delta, p);
+  Fe<N> gamma2 = sqr(gamma, p);
+  gamma2 = add(gamma2, gamma2, p);
+  gamma2 = add(gamma2, gamma2, p);
+  gamma2 = add(gamma2, gamma2, p);
+  r.y = sub(mul(alpha, sub(beta4, r.x, p), p), gamma2, p);
+  return r;
+}
+
+// (X Z, Y, Z^3); an identity, which may arrive as (0, 0, 0), becomes (0 : 1 : 0).
+template <std::size_t N>
+Point<N> toProjective(const Modulus<N>& p, const Jacobian<N>& a) {
+  Point<N> r = {mul(a.x, a.z, p), a.y, mul(sqr(a.z, p), a.z, p)};
+  r.y = select(isZero(r.z), r.y, p.one);
+  return r;
+}
+
+// (X Z, Y Z^2, Z).
+template <std::size_t N>
+Jacobian<N> toJacobian(const Modulus<N>& p, const Point<N>& a) {
+  return {mul(a.x, a.z, p), mul(a.y, sqr(a.z, p), p), a.z};
+}
+
+}  // namespace
+
+// A fixed 4-bit window: 4 doublings (Jacobian) and one complete addition of
+// a multiple picked by reading every entry of the table under a mask.
 template <std::size_t N>
 Point<N> scalarMul(const CurveParams<N>& c, const Word* k, const AffinePoint<N>& p) {
   Point<N> table[16];
@@ -160,7 +213,11 @@ Point<N> scalarMul(const CurveParams<N>& c, const Word* k, const AffinePoint<N>&
     table[j] = j % 2 == 0 ? pointDouble(c, table[j / 2]) : pointAdd(c, table[j - 1], table[1]);
   Point<N> acc = identity(c);
   for (std::size_t i = 16 * N; i-- > 0;) {
-    for (int d = 0; d < 4; ++d) acc = pointDouble(c, acc);
+    if (i + 1 < 16 * N) {
+      Jacobian<N> j = toJacobian(c.p, acc);
+      for (int d = 0; d < 4; ++d) j = jacobianDouble(c.p, j);
+      acc = toProjective(c.p, j);
+    }
     const unsigned digit = nibble<N>(k, i);
     Point<N> chosen = table[0];
     for (unsigned j = 1; j < 16; ++j) chosen = selectPoint(maskIfZero(digit ^ j), chosen, table[j]);
@@ -265,39 +322,6 @@ std::size_t wnaf(const Word* scalar, signed char* digits) {
     k[N] >>= 1;
   }
   return length;
-}
-
-// Jacobian coordinates (X / Z^2, Y / Z^3), Z = 0 the identity: cheaper than
-// the complete formulas, but with special cases taken by branches, so only
-// for public values.
-template <std::size_t N>
-struct Jacobian {
-  Fe<N> x, y, z;
-};
-
-template <std::size_t N>
-bool isIdentity(const Jacobian<N>& a) {
-  return isZero(a.z) != 0;
-}
-
-// dbl-2001-b for a = -3: 3M + 5S; the identity doubles to itself.
-template <std::size_t N>
-Jacobian<N> jacobianDouble(const Modulus<N>& p, const Jacobian<N>& a) {
-  const Fe<N> delta = sqr(a.z, p);
-  const Fe<N> gamma = sqr(a.y, p);
-  const Fe<N> beta = mul(a.x, gamma, p);
-  const Fe<N> t = mul(sub(a.x, delta, p), add(a.x, delta, p), p);
-  const Fe<N> alpha = add(t, add(t, t, p), p);
-  const Fe<N> beta4 = add(add(beta, beta, p), add(beta, beta, p), p);
-  Jacobian<N> r;
-  r.x = sub(sqr(alpha, p), add(beta4, beta4, p), p);
-  r.z = sub(sub(sqr(add(a.y, a.z, p), p), gamma, p), delta, p);
-  Fe<N> gamma2 = sqr(gamma, p);
-  gamma2 = add(gamma2, gamma2, p);
-  gamma2 = add(gamma2, gamma2, p);
-  gamma2 = add(gamma2, gamma2, p);
-  r.y = sub(mul(alpha, sub(beta4, r.x, p), p), gamma2, p);
-  return r;
 }
 
 // The common tail of add-2007-bl and madd-2007-bl once U1, U2, S1, S2 and
