@@ -17,7 +17,7 @@ using Word = std::uint64_t;
 // Portable forms from 32 x 32 -> 64 products, for targets without a 128-bit
 // integer (i686); carries come from bit logic rather than comparisons, which
 // may compile to branches there. Always compiled, so tests can hold them
-// against the 128-bit forms.
+// against the 128-bit forms; QV_EC_PORTABLE_WORDS selects them anywhere.
 namespace portable {
 inline Word carryOf(Word a, Word b, Word sum) { return ((a & b) | ((a | b) & ~sum)) >> 63; }
 inline Word borrowOf(Word a, Word b, Word diff) { return ((~a & b) | (~(a ^ b) & diff)) >> 63; }
@@ -55,7 +55,7 @@ inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
 }
 }  // namespace portable
 
-#if defined(__SIZEOF_INT128__)
+#if defined(__SIZEOF_INT128__) && !defined(QV_EC_PORTABLE_WORDS)
 __extension__ typedef unsigned __int128 DoubleWord;
 
 inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
