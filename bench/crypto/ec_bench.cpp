@@ -1,5 +1,6 @@
 // P-256 and P-384 against OpenSSL at its defaults (EVP with the default
-// provider; on x86-64 its P-256 is the nistz256 assembly): an ECDH exchange as
+// provider, nothing switched off; its P-256 is the nistz256 assembly where
+// OpenSSL was built with it): an ECDH exchange as
 // a TLS client makes it (a fresh key pair, then the shared secret), ECDSA
 // verification and signing of a SHA-256 / SHA-384 digest.
 #include <benchmark/benchmark.h>
