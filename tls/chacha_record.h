@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "crypto/chacha20_poly1305.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -27,7 +28,9 @@ class ChaChaRecordCipher {
                             std::string_view fragment) const;
 
  private:
-  Bytes key_;
+  Bytes Nonce(std::uint64_t sequence) const;
+
+  ChaCha20Poly1305 aead_;
   Bytes iv_;
 };
 

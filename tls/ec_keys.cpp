@@ -1,14 +1,41 @@
 // The TLS engine's use of the curve arithmetic in crypto/.
 #include "tls/ec_keys.h"
 
+#include <optional>
+
+#include "crypto/ec.h"
+#include "crypto/ecdsa.h"
 #include "crypto/x25519.h"
 #include "tls/hello_extensions.h"
 
 namespace qv {
 
-bool EcCertificatePointValid(CertificateKey, std::string_view) { return false; }
+namespace {
 
-bool VerifyEcdsaDigest(CertificateKey, std::string_view, std::string_view, std::string_view) { return false; }
+std::optional<EcCurve> curveOf(CertificateKey key) {
+  if (key == CertificateKey::kEcP256) return EcCurve::kP256;
+  if (key == CertificateKey::kEcP384) return EcCurve::kP384;
+  return std::nullopt;
+}
+
+std::optional<EcCurve> curveOfGroup(std::uint16_t group) {
+  if (group == kGroupSecp256r1) return EcCurve::kP256;
+  if (group == kGroupSecp384r1) return EcCurve::kP384;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool EcCertificatePointValid(CertificateKey curve, std::string_view point) {
+  const std::optional<EcCurve> ec = curveOf(curve);
+  return ec && ecPointIsValid(*ec, point);
+}
+
+bool VerifyEcdsaDigest(CertificateKey curve, std::string_view point, std::string_view digest,
+                       std::string_view derSignature) {
+  const std::optional<EcCurve> ec = curveOf(curve);
+  return ec && ecdsaVerifyDer(*ec, point, digest, derSignature);
+}
 
 std::size_t EcdheShareSize(std::uint16_t group) {
   switch (group) {
@@ -26,7 +53,9 @@ std::size_t EcdheShareSize(std::uint16_t group) {
 bool EcdheShareValid(std::uint16_t group, std::string_view peerShare) {
   const std::size_t size = EcdheShareSize(group);
   if (size == 0 || peerShare.size() != size) return false;
-  return group == kGroupX25519;
+  if (group == kGroupX25519) return true;
+  const std::optional<EcCurve> curve = curveOfGroup(group);
+  return curve && ecPointIsValid(*curve, peerShare);
 }
 
 EcdheResult EcdheAgree(std::uint16_t group, std::string_view peerShare) {
