@@ -10,33 +10,15 @@ namespace qv::ec {
 
 using Word = std::uint64_t;
 
-#if defined(__SIZEOF_INT128__)
-__extension__ typedef unsigned __int128 DoubleWord;
-
-// a * b + c + carry, low word returned and high word left in carry (never overflows).
-inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
-  const DoubleWord t = static_cast<DoubleWord>(a) * b + c + carry;
-  carry = static_cast<Word>(t >> 64);
-  return static_cast<Word>(t);
-}
-// a + b + carry (carry 0 or 1, and so out).
-inline Word addCarry(Word a, Word b, Word& carry) {
-  const DoubleWord t = static_cast<DoubleWord>(a) + b + carry;
-  carry = static_cast<Word>(t >> 64);
-  return static_cast<Word>(t);
-}
-// a - b - borrow (borrow 0 or 1, and so out).
-inline Word subBorrow(Word a, Word b, Word& borrow) {
-  const DoubleWord t = static_cast<DoubleWord>(a) - b - borrow;
-  borrow = static_cast<Word>(t >> 64) & 1;
-  return static_cast<Word>(t);
-}
-#else
-// 32-bit targets: the same from 32 x 32 -> 64 products; carries come from bit
-// logic rather than comparisons, which may compile to branches there.
+// Portable forms from 32 x 32 -> 64 products, for targets without a 128-bit
+// integer (i686); carries come from bit logic rather than comparisons, which
+// may compile to branches there. Always compiled, so tests can hold them
+// against the 128-bit forms.
+namespace portable {
 inline Word carryOf(Word a, Word b, Word sum) { return ((a & b) | ((a | b) & ~sum)) >> 63; }
 inline Word borrowOf(Word a, Word b, Word diff) { return ((~a & b) | (~(a ^ b) & diff)) >> 63; }
 
+// a + b + carry (carry 0 or 1, and so out).
 inline Word addCarry(Word a, Word b, Word& carry) {
   const Word s1 = a + b;
   const Word c1 = carryOf(a, b, s1);
@@ -44,6 +26,7 @@ inline Word addCarry(Word a, Word b, Word& carry) {
   carry = c1 | carryOf(s1, carry, s2);
   return s2;
 }
+// a - b - borrow (borrow 0 or 1, and so out).
 inline Word subBorrow(Word a, Word b, Word& borrow) {
   const Word d1 = a - b;
   const Word b1 = borrowOf(a, b, d1);
@@ -51,13 +34,14 @@ inline Word subBorrow(Word a, Word b, Word& borrow) {
   borrow = b1 | borrowOf(d1, borrow, d2);
   return d2;
 }
+// a * b + c + carry, low word returned and high word left in carry (never overflows).
 inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
   constexpr Word kLow = 0xFFFFFFFF;
   const Word a0 = a & kLow, a1 = a >> 32, b0 = b & kLow, b1 = b >> 32;
   const Word p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
   const Word mid = (p00 >> 32) + (p01 & kLow) + (p10 & kLow);
   Word lo = (mid << 32) | (p00 & kLow);
-  Word hi = p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32);
+  const Word hi = p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32);
   Word c1 = 0;
   lo = addCarry(lo, c, c1);
   Word c2 = 0;
@@ -65,6 +49,30 @@ inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
   carry = hi + c1 + c2;
   return lo;
 }
+}  // namespace portable
+
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 DoubleWord;
+
+inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
+  const DoubleWord t = static_cast<DoubleWord>(a) * b + c + carry;
+  carry = static_cast<Word>(t >> 64);
+  return static_cast<Word>(t);
+}
+inline Word addCarry(Word a, Word b, Word& carry) {
+  const DoubleWord t = static_cast<DoubleWord>(a) + b + carry;
+  carry = static_cast<Word>(t >> 64);
+  return static_cast<Word>(t);
+}
+inline Word subBorrow(Word a, Word b, Word& borrow) {
+  const DoubleWord t = static_cast<DoubleWord>(a) - b - borrow;
+  borrow = static_cast<Word>(t >> 64) & 1;
+  return static_cast<Word>(t);
+}
+#else
+using portable::addCarry;
+using portable::mulAdd;
+using portable::subBorrow;
 #endif
 
 // All ones when w is zero, else zero.
@@ -102,7 +110,7 @@ constexpr void wordsFromHex(const char* hex, Word* out) {
 
 // The modulus m must be odd and have its top bit set.
 template <std::size_t N>
-constexpr Modulus<N> makeModulus(const char* hex) {
+Modulus<N> makeModulus(const char* hex) {
   Modulus<N> md{};
   wordsFromHex<N>(hex, md.m);
   // Newton's iteration doubles the correct low bits of m^-1 each step.
