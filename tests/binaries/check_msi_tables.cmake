@@ -100,8 +100,9 @@ foreach(pair ${pairs})
 endforeach()
 string(REGEX MATCHALL "\nreg[0-9A-F]+\t" registry_rows "${registry}")
 list(LENGTH registry_rows n)
-if(NOT n EQUAL 13)
-  fail("Registry: ${n} values, not 13")
+list(LENGTH pairs settings_count)
+if(NOT n EQUAL settings_count)
+  fail("Registry: ${n} values, not ${settings_count}")
 endif()
 
 # Deferred, system context; registration failure is checked, removal's and
