@@ -13,6 +13,7 @@
 #include "tests/tls_interop/peer_process.h"
 #include "tests/tls_interop/socket_driver.h"
 #include "tls/certificate_policy.h"
+#include "tls/certificate.h"
 #include "tls/pem.h"
 #include "tls/signature_schemes.h"
 #include "tls/tls_connection.h"
@@ -207,6 +208,147 @@ TEST_F(KeysInterop, GnuTlsEachKeyAndForcedChoices) {
     EXPECT_FALSE(tls.Failed()) << what;
     link.Close();
     server->Stop();
+  }
+}
+
+std::shared_ptr<const ClientCredentials> credentialsOf(const std::string& pem) {
+  std::string error;
+  std::optional<ClientCredentials> credentials = ClientCredentialsFromPem(pem, &error);
+  EXPECT_TRUE(credentials.has_value()) << error;
+  if (!credentials) return nullptr;
+  return std::make_shared<const ClientCredentials>(std::move(*credentials));
+}
+
+TEST_F(KeysInterop, CredentialsFromPemFiles) {
+  const struct {
+    const char* key;
+    std::vector<std::uint16_t> schemes;
+  } cases[] = {
+      {"ec256", {0x0403}},
+      {"ec384", {0x0503}},
+      {"rsa2048", {0x0804, 0x0805, 0x0806, 0x0401, 0x0501, 0x0601}},
+      {"rsapss", {0x0809, 0x080A, 0x080B}},
+  };
+  for (const auto& c : cases) {
+    // Key before or after the certificate, as tools write them.
+    for (const bool keyFirst : {false, true}) {
+      const std::string cert = test::readFile(File(c.key, ".pem"));
+      const std::string key = test::readFile(File(c.key, ".key"));
+      std::string error;
+      const std::optional<ClientCredentials> credentials =
+          ClientCredentialsFromPem(keyFirst ? key + cert : cert + key, &error);
+      ASSERT_TRUE(credentials.has_value()) << c.key << ": " << error;
+      EXPECT_EQ(credentials->supportedSchemes, c.schemes) << c.key;
+      ASSERT_EQ(credentials->chainDer.size(), 1u);
+      // Each signature checks out with the certificate's key; others are refused.
+      const Certificate leaf = ParseCertificateChain(credentials->chainDer, " ", {});
+      for (const std::uint16_t scheme : credentials->supportedSchemes) {
+        const Bytes signature = credentials->sign(scheme, "transcript");
+        EXPECT_TRUE(VerifySignatureScheme(leaf, scheme, "transcript", signature, false, &error))
+            << c.key << " " << SignatureSchemeName(scheme) << ": " << error;
+      }
+      EXPECT_TRUE(credentials->sign(0x0203, "transcript").empty());
+    }
+  }
+  const struct {
+    std::string pem;
+    const char* error;
+  } refused[] = {
+      {test::readFile(File("ec256", ".key")), "holds no certificate"},
+      {test::readFile(File("ec256", ".pem")), "has no usable private key"},
+      {test::readFile(File("ec256", ".pem")) + test::readFile(File("ec384", ".key")),
+       "is not the key of its first certificate (ECDSA P-256)"},
+      {test::readFile(File("rsa2048", ".pem")) + test::readFile(File("rsa4096", ".key")),
+       "is not the key of its first certificate (RSA)"},
+      {"", "holds no certificate"},
+  };
+  for (const auto& c : refused) {
+    std::string error;
+    EXPECT_FALSE(ClientCredentialsFromPem(c.pem, &error).has_value()) << c.error;
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+}
+
+// A server that requires a client certificate it trusts (the client's own
+// self-signed one): each key type gets in, signed with the scheme logged.
+TEST_F(KeysInterop, ClientCertificateRequiredByOpenSslAndGnuTls) {
+  const struct {
+    const char* clientKey;
+    const char* serverKey;
+    const char* scheme;  // the CertificateVerify's first bytes, as hex
+  } cases[] = {
+      {"ec256", "rsa2048", "0403"},
+      {"ec384", "ec256", "0503"},
+      {"rsa2048", "ec256", "0804"},
+      {"rsapss", "rsa2048", "0809"},
+  };
+  for (const auto& c : cases) {
+    auto server = StartOpenSsl(c.serverKey, std::string("-Verify 1 -CAfile ") + File(c.clientKey, ".pem"));
+    test::LogCapture log;
+    TlsConnection tls;
+    tls.SetClientCredentials(
+        credentialsOf(test::readFile(File(c.clientKey, ".pem")) + test::readFile(File(c.clientKey, ".key"))));
+    Configure(tls, c.serverKey);
+    SocketDriver link(tls, SocketDriver::Connect(port_));
+    EXPECT_TRUE(Echoes(link, "mutual")) << c.clientKey << "\n" << server->Output() << log.text();
+    EXPECT_TRUE(log.contains(std::string("SendCertificateVerify(") + c.scheme)) << c.clientKey;
+  }
+  if (!test::commandExists("gnutls-serv")) return;
+  for (const char* clientKey : {"ec256", "rsa2048", "rsapss"}) {
+    SocketHandle socket;
+    auto server = StartGnuTls("ec384",
+                              std::string("--require-client-cert --verify-client-cert --x509cafile ") +
+                                  File(clientKey, ".pem") + " --priority NORMAL:-VERS-TLS1.3",
+                              socket);
+    ASSERT_NE(socket, kInvalidSocket) << server->Output();
+    test::LogCapture log;
+    TlsConnection tls;
+    tls.SetClientCredentials(
+        credentialsOf(test::readFile(File(clientKey, ".pem")) + test::readFile(File(clientKey, ".key"))));
+    Configure(tls, "ec384");
+    SocketDriver link(tls, socket);
+    ASSERT_TRUE(link.Send("echo me\n"));
+    EXPECT_NE(link.PumpUntilContains("echo me").find("echo me"), Bytes::npos)
+        << clientKey << server->Output() << log.text();
+    link.Close();
+    server->Stop();
+  }
+}
+
+// What the client does when it has nothing the server takes, and what it
+// logs: no credentials, a key type the server's schemes leave out, a
+// certificate the server does not trust.
+TEST_F(KeysInterop, ClientCertificateRefused) {
+  const struct {
+    const char* clientKey;  // nullptr: no credentials
+    const char* options;
+    const char* logged;
+  } cases[] = {
+      {nullptr, "", "1 CSTA: Server asked for a client certificate, but none is configured: sending none"},
+      {"ec256", "-client_sigalgs rsa_pss_rsae_sha256:rsa_pkcs1_sha256",
+       "1 CSTA: Server accepts no ECDSA client certificate (types 01): sending none"},
+      {"rsapss", "-client_sigalgs rsa_pss_rsae_sha256:ecdsa_secp256r1_sha256",
+       "1 CSTA: Client certificate's key makes none of the server's signature schemes (0804 0403): sending "
+       "none"},
+      {"rsa2048", "", "CSTA: Alert(2, 48)"},
+  };
+  for (const auto& c : cases) {
+    // The server trusts only the P-384 certificate.
+    auto server = StartOpenSsl("rsa2048", std::string("-Verify 1 -verify_return_error -CAfile ") +
+                                              File("ec384", ".pem") + " " + c.options);
+    test::LogCapture log;
+    TlsConnection tls;
+    if (c.clientKey != nullptr) {
+      tls.SetClientCredentials(credentialsOf(test::readFile(File(c.clientKey, ".pem")) +
+                                             test::readFile(File(c.clientKey, ".key"))));
+    }
+    Configure(tls, "rsa2048");
+    SocketDriver link(tls, SocketDriver::Connect(port_));
+    link.Send("refused\n");
+    link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); },
+                   std::chrono::seconds(10));
+    EXPECT_TRUE(tls.AlertReceived()) << c.options;
+    EXPECT_TRUE(log.contains(c.logged)) << c.options << "\n" << log.text();
   }
 }
 
