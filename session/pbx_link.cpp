@@ -72,10 +72,15 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     tls_->SetServerName(serverName);
     tls_->SetVerifyCertificates(false);
     if (check) tls_->SetCertificateCheck(std::move(check));
-    if (credentials) tls_->SetClientCredentials(std::move(credentials));
     const std::optional<TlsVersionPolicy> policy = ParseTlsVersionPolicy(versionText);
     if (!policy) writeLog(1, "Unknown tlsversion '" + versionText + "', using 1.0");
     tls_->SetVersionPolicy(policy.value_or(TlsVersionPolicy::kTls10));
+    // The first release's TLS 1.0 hello stays as it was: no client certificate.
+    if (credentials && policy.value_or(TlsVersionPolicy::kTls10) == TlsVersionPolicy::kTls10) {
+      writeLog(1, "Client certificate \"" + settings.clientcert +
+                      "\" is sent only with TLS 1.2 or later; tlsversion 1.0 sends none");
+    }
+    if (credentials) tls_->SetClientCredentials(std::move(credentials));
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }

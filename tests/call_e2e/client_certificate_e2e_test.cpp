@@ -137,6 +137,17 @@ TEST_F(ClientCertificateE2E, UnusableClientCertGoesOnWithoutOne) {
   }
 }
 
+TEST_F(ClientCertificateE2E, TlsVersion10SaysTheCertificateIsNotSent) {
+  store_.tlsversion = "";  // absent: 1.0
+  const std::size_t mark = LogText().size();
+  Init(files().path("rsa.pem"));
+  EXPECT_TRUE(WaitForLog("]:1 Client certificate \"" + files().path("rsa.pem") +
+                             "\" is sent only with TLS 1.2 or later; tlsversion 1.0 sends none",
+                         5s, mark))
+      << LogText().substr(mark);
+  EXPECT_EQ(sim_->frames().size(), 0u);
+}
+
 TEST_F(ClientCertificateE2E, CertificateTheServerDoesNotTrustIsRefused) {
   const std::size_t mark = LogText().size();
   Init(files().path("stranger.pem"));
