@@ -46,8 +46,10 @@ std::optional<StoreKeyKind> keyKindOf(PCCERT_CONTEXT c, std::string* problem) {
   const std::string oid = info.Algorithm.pszObjId != nullptr ? info.Algorithm.pszObjId : "";
   if (oid == szOID_RSA_RSA) return StoreKeyKind::kRsa;
   if (oid == szOID_ECC_PUBLIC_KEY) {
-    const std::string parameters(reinterpret_cast<const char*>(info.Algorithm.Parameters.pbData),
-                                 info.Algorithm.Parameters.cbData);
+    const CRYPT_OBJID_BLOB& named = info.Algorithm.Parameters;
+    const std::string parameters =
+        named.pbData == nullptr ? std::string()
+                                : std::string(reinterpret_cast<const char*>(named.pbData), named.cbData);
     if (parameters == std::string("\x06\x08\x2A\x86\x48\xCE\x3D\x03\x01\x07", 10))
       return StoreKeyKind::kEcP256;
     if (parameters == std::string("\x06\x05\x2B\x81\x04\x00\x22", 7)) return StoreKeyKind::kEcP384;

@@ -1,12 +1,11 @@
 // The store side of client certificates without a store: thumbprints as
-// people paste them, the schemes each key kind makes, r || s to DER.
+// people paste them, r || s to DER. (Each scheme's hash and padding are
+// checked with OpenSSL signing in the store's place: client_certificate_test.)
 #include "session/store_credentials.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "tls/hello_extensions.h"
 
 namespace qv {
 namespace {
@@ -45,45 +44,6 @@ TEST(StoreCredentials, ThumbprintsAsPastedAreReadAndAnythingElseRefused) {
       "0123456789abcdef0123456789abcdef01234567",  // a broken mark
   };
   for (const char* text : refused) EXPECT_FALSE(ParseStoreThumbprint(text).has_value()) << text;
-}
-
-TEST(StoreCredentials, EachKeyKindMakesOnlyItsSchemes) {
-  struct Case {
-    StoreKeyKind kind;
-    std::uint16_t scheme;
-    bool made;
-    HashAlgorithm digest;
-    StorePadding padding;
-  };
-  const Case cases[] = {
-      {StoreKeyKind::kRsa, kSchemeRsaPssRsaeSha256, true, HashAlgorithm::kSha256, StorePadding::kPss},
-      {StoreKeyKind::kRsa, kSchemeRsaPssRsaeSha512, true, HashAlgorithm::kSha512, StorePadding::kPss},
-      {StoreKeyKind::kRsa, kSchemeRsaPkcs1Sha384, true, HashAlgorithm::kSha384, StorePadding::kPkcs1},
-      {StoreKeyKind::kRsa, 0x0809, false, {}, {}},  // rsa_pss_pss: the key is rsaEncryption
-      {StoreKeyKind::kRsa, 0x0403, false, {}, {}},
-      {StoreKeyKind::kEcP256, 0x0403, true, HashAlgorithm::kSha256, {}},
-      {StoreKeyKind::kEcP256, 0x0503, false, {}, {}},
-      {StoreKeyKind::kEcP384, 0x0503, true, HashAlgorithm::kSha384, {}},
-      {StoreKeyKind::kEcP384, kSchemeRsaPkcs1Sha256, false, {}, {}},
-      {StoreKeyKind::kEcP384, 0x0201, false, {}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.scheme);
-    auto request = StoreRequestForScheme(c.kind, c.scheme);
-    ASSERT_EQ(request.has_value(), c.made);
-    if (!c.made) continue;
-    EXPECT_EQ(request->digest, c.digest);
-    if (c.kind == StoreKeyKind::kRsa) {
-      EXPECT_EQ(request->padding, c.padding);
-    }
-  }
-  // Every scheme listed for a kind can be made by it.
-  for (StoreKeyKind kind : {StoreKeyKind::kRsa, StoreKeyKind::kEcP256, StoreKeyKind::kEcP384}) {
-    ASSERT_FALSE(StoreKeySchemes(kind).empty());
-    for (std::uint16_t scheme : StoreKeySchemes(kind))
-      EXPECT_TRUE(StoreRequestForScheme(kind, scheme)) << scheme;
-  }
-  EXPECT_EQ(StoreKeySchemes(StoreKeyKind::kRsa).front(), kSchemeRsaPssRsaeSha256);
 }
 
 TEST(StoreCredentials, P1363SignaturesBecomeStrictDer) {
