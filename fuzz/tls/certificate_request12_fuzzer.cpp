@@ -5,6 +5,7 @@
 // verdict must agree with what the client did.
 #include "fuzz/tls/handshake_harness.h"
 #include "tls/certificate_request.h"
+#include "tls/hello_extensions.h"
 #include "tls/signature_schemes.h"
 
 namespace {
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body = fuzz::asText(data, size);
   std::string error;
   const bool parsed = ParseCertificateRequest12(body, &error).has_value();
-  if (parsed == error.empty()) __builtin_trap();
+  if (parsed != error.empty()) __builtin_trap();
   TlsConnection client = base;
   TlsConnectionTestPeer peer(client);
   peer.ProcessHandshake(fuzz::handshakeMessage(kHandshakeCertificateRequest, body));
