@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -17,6 +18,10 @@ struct DialogFields {
   std::string address;
   std::string port;
   bool encrypt = false;
+  // A drop-down list: the texts offered and the one chosen (an index into them).
+  std::vector<std::string> tlsVersionChoices;
+  std::size_t tlsVersion = 0;
+  std::string clientcert;
   bool autooriginate = false;
   bool callevents = false;
   std::string versionText;

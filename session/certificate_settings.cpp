@@ -10,10 +10,7 @@
 
 namespace qv {
 
-namespace {
-
-// False when the file cannot be opened or is larger than any CA file we read.
-bool readBoundedFile(const std::string& path, std::string& text) {
+bool ReadBoundedFile(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   text.clear();
@@ -24,8 +21,6 @@ bool readBoundedFile(const std::string& path, std::string& text) {
   }
   return text.size() <= kMaxPemBundleBytes && !in.bad();
 }
-
-}  // namespace
 
 std::vector<Bytes> LoadTrustedRoots(const std::string& cafile) {
   PlatformRoots platform = ReadPlatformRoots();
@@ -45,7 +40,7 @@ std::vector<Bytes> LoadTrustedRoots(const std::string& cafile) {
     std::string text;
     std::size_t skipped = 0;
     std::vector<Bytes> own;
-    if (readBoundedFile(cafile, text)) own = ReadPemCertificates(text, &skipped);
+    if (ReadBoundedFile(cafile, text)) own = ReadPemCertificates(text, &skipped);
     if (own.empty()) {
       writeLog(1, "Certificate check: cafile \"" + cafile + "\" cannot be read or holds no PEM certificate");
     } else if (skipped > 0) {

@@ -13,6 +13,10 @@ namespace qv {
 
 using CertificateCheck = std::function<CertificateVerdict(const std::vector<Bytes>& chainDer)>;
 
+// The text of a PEM file; false when it cannot be opened or is larger than
+// any bundle we read.
+bool ReadBoundedFile(const std::string& path, std::string& text);
+
 // The platform's roots plus the certificates of the PEM file cafile (when
 // not empty); the count is logged at level 5, an unreadable store or file at
 // level 1.

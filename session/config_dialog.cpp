@@ -1,5 +1,6 @@
 #include "session/config_dialog.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "session/decimal_text.h"
@@ -10,6 +11,13 @@ namespace qv {
 namespace {
 
 std::string clampField(const std::string& text) { return text.substr(0, kConfigFieldMaxLength); }
+
+std::size_t tlsVersionShown(const std::string& stored) {
+  for (std::size_t i = 0; i < std::size(kTlsVersionChoices); ++i) {
+    if (stored == kTlsVersionChoices[i].stored) return i;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -28,6 +36,9 @@ ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
   form.address = loaded.address;
   form.port = std::to_string(loaded.port);
   form.encrypt = loaded.encrypt;
+  for (const TlsVersionChoice& choice : kTlsVersionChoices) form.tlsVersionChoices.emplace_back(choice.shown);
+  form.tlsVersion = tlsVersionShown(loaded.tlsversion);
+  form.clientcert = loaded.clientcert;
   form.autooriginate = loaded.autooriginate;
   form.callevents = loaded.callevents;
   form.versionText = kConfigVersionText;
@@ -61,6 +72,13 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   updated.address = clampField(form.address);
   updated.port = *port;
   updated.encrypt = form.encrypt;
+  // Only a different choice replaces the stored text, so a value this
+  // dialog does not know survives an OK.
+  if (form.tlsVersion != tlsVersionShown(loaded.tlsversion) &&
+      form.tlsVersion < std::size(kTlsVersionChoices)) {
+    updated.tlsversion = kTlsVersionChoices[form.tlsVersion].stored;
+  }
+  updated.clientcert = clampField(form.clientcert);
   updated.autooriginate = form.autooriginate;
   updated.callevents = form.callevents;
   ReplaceSettings(updated);

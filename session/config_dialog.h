@@ -20,6 +20,20 @@ inline constexpr const char* kConfigVersionText = QV_VERSION_TEXT;
 using ConfigForm = DialogFields;
 using ConfigRefusal = DialogRefusal;
 
+// The TLS version choice: what the user reads, what tlsversion stores. A
+// stored text that is none of these shows as the first and is kept unless
+// the user picks another.
+struct TlsVersionChoice {
+  const char* stored;
+  const char* shown;
+};
+inline constexpr TlsVersionChoice kTlsVersionChoices[] = {
+    {"1.0", "1.0 as in the first release"},
+    {"1.2", "1.2"},
+    {"1.3", "1.3"},
+    {"auto", "best available"},
+};
+
 // Reads the registry into the process-wide record (so the dialog always shows
 // what is stored now) and returns that record; the form is made from it.
 ProviderSettings LoadConfigSettings();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "session/certificate_settings.h"
+#include "session/client_certificate.h"
 #include "session/csta_frame.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
@@ -39,9 +40,13 @@ void PbxLink::ConnectFailed() {
 
 void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
   // Read before the link lock: the settings keep a lock of their own.
-  const std::string versionText = encrypt ? SettingsSnapshot().tlsversion : std::string();
-  // Made before the lock: with verifycert it reads the trusted roots.
-  CertificateCheck check = encrypt ? MakeCertificateCheck(SettingsSnapshot()) : CertificateCheck();
+  const ProviderSettings settings = encrypt ? SettingsSnapshot() : ProviderSettings();
+  const std::string versionText = encrypt ? settings.tlsversion : std::string();
+  // Made before the lock: with verifycert it reads the trusted roots, with
+  // clientcert a file or the system's certificate store.
+  CertificateCheck check = encrypt ? MakeCertificateCheck(settings) : CertificateCheck();
+  std::shared_ptr<const ClientCredentials> credentials =
+      encrypt ? LoadClientCredentials(settings.clientcert) : nullptr;
   if (writer_.joinable()) closeSocket(Detach());
   std::lock_guard lock(lock_);
   const bool connecting = state_ == State::kConnecting;
@@ -70,6 +75,12 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     const std::optional<TlsVersionPolicy> policy = ParseTlsVersionPolicy(versionText);
     if (!policy) writeLog(1, "Unknown tlsversion '" + versionText + "', using 1.0");
     tls_->SetVersionPolicy(policy.value_or(TlsVersionPolicy::kTls10));
+    // The first release's TLS 1.0 hello stays as it was: no client certificate.
+    if (credentials && policy.value_or(TlsVersionPolicy::kTls10) == TlsVersionPolicy::kTls10) {
+      writeLog(1, "Client certificate \"" + settings.clientcert +
+                      "\" is sent only with TLS 1.2 or later; tlsversion 1.0 sends none");
+    }
+    if (credentials) tls_->SetClientCredentials(std::move(credentials));
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }

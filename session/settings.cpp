@@ -169,6 +169,7 @@ void ReadSettings() {
   s.cafile = ReadOptionalSetting("cafile");
   std::string tlsversion = ReadOptionalSetting("tlsversion");
   s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
+  s.clientcert = ReadOptionalSetting("clientcert");
   ReplaceSettings(s);
 }
 
@@ -186,6 +187,8 @@ void WriteSettings() {
   WriteSetting("logfile", s.logfile);
   WriteSetting("guid", s.guid);
   WriteSetting("callevents", s.callevents ? "1" : "0");
+  WriteSetting("tlsversion", s.tlsversion);
+  WriteSetting("clientcert", s.clientcert);
 }
 
 std::string MakeGuid() {

@@ -5,6 +5,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/rc4.h"
+#include "tls/chacha_record.h"
 #include "tls/gcm_record.h"
 #include "tls/cipher_suites.h"
 #include "xml/byte_string.h"
@@ -23,6 +24,7 @@ struct RecordState {
   // TLS 1.2: AES-CBC records carry their IV in front (aes keeps the chain).
   bool explicitIv = false;
   GcmRecordCipher gcm;
+  ChaChaRecordCipher chacha;
   // Records MACed since the keys were installed (wraps as TLS's uint64 does).
   std::uint64_t sequence = 0;
 };

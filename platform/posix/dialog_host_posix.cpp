@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dialog_host.h"
 
@@ -113,6 +114,33 @@ bool askSwitch(Terminal& tty, std::string_view label, bool& value) {
   }
 }
 
+// A drop-down list as a numbered list: the number or the text picks one,
+// Enter keeps the current one.
+bool askChoice(Terminal& tty, std::string_view label, const std::vector<std::string>& choices,
+               std::size_t& chosen) {
+  if (choices.empty()) return true;
+  if (chosen >= choices.size()) chosen = 0;
+  std::string list = std::string(label) + ":";
+  for (std::size_t i = 0; i < choices.size(); ++i)
+    list += " " + std::to_string(i + 1) + " = " + choices[i] + ";";
+  list.back() = '\n';
+  tty.write(list);
+  for (;;) {
+    auto line = tty.ask(
+        std::string(label) + " (1-" + std::to_string(choices.size()) + ") [" + choices[chosen] + "]: ", true);
+    if (!line) return false;
+    if (line->empty()) return true;
+    std::string answer = lowered(*line);
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      if (answer == std::to_string(i + 1) || answer == lowered(choices[i])) {
+        chosen = i;
+        return true;
+      }
+    }
+    tty.write("Please answer a number from 1 to " + std::to_string(choices.size()) + ".\n");
+  }
+}
+
 enum class Choice { Ok, Cancel, Ended };
 
 Choice askOkCancel(Terminal& tty) {
@@ -135,6 +163,8 @@ bool askFields(Terminal& tty, DialogFields& f) {
          askText(tty, "Address (e.g. \"pbx.example.com\")", f.address, false) &&
          askText(tty, "Port (e.g. \"443\")", f.port, false) &&
          askSwitch(tty, "Use encryption for CSTA", f.encrypt) &&
+         askChoice(tty, "TLS version", f.tlsVersionChoices, f.tlsVersion) &&
+         askText(tty, "Client certificate", f.clientcert, false) &&
          askSwitch(tty, "Auto originate outbound calls", f.autooriginate) &&
          askSwitch(tty, "Report calls to applications", f.callevents);
 }

@@ -20,6 +20,8 @@ constexpr int kIdVersion = 1009;
 constexpr int kIdEncrypt = 1010;
 constexpr int kIdAutomatic = 1011;
 constexpr int kIdCallEvents = 1012;
+constexpr int kIdTlsVersion = 1013;
+constexpr int kIdClientCert = 1014;
 constexpr int kDialogTemplate = 101;
 
 // The dialog is started with initialisation parameter 0, so the procedure
@@ -41,6 +43,12 @@ void fillDialog(HWND dialog, const DialogFields& f) {
   SetDlgItemTextA(dialog, kIdPort, f.port.c_str());
   SetDlgItemTextA(dialog, kIdVersion, f.versionText.c_str());
   CheckDlgButton(dialog, kIdEncrypt, f.encrypt ? BST_CHECKED : BST_UNCHECKED);
+  SendDlgItemMessageA(dialog, kIdTlsVersion, CB_RESETCONTENT, 0, 0);
+  for (const std::string& choice : f.tlsVersionChoices) {
+    SendDlgItemMessageA(dialog, kIdTlsVersion, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.c_str()));
+  }
+  SendDlgItemMessageA(dialog, kIdTlsVersion, CB_SETCURSEL, f.tlsVersion, 0);
+  SetDlgItemTextA(dialog, kIdClientCert, f.clientcert.c_str());
   CheckDlgButton(dialog, kIdAutomatic, f.autooriginate ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, kIdCallEvents, f.callevents ? BST_CHECKED : BST_UNCHECKED);
 }
@@ -54,6 +62,10 @@ DialogFields readDialog(HWND dialog) {
   f.address = itemText(dialog, kIdAddress);
   f.port = itemText(dialog, kIdPort);
   f.encrypt = IsDlgButtonChecked(dialog, kIdEncrypt) == BST_CHECKED;
+  const LRESULT chosen = SendDlgItemMessageA(dialog, kIdTlsVersion, CB_GETCURSEL, 0, 0);
+  // No selection (CB_ERR) reads as an index past the list, which changes nothing.
+  f.tlsVersion = chosen < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(chosen);
+  f.clientcert = itemText(dialog, kIdClientCert);
   f.autooriginate = IsDlgButtonChecked(dialog, kIdAutomatic) == BST_CHECKED;
   f.callevents = IsDlgButtonChecked(dialog, kIdCallEvents) == BST_CHECKED;
   f.versionText = itemText(dialog, kIdVersion);

@@ -1,7 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Every DLL the given binaries import is a Windows system DLL.
 # -DOBJDUMP=objdump -DFILES=a|b|c
-set(allowed advapi32.dll bcrypt.dll comctl32.dll crypt32.dll gdi32.dll kernel32.dll msi.dll msvcrt.dll tapi32.dll
+set(allowed advapi32.dll bcrypt.dll comctl32.dll crypt32.dll gdi32.dll kernel32.dll msi.dll msvcrt.dll ncrypt.dll tapi32.dll
             user32.dll ws2_32.dll)
 string(REPLACE "|" ";" files "${FILES}")
 foreach(file ${files})

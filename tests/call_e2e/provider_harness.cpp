@@ -75,6 +75,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   if (!s.certpin.empty()) value("certpin", s.certpin);
   if (!s.verifycert.empty()) value("verifycert", s.verifycert);
   if (!s.cafile.empty()) value("cafile", s.cafile);
+  if (!s.clientcert.empty()) value("clientcert", s.clientcert);
   out << "\r\n";
 }
 

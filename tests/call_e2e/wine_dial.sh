@@ -141,6 +141,32 @@ if command -v openssl >/dev/null 2>&1 &&
   }
   wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v verifycert /f >/dev/null 2>&1
   wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v cafile /f >/dev/null 2>&1
+
+  # The provider's own certificate for a PBX that requires one: a PEM file
+  # logs in; a store entry that is not there is named and the PBX refuses.
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 -subj /CN=tapi-client \
+    -keyout "$work/client.key" -out "$work/client.crt" >/dev/null 2>&1
+  cat "$work/client.crt" "$work/client.key" >"$work/client.pem"
+  start_pbx --tls-modern --client-ca "$work/client.crt"
+  configure
+  rm -f "$work/provider.log"
+  set_setting encrypt 1
+  set_setting tlsversion 1.2
+  set_setting clientcert "$(winepath -w "$work/client.pem" 2>/dev/null)"
+  dial 5550100 || fail "dial with a client certificate exited non-zero"
+  grep -q "completion of TSPI_lineMakeCall: 0$" "$work/dial.txt" || {
+    fail "no call with a client certificate"
+    grep "Client certificate\|TLS" "$work/provider.log"
+  }
+  start_pbx --tls-modern --client-ca "$work/client.crt"
+  set_setting port "$port"
+  rm -f "$work/provider.log"
+  set_setting clientcert "store:0123456789abcdef0123456789abcdef01234567"
+  if dial 5550100; then fail "a call without the required client certificate exited zero"; fi
+  tr -d '\r' <"$work/provider.log" | grep -q "]:1 Client certificate \"store:0123456789abcdef0123456789abcdef01234567\" not used: no certificate with this thumbprint in the LocalMachine \"My\" store; connecting without one" ||
+    fail "no log line for a missing store certificate"
+  grep -q '"root":"StartApplicationSession"' "$work/frames.jsonl" && fail "login without the required client certificate"
+  for v in tlsversion clientcert; do wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v $v /f >/dev/null 2>&1; done
 else
   echo "certificate scenarios skipped: no openssl"
 fi

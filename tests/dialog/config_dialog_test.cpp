@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "platform/registry.h"
 
 #include "session/config_dialog.h"
 #include "session/settings.h"
@@ -51,6 +54,7 @@ TEST_F(ConfigDialogTest, FirstOkStoresEveryValueTheDialogShows) {
       {"autooriginate", "1"},    {"loglevel", "0"},
       {"loglength", "1000"},     {"logfile", ""},
       {"guid", loaded.guid},     {"callevents", "0"},
+      {"tlsversion", "1.0"},     {"clientcert", ""},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   // The process's own record follows.
@@ -137,6 +141,49 @@ TEST_F(ConfigDialogTest, OkKeepsTheLogSettingsReadWhenTheDialogOpened) {
   EXPECT_EQ(ReadSetting("loglength"), "50");
   EXPECT_EQ(ReadSetting("logfile"), "C:\\log.txt");
   EXPECT_EQ(ReadSetting("guid"), "00000000-1111-4222-8333-444444444444");
+}
+
+// What each stored tlsversion shows as, and what OK stores when the choice
+// is left alone or changed.
+TEST_F(ConfigDialogTest, TlsVersionChoiceShowsTheStoredValueAndKeepsUnknownOnes) {
+  struct Case {
+    const char* stored;  // nullptr: not stored
+    std::size_t shown;
+    std::size_t picked;
+    const char* written;
+  };
+  const Case cases[] = {
+      {nullptr, 0, 0, "1.0"}, {"1.0", 0, 3, "auto"}, {"1.2", 1, 1, "1.2"},
+      {"1.3", 2, 0, "1.0"},   {"auto", 3, 2, "1.3"}, {"1.1", 0, 0, "1.1"},
+      {"AUTO", 0, 1, "1.2"},  {"", 0, 0, "1.0"},     {"1.1", 0, 99, "1.1"},  // no selection at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "(absent)");
+    deleteProviderKeyForTesting();
+    if (c.stored != nullptr) WriteSetting("tlsversion", c.stored);
+    ProviderSettings loaded = LoadConfigSettings();
+    ConfigForm form = MakeConfigForm(loaded);
+    ASSERT_EQ(form.tlsVersionChoices,
+              (std::vector<std::string>{"1.0 as in the first release", "1.2", "1.3", "best available"}));
+    EXPECT_EQ(form.tlsVersion, c.shown);
+    form.tlsVersion = c.picked;
+    ASSERT_FALSE(AcceptConfigForm(loaded, form).has_value());
+    EXPECT_EQ(ReadSetting("tlsversion"), c.written);
+    EXPECT_EQ(SettingsSnapshot().tlsversion, c.written);
+  }
+}
+
+TEST_F(ConfigDialogTest, ClientCertificateIsShownAndStoredAsTyped) {
+  WriteSetting("clientcert", "store:0123456789abcdef0123456789abcdef01234567");
+  ProviderSettings loaded = LoadConfigSettings();
+  ConfigForm form = MakeConfigForm(loaded);
+  EXPECT_EQ(form.clientcert, "store:0123456789abcdef0123456789abcdef01234567");
+  form.clientcert = "C:\\certs\\tapi client.pem";
+  ASSERT_FALSE(AcceptConfigForm(loaded, form).has_value());
+  EXPECT_EQ(ReadSetting("clientcert"), "C:\\certs\\tapi client.pem");
+  form.clientcert.clear();
+  ASSERT_FALSE(AcceptConfigForm(LoadConfigSettings(), form).has_value());
+  EXPECT_EQ(ReadSetting("clientcert"), "");
 }
 
 TEST_F(ConfigDialogTest, TextsAreCutTo255Characters) {

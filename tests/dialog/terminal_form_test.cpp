@@ -125,6 +125,16 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   tty.type("5061");
   ASSERT_TRUE(tty.expect("Use encryption for CSTA (yes/no) [yes]: "));
   tty.type("no");
+  ASSERT_TRUE(
+      tty.expect("TLS version: 1 = 1.0 as in the first release; 2 = 1.2; 3 = 1.3; 4 = best available\r\n"))
+      << tty.transcript();
+  ASSERT_TRUE(tty.expect("TLS version (1-4) [1.0 as in the first release]: "));
+  tty.type("7");
+  ASSERT_TRUE(tty.expect("Please answer a number from 1 to 4."));
+  ASSERT_TRUE(tty.expect("TLS version (1-4) [1.0 as in the first release]: "));
+  tty.type("Best Available");
+  ASSERT_TRUE(tty.expect("Client certificate []: "));
+  tty.type("/etc/quorvelone/client.pem");
   ASSERT_TRUE(tty.expect("Auto originate outbound calls (yes/no) [no]: "));
   tty.type("YES");
   ASSERT_TRUE(tty.expect("Report calls to applications (yes/no) [no]: "));
@@ -142,6 +152,8 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   EXPECT_EQ(ReadSetting("encrypt"), "0");
   EXPECT_EQ(ReadSetting("autooriginate"), "1");
   EXPECT_EQ(ReadSetting("callevents"), "1");
+  EXPECT_EQ(ReadSetting("tlsversion"), "auto");
+  EXPECT_EQ(ReadSetting("clientcert"), "/etc/quorvelone/client.pem");
   EXPECT_EQ(ReadSetting("guid").size(), 36u);
 }
 
@@ -151,6 +163,8 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   stored.password = "old";
   stored.port = 8443;
   stored.autooriginate = true;
+  stored.tlsversion = "1.1";  // unknown: shown as 1.0, kept
+  stored.clientcert = "/etc/quorvelone/client.pem";
   ReplaceSettings(stored);
   WriteSettings();
 
@@ -162,7 +176,9 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   ASSERT_TRUE(tty.expect("Password (repeat) [unchanged]: "));
   tty.type("");
   for (const char* prompt :
-       {"Domain", "Address", "Port (e.g. \"443\") [8443]: ", "[yes]: ", "[yes]: ", "[no]: ", "[OK]: "}) {
+       {"Domain", "Address",
+        "Port (e.g. \"443\") [8443]: ", "[yes]: ", "TLS version (1-4) [1.0 as in the first release]: ",
+        "Client certificate [/etc/quorvelone/client.pem]: ", "[yes]: ", "[no]: ", "[OK]: "}) {
     ASSERT_TRUE(tty.expect(prompt)) << prompt << "\n" << tty.transcript();
     tty.type("");
   }
@@ -172,6 +188,23 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   EXPECT_EQ(ReadSetting("port"), "8443");
   EXPECT_EQ(ReadSetting("encrypt"), "1");
   EXPECT_EQ(ReadSetting("autooriginate"), "1");
+  EXPECT_EQ(ReadSetting("tlsversion"), "1.1");
+  EXPECT_EQ(ReadSetting("clientcert"), "/etc/quorvelone/client.pem");
+}
+
+// Enter on the encryption switch, the TLS version, the client certificate
+// and the two later switches.
+void keepSwitchesAndTls(TerminalSession& tty) {
+  ASSERT_TRUE(tty.expect("(yes/no)"));
+  tty.type("");
+  ASSERT_TRUE(tty.expect("TLS version (1-4)"));
+  tty.type("");
+  ASSERT_TRUE(tty.expect("Client certificate ["));
+  tty.type("");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(tty.expect("(yes/no)"));
+    tty.type("");
+  }
 }
 
 // Types the whole form: username, both passwords, port, then the choice.
@@ -189,10 +222,7 @@ void fillForm(TerminalSession& tty, const std::string& user, const std::string& 
   tty.type("");
   ASSERT_TRUE(tty.expect("Port"));
   tty.type(port);
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(tty.expect("(yes/no)"));
-    tty.type("");
-  }
+  keepSwitchesAndTls(tty);
   ASSERT_TRUE(tty.expect("OK or Cancel?"));
   tty.type(choice);
 }
@@ -215,10 +245,7 @@ TEST_F(TerminalFormTest, RefusedOkKeepsTheFormOpenWithWhatWasTyped) {
   }
   ASSERT_TRUE(tty.expect("Port (e.g. \"443\") [443]: "));
   tty.type("70000");
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(tty.expect("(yes/no)"));
-    tty.type("");
-  }
+  keepSwitchesAndTls(tty);
   ASSERT_TRUE(tty.expect("OK or Cancel?"));
   tty.type("OK");
   ASSERT_TRUE(tty.expect("Error: The port must be a number from 1 to 65535.")) << tty.transcript();

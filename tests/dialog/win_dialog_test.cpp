@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/registry.h"
@@ -163,7 +164,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
 
     RECT client{};
     GetClientRect(dialog, &client);
-    RECT size{0, 0, 253, 169};
+    RECT size{0, 0, 253, 201};
     MapDialogRect(dialog, &size);
     EXPECT_EQ(client.right, size.right);
     EXPECT_EQ(client.bottom, size.bottom);
@@ -187,11 +188,14 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
         {1005, L"Edit", 131, 71, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
         {1006, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
         {1010, L"Button", 131, 103, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
-        {1011, L"Button", 131, 117, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
-        {1012, L"Button", 7, 131, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
-        {IDOK, L"Button", 7, 148, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
-        {IDCANCEL, L"Button", 61, 148, 50, 14, WS_TABSTOP, L"Cancel"},
-        {1009, L"Static", 177, 154, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
+        // A closed drop-down list is as high as its font makes it (h 0: not checked).
+        {1013, L"ComboBox", 131, 115, 115, 0, WS_TABSTOP | CBS_DROPDOWNLIST, L"1.0 as in the first release"},
+        {1014, L"Edit", 131, 131, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1011, L"Button", 131, 149, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
+        {1012, L"Button", 7, 163, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
+        {IDOK, L"Button", 7, 180, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
+        {IDCANCEL, L"Button", 61, 180, 50, 14, WS_TABSTOP, L"Cancel"},
+        {1009, L"Static", 177, 186, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
     };
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -213,7 +217,9 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       EXPECT_EQ(actual.left, origin.left);
       EXPECT_EQ(actual.top, origin.top);
       EXPECT_EQ(actual.right - actual.left, origin.right);
-      EXPECT_EQ(actual.bottom - actual.top, origin.bottom);
+      if (c.h != 0) {
+        EXPECT_EQ(actual.bottom - actual.top, origin.bottom);
+      }
       if (c.text != nullptr) {
         EXPECT_EQ(itemText(dialog, c.id), c.text);
       }
@@ -227,8 +233,46 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       item = GetNextDlgTabItem(dialog, item, FALSE);
       if (item == first) break;
     }
-    EXPECT_EQ(order,
-              (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011, 1012, IDOK, IDCANCEL}));
+    EXPECT_EQ(order, (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1013, 1014, 1011, 1012, IDOK,
+                                       IDCANCEL}));
+
+    // Each row's label starts level with its control's text.
+    const std::pair<const wchar_t*, int> rows[] = {{L"TLS version:", 1013}, {L"Client certificate:", 1014}};
+    for (const auto& [label, id] : rows) {
+      SCOPED_TRACE(id);
+      HWND labelItem = nullptr;
+      for (HWND item = GetWindow(GetDlgItem(dialog, IDCANCEL), GW_HWNDNEXT); item != nullptr;
+           item = GetWindow(item, GW_HWNDNEXT)) {
+        wchar_t text[128] = {};
+        GetWindowTextW(item, text, 128);
+        if (std::wstring(text) == label) labelItem = item;
+      }
+      ASSERT_NE(labelItem, nullptr);
+      RECT l{}, c{};
+      GetWindowRect(labelItem, &l);
+      GetWindowRect(GetDlgItem(dialog, id), &c);
+      EXPECT_LT(l.right, c.left);
+      EXPECT_GE(l.top, c.top);
+      EXPECT_LT(l.top, c.bottom);
+    }
+    // The list offers the four versions, the widest entry in full.
+    HWND list = GetDlgItem(dialog, 1013);
+    ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 4);
+    const wchar_t* entries[] = {L"1.0 as in the first release", L"1.2", L"1.3", L"best available"};
+    for (int i = 0; i < 4; ++i) {
+      wchar_t text[64] = {};
+      SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+      EXPECT_STREQ(text, entries[i]);
+    }
+    HDC dc = GetDC(list);
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, entries[0], static_cast<int>(wcslen(entries[0])), &extent);
+    SelectObject(dc, oldFont);
+    ReleaseDC(list, dc);
+    RECT box{};
+    GetClientRect(list, &box);
+    EXPECT_LT(extent.cx + GetSystemMetrics(SM_CXVSCROLL), box.right);
 
     // The labels, in template order.
     std::vector<std::wstring> labels;
@@ -238,11 +282,11 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       GetWindowTextW(item, text, 128);
       labels.push_back(text);
     }
-    EXPECT_EQ(labels, (std::vector<std::wstring>{L"Username (e.g. \"40\"):", L"Password:",
-                                                 L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
-                                                 L"Address (e.g. \"pbx.example.com\"):",
-                                                 L"Port (e.g. \"443\"):", L"Use encryption for CSTA:",
-                                                 L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
+    EXPECT_EQ(labels, (std::vector<std::wstring>{
+                          L"Username (e.g. \"40\"):", L"Password:", L"Password (repeat):",
+                          L"Domain (e.g. \"example.com\"):", L"Address (e.g. \"pbx.example.com\"):",
+                          L"Port (e.g. \"443\"):", L"Use encryption for CSTA:", L"TLS version:",
+                          L"Client certificate:", L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
@@ -255,6 +299,8 @@ TEST_F(WinDialogTest, OpensWithDefaultsAndLeavesAScreenshot) {
     EXPECT_TRUE(checked(dialog, 1010));
     EXPECT_FALSE(checked(dialog, 1011));
     EXPECT_FALSE(checked(dialog, 1012));
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1013, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(itemText(dialog, 1014), L"");
     // A filled-in dialog, as a user would see it.
     SetDlgItemTextW(dialog, 1001, L"40");
     SetDlgItemTextW(dialog, 1002, L"secret");
@@ -329,16 +375,25 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     setChecked(dialog, 1010, false);
     setChecked(dialog, 1011, true);
     setChecked(dialog, 1012, true);
+    SendDlgItemMessageW(dialog, 1013, CB_SETCURSEL, 3, 0);
+    SetDlgItemTextW(dialog, 1014, L"store:0123456789abcdef0123456789abcdef01234567");
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntilGone(dialog));
   });
   const std::pair<const char*, const char*> expected[] = {
-      {"username", "40"},        {"password", "secret"},
-      {"domain", "example.com"}, {"address", "pbx.example.com"},
-      {"port", "5061"},          {"encrypt", "0"},
-      {"autooriginate", "1"},    {"loglevel", "0"},
-      {"loglength", "1000"},     {"logfile", ""},
+      {"username", "40"},
+      {"password", "secret"},
+      {"domain", "example.com"},
+      {"address", "pbx.example.com"},
+      {"port", "5061"},
+      {"encrypt", "0"},
+      {"autooriginate", "1"},
+      {"loglevel", "0"},
+      {"loglength", "1000"},
+      {"logfile", ""},
       {"callevents", "1"},
+      {"tlsversion", "auto"},
+      {"clientcert", "store:0123456789abcdef0123456789abcdef01234567"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   const std::string guid = ReadSetting("guid");
@@ -353,9 +408,19 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     EXPECT_FALSE(checked(dialog, 1010));
     EXPECT_TRUE(checked(dialog, 1011));
     EXPECT_TRUE(checked(dialog, 1012));
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1013, CB_GETCURSEL, 0, 0), 3);
+    EXPECT_EQ(itemText(dialog, 1014), L"store:0123456789abcdef0123456789abcdef01234567");
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   });
   EXPECT_EQ(ReadSetting("guid"), guid);
+
+  // A value the dialog does not know shows as 1.0 and survives OK.
+  WriteSetting("tlsversion", "1.1");
+  runDialog([](HWND dialog) {
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1013, CB_GETCURSEL, 0, 0), 0);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_EQ(ReadSetting("tlsversion"), "1.1");
 }
 
 // tsphost, like TAPI, opens the dialog through the provider's entry point;

@@ -90,5 +90,35 @@ expect "verifycert: 1" "verification refused (alert 48)" "verdict:    refused (a
 settings "${base[@]}"
 expect "certpin:    not set" "verifycert: 0" "verdict:    accepted (no check configured)"
 
+# The newer key types, served with OpenSSL's defaults to tlsversion 1.2.
+# serve name openssl-req-key-options...: a self-signed certificate and pbxsim on it.
+serve() {
+  local name=$1
+  shift
+  openssl req -x509 "$@" -nodes -days 30 -subj "/CN=$name.example.com" -keyout "$work/$name.key" \
+    -out "$work/$name.crt" >/dev/null 2>&1 || { echo "FAIL: openssl cannot make the $name certificate"; exit 1; }
+  "$pbxsim" --tls-modern --cert "$work/$name.crt" --key "$work/$name.key" </dev/null >"$work/$name.out" 2>&1 &
+  extra_pids="$extra_pids $!"
+  port=""
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^pbxsim listening on .*:\([0-9]*\)$/\1/p' "$work/$name.out" 2>/dev/null)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { echo "pbxsim did not start for $name"; cat "$work/$name.out"; exit 1; }
+}
+extra_pids=""
+trap 'kill $extra_pids 2>/dev/null; cleanup' EXIT
+serve p384 -newkey ec -pkeyopt ec_paramgen_curve:P-384 -sha384
+settings address=127.0.0.1 "port=$port" domain=office encrypt=1 tlsversion=1.2
+expect "subject:  CN=p384.example.com" "key:      EC P-384 (secp384r1)" \
+  "signed:   ECDSA with SHA-384 (1.2.840.10045.4.3.3)" "verdict:    accepted (no check configured)"
+serve p256 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -sha256
+settings address=127.0.0.1 "port=$port" domain=office encrypt=1 tlsversion=auto
+expect "key:      EC P-256 (secp256r1)" "signed:   ECDSA with SHA-256 (1.2.840.10045.4.3.2)"
+serve pss -newkey rsa-pss -pkeyopt rsa_keygen_bits:2048 -sha256 -sigopt rsa_pss_saltlen:32
+settings address=127.0.0.1 "port=$port" domain=office encrypt=1 tlsversion=1.2
+expect "subject:  CN=pss.example.com" "key:      RSA-PSS, 2048 bits" "signed:   RSASSA-PSS with SHA-256"
+
 [ "$failures" -eq 0 ] && echo "pbxcert: all checks passed"
 exit "$failures"

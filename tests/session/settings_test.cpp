@@ -212,6 +212,7 @@ TEST_F(SettingsTest, LaterValuesAreSilentWhenAbsentAndReadWhenStored) {
   EXPECT_FALSE(s.verifycert);
   EXPECT_EQ(s.cafile, "");
   EXPECT_EQ(s.tlsversion, "1.0");
+  EXPECT_EQ(s.clientcert, "");
   EXPECT_EQ(testing_support::readFile(logPath).find("Cannot read"), std::string::npos);
 
   WriteSetting("logrotate", "3");
@@ -220,6 +221,7 @@ TEST_F(SettingsTest, LaterValuesAreSilentWhenAbsentAndReadWhenStored) {
   WriteSetting("verifycert", "1");
   WriteSetting("cafile", "/etc/pbx-ca.pem");
   WriteSetting("tlsversion", "auto");
+  WriteSetting("clientcert", "C:\\certs\\tapi client.pem");
   ReadSettings();
   s = SettingsSnapshot();
   EXPECT_EQ(s.logrotate, 3);
@@ -228,6 +230,7 @@ TEST_F(SettingsTest, LaterValuesAreSilentWhenAbsentAndReadWhenStored) {
   EXPECT_TRUE(s.verifycert);
   EXPECT_EQ(s.cafile, "/etc/pbx-ca.pem");
   EXPECT_EQ(s.tlsversion, "auto");
+  EXPECT_EQ(s.clientcert, "C:\\certs\\tapi client.pem");
 
   WriteSetting("logrotate", "many");
   ReadSettings();

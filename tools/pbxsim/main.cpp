@@ -2,7 +2,7 @@
 //   pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]
 //          [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
-//          [--flood N] [--cert PEM --key PEM] [--verbose]
+//          [--flood N] [--cert PEM --key PEM] [--client-ca PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
 //          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
@@ -25,7 +25,7 @@ int usage() {
       << "usage: pbxsim [--port N] [--host H] [--tls | --tls-modern] [--password P] [--duration TEXT|none]\n"
          "              [--keepalive-duration TEXT|none] [--record FILE] [--makecall-error]\n"
          "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
-         "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
+         "              [--flood N] [--cert PEM --key PEM] [--client-ca PEM] [--verbose]\n"
          "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
          "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
   return 2;
@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
         options.certFile = value();
       else if (arg == "--key")
         options.keyFile = value();
+      else if (arg == "--client-ca")
+        options.clientCaFile = value();
       else if (arg == "--verbose")
         options.verbose = true;
       else if (arg == "--duration")

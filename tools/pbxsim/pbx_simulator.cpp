@@ -93,7 +93,8 @@ bool Simulator::Start() {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   if (options_.tls) {
-    tls_ = std::make_unique<TlsServer>(options_.certFile, options_.keyFile, options_.tlsModern);
+    tls_ = std::make_unique<TlsServer>(options_.certFile, options_.keyFile, options_.tlsModern,
+                                       options_.clientCaFile);
     if (!tls_->Ready()) return false;
   }
   if (!options_.recordPath.empty()) {

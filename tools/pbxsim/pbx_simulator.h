@@ -35,6 +35,9 @@ struct Options {
   // TLS; empty: a self-signed certificate made at start.
   std::string certFile;
   std::string keyFile;
+  // PEM roots a client certificate must lead to; set: every TLS client must
+  // present one that does (mutual TLS).
+  std::string clientCaFile;
   bool calls = false;  // a call model answers call control and sends call events
 };
 

@@ -32,10 +32,12 @@ std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
 // TLS server side with the certificate chain and key of the PEM files, or
 // (both empty) a self-signed RSA-2048 certificate made at start-up: TLS 1.0
 // with AES128-SHA/AES256-SHA, or (modern) OpenSSL's default versions,
-// ciphers and security level.
+// ciphers and security level. With clientCaFile a client must present a
+// certificate that leads to one of its roots, or the handshake fails.
 class TlsServer {
  public:
-  TlsServer(const std::string& certFile, const std::string& keyFile, bool modern = false);
+  TlsServer(const std::string& certFile, const std::string& keyFile, bool modern = false,
+            const std::string& clientCaFile = {});
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;

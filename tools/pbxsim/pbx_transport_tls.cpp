@@ -97,7 +97,8 @@ class TlsTransport : public Transport {
 
 }  // namespace
 
-TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile, bool modern)
+TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile, bool modern,
+                     const std::string& clientCaFile)
     : impl_(std::make_unique<Impl>()) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (context == nullptr) return;
@@ -113,6 +114,13 @@ TlsServer::TlsServer(const std::string& certFile, const std::string& keyFile, bo
                                             : AddIdentityFromFiles(context, certFile, keyFile))) {
     SSL_CTX_free(context);
     return;
+  }
+  if (!clientCaFile.empty()) {
+    if (SSL_CTX_load_verify_locations(context, clientCaFile.c_str(), nullptr) != 1) {
+      SSL_CTX_free(context);
+      return;
+    }
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
   }
   impl_->context = context;
 }

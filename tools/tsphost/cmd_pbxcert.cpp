@@ -10,6 +10,7 @@
 #include "session/certificate_settings.h"
 #include "session/settings.h"
 #include "tls/tls_connection.h"
+#include "tls/tls_version_policy.h"
 #include "tls/x509_fields.h"
 #include "tools/tsphost/tsphost.h"
 
@@ -43,6 +44,9 @@ std::vector<Bytes> fetchChain(const ProviderSettings& settings, std::string& rea
   TlsConnection tls(std::move(log));
   tls.SetServerName(settings.domain);
   tls.SetVerifyCertificates(false);
+  // The versions the provider would offer, so the PBX shows the chain it
+  // gives the provider (an EC certificate needs TLS 1.2 or later).
+  tls.SetVersionPolicy(ParseTlsVersionPolicy(settings.tlsversion).value_or(TlsVersionPolicy::kTls10));
   bool received = false;
   // Only look: the chain is judged below with every policy, not here.
   tls.SetCertificateCheck([&](const std::vector<Bytes>& chainDer) {
@@ -74,11 +78,53 @@ std::vector<Bytes> fetchChain(const ProviderSettings& settings, std::string& rea
   return chain;
 }
 
-std::string algorithmText(SignatureAlgorithm algorithm, std::string_view oid) {
-  std::string_view name = SignatureAlgorithmName(algorithm);
-  if (name.empty()) return OidText(oid);
-  if (algorithm == SignatureAlgorithm::kEcdsa) return std::string(name) + " (" + OidText(oid) + ")";
-  return std::string(name);
+const char* hashText(HashAlgorithm hash) {
+  switch (hash) {
+    case HashAlgorithm::kMd5:
+      return "MD5";
+    case HashAlgorithm::kSha1:
+      return "SHA-1";
+    case HashAlgorithm::kSha256:
+      return "SHA-256";
+    case HashAlgorithm::kSha384:
+      return "SHA-384";
+    case HashAlgorithm::kSha512:
+      return "SHA-512";
+  }
+  return "?";
+}
+
+std::string algorithmText(const X509Fields& fields) {
+  std::string_view name = SignatureAlgorithmName(fields.signatureAlgorithm);
+  if (name.empty()) return OidText(fields.signatureOid);
+  std::string text(name);
+  const bool hashed = fields.signatureAlgorithm == SignatureAlgorithm::kEcdsa ||
+                      fields.signatureAlgorithm == SignatureAlgorithm::kRsaPss;
+  if (hashed) {
+    text += fields.signatureHash ? std::string(" with ") + hashText(*fields.signatureHash)
+                                 : " (parameters not supported)";
+  }
+  if (fields.signatureAlgorithm == SignatureAlgorithm::kEcdsa)
+    text += " (" + OidText(fields.signatureOid) + ")";
+  return text;
+}
+
+// The key as an administrator compares it with the PBX's configuration.
+std::string keyText(const X509Fields& fields) {
+  switch (fields.keyAlgorithm) {
+    case KeyAlgorithm::kRsa:
+      return "RSA, " + std::to_string(fields.keyBits) + " bits";
+    case KeyAlgorithm::kRsaPss:
+      return "RSA-PSS, " + std::to_string(fields.keyBits) + " bits";
+    case KeyAlgorithm::kEc:
+      if (fields.keyBits == 256) return "EC P-256 (secp256r1)";
+      if (fields.keyBits == 384) return "EC P-384 (secp384r1)";
+      if (fields.keyBits == 521) return "EC P-521 (secp521r1), not supported";
+      return "EC on a curve not supported";
+    case KeyAlgorithm::kUnknown:
+      break;
+  }
+  return "unknown";
 }
 
 void printCertificate(std::size_t index, const Bytes& der) {
@@ -92,16 +138,13 @@ void printCertificate(std::size_t index, const Bytes& der) {
     for (const std::string& dns : fields.dnsNames) names += (names.empty() ? "DNS:" : ", DNS:") + dns;
     for (const Bytes& ip : fields.ipAddresses) names += (names.empty() ? "IP:" : ", IP:") + IpAddressText(ip);
     if (!fields.hasSubjectAltName) names = "(none)";
-    const char* key = fields.keyAlgorithm == KeyAlgorithm::kRsa  ? "RSA"
-                      : fields.keyAlgorithm == KeyAlgorithm::kEc ? "EC"
-                                                                 : "unknown";
     std::printf("  subject:  %s\n", NameDisplay(fields.subject).c_str());
     std::printf("  issuer:   %s\n", NameDisplay(fields.issuer).c_str());
     std::printf("  valid:    %s to %s\n", TimeText(fields.notBefore).c_str(),
                 TimeText(fields.notAfter).c_str());
     std::printf("  SAN:      %s\n", names.c_str());
-    std::printf("  key:      %s, %zu bits\n", key, fields.keyBits);
-    std::printf("  signed:   %s\n", algorithmText(fields.signatureAlgorithm, fields.signatureOid).c_str());
+    std::printf("  key:      %s\n", keyText(fields).c_str());
+    std::printf("  signed:   %s\n", algorithmText(fields).c_str());
     std::printf("  CA:       %s\n", fields.isCa ? "yes" : "no");
   }
   std::printf("  sha256:   %s\n", FingerprintText(der).c_str());
