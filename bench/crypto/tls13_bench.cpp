@@ -185,15 +185,16 @@ void opensslRsaPssSign(benchmark::State& state) {
   EVP_PKEY_CTX_free(ctx);
 }
 
+// Ours first: after OpenSSL's AVX-512 ChaCha20 has run, our SSE code in the
+// same process ran at 0.4 of its speed (measured: open 49 us instead of 19 us).
 BENCHMARK(oursChaChaSeal)->Name("Ours/ChaCha20Poly1305Seal");
-BENCHMARK(opensslChaChaSeal)->Name("OpenSsl/ChaCha20Poly1305Seal");
 BENCHMARK(oursChaChaOpen)->Name("Ours/ChaCha20Poly1305Open");
-BENCHMARK(opensslChaChaOpen)->Name("OpenSsl/ChaCha20Poly1305Open");
 BENCHMARK(oursPoly1305)->Name("Ours/Poly1305");
-BENCHMARK(opensslPoly1305)->Name("OpenSsl/Poly1305");
 BENCHMARK(oursHkdfExpandLabel)->Name("Ours/HkdfExpandLabel");
-BENCHMARK(opensslHkdfExpandLabel)->Name("OpenSsl/HkdfExpandLabel");
 BENCHMARK(oursRsaPssSign)->Name("Ours/Rsa2048PssSign");
+BENCHMARK(opensslChaChaSeal)->Name("OpenSsl/ChaCha20Poly1305Seal");
+BENCHMARK(opensslChaChaOpen)->Name("OpenSsl/ChaCha20Poly1305Open");
+BENCHMARK(opensslPoly1305)->Name("OpenSsl/Poly1305");
+BENCHMARK(opensslHkdfExpandLabel)->Name("OpenSsl/HkdfExpandLabel");
 BENCHMARK(opensslRsaPssSign)->Name("OpenSsl/Rsa2048PssSign");
-
 }  // namespace
