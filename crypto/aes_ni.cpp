@@ -139,12 +139,16 @@ QV_AESNI void decryptCbc(const unsigned char* roundKeys, int rounds, unsigned ch
   __m128i prev = load(chain);
   for (; blocks >= kWide; blocks -= kWide, in += 16 * kWide, out += 16 * kWide) {
     __m128i c[kWide], x[kWide];
+#pragma GCC unroll 8
     for (int j = 0; j < kWide; ++j) {
       c[j] = load(in + 16 * j);
       x[j] = _mm_xor_si128(c[j], k[0]);
     }
+#pragma GCC unroll 14
     for (int r = 1; r < rounds; ++r)
+#pragma GCC unroll 8
       for (int j = 0; j < kWide; ++j) x[j] = _mm_aesdec_si128(x[j], k[r]);
+#pragma GCC unroll 8
     for (int j = 0; j < kWide; ++j) x[j] = _mm_aesdeclast_si128(x[j], k[rounds]);
     store(out, _mm_xor_si128(x[0], prev));
     for (int j = 1; j < kWide; ++j) store(out + 16 * j, _mm_xor_si128(x[j], c[j - 1]));
@@ -166,11 +170,15 @@ QV_AESNI void encryptCtr32(const unsigned char* roundKeys, int rounds, unsigned 
   std::uint32_t n = __builtin_bswap32(static_cast<std::uint32_t>(_mm_extract_epi32(base, 3)));
   for (; length >= 16 * kWide; length -= 16 * kWide, in += 16 * kWide, out += 16 * kWide) {
     __m128i x[kWide];
+#pragma GCC unroll 8
     for (int j = 0; j < kWide; ++j)
       x[j] = _mm_xor_si128(counterBlock(base, n + static_cast<std::uint32_t>(j)), k[0]);
     n += kWide;
+#pragma GCC unroll 14
     for (int r = 1; r < rounds; ++r)
+#pragma GCC unroll 8
       for (int j = 0; j < kWide; ++j) x[j] = _mm_aesenc_si128(x[j], k[r]);
+#pragma GCC unroll 8
     for (int j = 0; j < kWide; ++j)
       store(out + 16 * j, _mm_xor_si128(_mm_aesenclast_si128(x[j], k[rounds]), load(in + 16 * j)));
   }

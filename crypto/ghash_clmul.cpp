@@ -85,11 +85,13 @@ QV_CLMUL void ghashBlocks(const unsigned char powers[8][16], unsigned char y[16]
   __m128i acc = reversed(y);
   if (length >= 128) {
     __m128i hp[8];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) hp[i] = power(powers, i);
     for (; length >= 128; length -= 128, data += 128) {
       // (Y + X1) H^8 + X2 H^7 + ... + X8 H, reduced once.
       __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
       accumulate(_mm_xor_si128(acc, reversed(data)), hp[7], lo, mid, hi);
+#pragma GCC unroll 8
       for (int j = 1; j < 8; ++j) accumulate(reversed(data + 16 * j), hp[7 - j], lo, mid, hi);
       acc = reduce(lo, mid, hi);
     }
