@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::size_t kBlock = 16;
 constexpr std::size_t kLanes = bitsliced::kBlocks;
+constexpr std::size_t kWide = bitsliced::kWideBlocks;
 
 inline const unsigned char* bytesOf(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
@@ -118,11 +119,15 @@ Bytes AesContext::decryptCbc(std::string_view data) {
   }
   unsigned char prev[kBlock];
   std::memcpy(prev, c, kBlock);
-  unsigned char lanes[kBlock * kLanes];
+  unsigned char lanes[kBlock * kWide];
   for (std::size_t done = 0; done < blocks;) {
-    const std::size_t n = blocks - done < kLanes ? blocks - done : kLanes;
+    const std::size_t n = blocks - done < kWide ? blocks - done : kWide;
     std::memcpy(lanes, in, n * kBlock);
-    bitsliced::decrypt4(schedule_.data(), rounds_, lanes);
+    if (n > kLanes) {
+      bitsliced::decrypt8(schedule_.data(), rounds_, lanes);
+    } else {
+      bitsliced::decrypt4(schedule_.data(), rounds_, lanes);
+    }
     xorInto(o, lanes, prev, kBlock);
     xorInto(o + kBlock, lanes + kBlock, in, (n - 1) * kBlock);
     std::memcpy(prev, in + (n - 1) * kBlock, kBlock);
@@ -178,14 +183,19 @@ bool AesContext::encryptCtr32(unsigned char counter[16], const unsigned char* in
     return true;
   }
   std::uint32_t n = loadBe32(counter + 12);
-  unsigned char stream[kBlock * kLanes];
+  unsigned char stream[kBlock * kWide];
   while (length != 0) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
+    const std::size_t lanes = length > kBlock * kLanes ? kWide : kLanes;
+    for (std::size_t j = 0; j < lanes; ++j) {
       std::memcpy(stream + kBlock * j, counter, 12);
       storeBe32(stream + kBlock * j + 12, n + static_cast<std::uint32_t>(j));
     }
-    bitsliced::encrypt4(schedule_.data(), rounds_, stream);
-    const std::size_t take = length < sizeof stream ? length : sizeof stream;
+    if (lanes == kWide) {
+      bitsliced::encrypt8(schedule_.data(), rounds_, stream);
+    } else {
+      bitsliced::encrypt4(schedule_.data(), rounds_, stream);
+    }
+    const std::size_t take = length < kBlock * lanes ? length : kBlock * lanes;
     xorInto(out, in, stream, take);
     n += static_cast<std::uint32_t>((take + kBlock - 1) / kBlock);
     in += take;

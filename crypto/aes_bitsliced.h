@@ -1,5 +1,5 @@
 #pragma once
-// Portable constant-time AES: four blocks at a time, bitsliced over eight
+// Portable constant-time AES: four or eight blocks at a time, bitsliced over eight
 // 64-bit words, the S-box as a Boyar-Peralta gate circuit. No table is
 // indexed and no branch taken by key or data.
 #include <cstddef>
@@ -7,7 +7,8 @@
 
 namespace qv::bitsliced {
 
-inline constexpr std::size_t kBlocks = 4;  // per call
+inline constexpr std::size_t kBlocks = 4;      // per encrypt4/decrypt4 call
+inline constexpr std::size_t kWideBlocks = 8;  // per encrypt8/decrypt8 call
 inline constexpr std::size_t kWordsPerRound = 8;
 
 // keyWords 4, 6 or 8; schedule receives 8 * (rounds + 1) words.
@@ -16,6 +17,10 @@ void expandKey(const unsigned char* key, int keyWords, int rounds, std::uint64_t
 // Four 16-byte blocks in place (64 bytes); unused blocks may hold anything.
 void encrypt4(const std::uint64_t* schedule, int rounds, unsigned char blocks[64]);
 void decrypt4(const std::uint64_t* schedule, int rounds, unsigned char blocks[64]);
+
+// Eight blocks (128 bytes) in place, two groups of four in one pass.
+void encrypt8(const std::uint64_t* schedule, int rounds, unsigned char blocks[128]);
+void decrypt8(const std::uint64_t* schedule, int rounds, unsigned char blocks[128]);
 
 // The AES S-box applied to each byte of x (for tests and the key schedule).
 std::uint32_t subWord(std::uint32_t x);
