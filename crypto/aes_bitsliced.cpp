@@ -358,8 +358,8 @@ void decryptRounds(const std::uint64_t* schedule, int rounds, W* q) {
   addRoundKey(q, schedule);
 }
 
-// Two groups of four blocks side by side in the two halves of a vector
-// (SSE2 on x86-64; the compiler splits it where there is none).
+#if defined(__SSE2__)
+// Two groups of four blocks side by side in the two halves of an SSE2 vector.
 using Wide = std::uint64_t __attribute__((vector_size(16)));
 
 template <bool kEncrypt>
@@ -381,6 +381,22 @@ void run8(const std::uint64_t* schedule, int rounds, unsigned char* blocks) {
   store4(blocks, a);
   store4(blocks + 64, b);
 }
+#else
+// No vector unit assumed (32-bit x86 builds): the two groups one after the other.
+template <bool kEncrypt>
+void run8(const std::uint64_t* schedule, int rounds, unsigned char* blocks) {
+  for (int half = 0; half < 2; ++half) {
+    Q q[8];
+    load4(q, blocks + 64 * half);
+    if (kEncrypt) {
+      encryptRounds(schedule, rounds, q);
+    } else {
+      decryptRounds(schedule, rounds, q);
+    }
+    store4(blocks + 64 * half, q);
+  }
+}
+#endif
 
 }  // namespace
 
