@@ -93,15 +93,15 @@ Bytes AesContext::encryptCbc(std::string_view data) {
     aesni::encryptCbc(reinterpret_cast<const unsigned char*>(schedule_.data()), rounds_, c, in, o, blocks);
     return out;
   }
-  // Serial by nature: one block in the first lane of each call.
-  unsigned char lanes[kBlock * kLanes] = {};
-  std::memcpy(lanes, c, kBlock);
+  // Serial by nature: one block per pass.
+  unsigned char x[kBlock];
+  std::memcpy(x, c, kBlock);
   for (std::size_t b = 0; b < blocks; ++b, in += kBlock, o += kBlock) {
-    xorInto(lanes, lanes, in, kBlock);
-    bitsliced::encrypt4(schedule_.data(), rounds_, lanes);
-    std::memcpy(o, lanes, kBlock);
+    xorInto(x, x, in, kBlock);
+    bitsliced::encrypt1(schedule_.data(), rounds_, x, x);
+    std::memcpy(o, x, kBlock);
   }
-  std::memcpy(c, lanes, kBlock);
+  std::memcpy(c, x, kBlock);
   return out;
 }
 
@@ -154,10 +154,7 @@ Bytes AesContext::decryptBlock(std::string_view block) const {
                         bytesOf(out));
     return out;
   }
-  unsigned char lanes[kBlock * kLanes] = {};
-  std::memcpy(lanes, block.data(), kBlock);
-  bitsliced::decrypt4(schedule_.data(), rounds_, lanes);
-  std::memcpy(out.data(), lanes, kBlock);
+  bitsliced::decrypt1(schedule_.data(), rounds_, bytesOf(block), bytesOf(out));
   return out;
 }
 
@@ -167,10 +164,7 @@ bool AesContext::encryptBlock(const unsigned char in[16], unsigned char out[16])
     aesni::encryptBlock(reinterpret_cast<const unsigned char*>(schedule_.data()), rounds_, in, out);
     return true;
   }
-  unsigned char lanes[kBlock * kLanes] = {};
-  std::memcpy(lanes, in, kBlock);
-  bitsliced::encrypt4(schedule_.data(), rounds_, lanes);
-  std::memcpy(out, lanes, kBlock);
+  bitsliced::encrypt1(schedule_.data(), rounds_, in, out);
   return true;
 }
 

@@ -447,6 +447,33 @@ void decrypt4(const std::uint64_t* schedule, int rounds, unsigned char blocks[64
   store4(blocks, q);
 }
 
+// One block in the first of the four positions: the other three stay zero,
+// so only its own words are spread and gathered.
+template <bool kEncrypt>
+void run1(const std::uint64_t* schedule, int rounds, const unsigned char in[16], unsigned char out[16]) {
+  std::uint32_t w[4];
+  for (int i = 0; i < 4; ++i) w[i] = loadLe32(in + 4 * i);
+  Q q[8] = {};
+  interleaveIn(q[0], q[4], w);
+  orthogonalize(q);
+  if (kEncrypt) {
+    encryptRounds(schedule, rounds, q);
+  } else {
+    decryptRounds(schedule, rounds, q);
+  }
+  orthogonalize(q);
+  interleaveOut(w, q[0], q[4]);
+  for (int i = 0; i < 4; ++i) storeLe32(out + 4 * i, w[i]);
+}
+
+void encrypt1(const std::uint64_t* schedule, int rounds, const unsigned char in[16], unsigned char out[16]) {
+  run1<true>(schedule, rounds, in, out);
+}
+
+void decrypt1(const std::uint64_t* schedule, int rounds, const unsigned char in[16], unsigned char out[16]) {
+  run1<false>(schedule, rounds, in, out);
+}
+
 void encrypt8(const std::uint64_t* schedule, int rounds, unsigned char blocks[128]) {
   run8<true>(schedule, rounds, blocks);
 }

@@ -18,6 +18,10 @@ void expandKey(const unsigned char* key, int keyWords, int rounds, std::uint64_t
 void encrypt4(const std::uint64_t* schedule, int rounds, unsigned char blocks[64]);
 void decrypt4(const std::uint64_t* schedule, int rounds, unsigned char blocks[64]);
 
+// One block; in and out may be the same buffer.
+void encrypt1(const std::uint64_t* schedule, int rounds, const unsigned char in[16], unsigned char out[16]);
+void decrypt1(const std::uint64_t* schedule, int rounds, const unsigned char in[16], unsigned char out[16]);
+
 // Eight blocks (128 bytes) in place, two groups of four in one pass.
 void encrypt8(const std::uint64_t* schedule, int rounds, unsigned char blocks[128]);
 void decrypt8(const std::uint64_t* schedule, int rounds, unsigned char blocks[128]);
