@@ -1,5 +1,6 @@
 #pragma once
-// AES (128-, 192- and 256-bit keys) in CBC mode, table-driven.
+// AES (128-, 192- and 256-bit keys) in CBC and counter mode: AES-NI when the
+// CPU has it, otherwise a constant-time bitsliced form (crypto/aes_bitsliced.h).
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -12,8 +13,7 @@ namespace qv {
 // calls, so consecutive encryptCbc/decryptCbc calls continue one CBC stream.
 class AesContext {
  public:
-  // Builds the shared cipher tables on first use (thread-safe); starts with
-  // the sizes of a 128-bit key, an empty chain and no key.
+  // Starts with the sizes of a 128-bit key, an empty chain and no key.
   AesContext();
 
   // keyBits 128, 192 or 256; anything else leaves the context without a key
@@ -52,6 +52,8 @@ class AesContext {
   const Bytes& chain() const { return chain_; }
   bool hasEncryptKey() const { return direction_ == Direction::kEncrypt; }
   bool hasDecryptKey() const { return direction_ == Direction::kDecrypt; }
+  // Whether the current key runs on AES-NI (chosen when the key was set).
+  bool usesHardware() const { return hardware_; }
 
  private:
   enum class Direction : std::uint8_t { kNone, kEncrypt, kDecrypt };
@@ -60,9 +62,11 @@ class AesContext {
 
   std::int32_t keyWords_ = 4;
   std::int32_t rounds_ = 10;
-  std::array<std::uint32_t, 60> roundKeys_{};
+  // AES-NI: 16 bytes per round key; bitsliced: 8 words per round key.
+  std::array<std::uint64_t, 120> schedule_{};
   Bytes chain_;
   Direction direction_ = Direction::kNone;
+  bool hardware_ = false;
 };
 
 }  // namespace qv

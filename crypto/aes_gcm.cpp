@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crypto/ghash_clmul.h"
+
 namespace qv {
 
 namespace {
@@ -36,21 +38,29 @@ bool AesGcm::setKey(std::string_view key) {
   }
   cipher_.configure(static_cast<int>(key.size() * 8));
   cipher_.setEncryptKey(key, {});
-  return cipher_.encryptBlock(h_, h_);
+  if (!cipher_.encryptBlock(h_, h_)) return false;
+  if (cipher_.usesHardware()) clmul::ghashPowers(h_, hPowers_);
+  return true;
 }
 
 void AesGcm::computeTag(const unsigned char j0[16], std::string_view aad, const unsigned char* ciphertext,
                         std::size_t length, unsigned char tag[16]) const {
-  GhashState ghash;
-  ghashInit(ghash, h_);
-  ghashUpdate(ghash, bytesOf(aad), aad.size());
-  ghashUpdate(ghash, ciphertext, length);
   unsigned char lengths[16];
   storeBe64(lengths, std::uint64_t{aad.size()} * 8);
   storeBe64(lengths + 8, std::uint64_t{length} * 8);
-  ghashUpdate(ghash, lengths, sizeof lengths);
-  unsigned char s[16];
-  ghashValue(ghash, s);
+  unsigned char s[16] = {};
+  if (cipher_.usesHardware()) {
+    clmul::ghashBlocks(hPowers_, s, bytesOf(aad), aad.size());
+    clmul::ghashBlocks(hPowers_, s, ciphertext, length);
+    clmul::ghashBlocks(hPowers_, s, lengths, sizeof lengths);
+  } else {
+    GhashState ghash;
+    ghashInit(ghash, h_);
+    ghashUpdate(ghash, bytesOf(aad), aad.size());
+    ghashUpdate(ghash, ciphertext, length);
+    ghashUpdate(ghash, lengths, sizeof lengths);
+    ghashValue(ghash, s);
+  }
   cipher_.encryptBlock(j0, tag);
   for (int k = 0; k < 16; ++k) tag[k] ^= s[k];
 }

@@ -35,6 +35,8 @@ class AesGcm {
 
   AesContext cipher_;
   unsigned char h_[16] = {};
+  // H^1..H^8 for the PCLMULQDQ GHASH, when the key runs on AES-NI.
+  unsigned char hPowers_[8][16] = {};
 };
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "crypto/sha1.h"
 #include "crypto/block_feed.h"
+#include "crypto/cpu_features.h"
+#include "crypto/sha_ni.h"
 
 #include <cstring>
 
@@ -18,6 +20,7 @@ inline std::uint32_t loadBe32(const unsigned char* p) {
 void Sha1Context::reset() {
   state_ = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
   length_ = 0;
+  hardware_ = shaHardwareActive();
 }
 
 // The 80 steps written out, with the variables renamed from step to step
@@ -45,6 +48,10 @@ void Sha1Context::reset() {
   R(b, c, d, e, a, (t) + 4)
 
 void Sha1Context::compress(const unsigned char* block) {
+  if (hardware_) {
+    shani::sha1Compress(state_.data(), block, 1);
+    return;
+  }
   std::uint32_t w[16];
   for (int t = 0; t < 16; ++t) w[t] = loadBe32(block + 4 * t);
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
@@ -88,6 +95,20 @@ void Sha1Context::compress(const unsigned char* block) {
 #undef QV_SHA1_W
 
 void Sha1Context::update(std::string_view data) {
+  if (hardware_) {
+    // Whole blocks straight from the input in one call: the state stays in registers.
+    const std::size_t used = static_cast<std::size_t>(length_ % 64);
+    const std::size_t head = used == 0 ? 0 : (64 - used < data.size() ? 64 - used : data.size());
+    feedBlocks(buffer_, length_, data.substr(0, head),
+               [this](const unsigned char* block) { compress(block); });
+    data.remove_prefix(head);
+    const std::size_t whole = data.size() / 64;
+    if (whole != 0) {
+      shani::sha1Compress(state_.data(), reinterpret_cast<const unsigned char*>(data.data()), whole);
+      length_ += 64 * whole;
+      data.remove_prefix(64 * whole);
+    }
+  }
   feedBlocks(buffer_, length_, data, [this](const unsigned char* block) { compress(block); });
 }
 

@@ -25,6 +25,7 @@ class Sha1Context {
   std::array<std::uint32_t, 5> state_{};
   std::array<unsigned char, 64> buffer_{};
   std::uint64_t length_ = 0;
+  bool hardware_ = false;  // SHA extensions, chosen at reset()
 };
 
 // 20-byte digest of data.

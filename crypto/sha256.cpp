@@ -1,6 +1,8 @@
 #include "crypto/sha256.h"
 
 #include "crypto/block_feed.h"
+#include "crypto/cpu_features.h"
+#include "crypto/sha_ni.h"
 
 namespace qv {
 
@@ -29,6 +31,7 @@ void Sha256Context::reset() {
   state_ = {0x6a09e667u, 0xbb67ae85u, 0x3c6ef372u, 0xa54ff53au,
             0x510e527fu, 0x9b05688cu, 0x1f83d9abu, 0x5be0cd19u};
   length_ = 0;
+  hardware_ = shaHardwareActive();
 }
 
 // The 64 rounds written out with the working variables renamed from round to
@@ -58,6 +61,10 @@ void Sha256Context::reset() {
 #define QV_W0(t) w[t]
 
 void Sha256Context::compress(const unsigned char* block) {
+  if (hardware_) {
+    shani::sha256Compress(state_.data(), block, 1);
+    return;
+  }
   std::uint32_t w[16];
   for (int t = 0; t < 16; ++t) w[t] = loadBe32(block + 4 * t);
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
@@ -92,6 +99,20 @@ void Sha256Context::compress(const unsigned char* block) {
 #undef QV_S0
 
 void Sha256Context::update(std::string_view data) {
+  if (hardware_) {
+    // Whole blocks straight from the input in one call: the state stays in registers.
+    const std::size_t used = static_cast<std::size_t>(length_ % 64);
+    const std::size_t head = used == 0 ? 0 : (64 - used < data.size() ? 64 - used : data.size());
+    feedBlocks(buffer_, length_, data.substr(0, head),
+               [this](const unsigned char* block) { compress(block); });
+    data.remove_prefix(head);
+    const std::size_t whole = data.size() / 64;
+    if (whole != 0) {
+      shani::sha256Compress(state_.data(), reinterpret_cast<const unsigned char*>(data.data()), whole);
+      length_ += 64 * whole;
+      data.remove_prefix(64 * whole);
+    }
+  }
   feedBlocks(buffer_, length_, data, [this](const unsigned char* block) { compress(block); });
 }
 

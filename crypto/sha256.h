@@ -26,6 +26,7 @@ class Sha256Context {
   std::array<std::uint32_t, 8> state_{};
   std::array<unsigned char, 64> buffer_{};
   std::uint64_t length_ = 0;
+  bool hardware_ = false;  // SHA extensions, chosen at reset()
 };
 
 // 32-byte digest of data.

@@ -1,9 +1,11 @@
 #include "session/pbx_link.h"
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
 #include <utility>
 
+#include "crypto/cpu_features.h"
 #include "session/certificate_settings.h"
 #include "session/client_certificate.h"
 #include "session/csta_frame.h"
@@ -59,6 +61,8 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
   outstanding_.clear();
   tls_.reset();
   if (encrypt) {
+    static std::once_flag cipherPathLogged;
+    std::call_once(cipherPathLogged, [] { writeLog(9, aesHardwareActive() ? "AES-NI on" : "AES-NI off"); });
     TlsLog log;
     log.enabled = [](int level) {
       if (level <= currentLogLevel()) return true;

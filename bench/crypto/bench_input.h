@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/cpu_features.h"
 #include "xml/byte_string.h"
 
 namespace qv::bench {
@@ -30,6 +31,23 @@ inline const Bytes& buffer() {
   return data;
 }
 
+// Keeps our ciphers and hashes on the portable path while alive (when on),
+// for the OursPortable/... rows measured beside the hardware ones.
+class PortablePath {
+ public:
+  explicit PortablePath(bool on) : on_(on) {
+    if (on_) qv::forcePortableCryptoForTesting(true);
+  }
+  ~PortablePath() {
+    if (on_) qv::forcePortableCryptoForTesting(false);
+  }
+  PortablePath(const PortablePath&) = delete;
+  PortablePath& operator=(const PortablePath&) = delete;
+
+ private:
+  bool on_;
+};
+
 inline void setBytes(benchmark::State& state, std::size_t perIteration) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * perIteration));
 }
@@ -41,6 +59,12 @@ void oursDigest(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
   }
   setBytes(state, kBuffer);
+}
+
+template <Bytes (*Digest)(std::string_view)>
+void oursPortableDigest(benchmark::State& state) {
+  PortablePath portable(true);
+  oursDigest<Digest>(state);
 }
 
 inline void opensslDigest(benchmark::State& state, const EVP_MD* md) {

@@ -30,7 +30,8 @@ using namespace qv::bench;
 
 // --- AES-CBC ---------------------------------------------------------------------
 
-void oursAes(benchmark::State& state, int bits, bool encrypt) {
+void oursAes(benchmark::State& state, int bits, bool encrypt, bool portable) {
+  PortablePath path(portable);
   const Bytes key = randomBytes(static_cast<std::size_t>(bits / 8), 2), iv = randomBytes(16, 3);
   qv::AesContext ctx;
   ctx.configure(bits);
@@ -65,13 +66,17 @@ void opensslAes(benchmark::State& state, int bits, bool encrypt) {
   setBytes(state, kBuffer);
 }
 
-BENCHMARK_CAPTURE(oursAes, Aes128CbcEncrypt, 128, true)->Name("Ours/Aes128CbcEncrypt");
+BENCHMARK_CAPTURE(oursAes, Aes128CbcEncrypt, 128, true, false)->Name("Ours/Aes128CbcEncrypt");
+BENCHMARK_CAPTURE(oursAes, Aes128CbcEncryptPortable, 128, true, true)->Name("OursPortable/Aes128CbcEncrypt");
 BENCHMARK_CAPTURE(opensslAes, Aes128CbcEncrypt, 128, true)->Name("OpenSsl/Aes128CbcEncrypt");
-BENCHMARK_CAPTURE(oursAes, Aes128CbcDecrypt, 128, false)->Name("Ours/Aes128CbcDecrypt");
+BENCHMARK_CAPTURE(oursAes, Aes128CbcDecrypt, 128, false, false)->Name("Ours/Aes128CbcDecrypt");
+BENCHMARK_CAPTURE(oursAes, Aes128CbcDecryptPortable, 128, false, true)->Name("OursPortable/Aes128CbcDecrypt");
 BENCHMARK_CAPTURE(opensslAes, Aes128CbcDecrypt, 128, false)->Name("OpenSsl/Aes128CbcDecrypt");
-BENCHMARK_CAPTURE(oursAes, Aes256CbcEncrypt, 256, true)->Name("Ours/Aes256CbcEncrypt");
+BENCHMARK_CAPTURE(oursAes, Aes256CbcEncrypt, 256, true, false)->Name("Ours/Aes256CbcEncrypt");
+BENCHMARK_CAPTURE(oursAes, Aes256CbcEncryptPortable, 256, true, true)->Name("OursPortable/Aes256CbcEncrypt");
 BENCHMARK_CAPTURE(opensslAes, Aes256CbcEncrypt, 256, true)->Name("OpenSsl/Aes256CbcEncrypt");
-BENCHMARK_CAPTURE(oursAes, Aes256CbcDecrypt, 256, false)->Name("Ours/Aes256CbcDecrypt");
+BENCHMARK_CAPTURE(oursAes, Aes256CbcDecrypt, 256, false, false)->Name("Ours/Aes256CbcDecrypt");
+BENCHMARK_CAPTURE(oursAes, Aes256CbcDecryptPortable, 256, false, true)->Name("OursPortable/Aes256CbcDecrypt");
 BENCHMARK_CAPTURE(opensslAes, Aes256CbcDecrypt, 256, false)->Name("OpenSsl/Aes256CbcDecrypt");
 
 // --- RC4 -------------------------------------------------------------------------
@@ -116,7 +121,8 @@ BENCHMARK(opensslRc4)->Name("OpenSsl/Rc4");
 
 // --- digests and HMAC ---------------------------------------------------------------
 
-void oursHmacSha1(benchmark::State& state) {
+void oursHmacSha1(benchmark::State& state, bool portable) {
+  PortablePath path(portable);
   const Bytes key = randomBytes(20, 5);
   for (auto _ : state) {
     Bytes out = qv::hmacSha1(key, buffer());
@@ -140,8 +146,10 @@ void opensslHmacSha1(benchmark::State& state) {
 BENCHMARK(oursDigest<qv::md5Digest>)->Name("Ours/Md5");
 BENCHMARK_CAPTURE(opensslDigest, Md5, EVP_md5())->Name("OpenSsl/Md5");
 BENCHMARK(oursDigest<qv::sha1Digest>)->Name("Ours/Sha1");
+BENCHMARK(oursPortableDigest<qv::sha1Digest>)->Name("OursPortable/Sha1");
 BENCHMARK_CAPTURE(opensslDigest, Sha1, EVP_sha1())->Name("OpenSsl/Sha1");
-BENCHMARK(oursHmacSha1)->Name("Ours/HmacSha1");
+BENCHMARK_CAPTURE(oursHmacSha1, Hardware, false)->Name("Ours/HmacSha1");
+BENCHMARK_CAPTURE(oursHmacSha1, Portable, true)->Name("OursPortable/HmacSha1");
 BENCHMARK(opensslHmacSha1)->Name("OpenSsl/HmacSha1");
 
 // --- TLS PRF: a 104-byte key block from a 48-byte master secret -----------------------

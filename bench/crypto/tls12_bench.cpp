@@ -27,7 +27,8 @@ const unsigned char* u8(const Bytes& b) { return reinterpret_cast<const unsigned
 
 // --- SHA-2 and HMAC ------------------------------------------------------------------
 
-void oursHmacSha256(benchmark::State& state) {
+void oursHmacSha256(benchmark::State& state, bool portable) {
+  PortablePath path(portable);
   const Bytes key = randomBytes(32, 5);
   for (auto _ : state) {
     Bytes out = qv::hmacSha256(key, buffer());
@@ -48,12 +49,14 @@ void opensslHmacSha256(benchmark::State& state) {
 }
 
 BENCHMARK(oursDigest<qv::sha256Digest>)->Name("Ours/Sha256");
+BENCHMARK(oursPortableDigest<qv::sha256Digest>)->Name("OursPortable/Sha256");
 BENCHMARK_CAPTURE(opensslDigest, Sha256, EVP_sha256())->Name("OpenSsl/Sha256");
 BENCHMARK(oursDigest<qv::sha384Digest>)->Name("Ours/Sha384");
 BENCHMARK_CAPTURE(opensslDigest, Sha384, EVP_sha384())->Name("OpenSsl/Sha384");
 BENCHMARK(oursDigest<qv::sha512Digest>)->Name("Ours/Sha512");
 BENCHMARK_CAPTURE(opensslDigest, Sha512, EVP_sha512())->Name("OpenSsl/Sha512");
-BENCHMARK(oursHmacSha256)->Name("Ours/HmacSha256");
+BENCHMARK_CAPTURE(oursHmacSha256, Hardware, false)->Name("Ours/HmacSha256");
+BENCHMARK_CAPTURE(oursHmacSha256, Portable, true)->Name("OursPortable/HmacSha256");
 BENCHMARK(opensslHmacSha256)->Name("OpenSsl/HmacSha256");
 
 // --- TLS 1.2 PRF: a 40-byte key block (AES-128-GCM) from a 48-byte master secret -----
@@ -73,7 +76,8 @@ BENCHMARK_CAPTURE(opensslTlsPrf, Sha256, "SHA256", 40)->Name("OpenSsl/Tls12PrfSh
 const Bytes kNonce = randomBytes(12, 9);
 const Bytes kAad = randomBytes(13, 10);
 
-void oursGcmSeal(benchmark::State& state, std::size_t keySize) {
+void oursGcmSeal(benchmark::State& state, std::size_t keySize, bool portable) {
+  PortablePath path(portable);
   qv::AesGcm gcm;
   gcm.setKey(randomBytes(keySize, 11));
   for (auto _ : state) {
@@ -103,9 +107,10 @@ void opensslGcmSeal(benchmark::State& state, std::size_t keySize) {
   setBytes(state, kBuffer);
 }
 
-void oursGcmOpen(benchmark::State& state) {
+void oursGcmOpen(benchmark::State& state, std::size_t keySize, bool portable) {
+  PortablePath path(portable);
   qv::AesGcm gcm;
-  gcm.setKey(randomBytes(16, 11));
+  gcm.setKey(randomBytes(keySize, 11));
   const Bytes sealed = gcm.seal(kNonce, kAad, buffer());
   for (auto _ : state) {
     auto out = gcm.open(kNonce, kAad, sealed);
@@ -114,11 +119,40 @@ void oursGcmOpen(benchmark::State& state) {
   setBytes(state, kBuffer);
 }
 
-BENCHMARK_CAPTURE(oursGcmSeal, Aes128GcmSeal, 16)->Name("Ours/Aes128GcmSeal");
+void opensslGcmOpen(benchmark::State& state, std::size_t keySize) {
+  const Bytes key = randomBytes(keySize, 11);
+  qv::AesGcm ours;
+  ours.setKey(key);
+  const Bytes sealed = ours.seal(kNonce, kAad, buffer());
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_DecryptInit_ex(ctx, keySize == 16 ? EVP_aes_128_gcm() : EVP_aes_256_gcm(), nullptr, u8(key), nullptr);
+  for (auto _ : state) {
+    Bytes out(kBuffer, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    int n = 0, m = 0;
+    EVP_DecryptInit_ex(ctx, nullptr, nullptr, nullptr, u8(kNonce));
+    EVP_DecryptUpdate(ctx, nullptr, &n, u8(kAad), static_cast<int>(kAad.size()));
+    EVP_DecryptUpdate(ctx, o, &n, u8(sealed), static_cast<int>(kBuffer));
+    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_TAG, 16, const_cast<char*>(sealed.data() + kBuffer));
+    if (EVP_DecryptFinal_ex(ctx, o + n, &m) != 1) state.SkipWithError("tag mismatch");
+    benchmark::DoNotOptimize(out.data());
+  }
+  EVP_CIPHER_CTX_free(ctx);
+  setBytes(state, kBuffer);
+}
+
+BENCHMARK_CAPTURE(oursGcmSeal, Aes128GcmSeal, 16, false)->Name("Ours/Aes128GcmSeal");
+BENCHMARK_CAPTURE(oursGcmSeal, Aes128GcmSealPortable, 16, true)->Name("OursPortable/Aes128GcmSeal");
 BENCHMARK_CAPTURE(opensslGcmSeal, Aes128GcmSeal, 16)->Name("OpenSsl/Aes128GcmSeal");
-BENCHMARK_CAPTURE(oursGcmSeal, Aes256GcmSeal, 32)->Name("Ours/Aes256GcmSeal");
+BENCHMARK_CAPTURE(oursGcmSeal, Aes256GcmSeal, 32, false)->Name("Ours/Aes256GcmSeal");
+BENCHMARK_CAPTURE(oursGcmSeal, Aes256GcmSealPortable, 32, true)->Name("OursPortable/Aes256GcmSeal");
 BENCHMARK_CAPTURE(opensslGcmSeal, Aes256GcmSeal, 32)->Name("OpenSsl/Aes256GcmSeal");
-BENCHMARK(oursGcmOpen)->Name("Ours/Aes128GcmOpen");
+BENCHMARK_CAPTURE(oursGcmOpen, Aes128GcmOpen, 16, false)->Name("Ours/Aes128GcmOpen");
+BENCHMARK_CAPTURE(oursGcmOpen, Aes128GcmOpenPortable, 16, true)->Name("OursPortable/Aes128GcmOpen");
+BENCHMARK_CAPTURE(opensslGcmOpen, Aes128GcmOpen, 16)->Name("OpenSsl/Aes128GcmOpen");
+BENCHMARK_CAPTURE(oursGcmOpen, Aes256GcmOpen, 32, false)->Name("Ours/Aes256GcmOpen");
+BENCHMARK_CAPTURE(oursGcmOpen, Aes256GcmOpenPortable, 32, true)->Name("OursPortable/Aes256GcmOpen");
+BENCHMARK_CAPTURE(opensslGcmOpen, Aes256GcmOpen, 32)->Name("OpenSsl/Aes256GcmOpen");
 
 // --- X25519: one shared secret -------------------------------------------------------
 

@@ -3,10 +3,18 @@
 #include "crypto/hmac.h"
 #include "crypto/md5.h"
 #include "crypto/sha1.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
 
 namespace qv {
 namespace {
+
+class Sha1Paths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(Sha1Paths);
+class DigestPaths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(DigestPaths);
+class HmacPaths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(HmacPaths);
 
 using test::fromHex;
 using test::hex;
@@ -30,7 +38,7 @@ TEST(Md5, Rfc1321Suite) {
   for (const auto& c : cases) EXPECT_EQ(hex(md5Digest(c.input)), c.md5) << c.input;
 }
 
-TEST(Sha1, Fips180Suite) {
+TEST_P(Sha1Paths, Fips180Suite) {
   EXPECT_EQ(hex(sha1Digest("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(hex(sha1Digest("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(hex(sha1Digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
@@ -41,7 +49,7 @@ TEST(Sha1, Fips180Suite) {
 
 // Lengths around the 55/56/64-byte padding boundaries, fed in uneven pieces,
 // must equal the one-shot digest (which the suites above pin down).
-TEST(Digests, IncrementalMatchesOneShotAcrossPaddingBoundaries) {
+TEST_P(DigestPaths, IncrementalMatchesOneShotAcrossPaddingBoundaries) {
   Bytes data;
   for (int k = 0; k < 300; ++k) data.push_back(static_cast<char>(k * 7 + 1));
   for (std::size_t n : {0u, 1u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 300u}) {
@@ -69,7 +77,7 @@ struct HmacVector {
 
 // RFC 2202 test cases 1-7 (cases 1, 3, 5 use 16-byte keys for MD5 and
 // 20-byte keys for SHA-1; 6 and 7 use 80-byte keys, longer than a block).
-TEST(Hmac, Rfc2202) {
+TEST_P(HmacPaths, Rfc2202) {
   const Bytes key25 = fromHex("0102030405060708090a0b0c0d0e0f10111213141516171819");
   const struct {
     Bytes md5Key, sha1Key, data;
@@ -99,7 +107,7 @@ TEST(Hmac, Rfc2202) {
   }
 }
 
-TEST(Hmac, KeyLengthBoundaries) {
+TEST_P(HmacPaths, KeyLengthBoundaries) {
   // A 64-byte key is used as is; a 65-byte key is replaced by its digest.
   const Bytes key64(64, 'k');
   const Bytes key65(65, 'k');

@@ -2,16 +2,20 @@
 #include <gtest/gtest.h>
 
 #include "crypto/aes_gcm.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
 #include "tests/crypto/vector_files.h"
 
 namespace qv {
 namespace {
 
+class AesGcmPaths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(AesGcmPaths);
+
 using test::fromHex;
 using test::hex;
 
-TEST(AesGcm, CavpEncryptExternalIv) {
+TEST_P(AesGcmPaths, CavpEncryptExternalIv) {
   for (const char* file : {"gcmEncryptExtIV128.rsp", "gcmEncryptExtIV256.rsp"}) {
     const auto records = test::parseRsp(test::readTestdata(std::string("vectors/nist_gcm/") + file));
     int checked = 0;
@@ -27,7 +31,7 @@ TEST(AesGcm, CavpEncryptExternalIv) {
   }
 }
 
-TEST(AesGcm, CavpDecryptAndRefuse) {
+TEST_P(AesGcmPaths, CavpDecryptAndRefuse) {
   for (const char* file : {"gcmDecrypt128.rsp", "gcmDecrypt256.rsp"}) {
     const auto records = test::parseRsp(test::readTestdata(std::string("vectors/nist_gcm/") + file));
     int checked = 0, refused = 0;
@@ -53,7 +57,7 @@ TEST(AesGcm, CavpDecryptAndRefuse) {
 
 // Only 12-byte nonces are supported: every other IV size must be refused in
 // both directions, whatever the case's verdict.
-TEST(AesGcm, Wycheproof) {
+TEST_P(AesGcmPaths, Wycheproof) {
   const test::Json root = test::readWycheproof("aes_gcm_test.json");
   int checked = 0, otherIv = 0;
   for (const auto& group : root["testGroups"].items) {
@@ -86,7 +90,7 @@ TEST(AesGcm, Wycheproof) {
   EXPECT_GT(otherIv, 100);
 }
 
-TEST(AesGcm, RefusesBadKeysShortInputAndTampering) {
+TEST_P(AesGcmPaths, RefusesBadKeysShortInputAndTampering) {
   AesGcm gcm;
   const Bytes nonce(12, '\x07');
   EXPECT_TRUE(gcm.seal(nonce, "", "abc").empty());  // no key yet

@@ -7,11 +7,17 @@
 #include "crypto/sha256.h"
 #include "crypto/sha512.h"
 #include "crypto/tls12_prf.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
 #include "tests/crypto/vector_files.h"
 
 namespace qv {
 namespace {
+
+class Sha2Paths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(Sha2Paths);
+class HmacPaths : public test::CryptoPathTest {};
+QV_ON_BOTH_CRYPTO_PATHS(HmacPaths);
 
 using test::fromHex;
 using test::hex;
@@ -27,7 +33,7 @@ constexpr Sha2File kSha2Files[] = {
     {HashAlgorithm::kSha512, "SHA512"},
 };
 
-TEST(Sha2, CavpShortAndLongMessages) {
+TEST_P(Sha2Paths, CavpShortAndLongMessages) {
   for (const auto& file : kSha2Files) {
     for (const char* kind : {"ShortMsg", "LongMsg"}) {
       const std::string name = std::string("vectors/nist_sha2/") + file.prefix + kind + ".rsp";
@@ -47,7 +53,7 @@ TEST(Sha2, CavpShortAndLongMessages) {
 }
 
 // SHAVS Monte Carlo: each output is the digest of the previous three.
-TEST(Sha2, CavpMonteCarlo) {
+TEST_P(Sha2Paths, CavpMonteCarlo) {
   for (const auto& file : kSha2Files) {
     const std::string name = std::string("vectors/nist_sha2/") + file.prefix + "Monte.rsp";
     const auto records = test::parseRsp(test::readTestdata(name));
@@ -74,7 +80,7 @@ TEST(Sha2, CavpMonteCarlo) {
   }
 }
 
-TEST(Sha2, Fips180Examples) {
+TEST_P(Sha2Paths, Fips180Examples) {
   EXPECT_EQ(hex(sha256Digest("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(hex(sha256Digest(Bytes(1000000, 'a'))),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
@@ -89,7 +95,7 @@ TEST(Sha2, Fips180Examples) {
 // Splitting the input at every point around the block and padding edges must
 // not change the digest; a copied context finishes independently (the TLS
 // transcript hash relies on both).
-TEST(Sha2, IncrementalSplitsAndCopies) {
+TEST_P(Sha2Paths, IncrementalSplitsAndCopies) {
   Bytes data(300, '\0');
   for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<char>(k * 7 + 1);
   for (HashAlgorithm hash : {HashAlgorithm::kMd5, HashAlgorithm::kSha1, HashAlgorithm::kSha256,
@@ -117,7 +123,7 @@ TEST(Sha2, IncrementalSplitsAndCopies) {
   }
 }
 
-TEST(Hmac, CavpSha2WithTruncatedTags) {
+TEST_P(HmacPaths, CavpSha2WithTruncatedTags) {
   const auto records = test::parseRsp(test::readTestdata("vectors/nist_hmac/HMAC.rsp"));
   int checked = 0;
   for (const auto& r : records) {
@@ -143,7 +149,7 @@ TEST(Hmac, CavpSha2WithTruncatedTags) {
   EXPECT_GT(checked, 300);
 }
 
-TEST(Hmac, WycheproofSha2) {
+TEST_P(HmacPaths, WycheproofSha2) {
   const struct {
     const char* file;
     HashAlgorithm hash;
@@ -166,7 +172,7 @@ TEST(Hmac, WycheproofSha2) {
   }
 }
 
-TEST(Hmac, NamedFunctionsMatchHmacOf) {
+TEST_P(HmacPaths, NamedFunctionsMatchHmacOf) {
   const Bytes longKey(200, 'k');  // above both block sizes: hashed first
   for (std::string_view key : {std::string_view("key"), std::string_view(longKey)}) {
     EXPECT_EQ(hmacSha256(key, "data"), hmacOf(HashAlgorithm::kSha256, key, "data"));

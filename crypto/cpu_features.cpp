@@ -1,0 +1,70 @@
+#include "crypto/cpu_features.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+namespace qv {
+
+namespace {
+
+CpuFeatures detect() {
+  CpuFeatures f;
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) != 0) {
+    f.ssse3 = (c & (1u << 9)) != 0;
+    f.sse41 = (c & (1u << 19)) != 0;
+    f.aesni = (c & (1u << 25)) != 0;
+    f.pclmulqdq = (c & (1u << 1)) != 0;
+  }
+  if (__get_cpuid_max(0, nullptr) >= 7) {
+    __cpuid_count(7, 0, a, b, c, d);
+    f.sha = (b & (1u << 29)) != 0;
+  }
+#endif
+  return f;
+}
+
+bool portableFromEnvironment() {
+  const char* value = std::getenv("QV_CRYPTO_PORTABLE");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+std::atomic<bool> forcedPortable{false};
+
+}  // namespace
+
+const CpuFeatures& cpuFeatures() {
+  static const CpuFeatures features = detect();
+  return features;
+}
+
+namespace {
+
+bool portable() {
+  static const bool fromEnvironment = portableFromEnvironment();
+  return fromEnvironment || forcedPortable.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool aesHardwareActive() {
+  const CpuFeatures& f = cpuFeatures();
+  return f.aesni && f.pclmulqdq && f.ssse3 && f.sse41 && !portable();
+}
+
+bool shaHardwareActive() {
+  const CpuFeatures& f = cpuFeatures();
+  return f.sha && f.ssse3 && f.sse41 && !portable();
+}
+
+void forcePortableCryptoForTesting(bool portable) {
+  forcedPortable.store(portable, std::memory_order_relaxed);
+}
+
+}  // namespace qv
