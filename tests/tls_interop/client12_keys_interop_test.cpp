@@ -191,6 +191,9 @@ TEST_F(KeysInterop, GnuTlsEachKeyAndForcedChoices) {
       {"ec256", "NORMAL:-GROUP-ALL:+GROUP-SECP256R1", "c02b"},
       {"rsa2048", "NORMAL:-GROUP-ALL:+GROUP-SECP384R1", "c02f"},
       {"ec384", "NORMAL:-CIPHER-ALL:+AES-128-CBC:-VERS-TLS1.3", "c009"},
+      {"ec256", "NORMAL:-CIPHER-ALL:+AES-256-GCM", "c02c"},
+      {"ec256", "NORMAL:-CIPHER-ALL:+AES-256-CBC:-VERS-TLS1.3", "c00a"},
+      {"rsapss", "NORMAL:-SIGN-ALL:+SIGN-RSA-PSS-SHA384", "c02f"},
   };
   for (const auto& c : cases) {
     SocketHandle socket;
