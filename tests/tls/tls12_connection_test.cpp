@@ -85,8 +85,9 @@ struct Pair {
   }
 };
 
-const char* const kSuites12[] = {"\xC0\x2F", "\xC0\x30", "\x00\x9C", "\x00\x9D",
-                                 "\xC0\x13", "\xC0\x14", "\x00\x2F", "\x00\x35"};
+const char* const kSuites12[] = {"\xC0\x2F", "\xC0\x30", "\x00\x9C", "\x00\x9D", "\xC0\x13",
+                                 "\xC0\x14", "\x00\x2F", "\x00\x35", "\xC0\x2B", "\xC0\x2C",
+                                 "\xC0\x09", "\xC0\x0A", "\xCC\xA8", "\xCC\xA9"};
 
 TEST(Tls12Records, EverySuiteCarriesDataBothWaysAcrossFragments) {
   for (const char* id : kSuites12) {
@@ -112,6 +113,7 @@ TEST(Tls12Records, DamagedReplayedOrShortRecordsAreFatal) {
   for (const char* id : kSuites12) {
     const std::string_view suite(id, 2);
     const bool gcm = FindTls12Suite(suite)->cipher == RecordCipher::kAesGcm;
+    const bool chacha = FindTls12Suite(suite)->cipher == RecordCipher::kChaCha20Poly1305;
     {
       Pair pair(suite);
       Bytes wire = pair.client.SendApplicationData("payload");
@@ -135,6 +137,13 @@ TEST(Tls12Records, DamagedReplayedOrShortRecordsAreFatal) {
       EXPECT_TRUE(pair.server.Failed());
       EXPECT_TRUE(pair.serverLog.Contains(gcm ? "SendAlert(0232)" : "SendAlert(0214)")) << hexEncode(suite);
       EXPECT_EQ(pair.serverLog.Contains("GCM record of 23 bytes is shorter than its nonce and tag"), gcm);
+    }
+    if (chacha) {
+      // No explicit nonce: a record shorter than the tag alone is malformed.
+      Pair pair(suite);
+      EXPECT_EQ(pair.server.ReceiveBytes(Bytes("\x17\x03\x03\x00\x0f", 5) + Bytes(15, 'n')), "");
+      EXPECT_TRUE(pair.serverLog.Contains("SendAlert(0232)"));
+      EXPECT_TRUE(pair.serverLog.Contains("ChaCha20-Poly1305 record of 15 bytes is shorter than its tag"));
     }
   }
 }
