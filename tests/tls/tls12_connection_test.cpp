@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "crypto/ec.h"
 #include "tests/tls/tls_connection_test_peer.h"
 #include "tls/hello_extensions.h"
 #include "tls/tls12_suites.h"
@@ -145,6 +146,74 @@ TEST(Tls12Records, DamagedReplayedOrShortRecordsAreFatal) {
       EXPECT_TRUE(pair.serverLog.Contains("SendAlert(0232)"));
       EXPECT_TRUE(pair.serverLog.Contains("ChaCha20-Poly1305 record of 15 bytes is shorter than its tag"));
     }
+  }
+}
+
+Bytes der(std::uint8_t tag, std::string_view content) {
+  Bytes out(1, static_cast<char>(tag));
+  if (content.size() >= 0x80) out += '\x81';
+  return out + static_cast<char>(content.size()) + Bytes(content);
+}
+
+// An unsigned certificate around an EC point on P-256 (named by OID).
+Bytes ecCertificate(std::string_view point) {
+  const Bytes name = der(0x30, der(0x31, der(0x30, der(0x06, "\x55\x04\x03") + der(0x0C, "pbx"))));
+  const Bytes algorithm =
+      der(0x30, der(0x06, "\x2A\x86\x48\xCE\x3D\x02\x01") + der(0x06, "\x2A\x86\x48\xCE\x3D\x03\x01\x07"));
+  const Bytes keyInfo = der(0x30, algorithm + der(0x03, Bytes(1, '\0') + Bytes(point)));
+  const Bytes tbs = der(0x30, der(0xA0, der(0x02, "\x02")) + der(0x02, "\x01") + der(0x30, "") + name +
+                                  der(0x30, "") + name + keyInfo);
+  return der(0x30, tbs + der(0x30, "") + der(0x03, Bytes(1, '\0')));
+}
+
+Bytes message(std::uint8_t type, std::string_view body) {
+  return Bytes(1, static_cast<char>(type)) + uintToBytes(static_cast<std::uint32_t>(body.size()), 3) +
+         Bytes(body);
+}
+
+TEST(Tls12ServerKey, EcKeysOnlyWithEcdsaSuitesAndOnTheirCurve) {
+  const Bytes point = ecPublicKey(EcCurve::kP256, Bytes(31, '\0') + "\x07");
+  Bytes offCurve = point;
+  offCurve.back() ^= 0x01;
+  const struct {
+    const char* suite;
+    Bytes point;
+    const char* line;  // empty: accepted
+    const char* alert;
+  } cases[] = {
+      {"\xC0\x2B", point, "", ""},
+      {"\xCC\xA9", point, "", ""},
+      {"\xC0\x2F", point,
+       "Server's certificate has an ECDSA P-256 key, which suite ECDHE-RSA-AES128-GCM-SHA256 cannot use",
+       "SendAlert(022b)"},
+      {"\x00\x9C", point, "which suite RSA-AES128-GCM-SHA256 cannot use", "SendAlert(022b)"},
+      {"\xC0\x2B", offCurve, "Server's certificate has an EC key that is not a point of its curve",
+       "SendAlert(022a)"},
+  };
+  for (const auto& c : cases) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVerifyCertificates(false);
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    client.StartClient();
+    client.SendApplicationData("");
+    TlsConnectionTestPeer peer(client);
+    peer.ProcessHandshake(
+        message(kHandshakeServerHello,
+                Bytes("\x03\x03", 2) + Bytes(32, 'R') + Bytes(1, '\0') + Bytes(c.suite, 2) + Bytes(1, '\0')));
+    const Bytes certificate = ecCertificate(c.point);
+    const Bytes entry = uintToBytes(static_cast<std::uint32_t>(certificate.size()), 3) + certificate;
+    peer.ProcessHandshake(
+        message(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(entry.size()), 3) + entry));
+    const std::string what = hexEncode(std::string_view(c.suite, 2));
+    if (*c.line == '\0') {
+      EXPECT_FALSE(client.Failed()) << what;
+      EXPECT_EQ(client.PeerCertificates().size(), 1u) << what;
+      continue;
+    }
+    EXPECT_TRUE(log.Contains(c.line)) << what;
+    EXPECT_TRUE(log.Contains(c.alert)) << what;
+    EXPECT_TRUE(client.PeerCertificates().empty()) << what;
   }
 }
 
