@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "crypto/ec.h"
+#include "tests/tls/test_certificates.h"
 #include "tests/tls/tls_connection_test_peer.h"
+#include "tls/signature_schemes.h"
 #include "tls/hello_extensions.h"
 #include "tls/tls12_suites.h"
 #include "tls/tls_connection.h"
@@ -214,6 +216,122 @@ TEST(Tls12ServerKey, EcKeysOnlyWithEcdsaSuitesAndOnTheirCurve) {
     EXPECT_TRUE(log.Contains(c.line)) << what;
     EXPECT_TRUE(log.Contains(c.alert)) << what;
     EXPECT_TRUE(client.PeerCertificates().empty()) << what;
+  }
+}
+
+Bytes fromHex(std::string_view hex) {
+  Bytes out;
+  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+    out += static_cast<char>(std::stoi(std::string(hex.substr(k, 2)), nullptr, 16));
+  }
+  return out;
+}
+
+// A CertificateRequest answered with credentials (RSA key transport, so the
+// test needs no server key): what is sent and logged for each request.
+TEST(Tls12ClientCertificate, RequestAnsweredWithCredentialsOrNothing) {
+  const Bytes serverCertificate = fromHex(test::kServerHex);
+  const struct {
+    const char* what;
+    Bytes request;
+    bool signs;
+    const char* line;  // in the log
+  } cases[] = {
+      {"RSA type, PSS scheme",
+       fromHex("0101"
+               "0004"
+               "04030804"
+               "0000"),
+       true, "SendCertificateVerify(0804"},
+      {"peer's order wins",
+       fromHex("020140"
+               "0004"
+               "04010804"
+               "0000"),
+       true, "SendCertificateVerify(0401"},
+      {"ECDSA type only",
+       fromHex("0140"
+               "0002"
+               "0804"
+               "0000"),
+       true, "Server accepts no RSA client certificate (types 40): sending none"},
+      {"no scheme of ours",
+       fromHex("0101"
+               "0004"
+               "04030809"
+               "0000"),
+       true,
+       "Client certificate's key makes none of the server's signature schemes (0403 0809): sending none"},
+      {"key cannot sign",
+       fromHex("0101"
+               "0002"
+               "0804"
+               "0000"),
+       false, "Client certificate's key could not sign (rsa_pss_rsae_sha256)"},
+      {"authorities listed",
+       fromHex("0101"
+               "0002"
+               "0804"
+               "0009"
+               "0007"
+               "30053103"
+               "0c0141"),
+       true, "SendCertificateVerify(0804"},
+      {"trailing byte",
+       fromHex("0101"
+               "0002"
+               "0804"
+               "0000"
+               "00"),
+       true, "CertificateRequest lengths do not match the message"},
+      {"no types",
+       fromHex("00"
+               "0002"
+               "0804"
+               "0000"),
+       true, "CertificateRequest lists no certificate type"},
+      {"odd scheme list",
+       fromHex("01010003080400"
+               "0000"),
+       true, "malformed signature scheme list"},
+      {"empty authority name",
+       fromHex("0101"
+               "0002"
+               "0804"
+               "0002"
+               "0000"),
+       true, "malformed authority name"},
+  };
+  for (const auto& c : cases) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVerifyCertificates(false);
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    auto credentials = std::make_shared<ClientCredentials>();
+    credentials->chainDer = {Bytes("own certificate")};
+    credentials->supportedSchemes = {kSchemeRsaPssRsaeSha256, kSchemeRsaPkcs1Sha256};
+    const bool signs = c.signs;
+    credentials->sign = [signs](std::uint16_t, std::string_view) {
+      return signs ? Bytes(128, 's') : Bytes();
+    };
+    client.SetClientCredentials(credentials);
+    client.StartClient();
+    client.SendApplicationData("");
+    TlsConnectionTestPeer peer(client);
+    peer.ProcessHandshake(
+        message(kHandshakeServerHello, Bytes("\x03\x03", 2) + Bytes(32, 'R') + Bytes("\x00\x00\x9C\x00", 4)));
+    const Bytes entry =
+        uintToBytes(static_cast<std::uint32_t>(serverCertificate.size()), 3) + serverCertificate;
+    peer.ProcessHandshake(
+        message(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(entry.size()), 3) + entry));
+    ASSERT_FALSE(client.Failed()) << c.what;
+    peer.ProcessHandshake(message(kHandshakeCertificateRequest, c.request));
+    peer.ProcessHandshake(message(kHandshakeServerHelloDone, ""));
+    EXPECT_TRUE(log.Contains(c.line)) << c.what;
+    // The chain goes out exactly when a CertificateVerify can follow.
+    const bool chainSent = log.Contains("SendCertificate(00001200000f" + hexEncode("own certificate") + ")");
+    // (A key that cannot sign is found out only after the chain went.)
+    EXPECT_EQ(chainSent, log.Contains("SendCertificateVerify(") || !c.signs) << c.what;
   }
 }
 
