@@ -237,70 +237,21 @@ TEST(Tls12ClientCertificate, RequestAnsweredWithCredentialsOrNothing) {
     bool signs;
     const char* line;  // in the log
   } cases[] = {
-      {"RSA type, PSS scheme",
-       fromHex("0101"
-               "0004"
-               "04030804"
-               "0000"),
-       true, "SendCertificateVerify(0804"},
-      {"peer's order wins",
-       fromHex("020140"
-               "0004"
-               "04010804"
-               "0000"),
-       true, "SendCertificateVerify(0401"},
-      {"ECDSA type only",
-       fromHex("0140"
-               "0002"
-               "0804"
-               "0000"),
-       true, "Server accepts no RSA client certificate (types 40): sending none"},
-      {"no scheme of ours",
-       fromHex("0101"
-               "0004"
-               "04030809"
-               "0000"),
-       true,
+      {"RSA type, PSS scheme", fromHex("01010004040308040000"), true, "SendCertificateVerify(0804"},
+      {"peer's order wins", fromHex("0201400004040108040000"), true, "SendCertificateVerify(0401"},
+      {"ECDSA type only", fromHex("0140000208040000"), true,
+       "Server accepts no RSA client certificate (types 40): sending none"},
+      {"no scheme of ours", fromHex("01010004040308090000"), true,
        "Client certificate's key makes none of the server's signature schemes (0403 0809): sending none"},
-      {"key cannot sign",
-       fromHex("0101"
-               "0002"
-               "0804"
-               "0000"),
-       false, "Client certificate's key could not sign (rsa_pss_rsae_sha256)"},
-      {"authorities listed",
-       fromHex("0101"
-               "0002"
-               "0804"
-               "0009"
-               "0007"
-               "30053103"
-               "0c0141"),
-       true, "SendCertificateVerify(0804"},
-      {"trailing byte",
-       fromHex("0101"
-               "0002"
-               "0804"
-               "0000"
-               "00"),
-       true, "CertificateRequest lengths do not match the message"},
-      {"no types",
-       fromHex("00"
-               "0002"
-               "0804"
-               "0000"),
-       true, "CertificateRequest lists no certificate type"},
-      {"odd scheme list",
-       fromHex("01010003080400"
-               "0000"),
-       true, "malformed signature scheme list"},
-      {"empty authority name",
-       fromHex("0101"
-               "0002"
-               "0804"
-               "0002"
-               "0000"),
-       true, "malformed authority name"},
+      {"key cannot sign", fromHex("0101000208040000"), false,
+       "Client certificate's key could not sign (rsa_pss_rsae_sha256)"},
+      {"authorities listed", fromHex("01010002080400090007300531030c0141"), true,
+       "SendCertificateVerify(0804"},
+      {"trailing byte", fromHex("010100020804000000"), true,
+       "CertificateRequest lengths do not match the message"},
+      {"no types", fromHex("00000208040000"), true, "CertificateRequest lists no certificate type"},
+      {"odd scheme list", fromHex("010100030804000000"), true, "malformed signature scheme list"},
+      {"empty authority name", fromHex("01010002080400020000"), true, "malformed authority name"},
   };
   for (const auto& c : cases) {
     Captured log;
