@@ -4,6 +4,8 @@
 
 namespace qv::test {
 
+// clang-format off
+
 struct GoodKeyFixture {
   const char* name;
   const char* pem;
@@ -194,5 +196,7 @@ fgx+LB8JWI9aMD+baOIHfjYAz0z/bhzVUN/TesmfbQ==
 -----END EC PRIVATE KEY-----
 )", "unsupported curve"},
 };
+
+// clang-format on
 
 }  // namespace qv::test
