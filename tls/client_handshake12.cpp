@@ -236,8 +236,8 @@ void TlsConnection::SendClientCertificateVerify12() {
   if (handshake_.clientScheme == 0) return;
   const Bytes signature = clientCredentials_->sign(handshake_.clientScheme, handshake_.transcript);
   if (signature.empty() || signature.size() > 0xFFFF) {
-    FailHandshake(kAlertInternalError, "Client certificate's key could not sign (" +
-                                           SignatureSchemeName(handshake_.clientScheme) + ")");
+    Log(1, "Client certificate's key could not sign (" + SignatureSchemeName(handshake_.clientScheme) + ")");
+    SendAlert(kAlertInternalError, kAlertFatal);
     return;
   }
   const Bytes body = uintToBytes(handshake_.clientScheme, 2) +

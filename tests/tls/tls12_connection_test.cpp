@@ -5,7 +5,10 @@
 
 #include <vector>
 
+#include "crypto/ec.h"
+#include "tests/tls/test_certificates.h"
 #include "tests/tls/tls_connection_test_peer.h"
+#include "tls/signature_schemes.h"
 #include "tls/hello_extensions.h"
 #include "tls/tls12_suites.h"
 #include "tls/tls_connection.h"
@@ -85,8 +88,9 @@ struct Pair {
   }
 };
 
-const char* const kSuites12[] = {"\xC0\x2F", "\xC0\x30", "\x00\x9C", "\x00\x9D",
-                                 "\xC0\x13", "\xC0\x14", "\x00\x2F", "\x00\x35"};
+const char* const kSuites12[] = {"\xC0\x2F", "\xC0\x30", "\x00\x9C", "\x00\x9D", "\xC0\x13",
+                                 "\xC0\x14", "\x00\x2F", "\x00\x35", "\xC0\x2B", "\xC0\x2C",
+                                 "\xC0\x09", "\xC0\x0A", "\xCC\xA8", "\xCC\xA9"};
 
 TEST(Tls12Records, EverySuiteCarriesDataBothWaysAcrossFragments) {
   for (const char* id : kSuites12) {
@@ -112,6 +116,7 @@ TEST(Tls12Records, DamagedReplayedOrShortRecordsAreFatal) {
   for (const char* id : kSuites12) {
     const std::string_view suite(id, 2);
     const bool gcm = FindTls12Suite(suite)->cipher == RecordCipher::kAesGcm;
+    const bool chacha = FindTls12Suite(suite)->cipher == RecordCipher::kChaCha20Poly1305;
     {
       Pair pair(suite);
       Bytes wire = pair.client.SendApplicationData("payload");
@@ -136,6 +141,148 @@ TEST(Tls12Records, DamagedReplayedOrShortRecordsAreFatal) {
       EXPECT_TRUE(pair.serverLog.Contains(gcm ? "SendAlert(0232)" : "SendAlert(0214)")) << hexEncode(suite);
       EXPECT_EQ(pair.serverLog.Contains("GCM record of 23 bytes is shorter than its nonce and tag"), gcm);
     }
+    if (chacha) {
+      // No explicit nonce: a record shorter than the tag alone is malformed.
+      Pair pair(suite);
+      EXPECT_EQ(pair.server.ReceiveBytes(Bytes("\x17\x03\x03\x00\x0f", 5) + Bytes(15, 'n')), "");
+      EXPECT_TRUE(pair.serverLog.Contains("SendAlert(0232)"));
+      EXPECT_TRUE(pair.serverLog.Contains("ChaCha20-Poly1305 record of 15 bytes is shorter than its tag"));
+    }
+  }
+}
+
+Bytes der(std::uint8_t tag, std::string_view content) {
+  Bytes out(1, static_cast<char>(tag));
+  if (content.size() >= 0x80) out += '\x81';
+  return out + static_cast<char>(content.size()) + Bytes(content);
+}
+
+// An unsigned certificate around an EC point on P-256 (named by OID).
+Bytes ecCertificate(std::string_view point) {
+  const Bytes name = der(0x30, der(0x31, der(0x30, der(0x06, "\x55\x04\x03") + der(0x0C, "pbx"))));
+  const Bytes algorithm =
+      der(0x30, der(0x06, "\x2A\x86\x48\xCE\x3D\x02\x01") + der(0x06, "\x2A\x86\x48\xCE\x3D\x03\x01\x07"));
+  const Bytes keyInfo = der(0x30, algorithm + der(0x03, Bytes(1, '\0') + Bytes(point)));
+  const Bytes tbs = der(0x30, der(0xA0, der(0x02, "\x02")) + der(0x02, "\x01") + der(0x30, "") + name +
+                                  der(0x30, "") + name + keyInfo);
+  return der(0x30, tbs + der(0x30, "") + der(0x03, Bytes(1, '\0')));
+}
+
+Bytes message(std::uint8_t type, std::string_view body) {
+  return Bytes(1, static_cast<char>(type)) + uintToBytes(static_cast<std::uint32_t>(body.size()), 3) +
+         Bytes(body);
+}
+
+TEST(Tls12ServerKey, EcKeysOnlyWithEcdsaSuitesAndOnTheirCurve) {
+  const Bytes point = ecPublicKey(EcCurve::kP256, Bytes(31, '\0') + "\x07");
+  Bytes offCurve = point;
+  offCurve.back() ^= 0x01;
+  const struct {
+    const char* suite;
+    Bytes point;
+    const char* line;  // empty: accepted
+    const char* alert;
+  } cases[] = {
+      {"\xC0\x2B", point, "", ""},
+      {"\xCC\xA9", point, "", ""},
+      {"\xC0\x2F", point,
+       "Server's certificate has an ECDSA P-256 key, which suite ECDHE-RSA-AES128-GCM-SHA256 cannot use",
+       "SendAlert(022b)"},
+      {"\x00\x9C", point, "which suite RSA-AES128-GCM-SHA256 cannot use", "SendAlert(022b)"},
+      {"\xC0\x2B", offCurve, "Server's certificate has an EC key that is not a point of its curve",
+       "SendAlert(022a)"},
+  };
+  for (const auto& c : cases) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVerifyCertificates(false);
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    client.StartClient();
+    client.SendApplicationData("");
+    TlsConnectionTestPeer peer(client);
+    peer.ProcessHandshake(
+        message(kHandshakeServerHello,
+                Bytes("\x03\x03", 2) + Bytes(32, 'R') + Bytes(1, '\0') + Bytes(c.suite, 2) + Bytes(1, '\0')));
+    const Bytes certificate = ecCertificate(c.point);
+    const Bytes entry = uintToBytes(static_cast<std::uint32_t>(certificate.size()), 3) + certificate;
+    peer.ProcessHandshake(
+        message(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(entry.size()), 3) + entry));
+    const std::string what = hexEncode(std::string_view(c.suite, 2));
+    if (*c.line == '\0') {
+      EXPECT_FALSE(client.Failed()) << what;
+      EXPECT_EQ(client.PeerCertificates().size(), 1u) << what;
+      continue;
+    }
+    EXPECT_TRUE(log.Contains(c.line)) << what;
+    EXPECT_TRUE(log.Contains(c.alert)) << what;
+    EXPECT_TRUE(client.PeerCertificates().empty()) << what;
+  }
+}
+
+Bytes fromHex(std::string_view hex) {
+  Bytes out;
+  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+    out += static_cast<char>(std::stoi(std::string(hex.substr(k, 2)), nullptr, 16));
+  }
+  return out;
+}
+
+// A CertificateRequest answered with credentials (RSA key transport, so the
+// test needs no server key): what is sent and logged for each request.
+TEST(Tls12ClientCertificate, RequestAnsweredWithCredentialsOrNothing) {
+  const Bytes serverCertificate = fromHex(test::kServerHex);
+  const struct {
+    const char* what;
+    Bytes request;
+    bool signs;
+    const char* line;  // in the log
+  } cases[] = {
+      {"RSA type, PSS scheme", fromHex("01010004040308040000"), true, "SendCertificateVerify(0804"},
+      {"peer's order wins", fromHex("0201400004040108040000"), true, "SendCertificateVerify(0401"},
+      {"ECDSA type only", fromHex("0140000208040000"), true,
+       "Server accepts no RSA client certificate (types 40): sending none"},
+      {"no scheme of ours", fromHex("01010004040308090000"), true,
+       "Client certificate's key makes none of the server's signature schemes (0403 0809): sending none"},
+      {"key cannot sign", fromHex("0101000208040000"), false,
+       "Client certificate's key could not sign (rsa_pss_rsae_sha256)"},
+      {"authorities listed", fromHex("01010002080400090007300531030c0141"), true,
+       "SendCertificateVerify(0804"},
+      {"trailing byte", fromHex("010100020804000000"), true,
+       "CertificateRequest lengths do not match the message"},
+      {"no types", fromHex("00000208040000"), true, "CertificateRequest lists no certificate type"},
+      {"odd scheme list", fromHex("010100030804000000"), true, "malformed signature scheme list"},
+      {"empty authority name", fromHex("01010002080400020000"), true, "malformed authority name"},
+  };
+  for (const auto& c : cases) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVerifyCertificates(false);
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    auto credentials = std::make_shared<ClientCredentials>();
+    credentials->chainDer = {Bytes("own certificate")};
+    credentials->supportedSchemes = {kSchemeRsaPssRsaeSha256, kSchemeRsaPkcs1Sha256};
+    const bool signs = c.signs;
+    credentials->sign = [signs](std::uint16_t, std::string_view) {
+      return signs ? Bytes(128, 's') : Bytes();
+    };
+    client.SetClientCredentials(credentials);
+    client.StartClient();
+    client.SendApplicationData("");
+    TlsConnectionTestPeer peer(client);
+    peer.ProcessHandshake(
+        message(kHandshakeServerHello, Bytes("\x03\x03", 2) + Bytes(32, 'R') + Bytes("\x00\x00\x9C\x00", 4)));
+    const Bytes entry =
+        uintToBytes(static_cast<std::uint32_t>(serverCertificate.size()), 3) + serverCertificate;
+    peer.ProcessHandshake(
+        message(kHandshakeCertificate, uintToBytes(static_cast<std::uint32_t>(entry.size()), 3) + entry));
+    ASSERT_FALSE(client.Failed()) << c.what;
+    peer.ProcessHandshake(message(kHandshakeCertificateRequest, c.request));
+    peer.ProcessHandshake(message(kHandshakeServerHelloDone, ""));
+    EXPECT_TRUE(log.Contains(c.line)) << c.what;
+    // The chain goes out exactly when a CertificateVerify can follow.
+    const bool chainSent = log.Contains("SendCertificate(00001200000f" + hexEncode("own certificate") + ")");
+    // (A key that cannot sign is found out only after the chain went.)
+    EXPECT_EQ(chainSent, log.Contains("SendCertificateVerify(") || !c.signs) << c.what;
   }
 }
 

@@ -83,12 +83,19 @@ class KeysInterop : public ::testing::Test {
     if (!priority.empty()) command += " --priority " + priority;
     auto server =
         std::make_unique<PeerProcess>(command, *dir_ / ("gnutls-" + std::to_string(port_) + ".txt"));
-    socket = kInvalidSocket;
+    socket = ConnectToServer();
+    return server;
+  }
+
+  // The listener may come up a moment after it says so (and gnutls-serv
+  // says nothing): tries for up to six seconds.
+  SocketHandle ConnectToServer() const {
+    SocketHandle socket = kInvalidSocket;
     for (int attempt = 0; attempt < 300 && socket == kInvalidSocket; ++attempt) {
       socket = SocketDriver::Connect(port_);
       if (socket == kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return server;
+    return socket;
   }
 
   // tlsversion "1.2", with the chain verified (the self-signed certificate
@@ -157,9 +164,9 @@ TEST_F(KeysInterop, OpenSslEachKeySuiteGroupAndScheme) {
     test::LogCapture log;
     TlsConnection tls;
     Configure(tls, c.key);
-    SocketDriver link(tls, SocketDriver::Connect(port_));
-    ASSERT_TRUE(link.Valid());
+    SocketDriver link(tls, ConnectToServer());
     const std::string what = std::string(c.key) + " " + c.options;
+    ASSERT_TRUE(link.Valid()) << what << "\n" << server->Output();
     ASSERT_TRUE(Echoes(link, "login request")) << what << "\n" << server->Output() << log.text();
     EXPECT_EQ(hexEncode(tls.CipherSuite()), c.suite) << what;
     if (c.group != 0) {
@@ -191,6 +198,9 @@ TEST_F(KeysInterop, GnuTlsEachKeyAndForcedChoices) {
       {"ec256", "NORMAL:-GROUP-ALL:+GROUP-SECP256R1", "c02b"},
       {"rsa2048", "NORMAL:-GROUP-ALL:+GROUP-SECP384R1", "c02f"},
       {"ec384", "NORMAL:-CIPHER-ALL:+AES-128-CBC:-VERS-TLS1.3", "c009"},
+      {"ec256", "NORMAL:-CIPHER-ALL:+AES-256-GCM", "c02c"},
+      {"ec256", "NORMAL:-CIPHER-ALL:+AES-256-CBC:-VERS-TLS1.3", "c00a"},
+      {"rsapss", "NORMAL:-SIGN-ALL:+SIGN-RSA-PSS-SHA384", "c02f"},
   };
   for (const auto& c : cases) {
     SocketHandle socket;
@@ -289,7 +299,7 @@ TEST_F(KeysInterop, ClientCertificateRequiredByOpenSslAndGnuTls) {
     tls.SetClientCredentials(
         credentialsOf(test::readFile(File(c.clientKey, ".pem")) + test::readFile(File(c.clientKey, ".key"))));
     Configure(tls, c.serverKey);
-    SocketDriver link(tls, SocketDriver::Connect(port_));
+    SocketDriver link(tls, ConnectToServer());
     EXPECT_TRUE(Echoes(link, "mutual")) << c.clientKey << "\n" << server->Output() << log.text();
     EXPECT_TRUE(log.contains(std::string("SendCertificateVerify(") + c.scheme)) << c.clientKey;
   }
@@ -343,7 +353,7 @@ TEST_F(KeysInterop, ClientCertificateRefused) {
                                              test::readFile(File(c.clientKey, ".key"))));
     }
     Configure(tls, "rsa2048");
-    SocketDriver link(tls, SocketDriver::Connect(port_));
+    SocketDriver link(tls, ConnectToServer());
     link.Send("refused\n");
     link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); },
                    std::chrono::seconds(10));
