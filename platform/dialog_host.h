@@ -11,6 +11,7 @@ namespace qv {
 
 struct DialogFields {
   std::string username;
+  std::string extensions;
   std::string password;
   std::string passwordRepeat;
   std::string domain;

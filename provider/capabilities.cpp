@@ -6,6 +6,7 @@
 #include "provider/capability_answers.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "session/log.h"
 #include "session/settings.h"
@@ -13,6 +14,11 @@
 extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                             LPLINEDEVCAPS lpLineDevCaps) {
   qv::writeLog(5, "TSPI_lineGetDevCaps dwDeviceID=" + std::to_string(dwDeviceID));
+  if (qv::LinesListed()) {
+    const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+    return qv::FillLineDevCaps(lpLineDevCaps, {line->displayName, line->permanentLineId, line->guid});
+  }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,
                              qv::providerState.lineDeviceIdBase, settings.guid);
@@ -22,6 +28,11 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddr
                                                 DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                                 LPLINEADDRESSCAPS lpAddressCaps) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressCaps");
+  if (qv::LinesListed()) {
+    const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+    return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, line->extension, qv::CtiEnabled());
+  }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username, qv::CtiEnabled(settings));
 }

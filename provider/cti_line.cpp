@@ -8,6 +8,7 @@
 #include "provider/cti_call_info.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "provider/tapi_delivery.h"
 #include "session/call_event_report.h"
@@ -166,11 +167,15 @@ std::string DialledDigits(LPCWSTR destination) {
 }
 
 void StartCtiLine(const ProviderSettings& settings) {
-  LatchCtiMode(settings.callevents);
-  SetCallEventsWanted(settings.callevents);
+  // Listed lines have no call model of their own yet: they answer as the
+  // single line does without call events.
+  const bool callEvents = settings.callevents && !LinesListed();
+  if (settings.callevents && !callEvents) writeLog(1, "CTI: callevents is not applied to a list of lines");
+  LatchCtiMode(callEvents);
+  SetCallEventsWanted(callEvents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
-  running = settings.callevents;
+  running = callEvents;
 }
 
 void StopCtiLine() {

@@ -6,6 +6,8 @@
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
+#include "provider/provider_state.h"
 #include "session/csta_requests.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
@@ -24,8 +26,9 @@ std::string DialledNumber(LPCWSTR destination) {
   return number;
 }
 
-qv::CallSlot* FreeSlotLocked() {
-  for (qv::CallSlot& slot : qv::callTable) {
+template <typename Slots>
+qv::CallSlot* FreeSlotLocked(Slots& slots) {
+  for (qv::CallSlot& slot : slots) {
     if (!slot.inUse && !slot.makeCallPending) return &slot;
   }
   return nullptr;
@@ -33,7 +36,7 @@ qv::CallSlot* FreeSlotLocked() {
 
 }  // namespace
 
-extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/, HTAPICALL htCall,
+extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall,
                                           LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
                                           LPLINECALLPARAMS const /*lpCallParams*/) {
   if (lpszDestAddress == nullptr) {
@@ -42,10 +45,20 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
   }
   const std::string number = DialledNumber(lpszDestAddress);
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
-  const std::string callingDevice = settings.username + "@" + settings.domain;
+  // A listed line calls from its own extension, in its own slots.
+  qv::ListedLine* line = nullptr;
+  if (qv::LinesListed()) {
+    line = qv::ListedLineFromHandle(hdLine);
+    if (line == nullptr) {
+      qv::ProviderEntryTrace("TSPI_lineMakeCall");
+      return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    }
+  }
+  const std::string callingDevice =
+      (line != nullptr ? line->extension : settings.username) + "@" + settings.domain;
   {
     std::lock_guard lock(qv::callTableLock);
-    qv::CallSlot* slot = FreeSlotLocked();
+    qv::CallSlot* slot = line != nullptr ? FreeSlotLocked(line->slots) : FreeSlotLocked(qv::callTable);
     if (slot == nullptr) {
       qv::writeLog(5, "TSPI_lineMakeCall: No free line available");
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
@@ -57,6 +70,7 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
     slot->makeCallRequestId = dwRequestID;
     slot->makeCallPending = true;
     ++qv::callsMade;
+    if (line != nullptr) qv::NoteListedMakeCallLocked(dwRequestID, slot);
     if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(static_cast<int>(slot - qv::callTable.data()));
     if (lphdCall != nullptr) *lphdCall = reinterpret_cast<HDRVCALL>(slot);
     qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
@@ -102,6 +116,12 @@ extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpC
   lpCallInfo->dwNeededSize = kFixedSize;
   lpCallInfo->dwUsedSize = kFixedSize;
   lpCallInfo->dwLineDeviceID = 0;
+  {
+    std::lock_guard lock(qv::callTableLock);
+    qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
+    if (const qv::ListedLine* line = qv::ListedLineOfSlot(slot))
+      lpCallInfo->dwLineDeviceID = qv::providerState.lineDeviceIdBase + static_cast<DWORD>(line->position);
+  }
   lpCallInfo->dwAddressID = 0;
   lpCallInfo->dwBearerMode = LINEBEARERMODE_SPEECH;
   lpCallInfo->dwOrigin = LINECALLORIGIN_INBOUND;

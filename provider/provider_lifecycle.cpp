@@ -10,6 +10,7 @@
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
 #include "provider/tapi_delivery.h"
@@ -24,6 +25,9 @@ namespace {
 // sessions nor stop one that is still starting. Taken before any other lock
 // and never while TAPI's procedures are called.
 std::mutex lifecycleLock;
+// TAPI enumerates before it initialises; a host that does not gets the
+// lines made at initialisation.
+bool linesEnumerated = false;
 
 constexpr DWORD kModuleNameCapacity = 260;
 
@@ -36,6 +40,8 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   std::lock_guard<std::mutex> guard(lifecycleLock);
   auto& state = qv::providerState;
   if (state.initialised) return 0;
+  if (!linesEnumerated) qv::BuildLineSetFromRegistry();
+  linesEnumerated = false;
   state.permanentProviderId = dwPermanentProviderID;
   state.lineDeviceIdBase = dwLineDeviceIDBase;
   state.completionProc = lpfnCompletionProc;
@@ -71,7 +77,12 @@ extern "C" LONG TSPIAPI TSPI_providerEnumDevices(DWORD /*dwPermanentProviderID*/
                                                  LINEEVENT /*lpfnLineCreateProc*/,
                                                  PHONEEVENT /*lpfnPhoneCreateProc*/) {
   qv::ProviderEntryTrace("TSPI_providerEnumDevices");
-  *lpdwNumLines = 1;
+  {
+    std::lock_guard<std::mutex> guard(lifecycleLock);
+    qv::BuildLineSetFromRegistry();
+    linesEnumerated = !qv::providerState.initialised;
+  }
+  *lpdwNumLines = qv::LinesListed() ? static_cast<DWORD>(qv::ListedLineCount()) : 1;
   *lpdwNumPhones = 1;
   return 0;
 }
@@ -132,19 +143,30 @@ extern "C" LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK /*lpfnUIDLLCallb
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LPHDRVLINE lphdLine,
+extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphdLine,
                                       DWORD /*dwTSPIVersion*/, LINEEVENT lpfnEventProc) {
   qv::ProviderEntryTrace("TSPI_lineOpen");
-  *lphdLine = reinterpret_cast<HDRVLINE>(&qv::lineRecord);
+  qv::LineRecord* line = &qv::lineRecord;
+  if (qv::LinesListed()) {
+    line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+  }
+  *lphdLine = reinterpret_cast<HDRVLINE>(line);
   // The call-control line reads these on the session's and the delivery thread.
   std::lock_guard lock(qv::callTableLock);
-  qv::lineRecord.htLine = htLine;
-  qv::lineRecord.eventProc = lpfnEventProc;
+  line->htLine = htLine;
+  line->eventProc = lpfnEventProc;
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE /*hdLine*/) {
+extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
   qv::ProviderEntryTrace("TSPI_lineClose");
+  if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine)) {
+    std::lock_guard lock(qv::callTableLock);
+    line->eventProc = nullptr;
+    line->htLine = nullptr;
+    return 0;
+  }
   // Nothing more reaches TAPI about a closed line.
   if (qv::CtiEnabled()) {
     std::lock_guard lock(qv::callTableLock);

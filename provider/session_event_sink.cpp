@@ -6,6 +6,7 @@
 #include "provider/call_table.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
+#include "provider/line_set.h"
 #include "provider/tapi_delivery.h"
 
 namespace qv {
@@ -17,7 +18,11 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
     // A completed MakeCall no longer holds its slot once the call is closed.
     if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
       slot->makeCallPending = false;
-      makeCallSlot = static_cast<int>(slot - callTable.data());
+      if (ListedLineOfSlot(slot) != nullptr) {
+        TakeListedMakeCallLocked(requestId);
+      } else {
+        makeCallSlot = static_cast<int>(slot - callTable.data());
+      }
     }
   }
   QueueCompletion(requestId,
@@ -33,7 +38,8 @@ void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::s
   if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
     slot->callId = callId;
     slot->deviceId = deviceId;
-    if (CtiEnabled()) CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
+    if (CtiEnabled() && ListedLineOfSlot(slot) == nullptr)
+      CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
   }
 }
 

@@ -169,6 +169,7 @@ void ReadSettings() {
   s.cafile = ReadOptionalSetting("cafile");
   std::string tlsversion = ReadOptionalSetting("tlsversion");
   s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
+  s.lines = ReadOptionalSetting("lines");
   ReplaceSettings(s);
 }
 
@@ -186,6 +187,8 @@ void WriteSettings() {
   WriteSetting("logfile", s.logfile);
   WriteSetting("guid", s.guid);
   WriteSetting("callevents", s.callevents ? "1" : "0");
+  // An installation that never listed extensions keeps its key as it was.
+  if (!s.lines.empty() || !ReadOptionalSetting("lines").empty()) WriteSetting("lines", s.lines);
 }
 
 std::string MakeGuid() {

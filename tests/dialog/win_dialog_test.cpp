@@ -181,17 +181,18 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
     };
     const Control controls[] = {
         {1001, L"Edit", 131, 7, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1002, L"Edit", 131, 23, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
-        {1003, L"Edit", 131, 39, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
-        {1004, L"Edit", 131, 55, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1005, L"Edit", 131, 71, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1006, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
-        {1010, L"Button", 131, 103, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
-        {1011, L"Button", 131, 117, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
-        {1012, L"Button", 7, 131, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
-        {IDOK, L"Button", 7, 148, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
-        {IDCANCEL, L"Button", 61, 148, 50, 14, WS_TABSTOP, L"Cancel"},
-        {1009, L"Static", 177, 154, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
+        {1013, L"Edit", 131, 23, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1002, L"Edit", 131, 39, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
+        {1003, L"Edit", 131, 55, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
+        {1004, L"Edit", 131, 71, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1005, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1006, L"Edit", 131, 103, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
+        {1010, L"Button", 131, 119, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
+        {1011, L"Button", 131, 133, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
+        {1012, L"Button", 7, 147, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
+        {IDOK, L"Button", 7, 164, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
+        {IDCANCEL, L"Button", 61, 164, 50, 14, WS_TABSTOP, L"Cancel"},
+        {1009, L"Static", 177, 170, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
     };
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -228,7 +229,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       if (item == first) break;
     }
     EXPECT_EQ(order,
-              (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011, 1012, IDOK, IDCANCEL}));
+              (std::vector<int>{1001, 1013, 1002, 1003, 1004, 1005, 1006, 1010, 1011, 1012, IDOK, IDCANCEL}));
 
     // The labels, in template order.
     std::vector<std::wstring> labels;
@@ -238,18 +239,19 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       GetWindowTextW(item, text, 128);
       labels.push_back(text);
     }
-    EXPECT_EQ(labels, (std::vector<std::wstring>{L"Username (e.g. \"40\"):", L"Password:",
-                                                 L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
-                                                 L"Address (e.g. \"pbx.example.com\"):",
-                                                 L"Port (e.g. \"443\"):", L"Use encryption for CSTA:",
-                                                 L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::wstring>{
+                  L"Username (e.g. \"40\"):", L"Extensions (e.g. \"202; 300-349\"):", L"Password:",
+                  L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
+                  L"Address (e.g. \"pbx.example.com\"):", L"Port (e.g. \"443\"):",
+                  L"Use encryption for CSTA:", L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
 
 TEST_F(WinDialogTest, OpensWithDefaultsAndLeavesAScreenshot) {
   runDialog([](HWND dialog) {
-    for (int id : {1001, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
+    for (int id : {1001, 1013, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
     EXPECT_EQ(itemText(dialog, 1006), L"443");
     EXPECT_EQ(itemText(dialog, 1009), L"" QV_VERSION_TEXT);
     EXPECT_TRUE(checked(dialog, 1010));
@@ -326,6 +328,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     SetDlgItemTextW(dialog, 1004, L"example.com");
     SetDlgItemTextW(dialog, 1005, L"pbx.example.com");
     SetDlgItemTextW(dialog, 1006, L"5061");
+    SetDlgItemTextW(dialog, 1013, L"202=Reception; 300-349");
     setChecked(dialog, 1010, false);
     setChecked(dialog, 1011, true);
     setChecked(dialog, 1012, true);
@@ -338,7 +341,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
       {"port", "5061"},          {"encrypt", "0"},
       {"autooriginate", "1"},    {"loglevel", "0"},
       {"loglength", "1000"},     {"logfile", ""},
-      {"callevents", "1"},
+      {"callevents", "1"},       {"lines", "202=Reception; 300-349"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
   const std::string guid = ReadSetting("guid");
@@ -350,6 +353,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     EXPECT_EQ(itemText(dialog, 1001), L"40");
     EXPECT_EQ(itemText(dialog, 1002), L"secret");
     EXPECT_EQ(itemText(dialog, 1006), L"5061");
+    EXPECT_EQ(itemText(dialog, 1013), L"202=Reception; 300-349");
     EXPECT_FALSE(checked(dialog, 1010));
     EXPECT_TRUE(checked(dialog, 1011));
     EXPECT_TRUE(checked(dialog, 1012));

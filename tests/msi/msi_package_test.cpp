@@ -213,6 +213,7 @@ const Setting kSettings[] = {
     {L"CAFILE", L"cafile", "C:\\certs\\pbx ca.pem"},
     {L"TLSVERSION", L"tlsversion", "1.0"},
     {L"LOGROTATE", L"logrotate", "3"},
+    {L"LINES", L"lines", "202=Reception, 300-302"},
 };
 
 std::wstring propertyArgument(const Setting& s) {
