@@ -439,13 +439,14 @@ std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, c
   return out;
 }
 
-std::vector<CtiMessage> CallModel::OnLinkDown() {
+std::vector<CtiMessage> CallModel::OnLinkDown(bool shuttingDown) {
   std::vector<CtiMessage> out;
   waiting_.clear();
   for (int i = 0; i < kCallTableSize; ++i) {
     CtiCall& c = Call(i);
     if (!c.used || ended(c.state) || c.replyPending || c.state == 0) continue;
-    writeLog(1, "CTI: connection lost, call " + c.callId + " ended");
+    writeLog(1, std::string(shuttingDown ? "CTI: provider shutting down" : "CTI: connection lost") +
+                    ", call " + c.callId + " ended");
     SetState(i, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
     SetState(i, LINECALLSTATE_IDLE, 0, out);
   }

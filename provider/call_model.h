@@ -70,8 +70,9 @@ class CallModel {
   void OnCallIdentified(int slot, const std::string& callId, const std::string& deviceId);
   // The MakeCall's completion was queued; events held back for it follow.
   std::vector<CtiMessage> OnMakeCallCompleted(int slot, bool success, const ClaimSlot& claim);
-  // The connection is gone: every call still up ends (its state is unknown now).
-  std::vector<CtiMessage> OnLinkDown();
+  // The connection is gone (or the provider shuts down): every call still up
+  // ends (its state is unknown now).
+  std::vector<CtiMessage> OnLinkDown(bool shuttingDown = false);
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 

@@ -17,6 +17,7 @@
 #include "session/csta_requests.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
+#include "session/session.h"
 
 namespace qv {
 
@@ -198,7 +199,7 @@ void CtiLinkStateChanged(bool up) {
   if (up) return;
   std::lock_guard lock(callTableLock);
   if (!running) return;
-  QueueLocked(model.OnLinkDown());
+  QueueLocked(model.OnLinkDown(SessionStopping()));
 }
 
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {

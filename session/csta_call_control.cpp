@@ -2,6 +2,7 @@
 
 #include "session/csta_requests.h"
 #include "session/xml_line.h"
+#include "xml/xml_node.h"
 
 namespace qv {
 
@@ -16,10 +17,11 @@ std::string connectionRequest(std::string_view root, std::string_view connection
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
   appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
   appendLine(x, "<", connectionElement, ">");
-  appendLine(x, "<callID>", callId, "</callID>");
-  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "<callID>", escapeXml(callId), "</callID>");
+  appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
   appendLine(x, "</", connectionElement, ">");
-  if (!extraElement.empty()) appendLine(x, "<", extraElement, ">", extraValue, "</", extraElement, ">");
+  if (!extraElement.empty())
+    appendLine(x, "<", extraElement, ">", escapeXml(extraValue), "</", extraElement, ">");
   appendLine(x, "</", root, ">");
   return x;
 }

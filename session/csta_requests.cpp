@@ -2,6 +2,7 @@
 
 #include "session/pbx_link.h"
 #include "session/xml_line.h"
+#include "xml/xml_node.h"
 
 namespace qv {
 
@@ -23,9 +24,9 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
   appendLine(x, "  <applicationID>Quorvel ONE TAPI service provider</applicationID>");
   appendLine(x, "  <applicationSpecificInfo>");
   appendLine(x, "   <tns:SessionLoginInfo xmlns:tns=\"", kLoginNamespace, "\">");
-  appendLine(x, "    <tns:userName>", user, "</tns:userName>");
-  appendLine(x, "    <tns:password>", password, "</tns:password>");
-  appendLine(x, "    <tns:domain>", domain, "</tns:domain>");
+  appendLine(x, "    <tns:userName>", escapeXml(user), "</tns:userName>");
+  appendLine(x, "    <tns:password>", escapeXml(password), "</tns:password>");
+  appendLine(x, "    <tns:domain>", escapeXml(domain), "</tns:domain>");
   appendLine(x, "    <tns:sessionCleanupDelay>60</tns:sessionCleanupDelay>");
   appendLine(x, "   </tns:SessionLoginInfo>");
   appendLine(x, "  </applicationSpecificInfo>");
@@ -45,7 +46,7 @@ std::string ResetApplicationSessionTimerXml(std::string_view sessionId) {
   appendLine(x, kSessionDeclaration);
   appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
              kXmlSchemaInstanceNamespace, "\">");
-  appendLine(x, " <sessionID>", sessionId, "</sessionID>");
+  appendLine(x, " <sessionID>", escapeXml(sessionId), "</sessionID>");
   appendLine(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
   appendLine(x, "</ResetApplicationSessionTimer>");
   return x;
@@ -57,9 +58,9 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
   x.reserve(256 + callingDevice.size() + calledNumber.size());
   appendLine(x, kCstaDeclaration);
   appendLine(x, "<MakeCall xmlns=\"", kCstaNamespace, "\">");
-  appendLine(x, "<callingDevice>", callingDevice, "</callingDevice>");
-  appendLine(x, "<calledDirectoryNumber>", calledNumber, "</calledDirectoryNumber>");
-  if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", autoOriginate, "</autoOriginate>");
+  appendLine(x, "<callingDevice>", escapeXml(callingDevice), "</callingDevice>");
+  appendLine(x, "<calledDirectoryNumber>", escapeXml(calledNumber), "</calledDirectoryNumber>");
+  if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", escapeXml(autoOriginate), "</autoOriginate>");
   appendLine(x, "</MakeCall>");
   return x;
 }
@@ -69,8 +70,8 @@ std::string ClearConnectionXml(std::string_view callId, std::string_view deviceI
   appendLine(x, kCstaDeclaration);
   appendLine(x, "<ClearConnection xmlns=\"", kCstaNamespace, "\">");
   appendLine(x, "<connectionToBeCleared>");
-  appendLine(x, "<callID>", callId, "</callID>");
-  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "<callID>", escapeXml(callId), "</callID>");
+  appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
   appendLine(x, "</connectionToBeCleared>");
   appendLine(x, "</ClearConnection>");
   return x;
@@ -81,7 +82,7 @@ std::string MonitorStartXml(std::string_view device) {
   appendLine(x, kCstaDeclaration);
   appendLine(x, "<MonitorStart xmlns=\"", kCstaNamespace, "\">");
   appendLine(x, "<monitorObject>");
-  appendLine(x, "<deviceObject>", device, "</deviceObject>");
+  appendLine(x, "<deviceObject>", escapeXml(device), "</deviceObject>");
   appendLine(x, "</monitorObject>");
   appendLine(x, "<monitorType>device</monitorType>");
   appendLine(x, "<requestedMonitorMediaClass>");

@@ -23,7 +23,8 @@ inline constexpr std::string_view kCstaEdition4 =
 inline constexpr std::string_view kCstaEdition5 =
     "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
 
-// Argument values go in as they are: no escaping, no trimming.
+// Argument values go in with &, <, >, " and ' escaped; nothing else changes
+// (no trimming), so an ordinary value gives the same bytes as written.
 std::string StartApplicationSessionXml(std::string_view domain, std::string_view user,
                                        std::string_view password);
 std::string ResetApplicationSessionTimerXml(std::string_view sessionId);

@@ -274,6 +274,8 @@ void StopSession() {
   s.running = false;
 }
 
+bool SessionStopping() { return session().shuttingDown.load(); }
+
 void WakeSessionWorker() { session().dataReady.Release(); }
 
 void SettingsChanged() {
