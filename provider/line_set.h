@@ -25,6 +25,8 @@ struct ListedLine : LineRecord {
   GUID guid{};
   // Guarded by callTableLock, as the single line's table is.
   std::array<CallSlot, kCallTableSize> slots{};
+  bool inService = false;    // its device monitor runs
+  DWORD statusMessages = 0;  // LINEDEVSTATE_* asked for by TSPI_lineSetStatusMessages
 };
 
 // Makes the set from the `lines` text (empty text: no set) unless the

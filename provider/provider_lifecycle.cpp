@@ -14,6 +14,7 @@
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
 #include "provider/tapi_delivery.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pending_requests.h"
 #include "session/session.h"
@@ -52,6 +53,10 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   // reports only to the registered sink: both are ready before it starts.
   qv::StartTapiDelivery(lpfnCompletionProc);
   qv::SetSessionEvents(&qv::providerSessionEvents());
+  // Each listed line gets its own device monitor after the login.
+  std::vector<std::string> monitored;
+  for (std::size_t i = 0; i < qv::ListedLineCount(); ++i) monitored.push_back(qv::ListedLineAt(i)->extension);
+  qv::SetMonitoredLines(std::move(monitored));
   qv::StartSession();
   // The settings were read by StartSession; events follow the login, later.
   qv::StartCtiLine(qv::SettingsSnapshot());
@@ -165,6 +170,7 @@ extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
     std::lock_guard lock(qv::callTableLock);
     line->eventProc = nullptr;
     line->htLine = nullptr;
+    line->statusMessages = 0;
     return 0;
   }
   // Nothing more reaches TAPI about a closed line.

@@ -7,6 +7,7 @@
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/line_set.h"
+#include "provider/listed_line_state.h"
 #include "provider/tapi_delivery.h"
 
 namespace qv {
@@ -49,6 +50,10 @@ void ProviderSessionEvents::CallEventReceived(const CallEvent& event) {
 
 void ProviderSessionEvents::LinkStateChanged(bool up) {
   if (CtiEnabled()) CtiLinkStateChanged(up);
+}
+
+void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
+  ListedLineMonitorChanged(line, running);
 }
 
 ProviderSessionEvents& providerSessionEvents() {

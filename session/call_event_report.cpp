@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "session/csta_events.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pending_requests.h"
 #include "session/session_events.h"
@@ -23,6 +24,9 @@ void ReportCallEvent(const XmlNode& root) {
     writeLog(1, "CSTA Rx: " + parsed.event.eventName + " ignored: " + parsed.problem);
     return;
   }
+  // Routed by the monitor that reported it, never by a search of the lines.
+  if (MonitoringLines())
+    parsed.event.line = LineOfEvent(findText(root, "monitorCrossRefID"), parsed.event.deviceId);
   if (SessionEvents* events = RegisteredSessionEvents()) events->CallEventReceived(parsed.event);
 }
 

@@ -7,6 +7,7 @@
 #include "session/call_event_report.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/pending_requests.h"
@@ -68,7 +69,11 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   if (duration <= 0) return;
   ArmKeepAlive(state, session, duration);
   ProviderSettings settings = SettingsSnapshot();
-  SendMonitorStart(settings.username + "@" + settings.domain);
+  if (MonitoringLines()) {
+    StartLineMonitors(settings.domain);
+  } else {
+    SendMonitorStart(settings.username + "@" + settings.domain);
+  }
 }
 
 void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
@@ -90,7 +95,9 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
       return;
     }
   }
-  // Everything else may answer a request TAPI is waiting for, or be an event.
+  // Everything else may answer a line's monitor or a request TAPI is
+  // waiting for, or be an event.
+  if (AnswerLineMonitor(invokeId, root)) return;
   if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root);
 }
 

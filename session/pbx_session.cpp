@@ -15,6 +15,7 @@
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/pending_requests.h"
@@ -121,6 +122,7 @@ void ConnectionLost(Session& s, const ProviderSettings& settings) {
     s.state.Reset();
   }
   FailWaitingRequests();
+  StopLineMonitors();
   ReportLinkDown();
   if (!s.shuttingDown) writeLog(1, "Connection to \"" + settings.address + "\" lost");
 }

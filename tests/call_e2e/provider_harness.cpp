@@ -75,6 +75,8 @@ void WriteSettingsStore(const SettingsStore& s) {
   if (!s.certpin.empty()) value("certpin", s.certpin);
   if (!s.verifycert.empty()) value("verifycert", s.verifycert);
   if (!s.cafile.empty()) value("cafile", s.cafile);
+  if (!s.lines.empty()) value("lines", s.lines);
+  if (!s.guid.empty()) value("guid", s.guid);
   out << "\r\n";
 }
 

@@ -27,6 +27,8 @@ struct SettingsStore {
   std::string verifycert;
   std::string cafile;
   std::string tlsversion;  // empty: not stored
+  std::string lines;       // empty: not stored
+  std::string guid;        // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.

@@ -5,6 +5,7 @@
 //          [--flood N] [--cert PEM --key PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
 //          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
+//          [--devices FIRST-LAST]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
 // of its certificate), then "pbxsim listening on HOST:PORT" once ready.
 // Commands on standard input, one a line: drop, refuse, listen, restart,
@@ -27,7 +28,8 @@ int usage() {
          "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
          "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
          "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
-         "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n";
+         "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n"
+         "              [--devices FIRST-LAST]\n";
   return 2;
 }
 
@@ -103,6 +105,8 @@ int main(int argc, char** argv) {
         behaviour.stallMidFrame = true;
       else if (arg == "--garbage")
         behaviour.garbageAnswers = true;
+      else if (arg == "--devices")
+        options.devices = value();
       else
         return usage();
     } catch (const std::exception&) {

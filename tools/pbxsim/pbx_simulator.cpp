@@ -13,6 +13,26 @@
 
 namespace qv::pbxsim {
 
+bool DeviceInRange(const std::string& range, std::string_view device) {
+  const std::size_t at = device.find('@');
+  if (at != std::string_view::npos) device = device.substr(0, at);
+  const std::size_t dash = range.find('-');
+  const std::string first = range.substr(0, dash);
+  const std::string last = dash == std::string::npos ? first : range.substr(dash + 1);
+  auto number = [](std::string_view text, unsigned long long& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<unsigned long long>(c - '0');
+    }
+    return true;
+  };
+  // Numbers, not texts: a range may span lengths (300-10299).
+  unsigned long long value = 0, low = 0, high = 0;
+  return number(device, value) && number(first, low) && number(last, high) && value >= low && value <= high;
+}
+
 namespace {
 
 constexpr std::uint32_t kEventInvokeId = 9999;
@@ -407,7 +427,20 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   } else if (frame.root == "ResetApplicationSessionTimer") {
     if (!b.silentKeepAlive) out.push_back(Frame(id, KeepAlivePosResponse(b.keepAliveDuration)));
   } else if (frame.root == "MonitorStart") {
-    out.push_back(Frame(id, MonitorStartResponse(cross)));
+    const std::string device = text("deviceObject");
+    if (options_.devices.empty()) {
+      out.push_back(Frame(id, MonitorStartResponse(cross)));
+    } else if (!DeviceInRange(options_.devices, device)) {
+      out.push_back(Frame(id, CstaErrorCode("invalidMonitorObject")));
+    } else {
+      std::string ref;
+      {
+        std::lock_guard lock(lock_);
+        ref = "m" + std::to_string(nextMonitor_++);
+        monitors_[{connection.id, pbxDeviceName(device)}] = ref;
+      }
+      out.push_back(Frame(id, MonitorStartResponse(ref)));
+    }
   } else if (frame.root == "MakeCall") {
     if (b.silentMakeCall) {
       // no answer at all
@@ -421,6 +454,13 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
       }
       const std::string callId = std::to_string(callNumber);
       const std::string device = pbxDeviceName(text("callingDevice"));
+      // Events name the monitor of the calling device where there is one.
+      std::string cross = std::to_string(connection.id);
+      {
+        std::lock_guard lock(lock_);
+        auto monitor = monitors_.find({connection.id, device});
+        if (monitor != monitors_.end()) cross = monitor->second;
+      }
       const std::string called = text("calledDirectoryNumber");
       out.push_back(Frame(id, MakeCallResponse(callId, device, called)));
       out.push_back(Frame(kEventInvokeId, DeliveredEvent(cross, callId, device, called)));
