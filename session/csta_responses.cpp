@@ -91,7 +91,7 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
     }
   }
   // Everything else may answer a request TAPI is waiting for, or be an event.
-  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root);
+  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root, xml);
 }
 
 void ProcessReceivedData(SessionState& state) {
