@@ -65,10 +65,13 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
-  if (duration <= 0) return;
-  ArmKeepAlive(state, session, duration);
-  ProviderSettings settings = SettingsSnapshot();
-  SendMonitorStart(settings.username + "@" + settings.domain);
+  if (duration > 0) {
+    ArmKeepAlive(state, session, duration);
+    ProviderSettings settings = SettingsSnapshot();
+    SendMonitorStart(settings.username + "@" + settings.domain);
+  }
+  // What TAPI asked for meanwhile follows the monitor.
+  pbxLink().OpenSession();
 }
 
 void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
