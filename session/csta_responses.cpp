@@ -5,6 +5,7 @@
 
 #include "platform/ticks.h"
 #include "session/call_event_report.h"
+#include "session/csta_pbx_requests.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
 #include "session/log.h"
@@ -93,8 +94,10 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
       return;
     }
   }
-  // Everything else may answer a request TAPI is waiting for, or be an event.
-  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root, xml);
+  // Everything else may answer a request TAPI is waiting for, be a request
+  // of the PBX's, or an event.
+  if (AnswerPendingRequest(invokeId, root) || AnswerPbxRequest(invokeId, root)) return;
+  ReportCallEvent(root, xml);
 }
 
 void ProcessReceivedData(SessionState& state) {

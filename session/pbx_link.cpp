@@ -226,6 +226,16 @@ SentRequest PbxLink::SendSessionRequest(std::string_view xml) {
   return result;
 }
 
+bool PbxLink::SendAnswer(std::uint32_t invokeId, std::string_view xml) {
+  std::lock_guard lock(lock_);
+  std::optional<Bytes> frame = FrameLocked(invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) return false;
+  queuedBytes_ += frame->size();
+  queue_.push_back({invokeId, std::move(*frame), {}});
+  wake_.notify_all();
+  return true;
+}
+
 void PbxLink::OpenSession() {
   std::lock_guard lock(lock_);
   if (state_ != State::kConnected || !awaitSession_) return;

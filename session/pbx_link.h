@@ -76,6 +76,9 @@ class PbxLink {
   // As SendRequest, but the frame goes out before everything queued: the
   // login of a new connection.
   SentRequest SendRequestFirst(std::string_view xml);
+  // An answer to a request of the PBX's, with the invoke id of that request;
+  // nothing waits for it. False when there is no connection to send it on.
+  bool SendAnswer(std::uint32_t invokeId, std::string_view xml);
   // A request of the application session itself (the monitor after the
   // login): it goes out ahead of the requests held for the session.
   SentRequest SendSessionRequest(std::string_view xml);
