@@ -103,7 +103,7 @@ std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId) {
 }
 
 std::uint32_t SendMonitorStart(std::string_view device) {
-  return pbxLink().SendRequest(MonitorStartXml(device)).invokeId;
+  return pbxLink().SendSessionRequest(MonitorStartXml(device)).invokeId;
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 
 #include "platform/ticks.h"
 #include "session/call_event_report.h"
+#include "session/csta_pbx_requests.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
 #include "session/line_monitors.h"
@@ -66,14 +67,17 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
-  if (duration <= 0) return;
-  ArmKeepAlive(state, session, duration);
-  ProviderSettings settings = SettingsSnapshot();
-  if (MonitoringLines()) {
-    StartLineMonitors(settings.domain);
-  } else {
-    SendMonitorStart(settings.username + "@" + settings.domain);
+  if (duration > 0) {
+    ArmKeepAlive(state, session, duration);
+    ProviderSettings settings = SettingsSnapshot();
+    if (MonitoringLines()) {
+      StartLineMonitors(settings.domain);
+    } else {
+      SendMonitorStart(settings.username + "@" + settings.domain);
+    }
   }
+  // What TAPI asked for meanwhile follows the monitor.
+  pbxLink().OpenSession();
 }
 
 void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
@@ -96,9 +100,10 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
     }
   }
   // Everything else may answer a line's monitor or a request TAPI is
-  // waiting for, or be an event.
+  // waiting for, be a request of the PBX's, or an event.
   if (AnswerLineMonitor(invokeId, root)) return;
-  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root);
+  if (AnswerPendingRequest(invokeId, root) || AnswerPbxRequest(invokeId, root)) return;
+  ReportCallEvent(root, xml);
 }
 
 void ProcessReceivedData(SessionState& state) {

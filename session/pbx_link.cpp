@@ -77,8 +77,9 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     // The login goes first and must be answered (TLS handshake included)
     // within its deadline; what waited meanwhile is due from now on.
     holdForLogin_ = true;
+    awaitSession_ = true;
     loginDeadline_ = Clock::now() + CurrentSessionTiming().loginTimeout;
-    for (const Queued& q : queue_) TrackLocked(q.invokeId);
+    for (const Queued& q : held_) TrackLocked(q.invokeId);
     WakeSessionWorker();
   }
   writer_ = std::thread(&PbxLink::WriterThread, this);
@@ -109,8 +110,8 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(lock_);
   // Nothing drains before the login is queued or the TLS handshake is done.
   wake_.wait_for(lock, limit, [this] {
-    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->HandshakeDone()) ||
-           (queuedBytes_ == 0 && wire_.empty());
+    return state_ != State::kConnected || broken_ || holdForLogin_ || awaitSession_ ||
+           (tls_ && !tls_->HandshakeDone()) || (queuedBytes_ == 0 && wire_.empty());
   });
 }
 
@@ -137,6 +138,9 @@ void PbxLink::BreakLocked() {
 
 void PbxLink::ClearLocked() {
   queue_.clear();
+  held_.clear();
+  awaitSession_ = false;
+  monitorInvokeId_ = 0;
   wire_.clear();
   queuedBytes_ = 0;
   holdForLogin_ = false;
@@ -152,7 +156,10 @@ void PbxLink::TrackLocked(std::uint32_t invokeId) {
   WakeSessionWorker();
 }
 
-std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml) {
+bool PbxLink::HoldsLocked() const { return state_ == State::kConnecting || awaitSession_; }
+
+std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml,
+                                          std::string* heldTrace) {
   std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml);
   if (!frame) {
     writeLog(
@@ -162,7 +169,13 @@ std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_vi
   std::string trace;
   trace.reserve(9 + xml.size());
   trace.append("CSTA Tx: ").append(TraceText(xml));
-  writeLog(5, trace);
+  // A held frame is traced when it goes to the writer, so the log keeps the
+  // order of the wire.
+  if (heldTrace != nullptr) {
+    *heldTrace = std::move(trace);
+  } else {
+    writeLog(5, trace);
+  }
   return frame;
 }
 
@@ -171,10 +184,15 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
   SentRequest result;
   // A request queued before the login keeps the login's invoke id below its own.
   const bool waitsForLogin = state_ == State::kConnecting || (state_ == State::kConnected && holdForLogin_);
-  if (waitsForLogin && !broken_ && loginInvokeId_ == 0) loginInvokeId_ = nextInvokeId_++;
+  if (waitsForLogin && !broken_ && loginInvokeId_ == 0) {
+    loginInvokeId_ = nextInvokeId_++;
+    monitorInvokeId_ = nextInvokeId_++;
+  }
   result.invokeId = nextInvokeId_++;
   if (beforeSend) beforeSend(result.invokeId);
-  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  const bool hold = HoldsLocked() && state_ != State::kIdle && !broken_;
+  std::string heldTrace;
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml, hold ? &heldTrace : nullptr);
   if (!frame || state_ == State::kIdle || broken_) return result;
   if (queuedBytes_ + frame->size() > kMaxQueuedBytes) {
     writeLog(1, "CSTA Tx: " + std::to_string(queuedBytes_) + " bytes wait for the PBX, request " +
@@ -182,11 +200,53 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
     return result;
   }
   queuedBytes_ += frame->size();
-  queue_.push_back({result.invokeId, std::move(*frame)});
+  if (hold) {
+    held_.push_back({result.invokeId, std::move(*frame), std::move(heldTrace)});
+  } else {
+    queue_.push_back({result.invokeId, std::move(*frame), {}});
+  }
   if (state_ == State::kConnected) TrackLocked(result.invokeId);
   result.sent = true;
   wake_.notify_all();
   return result;
+}
+
+SentRequest PbxLink::SendSessionRequest(std::string_view xml) {
+  std::lock_guard lock(lock_);
+  SentRequest result;
+  result.invokeId = monitorInvokeId_ != 0 ? monitorInvokeId_ : nextInvokeId_++;
+  monitorInvokeId_ = 0;
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) return result;
+  queuedBytes_ += frame->size();
+  queue_.push_back({result.invokeId, std::move(*frame), {}});
+  TrackLocked(result.invokeId);
+  result.sent = true;
+  wake_.notify_all();
+  return result;
+}
+
+bool PbxLink::SendAnswer(std::uint32_t invokeId, std::string_view xml) {
+  std::lock_guard lock(lock_);
+  std::optional<Bytes> frame = FrameLocked(invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) return false;
+  queuedBytes_ += frame->size();
+  queue_.push_back({invokeId, std::move(*frame), {}});
+  wake_.notify_all();
+  return true;
+}
+
+void PbxLink::OpenSession() {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kConnected || !awaitSession_) return;
+  awaitSession_ = false;
+  monitorInvokeId_ = 0;
+  for (Queued& q : held_) {
+    writeLog(5, q.trace);
+    queue_.push_back({q.invokeId, std::move(q.frame), {}});
+  }
+  held_.clear();
+  wake_.notify_all();
 }
 
 SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
@@ -200,9 +260,11 @@ SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
     return result;
   }
   loginInvokeId_ = result.invokeId;
+  // The monitor goes out before the held requests: its id comes first too.
+  if (awaitSession_ && monitorInvokeId_ == 0) monitorInvokeId_ = nextInvokeId_++;
   // The login may exceed the bound: it is the one frame the link cannot do without.
   queuedBytes_ += frame->size();
-  queue_.push_front({result.invokeId, std::move(*frame)});
+  queue_.push_front({result.invokeId, std::move(*frame), {}});
   holdForLogin_ = false;
   result.sent = true;
   wake_.notify_all();

@@ -87,6 +87,30 @@ TEST_F(CallE2E, LoginMonitorMakeAndCloseWithThePbxIdentity) {
   EXPECT_EQ(completions().Count(10), 1);
 }
 
+// A call made at once waits for the application session: the PBX sees the
+// login, the monitor and then the call, and the log traces them in that order.
+TEST_F(CallE2E, RequestsMadeDuringTheConnectFollowTheLoginAndTheMonitor) {
+  StartPbx();
+  const std::size_t logFrom = LogText().size();
+  Init();
+  HDRVCALL call = nullptr;
+  EXPECT_EQ(CallAndWait(10, &call), 0);
+  Frames f = sim_->frames();
+  ASSERT_GE(f.size(), 3u);
+  EXPECT_EQ(f[0].root, "StartApplicationSession");
+  EXPECT_EQ(f[1].root, "MonitorStart");
+  EXPECT_EQ(f[2].root, "MakeCall");
+  const std::string log = LogText().substr(logFrom);
+  const std::size_t login = log.find("CSTA Tx: <?xml version=\"1.0\"?>\r\n<StartApplicationSession");
+  const std::size_t monitor =
+      log.find("CSTA Tx: <?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<MonitorStart");
+  const std::size_t make = log.find("CSTA Tx: <?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<MakeCall");
+  ASSERT_NE(make, std::string::npos);
+  EXPECT_LT(login, monitor);
+  EXPECT_LT(monitor, make);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
 TEST_F(CallE2E, KeepAliveFollowsTheGrantedDurationAndItsAnswers) {
   pbxsim::Behaviour b;
   b.sessionDuration = "1";  // keep-alive due after 900 ms
