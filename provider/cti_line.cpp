@@ -5,6 +5,7 @@
 
 #include "provider/call_model.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_call_info.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
@@ -107,7 +108,7 @@ struct Target {
 
 // Checks the call and its state under the lock; the request itself is
 // submitted after, with no lock held.
-LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
+LONG Check(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature, Target& target) {
   ProviderEntryTrace(entry);
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
@@ -120,6 +121,7 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
   }
   target.callId = c.callId;
   target.deviceId = c.ourDeviceId;
+  RequestOpenedLocked(*slot, requestId);
   return 0;
 }
 
@@ -136,7 +138,7 @@ using DestinationRequestXml = std::string (*)(std::string_view callId, std::stri
 LONG SubmitForCall(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature,
                    RequestKind kind, CallRequestXml xml) {
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId));
 }
 
@@ -150,7 +152,7 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
     return static_cast<LONG>(LINEERR_INVALADDRESS);
   }
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
@@ -171,6 +173,7 @@ void StartCtiLine(const ProviderSettings& settings) {
   SetCallEventsWanted(settings.callevents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
+  ResetRequestRecordsLocked();
   running = settings.callevents;
 }
 
@@ -246,6 +249,7 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
   ProviderEntryTrace("TSPI_lineCloseCall");
   Target t;
   bool clear = false;
+  std::vector<DRV_REQUESTID> closed;
   {
     std::lock_guard lock(callTableLock);
     CallSlot* slot = SlotFromHandle(hdCall);
@@ -258,8 +262,10 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
     t.deviceId = c.ourDeviceId;
     model.OnClosed(index);
     slot->inUse = false;
+    closed = CloseRequestsLocked(*slot);
   }
   if (clear) SubmitRequest(RequestKind::kClearConnection, 0, ClearConnectionXml(t.callId, t.deviceId));
+  CompleteClosedRequests(closed);
   return 0;
 }
 
