@@ -423,8 +423,11 @@ std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, c
   CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
-    if (success && !c.callId.empty()) {
+    if (success) {
       SetState(slot, LINECALLSTATE_DIALING, 0, out);
+      // Without a callID no event can be tied to the call: the PBX took it,
+      // so it is under way until the PBX (or TAPI) ends it.
+      if (c.callId.empty()) SetState(slot, LINECALLSTATE_PROCEEDING, 0, out);
     } else {
       c.failed = true;
       c.callId.clear();
@@ -448,6 +451,17 @@ std::vector<CtiMessage> CallModel::OnLinkDown(bool shuttingDown) {
     writeLog(1, std::string(shuttingDown ? "CTI: provider shutting down" : "CTI: connection lost") +
                     ", call " + c.callId + " ended");
     SetState(i, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
+    SetState(i, LINECALLSTATE_IDLE, 0, out);
+  }
+  return out;
+}
+
+std::vector<CtiMessage> CallModel::OnDropAnswered(std::uint32_t requestId) {
+  std::vector<CtiMessage> out;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    CtiCall& c = Call(i);
+    if (!c.used || c.dropRequest != requestId || requestId == 0) continue;
+    c.dropRequest = 0;
     SetState(i, LINECALLSTATE_IDLE, 0, out);
   }
   return out;

@@ -220,8 +220,19 @@ LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
-                       RequestKind::kClearConnection, ClearConnectionXml);
+  Target t;
+  if (LONG rc = Check("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP, t)) return rc;
+  if (t.callId.empty()) {
+    // The PBX sent no callID for this call: it is cleared by its device,
+    // and only the answer says that it is gone.
+    std::lock_guard lock(callTableLock);
+    if (CallSlot* slot = SlotFromHandle(hdCall)) model.Call(IndexOf(slot)).dropRequest = requestId;
+  }
+  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+}
+
+void CtiRequestCompletedLocked(std::uint32_t requestId, bool success) {
+  if (running && success) QueueLocked(model.OnDropAnswered(requestId));
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
@@ -256,8 +267,9 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const int index = IndexOf(slot);
     const CtiCall& c = model.Call(index);
-    // A call still up is dropped with its handle; an idle one needs nothing.
-    clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
+    // A call still up is dropped with its handle (by its device when the PBX
+    // gave no callID); an idle one needs nothing.
+    clear = c.used && (!c.callId.empty() || c.madeByTapi) && c.state != 0 && c.state != LINECALLSTATE_IDLE;
     t.callId = c.callId;
     t.deviceId = c.ourDeviceId;
     model.OnClosed(index);

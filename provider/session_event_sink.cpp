@@ -26,6 +26,7 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
     if (RequestFinishedLocked(requestId)) {
       QueueCompletion(requestId,
                       outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, outcome == RequestOutcome::kSuccess);
     }
   }
   // The call's state messages follow its completion.

@@ -402,6 +402,37 @@ TEST_F(CtiE2E, MalformedEventsCreateNoCallsAndShutdownEndsCallsAsSuch) {
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
 }
 
+// A PBX that names no call: the call TAPI placed is under way once the PBX
+// took it, and is cleared by its device by a drop and by a close.
+TEST_F(CtiE2E, APlacedCallWithoutCallIdCanBeDroppedAndClosed) {
+  pbxsim::CallOptions anonymous;
+  anonymous.noCallIds = true;
+  Start(true, anonymous);
+  std::u16string number = u"0301234";
+  const HTAPICALL second = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCA12});
+  HDRVCALL dropped = nullptr, closed = nullptr;
+  EXPECT_EQ(Complete(50, TSPI_lineMakeCall(50, line_, kOurCall, &dropped,
+                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_PROCEEDING));
+  EXPECT_EQ(Complete(51, TSPI_lineDrop(51, dropped, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE)) << "the PBX's answer ends it";
+  EXPECT_EQ(recorder().States(kOurCall),
+            (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(TSPI_lineCloseCall(dropped), 0);
+  EXPECT_EQ(Complete(52, TSPI_lineMakeCall(52, line_, second, &closed,
+                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(second, LINECALLSTATE_PROCEEDING));
+  EXPECT_EQ(TSPI_lineCloseCall(closed), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 2; }, 5s));
+  for (const auto& f : sim_->frames()) {
+    if (f.root != "ClearConnection") continue;
+    EXPECT_EQ(f.field("callID"), "");
+    EXPECT_EQ(f.field("deviceID"), "201") << "the device the MakeCall answer named";
+  }
+}
+
 TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
   const std::size_t logFrom = LogText().size();  // the log file is shared by the tests
   Start(false);
