@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "session/device_identifier.h"
 #include "session/log.h"
 
 namespace qv {
@@ -140,9 +141,10 @@ void CallModel::Reset(std::string ourNumber, std::string domain) {
   orphaned_.fill(false);
 }
 
-bool CallModel::IsOurs(std::string_view id) const {
+bool CallModel::IsOurs(std::string_view raw) const {
   if (ourNumber_.empty()) return false;
-  id = withoutScheme(id);
+  const std::string number = ParseDeviceIdentifier(withoutScheme(raw)).number;
+  std::string_view id = number;
   if (id == ourNumber_) return true;
   std::size_t at = id.find('@');
   return at != std::string_view::npos && id.substr(0, at) == ourNumber_ &&

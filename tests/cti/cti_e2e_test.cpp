@@ -433,6 +433,31 @@ TEST_F(CtiE2E, APlacedCallWithoutCallIdCanBeDroppedAndClosed) {
   }
 }
 
+// A PBX that names devices in its own dialect: our device is recognised and
+// the caller's number and name are told apart.
+TEST_F(CtiE2E, DialectDeviceIdentifiersOfferTheCallWithNumberAndName) {
+  Start();
+  sim_->SendRaw(*BuildCstaFrame(
+      9999,
+      "<?xml version=\"1.0\"?><DeliveredEvent xmlns=\"urn:x\"><connection><callID>D-1</callID>"
+      "<deviceID>N&lt;201&gt;;noa=nk</deviceID></connection><alertingDevice><deviceIdentifier>"
+      "N&lt;201&gt;;noa=nk</deviceIdentifier></alertingDevice><callingDevice><deviceIdentifier>"
+      "N&lt;+4930123456&gt;Erika Mustermann;displayNumber=+4930123456</deviceIdentifier></callingDevice>"
+      "<calledDevice><deviceIdentifier>N&lt;201&gt;;noa=nk</deviceIdentifier></calledDevice>"
+      "<localConnectionInfo>alerting</localConnectionInfo><cause>newCall</cause></DeliveredEvent>"));
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  auto info = CallInfo(call);
+  EXPECT_EQ(At(info, kCallerFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+  EXPECT_EQ(Text(info, kCallerId), u"+4930123456");
+  EXPECT_EQ(Text(info, kCallerName), u"Erika Mustermann");
+  EXPECT_EQ(Text(info, kCalledId), u"201");
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+  EXPECT_EQ(sim_->frames().back().field("deviceID"), "N<201>;noa=nk") << "in the PBX's own spelling";
+}
+
 TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
   const std::size_t logFrom = LogText().size();  // the log file is shared by the tests
   Start(false);
