@@ -4,6 +4,7 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/line_set.h"
@@ -25,9 +26,15 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
         makeCallSlot = static_cast<int>(slot - callTable.data());
       }
     }
+    // Queued under the lock, so a close that comes now either finds the
+    // request still open or finds its completion already queued. One that
+    // a close has completed is not reported again.
+    if (RequestFinishedLocked(requestId)) {
+      QueueCompletion(requestId,
+                      outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, outcome == RequestOutcome::kSuccess);
+    }
   }
-  QueueCompletion(requestId,
-                  outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
   // The call's state messages follow its completion.
   if (makeCallSlot >= 0 && CtiEnabled())
     CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
