@@ -169,6 +169,8 @@ void ReadSettings() {
   s.cafile = ReadOptionalSetting("cafile");
   std::string tlsversion = ReadOptionalSetting("tlsversion");
   s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
+  std::string invokeid = ReadOptionalSetting("invokeid");
+  s.invokeid = invokeid.empty() ? "binary" : invokeid;
   ReplaceSettings(s);
 }
 

@@ -27,6 +27,7 @@ struct SettingsStore {
   std::string verifycert;
   std::string cafile;
   std::string tlsversion;  // empty: not stored
+  std::string invokeid;    // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.

@@ -36,6 +36,10 @@ struct Options {
   std::string certFile;
   std::string keyFile;
   bool calls = false;  // a call model answers call control and sends call events
+  // The invoke id as four ASCII digits ("9999" on events), and our requests
+  // checked for the standard namespaces (ECMA-354 without the trailing
+  // slash, CSTA in edition 5, the one the login answer chooses).
+  bool asciiInvokeIds = false;
 };
 
 // Switchable while running.
