@@ -81,7 +81,7 @@ expect_row(directories "INSTALLDIR\t${program_files}\tquorvelone")
 math(EXPR setting_bits "${bits} + 16 + 4")  # + permanent + registry key path
 set(pairs PBXADDRESS=address PBXPORT=port PBXDOMAIN=domain PBXENCRYPT=encrypt USERNAME=username
           LOGLEVEL=loglevel LOGFILE=logfile CALLEVENTS=callevents CERTPIN=certpin VERIFYCERT=verifycert
-          CAFILE=cafile TLSVERSION=tlsversion LOGROTATE=logrotate)
+          CAFILE=cafile TLSVERSION=tlsversion INVOKEID=invokeid LOGROTATE=logrotate)
 foreach(pair ${pairs})
   string(REPLACE "=" ";" pv "${pair}")
   list(GET pv 0 property)
