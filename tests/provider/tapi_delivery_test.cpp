@@ -119,13 +119,17 @@ TEST_F(TapiDelivery, ClosingWaitsForTheQueueOrGoesNextFromInsideADelivery) {
   EXPECT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
   EXPECT_EQ(Seen().size(), 50u) << "everything queued before the wait was delivered";
   std::atomic<bool> inside{false};
+  std::atomic<bool> queuedBehind{false};
   QueueTapiCall([&] {
+    // 100 is queued behind this call before it goes on.
+    while (!queuedBehind) std::this_thread::yield();
     inside = OnDeliveryThread();
     QueueCompletion(200, 0);
     QueueCompletionFirst(102, 0);
     QueueCompletionFirst(101, 0);
   });
   QueueCompletion(100, 0);
+  queuedBehind = true;
   EXPECT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
   StopTapiDelivery();
   EXPECT_TRUE(inside);
