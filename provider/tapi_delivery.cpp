@@ -1,6 +1,7 @@
 #include "provider/tapi_delivery.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>

@@ -6,6 +6,7 @@
 
 #include "session/certificate_settings.h"
 #include "session/csta_frame.h"
+#include "session/csta_profile.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
 #include "session/session.h"
@@ -250,7 +251,17 @@ void PbxLink::OpenSession() {
   if (state_ != State::kConnected || !awaitSession_) return;
   awaitSession_ = false;
   monitorInvokeId_ = 0;
+  // Requests written before the PBX chose its CSTA edition go out in it
+  // (the edition URIs all have the same length, so the frame keeps its size).
+  const std::string edition = CstaRequestNamespace();
+  auto inEdition = [&edition](std::string& text) {
+    const std::size_t at = text.find(kCstaNamespace);
+    if (at != std::string::npos && edition.size() == kCstaNamespace.size())
+      text.replace(at, edition.size(), edition);
+  };
   for (Queued& q : held_) {
+    inEdition(q.frame);
+    inEdition(q.trace);
     writeLog(5, q.trace);
     queue_.push_back({q.invokeId, std::move(q.frame), {}});
   }

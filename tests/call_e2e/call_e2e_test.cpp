@@ -124,7 +124,7 @@ TEST_F(CallE2E, AsciiInvokeIdsAgainstAStandardServer) {
     pbxLink().SetNextInvokeId(9997);
     const std::size_t logFrom = LogText().size();
     Init();
-    ASSERT_TRUE(WaitRoot("MonitorStart", 1));
+    // Made before the PBX chose its edition: it still goes out in that edition.
     HDRVCALL call = nullptr;
     EXPECT_EQ(CallAndWait(10, &call), 0);
     EXPECT_EQ(TSPI_lineCloseCall(call), 0);
