@@ -100,8 +100,8 @@ foreach(pair ${pairs})
 endforeach()
 string(REGEX MATCHALL "\nreg[0-9A-F]+\t" registry_rows "${registry}")
 list(LENGTH registry_rows n)
-if(NOT n EQUAL 13)
-  fail("Registry: ${n} values, not 13")
+if(NOT n EQUAL 14)
+  fail("Registry: ${n} values, not 14")
 endif()
 
 # Deferred, system context; registration failure is checked, removal's and
