@@ -12,6 +12,7 @@ namespace qv {
 
 struct DialogFields {
   std::string username;
+  std::string extensions;
   std::string password;
   std::string passwordRepeat;
   std::string domain;

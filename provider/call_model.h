@@ -34,6 +34,9 @@ struct CtiCall {
   CallParty called;
   CallParty connected;
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
+  // TSPI_lineDrop of a call without a callID: no event will end it, the
+  // positive answer to this request does.
+  std::uint32_t dropRequest = 0;
 };
 
 struct CtiMessage {
@@ -70,8 +73,11 @@ class CallModel {
   void OnCallIdentified(int slot, const std::string& callId, const std::string& deviceId);
   // The MakeCall's completion was queued; events held back for it follow.
   std::vector<CtiMessage> OnMakeCallCompleted(int slot, bool success, const ClaimSlot& claim);
-  // The connection is gone: every call still up ends (its state is unknown now).
-  std::vector<CtiMessage> OnLinkDown();
+  // The connection is gone (or the provider shuts down): every call still up
+  // ends (its state is unknown now).
+  std::vector<CtiMessage> OnLinkDown(bool shuttingDown = false);
+  // The PBX accepted the drop of a call no event can name (dropRequest).
+  std::vector<CtiMessage> OnDropAnswered(std::uint32_t requestId);
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 

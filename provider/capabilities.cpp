@@ -6,6 +6,8 @@
 #include "provider/capability_answers.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
+#include "provider/listed_line_state.h"
 #include "provider/provider_state.h"
 #include "session/log.h"
 #include "session/settings.h"
@@ -13,6 +15,12 @@
 extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                             LPLINEDEVCAPS lpLineDevCaps) {
   qv::writeLog(5, "TSPI_lineGetDevCaps dwDeviceID=" + std::to_string(dwDeviceID));
+  if (qv::LinesListed()) {
+    const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+    const std::u16string name = qv::ListedLineName(*line);
+    return qv::FillLineDevCaps(lpLineDevCaps, {name, line->permanentLineId, line->guid});
+  }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,
                              qv::providerState.lineDeviceIdBase, settings.guid);
@@ -22,12 +30,22 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddr
                                                 DWORD /*dwTSPIVersion*/, DWORD /*dwExtVersion*/,
                                                 LPLINEADDRESSCAPS lpAddressCaps) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressCaps");
+  if (qv::LinesListed()) {
+    const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+    return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, line->extension, qv::CtiEnabled());
+  }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillAddressCaps(lpAddressCaps, dwDeviceID, settings.username, qv::CtiEnabled(settings));
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE /*hdLine*/, LPLINEDEVSTATUS /*lpLineDevStatus*/) {
+extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS lpLineDevStatus) {
   qv::ProviderEntryTrace("TSPI_lineGetLineDevStatus");
+  if (qv::LinesListed()) {
+    qv::ListedLine* line = qv::ListedLineFromHandle(hdLine);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    return qv::FillListedLineDevStatus(*line, lpLineDevStatus);
+  }
   return static_cast<LONG>(0x8000002B);  // LINEERR_INVALLINEHANDLE
 }
 
@@ -71,9 +89,12 @@ extern "C" LONG TSPIAPI TSPI_lineGetAddressID(HDRVLINE /*hdLine*/, LPDWORD /*lpd
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE /*hdLine*/, DWORD dwLineStates,
+extern "C" LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates,
                                                    DWORD dwAddressStates) {
   qv::ProviderEntryTrace("TSPI_lineSetStatusMessages");
+  // A listed line reports going out of and back into service as asked.
+  if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine))
+    qv::SetListedLineStatusMessages(*line, dwLineStates);
   // Only logged: the provider never sends line or address status messages.
   for (std::string_view text : qv::StatusMessageTexts(dwLineStates, dwAddressStates)) qv::writeLog(5, text);
   return 0;

@@ -118,9 +118,15 @@ DWORD PermanentLineId(std::uint32_t permanentProviderId, std::uint32_t lineDevic
 
 LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanentProviderId,
                      std::uint32_t lineDeviceIdBase, std::string_view guid) {
+  return FillLineDevCaps(
+      caps, LineNaming{kLineNameText, PermanentLineId(permanentProviderId, lineDeviceIdBase, deviceId),
+                       ParseLineGuid(guid)});
+}
+
+LONG FillLineDevCaps(LPLINEDEVCAPS caps, const LineNaming& naming) {
   if (caps == nullptr) return kInvalPointer;
   const DWORD total = caps->dwTotalSize;
-  const DWORD needed = kLineDevCapsFixedSize + wideSize(kProviderInfoText) + wideSize(kLineNameText);
+  const DWORD needed = kLineDevCapsFixedSize + wideSize(kProviderInfoText) + wideSize(naming.name);
   // TAPI never hands less than the fixed part; should anyone, the members
   // that follow would land outside the buffer.
   if (total < kLineDevCapsFixedSize) {
@@ -138,11 +144,11 @@ LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanent
     caps->dwProviderInfoSize = wideSize(kProviderInfoText);
     caps->dwProviderInfoOffset = kLineDevCapsFixedSize;
     putWide(caps, caps->dwProviderInfoOffset, kProviderInfoText);
-    caps->dwLineNameSize = wideSize(kLineNameText);
+    caps->dwLineNameSize = wideSize(naming.name);
     caps->dwLineNameOffset = kLineDevCapsFixedSize + caps->dwProviderInfoSize;
-    putWide(caps, caps->dwLineNameOffset, kLineNameText);
+    putWide(caps, caps->dwLineNameOffset, naming.name);
   }
-  caps->dwPermanentLineID = PermanentLineId(permanentProviderId, lineDeviceIdBase, deviceId);
+  caps->dwPermanentLineID = naming.permanentLineId;
   caps->dwStringFormat = 1;  // STRINGFORMAT_ASCII
   caps->dwAddressModes = 1;  // LINEADDRESSMODE_ADDRESSID
   caps->dwNumAddresses = 1;
@@ -155,8 +161,7 @@ LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanent
   caps->dwDevCapFlags = 0x20;  // LINEDEVCAPFLAGS_CLOSEDROP
   caps->dwMaxNumActiveCalls = 1;
   caps->dwLineFeatures = 8;  // LINEFEATURE_MAKECALL
-  const GUID parsed = ParseLineGuid(guid);
-  std::memcpy(&caps->PermanentLineGuid, &parsed, sizeof parsed);
+  std::memcpy(&caps->PermanentLineGuid, &naming.guid, sizeof naming.guid);
   return 0;
 }
 

@@ -33,6 +33,16 @@ DWORD PermanentLineId(std::uint32_t permanentProviderId, std::uint32_t lineDevic
 LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanentProviderId,
                      std::uint32_t lineDeviceIdBase, std::string_view guid);
 
+// What tells one listed line from another in LINEDEVCAPS.
+struct LineNaming {
+  std::u16string_view name;
+  DWORD permanentLineId = 0;
+  GUID guid{};
+};
+// LINEDEVCAPS of a listed line: as the single line's, with its own name and
+// identifiers.
+LONG FillLineDevCaps(LPLINEDEVCAPS caps, const LineNaming& naming);
+
 // Fills LINEADDRESSCAPS; members it does not name keep what the caller put
 // there. The address is `username` widened byte by byte to UTF-16. With
 // callEvents the line reports call states and offers call control, and says

@@ -23,7 +23,10 @@ DWORD ReportedCallState(const CtiCall& call) {
 }
 
 DWORD ReportedCallFeatures(const CtiCall& call) {
-  if (call.callId.empty() || call.state == 0) return 0;
+  if (call.state == 0) return 0;
+  // A call the PBX gave no callID can only be cleared, by its device.
+  if (call.callId.empty())
+    return call.madeByTapi ? CallFeaturesInState(call.state) & LINECALLFEATURE_DROP : 0;
   return CallFeaturesInState(call.state);
 }
 

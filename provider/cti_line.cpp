@@ -5,9 +5,11 @@
 
 #include "provider/call_model.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_call_info.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "provider/tapi_delivery.h"
 #include "session/call_event_report.h"
@@ -16,6 +18,7 @@
 #include "session/csta_requests.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
+#include "session/session.h"
 
 namespace qv {
 
@@ -106,7 +109,7 @@ struct Target {
 
 // Checks the call and its state under the lock; the request itself is
 // submitted after, with no lock held.
-LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
+LONG Check(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature, Target& target) {
   ProviderEntryTrace(entry);
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
@@ -119,6 +122,7 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
   }
   target.callId = c.callId;
   target.deviceId = c.ourDeviceId;
+  RequestOpenedLocked(*slot, requestId);
   return 0;
 }
 
@@ -135,7 +139,7 @@ using DestinationRequestXml = std::string (*)(std::string_view callId, std::stri
 LONG SubmitForCall(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature,
                    RequestKind kind, CallRequestXml xml) {
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId));
 }
 
@@ -149,7 +153,7 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
     return static_cast<LONG>(LINEERR_INVALADDRESS);
   }
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
@@ -166,11 +170,16 @@ std::string DialledDigits(LPCWSTR destination) {
 }
 
 void StartCtiLine(const ProviderSettings& settings) {
-  LatchCtiMode(settings.callevents);
-  SetCallEventsWanted(settings.callevents);
+  // Listed lines have no call model of their own yet: they answer as the
+  // single line does without call events.
+  const bool callEvents = settings.callevents && !LinesListed();
+  if (settings.callevents && !callEvents) writeLog(1, "CTI: callevents is not applied to a list of lines");
+  LatchCtiMode(callEvents);
+  SetCallEventsWanted(callEvents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
-  running = settings.callevents;
+  ResetRequestRecordsLocked();
+  running = callEvents;
 }
 
 void StopCtiLine() {
@@ -193,7 +202,7 @@ void CtiLinkStateChanged(bool up) {
   if (up) return;
   std::lock_guard lock(callTableLock);
   if (!running) return;
-  QueueLocked(model.OnLinkDown());
+  QueueLocked(model.OnLinkDown(SessionStopping()));
 }
 
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {
@@ -216,8 +225,19 @@ LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
-                       RequestKind::kClearConnection, ClearConnectionXml);
+  Target t;
+  if (LONG rc = Check("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP, t)) return rc;
+  if (t.callId.empty()) {
+    // The PBX sent no callID for this call: it is cleared by its device,
+    // and only the answer says that it is gone.
+    std::lock_guard lock(callTableLock);
+    if (CallSlot* slot = SlotFromHandle(hdCall)) model.Call(IndexOf(slot)).dropRequest = requestId;
+  }
+  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+}
+
+void CtiRequestCompletedLocked(std::uint32_t requestId, bool success) {
+  if (running && success) QueueLocked(model.OnDropAnswered(requestId));
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
@@ -245,20 +265,24 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
   ProviderEntryTrace("TSPI_lineCloseCall");
   Target t;
   bool clear = false;
+  std::vector<DRV_REQUESTID> closed;
   {
     std::lock_guard lock(callTableLock);
     CallSlot* slot = SlotFromHandle(hdCall);
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const int index = IndexOf(slot);
     const CtiCall& c = model.Call(index);
-    // A call still up is dropped with its handle; an idle one needs nothing.
-    clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
+    // A call still up is dropped with its handle (by its device when the PBX
+    // gave no callID); an idle one needs nothing.
+    clear = c.used && (!c.callId.empty() || c.madeByTapi) && c.state != 0 && c.state != LINECALLSTATE_IDLE;
     t.callId = c.callId;
     t.deviceId = c.ourDeviceId;
     model.OnClosed(index);
     slot->inUse = false;
+    closed = CloseRequestsLocked(*slot);
   }
   if (clear) SubmitRequest(RequestKind::kClearConnection, 0, ClearConnectionXml(t.callId, t.deviceId));
+  CompleteClosedRequests(closed);
   return 0;
 }
 

@@ -25,6 +25,8 @@ void CtiCallEventReceived(const CallEvent& event);
 void CtiLinkStateChanged(bool up);
 // The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
+// A request's completion was queued (callTableLock held).
+void CtiRequestCompletedLocked(std::uint32_t requestId, bool success);
 // The MakeCall's completion was queued (callTableLock not held).
 void CtiMakeCallCompleted(int slot, bool success);
 

@@ -1,11 +1,15 @@
 // Placing and clearing calls on the line, and the per-call queries.
 #include <string>
+#include <vector>
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_set.h"
+#include "provider/provider_state.h"
 #include "session/csta_requests.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
@@ -24,8 +28,9 @@ std::string DialledNumber(LPCWSTR destination) {
   return number;
 }
 
-qv::CallSlot* FreeSlotLocked() {
-  for (qv::CallSlot& slot : qv::callTable) {
+template <typename Slots>
+qv::CallSlot* FreeSlotLocked(Slots& slots) {
+  for (qv::CallSlot& slot : slots) {
     if (!slot.inUse && !slot.makeCallPending) return &slot;
   }
   return nullptr;
@@ -33,7 +38,7 @@ qv::CallSlot* FreeSlotLocked() {
 
 }  // namespace
 
-extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/, HTAPICALL htCall,
+extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall,
                                           LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
                                           LPLINECALLPARAMS const /*lpCallParams*/) {
   if (lpszDestAddress == nullptr) {
@@ -42,10 +47,20 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
   }
   const std::string number = DialledNumber(lpszDestAddress);
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
-  const std::string callingDevice = settings.username + "@" + settings.domain;
+  // A listed line calls from its own extension, in its own slots.
+  qv::ListedLine* line = nullptr;
+  if (qv::LinesListed()) {
+    line = qv::ListedLineFromHandle(hdLine);
+    if (line == nullptr) {
+      qv::ProviderEntryTrace("TSPI_lineMakeCall");
+      return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    }
+  }
+  const std::string callingDevice =
+      (line != nullptr ? line->extension : settings.username) + "@" + settings.domain;
   {
     std::lock_guard lock(qv::callTableLock);
-    qv::CallSlot* slot = FreeSlotLocked();
+    qv::CallSlot* slot = line != nullptr ? FreeSlotLocked(line->slots) : FreeSlotLocked(qv::callTable);
     if (slot == nullptr) {
       qv::writeLog(5, "TSPI_lineMakeCall: No free line available");
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
@@ -56,7 +71,10 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE /*
     slot->callId.clear();
     slot->makeCallRequestId = dwRequestID;
     slot->makeCallPending = true;
+    slot->openRequests.clear();
+    qv::RequestOpenedLocked(*slot, dwRequestID);
     ++qv::callsMade;
+    if (line != nullptr) qv::NoteListedMakeCallLocked(dwRequestID, slot);
     if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(static_cast<int>(slot - qv::callTable.data()));
     if (lphdCall != nullptr) *lphdCall = reinterpret_cast<HDRVCALL>(slot);
     qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
@@ -80,6 +98,7 @@ extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
   qv::ProviderEntryTrace("TSPI_lineCloseCall");
   std::string callId;
   std::string deviceId;
+  std::vector<DRV_REQUESTID> closed;
   {
     std::lock_guard lock(qv::callTableLock);
     qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
@@ -87,9 +106,11 @@ extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
     callId = slot->callId;
     deviceId = slot->deviceId;
     slot->inUse = false;
+    closed = qv::CloseRequestsLocked(*slot);
   }
   // Nobody waits for its outcome: TAPI has already forgotten the call.
   qv::SubmitRequest(qv::RequestKind::kClearConnection, 0, qv::ClearConnectionXml(callId, deviceId));
+  qv::CompleteClosedRequests(closed);
   return 0;
 }
 
@@ -102,6 +123,12 @@ extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpC
   lpCallInfo->dwNeededSize = kFixedSize;
   lpCallInfo->dwUsedSize = kFixedSize;
   lpCallInfo->dwLineDeviceID = 0;
+  {
+    std::lock_guard lock(qv::callTableLock);
+    qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
+    if (const qv::ListedLine* line = qv::ListedLineOfSlot(slot))
+      lpCallInfo->dwLineDeviceID = qv::ListedLineDeviceId(*line);
+  }
   lpCallInfo->dwAddressID = 0;
   lpCallInfo->dwBearerMode = LINEBEARERMODE_SPEECH;
   lpCallInfo->dwOrigin = LINECALLORIGIN_INBOUND;

@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/module.h"
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_changes.h"
+#include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
 #include "provider/tapi_delivery.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pending_requests.h"
 #include "session/session.h"
@@ -24,6 +29,9 @@ namespace {
 // sessions nor stop one that is still starting. Taken before any other lock
 // and never while TAPI's procedures are called.
 std::mutex lifecycleLock;
+// TAPI enumerates before it initialises; a host that does not gets the
+// lines made at initialisation.
+bool linesEnumerated = false;
 
 constexpr DWORD kModuleNameCapacity = 260;
 
@@ -36,6 +44,8 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   std::lock_guard<std::mutex> guard(lifecycleLock);
   auto& state = qv::providerState;
   if (state.initialised) return 0;
+  if (!linesEnumerated) qv::BuildLineSetFromRegistry();
+  linesEnumerated = false;
   state.permanentProviderId = dwPermanentProviderID;
   state.lineDeviceIdBase = dwLineDeviceIDBase;
   state.completionProc = lpfnCompletionProc;
@@ -46,6 +56,10 @@ extern "C" LONG TSPIAPI TSPI_providerInit(DWORD /*dwTSPIVersion*/, DWORD dwPerma
   // reports only to the registered sink: both are ready before it starts.
   qv::StartTapiDelivery(lpfnCompletionProc);
   qv::SetSessionEvents(&qv::providerSessionEvents());
+  // Each listed line gets its own device monitor after the login.
+  std::vector<std::string> monitored;
+  for (std::size_t i = 0; i < qv::ListedLineCount(); ++i) monitored.push_back(qv::ListedLineAt(i)->extension);
+  qv::SetMonitoredLines(std::move(monitored));
   qv::StartSession();
   // The settings were read by StartSession; events follow the login, later.
   qv::StartCtiLine(qv::SettingsSnapshot());
@@ -67,11 +81,17 @@ extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*d
 }
 
 extern "C" LONG TSPIAPI TSPI_providerEnumDevices(DWORD /*dwPermanentProviderID*/, LPDWORD lpdwNumLines,
-                                                 LPDWORD lpdwNumPhones, HPROVIDER /*hProvider*/,
-                                                 LINEEVENT /*lpfnLineCreateProc*/,
+                                                 LPDWORD lpdwNumPhones, HPROVIDER hProvider,
+                                                 LINEEVENT lpfnLineCreateProc,
                                                  PHONEEVENT /*lpfnPhoneCreateProc*/) {
   qv::ProviderEntryTrace("TSPI_providerEnumDevices");
-  *lpdwNumLines = 1;
+  {
+    std::lock_guard<std::mutex> guard(lifecycleLock);
+    qv::BuildLineSetFromRegistry();
+    linesEnumerated = !qv::providerState.initialised;
+  }
+  qv::NoteLineCreateProc(lpfnLineCreateProc, hProvider);
+  *lpdwNumLines = qv::LinesListed() ? static_cast<DWORD>(qv::ListedLineCount()) : 1;
   *lpdwNumPhones = 1;
   return 0;
 }
@@ -132,23 +152,48 @@ extern "C" LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK /*lpfnUIDLLCallb
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD /*dwDeviceID*/, HTAPILINE htLine, LPHDRVLINE lphdLine,
+extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphdLine,
                                       DWORD /*dwTSPIVersion*/, LINEEVENT lpfnEventProc) {
   qv::ProviderEntryTrace("TSPI_lineOpen");
-  *lphdLine = reinterpret_cast<HDRVLINE>(&qv::lineRecord);
+  qv::LineRecord* line = &qv::lineRecord;
+  if (qv::LinesListed()) {
+    line = qv::ListedLineFromDevice(dwDeviceID);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
+  }
+  *lphdLine = reinterpret_cast<HDRVLINE>(line);
   // The call-control line reads these on the session's and the delivery thread.
   std::lock_guard lock(qv::callTableLock);
-  qv::lineRecord.htLine = htLine;
-  qv::lineRecord.eventProc = lpfnEventProc;
+  line->htLine = htLine;
+  line->eventProc = lpfnEventProc;
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE /*hdLine*/) {
+extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
   qv::ProviderEntryTrace("TSPI_lineClose");
-  // Nothing more reaches TAPI about a closed line.
-  if (qv::CtiEnabled()) {
-    std::lock_guard lock(qv::callTableLock);
-    qv::lineRecord.eventProc = nullptr;
+  std::vector<DRV_REQUESTID> closed;
+  if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine)) {
+    {
+      std::lock_guard lock(qv::callTableLock);
+      line->eventProc = nullptr;
+      line->htLine = nullptr;
+      line->statusMessages = 0;
+      for (qv::CallSlot& slot : line->slots) {
+        std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
+        closed.insert(closed.end(), ofCall.begin(), ofCall.end());
+      }
+    }
+    qv::CompleteClosedRequests(closed);
+    return 0;
   }
+  {
+    std::lock_guard lock(qv::callTableLock);
+    // Nothing more reaches TAPI about a closed line.
+    if (qv::CtiEnabled()) qv::lineRecord.eventProc = nullptr;
+    for (qv::CallSlot& slot : qv::callTable) {
+      std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
+      closed.insert(closed.end(), ofCall.begin(), ofCall.end());
+    }
+  }
+  qv::CompleteClosedRequests(closed);
   return 0;
 }

@@ -4,8 +4,11 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
+#include "provider/line_set.h"
+#include "provider/listed_line_state.h"
 #include "provider/tapi_delivery.h"
 
 namespace qv {
@@ -17,11 +20,21 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
     // A completed MakeCall no longer holds its slot once the call is closed.
     if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
       slot->makeCallPending = false;
-      makeCallSlot = static_cast<int>(slot - callTable.data());
+      if (ListedLineOfSlot(slot) != nullptr) {
+        TakeListedMakeCallLocked(requestId);
+      } else {
+        makeCallSlot = static_cast<int>(slot - callTable.data());
+      }
+    }
+    // Queued under the lock, so a close that comes now either finds the
+    // request still open or finds its completion already queued. One that
+    // a close has completed is not reported again.
+    if (RequestFinishedLocked(requestId)) {
+      QueueCompletion(requestId,
+                      outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, outcome == RequestOutcome::kSuccess);
     }
   }
-  QueueCompletion(requestId,
-                  outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
   // The call's state messages follow its completion.
   if (makeCallSlot >= 0 && CtiEnabled())
     CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
@@ -33,7 +46,8 @@ void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::s
   if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
     slot->callId = callId;
     slot->deviceId = deviceId;
-    if (CtiEnabled()) CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
+    if (CtiEnabled() && ListedLineOfSlot(slot) == nullptr)
+      CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
   }
 }
 
@@ -43,6 +57,10 @@ void ProviderSessionEvents::CallEventReceived(const CallEvent& event) {
 
 void ProviderSessionEvents::LinkStateChanged(bool up) {
   if (CtiEnabled()) CtiLinkStateChanged(up);
+}
+
+void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
+  ListedLineMonitorChanged(line, running);
 }
 
 ProviderSessionEvents& providerSessionEvents() {

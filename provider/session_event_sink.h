@@ -13,6 +13,7 @@ class ProviderSessionEvents final : public SessionEvents {
                       const std::string& deviceId) override;
   void CallEventReceived(const CallEvent& event) override;
   void LinkStateChanged(bool up) override;
+  void LineMonitorChanged(int line, bool running) override;
 };
 
 // The one sink of the process, registered with SetSessionEvents at

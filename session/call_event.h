@@ -56,6 +56,8 @@ struct CallEvent {
   CallParty lastRedirection;
   std::string localConnectionInfo;  // null, initiated, alerting, connected, hold, queued, fail
   std::string cause;
+  // The listed line whose monitor reported it (kNoLine without listed lines).
+  int line = -1;
 };
 
 }  // namespace qv

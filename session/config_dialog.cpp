@@ -11,6 +11,7 @@ namespace qv {
 namespace {
 
 std::string clampField(const std::string& text) { return text.substr(0, kConfigFieldMaxLength); }
+std::string clampExtensions(const std::string& text) { return text.substr(0, kConfigExtensionsMaxLength); }
 
 std::size_t tlsVersionShown(const std::string& stored) {
   for (std::size_t i = 0; i < std::size(kTlsVersionChoices); ++i) {
@@ -29,6 +30,7 @@ ProviderSettings LoadConfigSettings() {
 ConfigForm MakeConfigForm(const ProviderSettings& loaded) {
   ConfigForm form;
   form.username = loaded.username;
+  form.extensions = loaded.lines;
   // Both password fields start equal, so OK without touching them keeps it.
   form.password = loaded.password;
   form.passwordRepeat = loaded.password;
@@ -68,6 +70,7 @@ std::optional<ConfigRefusal> AcceptConfigForm(const ProviderSettings& loaded, co
   ProviderSettings updated = loaded;
   updated.password = clampField(form.password);
   updated.username = clampField(form.username);
+  updated.lines = clampExtensions(form.extensions);
   updated.domain = clampField(form.domain);
   updated.address = clampField(form.address);
   updated.port = *port;

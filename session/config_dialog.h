@@ -13,6 +13,8 @@ namespace qv {
 
 // Texts are cut to what the dialog's 256-character buffers hold.
 inline constexpr std::size_t kConfigFieldMaxLength = 255;
+// The extensions list has room for long lists of single numbers.
+inline constexpr std::size_t kConfigExtensionsMaxLength = 4095;
 inline constexpr const char* kConfigVersionText = QV_VERSION_TEXT;
 
 // The dialog's fields as the user sees them (the port is text until OK), and

@@ -1,7 +1,9 @@
 #include "session/csta_call_control.h"
 
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/xml_line.h"
+#include "xml/xml_node.h"
 
 namespace qv {
 
@@ -14,12 +16,13 @@ std::string connectionRequest(std::string_view root, std::string_view connection
   std::string x;
   x.reserve(256 + callId.size() + deviceId.size() + extraValue.size());
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<", root, " xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<", connectionElement, ">");
-  appendLine(x, "<callID>", callId, "</callID>");
-  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "<callID>", escapeXml(callId), "</callID>");
+  appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
   appendLine(x, "</", connectionElement, ">");
-  if (!extraElement.empty()) appendLine(x, "<", extraElement, ">", extraValue, "</", extraElement, ">");
+  if (!extraElement.empty())
+    appendLine(x, "<", extraElement, ">", escapeXml(extraValue), "</", extraElement, ">");
   appendLine(x, "</", root, ">");
   return x;
 }

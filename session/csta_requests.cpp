@@ -1,7 +1,9 @@
 #include "session/csta_requests.h"
 
+#include "session/csta_profile.h"
 #include "session/pbx_link.h"
 #include "session/xml_line.h"
+#include "xml/xml_node.h"
 
 namespace qv {
 
@@ -17,15 +19,15 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
   std::string x;
   x.reserve(1024 + domain.size() + user.size() + password.size());
   appendLine(x, kSessionDeclaration);
-  appendLine(x, "<StartApplicationSession xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+  appendLine(x, "<StartApplicationSession xmlns=\"", ApplicationSessionNamespace(), "\" xmlns:xsi=\"",
              kXmlSchemaInstanceNamespace, "\">");
   appendLine(x, " <applicationInfo>");
   appendLine(x, "  <applicationID>Quorvel ONE TAPI service provider</applicationID>");
   appendLine(x, "  <applicationSpecificInfo>");
   appendLine(x, "   <tns:SessionLoginInfo xmlns:tns=\"", kLoginNamespace, "\">");
-  appendLine(x, "    <tns:userName>", user, "</tns:userName>");
-  appendLine(x, "    <tns:password>", password, "</tns:password>");
-  appendLine(x, "    <tns:domain>", domain, "</tns:domain>");
+  appendLine(x, "    <tns:userName>", escapeXml(user), "</tns:userName>");
+  appendLine(x, "    <tns:password>", escapeXml(password), "</tns:password>");
+  appendLine(x, "    <tns:domain>", escapeXml(domain), "</tns:domain>");
   appendLine(x, "    <tns:sessionCleanupDelay>60</tns:sessionCleanupDelay>");
   appendLine(x, "   </tns:SessionLoginInfo>");
   appendLine(x, "  </applicationSpecificInfo>");
@@ -43,9 +45,9 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
 std::string ResetApplicationSessionTimerXml(std::string_view sessionId) {
   std::string x;
   appendLine(x, kSessionDeclaration);
-  appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+  appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", ApplicationSessionNamespace(), "\" xmlns:xsi=\"",
              kXmlSchemaInstanceNamespace, "\">");
-  appendLine(x, " <sessionID>", sessionId, "</sessionID>");
+  appendLine(x, " <sessionID>", escapeXml(sessionId), "</sessionID>");
   appendLine(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
   appendLine(x, "</ResetApplicationSessionTimer>");
   return x;
@@ -56,10 +58,10 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
   std::string x;
   x.reserve(256 + callingDevice.size() + calledNumber.size());
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<MakeCall xmlns=\"", kCstaNamespace, "\">");
-  appendLine(x, "<callingDevice>", callingDevice, "</callingDevice>");
-  appendLine(x, "<calledDirectoryNumber>", calledNumber, "</calledDirectoryNumber>");
-  if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", autoOriginate, "</autoOriginate>");
+  appendLine(x, "<MakeCall xmlns=\"", CstaRequestNamespace(), "\">");
+  appendLine(x, "<callingDevice>", escapeXml(callingDevice), "</callingDevice>");
+  appendLine(x, "<calledDirectoryNumber>", escapeXml(calledNumber), "</calledDirectoryNumber>");
+  if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", escapeXml(autoOriginate), "</autoOriginate>");
   appendLine(x, "</MakeCall>");
   return x;
 }
@@ -67,10 +69,10 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
 std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId) {
   std::string x;
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<ClearConnection xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<ClearConnection xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<connectionToBeCleared>");
-  appendLine(x, "<callID>", callId, "</callID>");
-  appendLine(x, "<deviceID>", deviceId, "</deviceID>");
+  appendLine(x, "<callID>", escapeXml(callId), "</callID>");
+  appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
   appendLine(x, "</connectionToBeCleared>");
   appendLine(x, "</ClearConnection>");
   return x;
@@ -79,9 +81,9 @@ std::string ClearConnectionXml(std::string_view callId, std::string_view deviceI
 std::string MonitorStartXml(std::string_view device) {
   std::string x;
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<MonitorStart xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<MonitorStart xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<monitorObject>");
-  appendLine(x, "<deviceObject>", device, "</deviceObject>");
+  appendLine(x, "<deviceObject>", escapeXml(device), "</deviceObject>");
   appendLine(x, "</monitorObject>");
   appendLine(x, "<monitorType>device</monitorType>");
   appendLine(x, "<requestedMonitorMediaClass>");
@@ -89,6 +91,15 @@ std::string MonitorStartXml(std::string_view device) {
   appendLine(x, "<im>true</im>");
   appendLine(x, "</requestedMonitorMediaClass>");
   appendLine(x, "</MonitorStart>");
+  return x;
+}
+
+std::string MonitorStopXml(std::string_view crossRefId) {
+  std::string x;
+  appendLine(x, kCstaDeclaration);
+  appendLine(x, "<MonitorStop xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<monitorCrossRefID>", escapeXml(crossRefId), "</monitorCrossRefID>");
+  appendLine(x, "</MonitorStop>");
   return x;
 }
 
@@ -102,7 +113,11 @@ std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId) {
 }
 
 std::uint32_t SendMonitorStart(std::string_view device) {
-  return pbxLink().SendRequest(MonitorStartXml(device)).invokeId;
+  return pbxLink().SendSessionRequest(MonitorStartXml(device)).invokeId;
+}
+
+void SendMonitorStop(std::string_view crossRefId) {
+  pbxLink().SendSessionRequest(MonitorStopXml(crossRefId));
 }
 
 }  // namespace qv

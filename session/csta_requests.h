@@ -23,7 +23,8 @@ inline constexpr std::string_view kCstaEdition4 =
 inline constexpr std::string_view kCstaEdition5 =
     "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
 
-// Argument values go in as they are: no escaping, no trimming.
+// Argument values go in with &, <, >, " and ' escaped; nothing else changes
+// (no trimming), so an ordinary value gives the same bytes as written.
 std::string StartApplicationSessionXml(std::string_view domain, std::string_view user,
                                        std::string_view password);
 std::string ResetApplicationSessionTimerXml(std::string_view sessionId);
@@ -31,6 +32,7 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
                         std::string_view autoOriginate);
 std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId);
 std::string MonitorStartXml(std::string_view device);
+std::string MonitorStopXml(std::string_view crossRefId);
 
 struct SentRequest {
   std::uint32_t invokeId = 0;
@@ -45,5 +47,7 @@ std::uint32_t SendStartApplicationSession(std::string_view domain, std::string_v
                                           std::string_view password);
 std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId);
 std::uint32_t SendMonitorStart(std::string_view device);
+// Ends a monitor of the logged-in session; nothing waits for the answer.
+void SendMonitorStop(std::string_view crossRefId);
 
 }  // namespace qv

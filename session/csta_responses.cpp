@@ -5,8 +5,11 @@
 
 #include "platform/ticks.h"
 #include "session/call_event_report.h"
+#include "session/csta_pbx_requests.h"
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
+#include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/pending_requests.h"
@@ -33,6 +36,7 @@ constexpr Route kRoutes[] = {
 void SessionState::Reset() {
   receiveBuffer.clear();
   messageBuffer.clear();
+  messageBuffer.setFormat(CurrentInvokeIdFormat());
   applicationSessionId.clear();
   keepAliveArmed = false;
   keepAliveDeadline = 0;
@@ -65,10 +69,18 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
-  if (duration <= 0) return;
-  ArmKeepAlive(state, session, duration);
-  ProviderSettings settings = SettingsSnapshot();
-  SendMonitorStart(settings.username + "@" + settings.domain);
+  SetNegotiatedProtocolVersion(findText(root, "actualProtocolVersion"));
+  if (duration > 0) {
+    ArmKeepAlive(state, session, duration);
+    ProviderSettings settings = SettingsSnapshot();
+    if (MonitoringLines()) {
+      StartLineMonitors(settings.domain);
+    } else {
+      SendMonitorStart(settings.username + "@" + settings.domain);
+    }
+  }
+  // What TAPI asked for meanwhile follows the monitor.
+  pbxLink().OpenSession();
 }
 
 void OnResetApplicationSessionTimerPosResponse(SessionState& state, std::uint32_t, const XmlNode& root) {
@@ -90,8 +102,11 @@ void DispatchCstaFrame(SessionState& state, std::uint32_t invokeId, std::string_
       return;
     }
   }
-  // Everything else may answer a request TAPI is waiting for, or be an event.
-  if (!AnswerPendingRequest(invokeId, root)) ReportCallEvent(root);
+  // Everything else may answer a line's monitor or a request TAPI is
+  // waiting for, be a request of the PBX's, or an event.
+  if (AnswerLineMonitor(invokeId, root)) return;
+  if (AnswerPendingRequest(invokeId, root) || AnswerPbxRequest(invokeId, root)) return;
+  ReportCallEvent(root, xml);
 }
 
 void ProcessReceivedData(SessionState& state) {

@@ -9,6 +9,7 @@
 #include "session/certificate_settings.h"
 #include "session/client_certificate.h"
 #include "session/csta_frame.h"
+#include "session/csta_profile.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
 #include "session/session.h"
@@ -92,8 +93,9 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     // The login goes first and must be answered (TLS handshake included)
     // within its deadline; what waited meanwhile is due from now on.
     holdForLogin_ = true;
+    awaitSession_ = true;
     loginDeadline_ = Clock::now() + CurrentSessionTiming().loginTimeout;
-    for (const Queued& q : queue_) TrackLocked(q.invokeId);
+    for (const Queued& q : held_) TrackLocked(q.invokeId);
     WakeSessionWorker();
   }
   writer_ = std::thread(&PbxLink::WriterThread, this);
@@ -124,8 +126,8 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
   std::unique_lock lock(lock_);
   // Nothing drains before the login is queued or the TLS handshake is done.
   wake_.wait_for(lock, limit, [this] {
-    return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->HandshakeDone()) ||
-           (queuedBytes_ == 0 && wire_.empty());
+    return state_ != State::kConnected || broken_ || holdForLogin_ || awaitSession_ ||
+           (tls_ && !tls_->HandshakeDone()) || (queuedBytes_ == 0 && wire_.empty());
   });
 }
 
@@ -152,6 +154,9 @@ void PbxLink::BreakLocked() {
 
 void PbxLink::ClearLocked() {
   queue_.clear();
+  held_.clear();
+  awaitSession_ = false;
+  monitorInvokeId_ = 0;
   wire_.clear();
   queuedBytes_ = 0;
   holdForLogin_ = false;
@@ -167,8 +172,20 @@ void PbxLink::TrackLocked(std::uint32_t invokeId) {
   WakeSessionWorker();
 }
 
-std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml) {
-  std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml);
+std::uint32_t PbxLink::TakeInvokeIdLocked() {
+  const InvokeIdFormat format = CurrentInvokeIdFormat();
+  if (format == InvokeIdFormat::kAscii && (nextInvokeId_ == 0 || nextInvokeId_ >= kAsciiEventInvokeId))
+    nextInvokeId_ = 1;
+  const std::uint32_t id = nextInvokeId_;
+  nextInvokeId_ = NextInvokeId(format, id);
+  return id;
+}
+
+bool PbxLink::HoldsLocked() const { return state_ == State::kConnecting || awaitSession_; }
+
+std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml,
+                                          std::string* heldTrace) {
+  std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml, CurrentInvokeIdFormat());
   if (!frame) {
     writeLog(
         1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
@@ -177,7 +194,13 @@ std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_vi
   std::string trace;
   trace.reserve(9 + xml.size());
   trace.append("CSTA Tx: ").append(TraceText(xml));
-  writeLog(5, trace);
+  // A held frame is traced when it goes to the writer, so the log keeps the
+  // order of the wire.
+  if (heldTrace != nullptr) {
+    *heldTrace = std::move(trace);
+  } else {
+    writeLog(5, trace);
+  }
   return frame;
 }
 
@@ -186,10 +209,15 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
   SentRequest result;
   // A request queued before the login keeps the login's invoke id below its own.
   const bool waitsForLogin = state_ == State::kConnecting || (state_ == State::kConnected && holdForLogin_);
-  if (waitsForLogin && !broken_ && loginInvokeId_ == 0) loginInvokeId_ = nextInvokeId_++;
-  result.invokeId = nextInvokeId_++;
+  if (waitsForLogin && !broken_ && loginInvokeId_ == 0) {
+    loginInvokeId_ = TakeInvokeIdLocked();
+    monitorInvokeId_ = TakeInvokeIdLocked();
+  }
+  result.invokeId = TakeInvokeIdLocked();
   if (beforeSend) beforeSend(result.invokeId);
-  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  const bool hold = HoldsLocked() && state_ != State::kIdle && !broken_;
+  std::string heldTrace;
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml, hold ? &heldTrace : nullptr);
   if (!frame || state_ == State::kIdle || broken_) return result;
   if (queuedBytes_ + frame->size() > kMaxQueuedBytes) {
     writeLog(1, "CSTA Tx: " + std::to_string(queuedBytes_) + " bytes wait for the PBX, request " +
@@ -197,17 +225,69 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
     return result;
   }
   queuedBytes_ += frame->size();
-  queue_.push_back({result.invokeId, std::move(*frame)});
+  if (hold) {
+    held_.push_back({result.invokeId, std::move(*frame), std::move(heldTrace)});
+  } else {
+    queue_.push_back({result.invokeId, std::move(*frame), {}});
+  }
   if (state_ == State::kConnected) TrackLocked(result.invokeId);
   result.sent = true;
   wake_.notify_all();
   return result;
 }
 
+SentRequest PbxLink::SendSessionRequest(std::string_view xml) {
+  std::lock_guard lock(lock_);
+  SentRequest result;
+  result.invokeId = monitorInvokeId_ != 0 ? monitorInvokeId_ : TakeInvokeIdLocked();
+  monitorInvokeId_ = 0;
+  std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) return result;
+  queuedBytes_ += frame->size();
+  queue_.push_back({result.invokeId, std::move(*frame), {}});
+  TrackLocked(result.invokeId);
+  result.sent = true;
+  wake_.notify_all();
+  return result;
+}
+
+bool PbxLink::SendAnswer(std::uint32_t invokeId, std::string_view xml) {
+  std::lock_guard lock(lock_);
+  std::optional<Bytes> frame = FrameLocked(invokeId, xml);
+  if (!frame || state_ != State::kConnected || broken_) return false;
+  queuedBytes_ += frame->size();
+  queue_.push_back({invokeId, std::move(*frame), {}});
+  wake_.notify_all();
+  return true;
+}
+
+void PbxLink::OpenSession() {
+  std::lock_guard lock(lock_);
+  if (state_ != State::kConnected || !awaitSession_) return;
+  awaitSession_ = false;
+  monitorInvokeId_ = 0;
+  // Requests written before the PBX chose its CSTA edition go out in it
+  // (the edition URIs all have the same length, so the frame keeps its size).
+  const std::string edition = CstaRequestNamespace();
+  auto inEdition = [&edition](std::string& text) {
+    const std::size_t at = text.find(kCstaNamespace);
+    if (at != std::string::npos && edition.size() == kCstaNamespace.size())
+      text.replace(at, edition.size(), edition);
+  };
+  for (Queued& q : held_) {
+    inEdition(q.frame);
+    inEdition(q.trace);
+    writeLog(5, q.trace);
+    queue_.push_back({q.invokeId, std::move(q.frame), {}});
+  }
+  held_.clear();
+  wake_.notify_all();
+}
+
 SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
   std::lock_guard lock(lock_);
   SentRequest result;
-  result.invokeId = loginInvokeId_ != 0 ? loginInvokeId_ : nextInvokeId_++;
+  result.invokeId = loginInvokeId_ != 0 ? loginInvokeId_ : TakeInvokeIdLocked();
   std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
   if (!frame || state_ != State::kConnected || broken_) {
     loginInvokeId_ = 0;
@@ -215,9 +295,11 @@ SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
     return result;
   }
   loginInvokeId_ = result.invokeId;
+  // The monitor goes out before the held requests: its id comes first too.
+  if (awaitSession_ && monitorInvokeId_ == 0) monitorInvokeId_ = TakeInvokeIdLocked();
   // The login may exceed the bound: it is the one frame the link cannot do without.
   queuedBytes_ += frame->size();
-  queue_.push_front({result.invokeId, std::move(*frame)});
+  queue_.push_front({result.invokeId, std::move(*frame), {}});
   holdForLogin_ = false;
   result.sent = true;
   wake_.notify_all();

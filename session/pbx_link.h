@@ -43,8 +43,9 @@ class PbxLink {
   PbxLink(const PbxLink&) = delete;
   PbxLink& operator=(const PbxLink&) = delete;
 
-  // A connection is being set up: requests are queued until it is there
-  // (behind the login) or fail when it cannot be made.
+  // A connection is being set up: requests are held until the PBX has
+  // accepted the login on it (they follow the login and the session's own
+  // requests, OpenSession) or fail when it cannot be made.
   void BeginConnecting();
   // The connection could not be made: queued requests are dropped (their
   // owners fail them) and new ones fail at once.
@@ -75,6 +76,15 @@ class PbxLink {
   // As SendRequest, but the frame goes out before everything queued: the
   // login of a new connection.
   SentRequest SendRequestFirst(std::string_view xml);
+  // An answer to a request of the PBX's, with the invoke id of that request;
+  // nothing waits for it. False when there is no connection to send it on.
+  bool SendAnswer(std::uint32_t invokeId, std::string_view xml);
+  // A request of the application session itself (the monitor after the
+  // login): it goes out ahead of the requests held for the session.
+  SentRequest SendSessionRequest(std::string_view xml);
+  // The application session is open: the held requests follow what is
+  // queued, traced now, in the order they were made.
+  void OpenSession();
   // Plain connections return the bytes as they are. With TLS the records are
   // processed, handshake bytes queued for the writer, and the plaintext
   // returned. A TLS failure or an alert from the PBX breaks the connection.
@@ -92,7 +102,7 @@ class PbxLink {
   // The earliest deadline of the connection, if any.
   std::optional<Clock::time_point> NextDeadline();
 
-  // Invoke ids are 1 at load; only tests set them.
+  // Invoke ids are 1 at load (ascii: 1 to 9998, then 1 again); only tests set them.
   void SetNextInvokeId(std::uint32_t next);
 
  private:
@@ -100,6 +110,7 @@ class PbxLink {
   struct Queued {
     std::uint32_t invokeId = 0;
     Bytes frame;
+    std::string trace;  // held frames: the trace line, written when they are released
   };
   struct Outstanding {
     std::uint32_t invokeId = 0;
@@ -107,7 +118,11 @@ class PbxLink {
   };
 
   void WriterThread();
-  std::optional<Bytes> FrameLocked(std::uint32_t invokeId, std::string_view xml);
+  std::optional<Bytes> FrameLocked(std::uint32_t invokeId, std::string_view xml,
+                                   std::string* heldTrace = nullptr);
+  bool HoldsLocked() const;
+  // The next invoke id of the current profile (csta_profile.h).
+  std::uint32_t TakeInvokeIdLocked();
   void TrackLocked(std::uint32_t invokeId);
   void BreakLocked();
   void ClearLocked();
@@ -120,10 +135,13 @@ class PbxLink {
   bool broken_ = false;
   bool stopWriter_ = false;
   bool holdForLogin_ = false;  // queued frames wait for the login
+  bool awaitSession_ = false;  // requests are held until OpenSession
   std::deque<Queued> queue_;
+  std::deque<Queued> held_;      // requests made before the session was open
   Bytes wire_;                   // bytes ready for the socket (TLS records or frames)
   std::size_t queuedBytes_ = 0;  // frames in queue_ and being written
   std::uint32_t loginInvokeId_ = 0;
+  std::uint32_t monitorInvokeId_ = 0;  // reserved with the login, so ids increase on the wire
   std::optional<Clock::time_point> loginDeadline_;
   bool loggedIn_ = false;
   std::deque<Outstanding> outstanding_;

@@ -14,6 +14,9 @@ void StopSession();
 // Makes the worker look at its deadlines again (a new MakeCall is waiting
 // for its answer).
 void WakeSessionWorker();
+// True from the start of StopSession until the next StartSession: a link
+// that goes down now goes because the provider shuts down.
+bool SessionStopping();
 // The settings were replaced: a session waiting for a PBX address looks again.
 void SettingsChanged();
 

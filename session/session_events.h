@@ -35,6 +35,9 @@ class SessionEvents {
   virtual void CallEventReceived(const CallEvent& event) = 0;
   // up: logged in and monitoring; down: the connection is gone.
   virtual void LinkStateChanged(bool up) = 0;
+  // A listed line's device monitor started (running) or ended: refused by
+  // the PBX, or the connection went. Only with listed lines.
+  virtual void LineMonitorChanged(int /*line*/, bool /*running*/) {}
 };
 
 }  // namespace qv

@@ -170,6 +170,9 @@ void ReadSettings() {
   std::string tlsversion = ReadOptionalSetting("tlsversion");
   s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
   s.clientcert = ReadOptionalSetting("clientcert");
+  s.lines = ReadOptionalSetting("lines");
+  std::string invokeid = ReadOptionalSetting("invokeid");
+  s.invokeid = invokeid.empty() ? "binary" : invokeid;
   ReplaceSettings(s);
 }
 
@@ -189,6 +192,8 @@ void WriteSettings() {
   WriteSetting("callevents", s.callevents ? "1" : "0");
   WriteSetting("tlsversion", s.tlsversion);
   WriteSetting("clientcert", s.clientcert);
+  // An installation that never listed extensions keeps its key as it was.
+  if (!s.lines.empty() || !ReadOptionalSetting("lines").empty()) WriteSetting("lines", s.lines);
 }
 
 std::string MakeGuid() {

@@ -46,4 +46,8 @@ std::string findText(const XmlNode& node, const char* path);  // null is an empt
 // else is left as written.
 std::string decodeEntities(std::string_view text);
 
+// The text with &, <, >, " and ' written as the predefined entities, for a
+// value put into element content or an attribute.
+std::string escapeXml(std::string_view text);
+
 }  // namespace qv

@@ -157,6 +157,7 @@ Choice askOkCancel(Terminal& tty) {
 // Fills the form once; false when the terminal closed.
 bool askFields(Terminal& tty, DialogFields& f) {
   return askText(tty, "Username (e.g. \"40\")", f.username, false) &&
+         askText(tty, "Extensions (e.g. \"202; 300-349\")", f.extensions, false) &&
          askText(tty, "Password", f.password, true) &&
          askText(tty, "Password (repeat)", f.passwordRepeat, true) &&
          askText(tty, "Domain (e.g. \"example.com\")", f.domain, false) &&

@@ -22,20 +22,23 @@ constexpr int kIdAutomatic = 1011;
 constexpr int kIdCallEvents = 1012;
 constexpr int kIdTlsVersion = 1013;
 constexpr int kIdClientCert = 1014;
+constexpr int kIdExtensions = 1015;
 constexpr int kDialogTemplate = 101;
 
 // The dialog is started with initialisation parameter 0, so the procedure
 // finds its callbacks here; modal dialogs run on the thread that opened them.
 thread_local const DialogCallbacks* activeCallbacks = nullptr;
 
+template <std::size_t kCapacity = 256>
 std::string itemText(HWND dialog, int id) {
-  char buffer[256] = {};
+  char buffer[kCapacity] = {};
   UINT n = GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
   return std::string(buffer, n < sizeof buffer ? n : sizeof buffer - 1);
 }
 
 void fillDialog(HWND dialog, const DialogFields& f) {
   SetDlgItemTextA(dialog, kIdUsername, f.username.c_str());
+  SetDlgItemTextA(dialog, kIdExtensions, f.extensions.c_str());
   SetDlgItemTextA(dialog, kIdPassword, f.password.c_str());
   SetDlgItemTextA(dialog, kIdPasswordRepeat, f.passwordRepeat.c_str());
   SetDlgItemTextA(dialog, kIdDomain, f.domain.c_str());
@@ -58,6 +61,7 @@ DialogFields readDialog(HWND dialog) {
   f.password = itemText(dialog, kIdPassword);
   f.passwordRepeat = itemText(dialog, kIdPasswordRepeat);
   f.username = itemText(dialog, kIdUsername);
+  f.extensions = itemText<4096>(dialog, kIdExtensions);
   f.domain = itemText(dialog, kIdDomain);
   f.address = itemText(dialog, kIdAddress);
   f.port = itemText(dialog, kIdPort);

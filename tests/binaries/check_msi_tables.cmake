@@ -81,7 +81,8 @@ expect_row(directories "INSTALLDIR\t${program_files}\tquorvelone")
 math(EXPR setting_bits "${bits} + 16 + 4")  # + permanent + registry key path
 set(pairs PBXADDRESS=address PBXPORT=port PBXDOMAIN=domain PBXENCRYPT=encrypt USERNAME=username
           LOGLEVEL=loglevel LOGFILE=logfile CALLEVENTS=callevents CERTPIN=certpin VERIFYCERT=verifycert
-          CAFILE=cafile TLSVERSION=tlsversion CLIENTCERT=clientcert LOGROTATE=logrotate)
+          CAFILE=cafile TLSVERSION=tlsversion CLIENTCERT=clientcert INVOKEID=invokeid
+          LOGROTATE=logrotate LINES=lines)
 foreach(pair ${pairs})
   string(REPLACE "=" ";" pv "${pair}")
   list(GET pv 0 property)

@@ -35,6 +35,7 @@ class CallE2E : public ::testing::Test {
     store.port = sim_->port();
     store.encrypt = options.tls;
     store.tlsversion = std::move(tlsversion);
+    store.invokeid = options.asciiInvokeIds ? "ascii" : "";
     WriteSettingsStore(store);
   }
   void Init() {
@@ -85,6 +86,66 @@ TEST_F(CallE2E, LoginMonitorMakeAndCloseWithThePbxIdentity) {
   EXPECT_EQ(clear.field("callID"), "1001");
   EXPECT_EQ(clear.field("deviceID"), "201");
   EXPECT_EQ(completions().Count(10), 1);
+}
+
+// A call made at once waits for the application session: the PBX sees the
+// login, the monitor and then the call, and the log traces them in that order.
+TEST_F(CallE2E, RequestsMadeDuringTheConnectFollowTheLoginAndTheMonitor) {
+  StartPbx();
+  const std::size_t logFrom = LogText().size();
+  Init();
+  HDRVCALL call = nullptr;
+  EXPECT_EQ(CallAndWait(10, &call), 0);
+  Frames f = sim_->frames();
+  ASSERT_GE(f.size(), 3u);
+  EXPECT_EQ(f[0].root, "StartApplicationSession");
+  EXPECT_EQ(f[1].root, "MonitorStart");
+  EXPECT_EQ(f[2].root, "MakeCall");
+  const std::string log = LogText().substr(logFrom);
+  const std::size_t login = log.find("CSTA Tx: <?xml version=\"1.0\"?>\r\n<StartApplicationSession");
+  const std::size_t monitor =
+      log.find("CSTA Tx: <?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<MonitorStart");
+  const std::size_t make = log.find("CSTA Tx: <?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<MakeCall");
+  ASSERT_NE(make, std::string::npos);
+  EXPECT_LT(login, monitor);
+  EXPECT_LT(monitor, make);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+// A server of the standard profile: four-digit invoke ids, the namespaces it
+// names; login, monitor, a call placed and cleared, over plain TCP and TLS.
+TEST_F(CallE2E, AsciiInvokeIdsAgainstAStandardServer) {
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "TCP");
+    pbxsim::Options o;
+    o.asciiInvokeIds = true;
+    o.tls = tls;
+    StartPbx(o);
+    pbxLink().SetNextInvokeId(9997);
+    const std::size_t logFrom = LogText().size();
+    Init();
+    // Made before the PBX chose its edition: it still goes out in that edition.
+    HDRVCALL call = nullptr;
+    EXPECT_EQ(CallAndWait(10, &call), 0);
+    EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    ASSERT_TRUE(WaitRoot("ClearConnection", 1));
+    Frames f = sim_->frames();
+    ASSERT_GE(f.size(), 4u);
+    EXPECT_EQ(f[0].root, "StartApplicationSession");
+    EXPECT_EQ(f[0].invokeId, 9997u);
+    EXPECT_EQ(f[1].root, "MonitorStart");
+    EXPECT_EQ(f[1].invokeId, 9998u);
+    EXPECT_EQ(f[2].root, "MakeCall");
+    EXPECT_EQ(f[2].invokeId, 1u) << "9999 is never issued";
+    EXPECT_EQ(f.back().field("callID"), "1001");
+    EXPECT_NE(LogText().substr(logFrom).find("<MakeCall xmlns=\"http://www.ecma-international.org/standards/"
+                                             "ecma-323/csta/ed5\">"),
+              std::string::npos);
+    Shutdown();
+    EXPECT_TRUE(sim_->problems().empty()) << sim_->problems().front().problem;
+    sim_->Stop();
+    sim_.reset();
+  }
 }
 
 TEST_F(CallE2E, KeepAliveFollowsTheGrantedDurationAndItsAnswers) {

@@ -247,7 +247,8 @@ TEST_F(LinkFault, InitReturnsAtOnceWhateverThePbxDoes) {
 }
 
 TEST_F(LinkFault, InitThenDialAtOnce) {
-  // A live PBX: the call waits for the connection and follows the login.
+  // A live PBX: the call waits for the application session and follows the
+  // login and the monitor.
   StartPbx();
   Init();
   HDRVCALL call = nullptr;
@@ -257,9 +258,10 @@ TEST_F(LinkFault, InitThenDialAtOnce) {
   EXPECT_EQ(result, 0);
   TSPI_lineCloseCall(call);
   auto frames = sim_->frames();
-  ASSERT_GE(frames.size(), 2u);
+  ASSERT_GE(frames.size(), 3u);
   EXPECT_EQ(frames[0].root, "StartApplicationSession");
-  EXPECT_EQ(frames[1].root, "MakeCall");
+  EXPECT_EQ(frames[1].root, "MonitorStart");
+  EXPECT_EQ(frames[2].root, "MakeCall");
   EXPECT_TRUE(sim_->problems().empty()) << "invoke ids still increase on the wire";
   Shutdown();
   sim_->Stop();

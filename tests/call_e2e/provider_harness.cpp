@@ -68,6 +68,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("port", std::to_string(s.port));
   value("encrypt", s.encrypt ? "1" : "0");
   if (!s.tlsversion.empty()) value("tlsversion", s.tlsversion);
+  if (!s.invokeid.empty()) value("invokeid", s.invokeid);
   value("autooriginate", s.autooriginate ? "1" : "0");
   value("loglevel", std::to_string(s.loglevel));
   value("loglength", "100000000");
@@ -76,6 +77,8 @@ void WriteSettingsStore(const SettingsStore& s) {
   if (!s.verifycert.empty()) value("verifycert", s.verifycert);
   if (!s.cafile.empty()) value("cafile", s.cafile);
   if (!s.clientcert.empty()) value("clientcert", s.clientcert);
+  if (!s.lines.empty()) value("lines", s.lines);
+  if (!s.guid.empty()) value("guid", s.guid);
   out << "\r\n";
 }
 

@@ -44,5 +44,44 @@ TEST(CallControlXmlTest, EveryRequestNamesItsConnectionAndTarget) {
   }
 }
 
+// Values from the PBX and the store come back out of every document as they
+// went in, and cannot add elements to it.
+TEST(CallControlXmlTest, ValuesWithMarkupCharactersAreEscapedEverywhere) {
+  const std::string v = "K&7<1>\"x'";
+  const std::string injected = "1</callID><deviceID>999</deviceID><callID>";
+  struct Case {
+    std::string xml;
+    std::string path;
+  };
+  const Case cases[] = {
+      {AnswerCallXml(v, "201"), "callToBeAnswered/callID"},
+      {AnswerCallXml(injected, "201"), "callToBeAnswered/callID"},
+      {HoldCallXml("1", v), "callToBeHeld/deviceID"},
+      {RetrieveCallXml(v, "201"), "callToBeRetrieved/callID"},
+      {SingleStepTransferCallXml("1", "201", v), "transferredTo"},
+      {DeflectCallXml("1", "201", v), "newDestination"},
+      {ClearConnectionXml(injected, "201"), "connectionToBeCleared/callID"},
+      {ClearConnectionXml("1", v), "connectionToBeCleared/deviceID"},
+      {MakeCallXml(v, "1", ""), "callingDevice"},
+      {MakeCallXml("201@office", v, ""), "calledDirectoryNumber"},
+      {MonitorStartXml(v), "monitorObject/deviceObject"},
+      {StartApplicationSessionXml(v, "u", "p"),
+       "applicationInfo/applicationSpecificInfo/SessionLoginInfo/domain"},
+      {StartApplicationSessionXml("d", v, "p"),
+       "applicationInfo/applicationSpecificInfo/SessionLoginInfo/userName"},
+      {StartApplicationSessionXml("d", "u", injected),
+       "applicationInfo/applicationSpecificInfo/SessionLoginInfo/password"},
+      {ResetApplicationSessionTimerXml(v), "sessionID"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.xml);
+    EXPECT_EQ(c.xml.find("<1>"), std::string::npos);
+    EXPECT_EQ(c.xml.find("<deviceID>999"), std::string::npos);
+    const std::string text = findText(parseXml(c.xml, true), c.path);
+    EXPECT_TRUE(text == v || text == injected) << text;
+  }
+  EXPECT_EQ(escapeXml("201@office +49 (30) 1234-5678"), "201@office +49 (30) 1234-5678");
+}
+
 }  // namespace
 }  // namespace qv

@@ -113,6 +113,8 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   ASSERT_TRUE(tty.started());
   ASSERT_TRUE(tty.expect("Username (e.g. \"40\") []: ")) << tty.transcript();
   tty.type("40");
+  ASSERT_TRUE(tty.expect("Extensions (e.g. \"202; 300-349\") []: "));
+  tty.type("202=Reception; 300-349");
   ASSERT_TRUE(tty.expect("Password [empty]: "));
   tty.type("pw-secret");
   ASSERT_TRUE(tty.expect("Password (repeat) [empty]: "));
@@ -154,6 +156,7 @@ TEST_F(TerminalFormTest, FillingEveryFieldAndOkStoresThem) {
   EXPECT_EQ(ReadSetting("callevents"), "1");
   EXPECT_EQ(ReadSetting("tlsversion"), "auto");
   EXPECT_EQ(ReadSetting("clientcert"), "/etc/quorvelone/client.pem");
+  EXPECT_EQ(ReadSetting("lines"), "202=Reception; 300-349");
   EXPECT_EQ(ReadSetting("guid").size(), 36u);
 }
 
@@ -170,6 +173,8 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
 
   TerminalSession tty(true);
   ASSERT_TRUE(tty.expect("Username (e.g. \"40\") [41]: ")) << tty.transcript();
+  tty.type("");
+  ASSERT_TRUE(tty.expect("Extensions (e.g. \"202; 300-349\") []: "));
   tty.type("");
   ASSERT_TRUE(tty.expect("Password [unchanged]: "));
   tty.type("");
@@ -190,6 +195,8 @@ TEST_F(TerminalFormTest, EnterKeepsEveryValue) {
   EXPECT_EQ(ReadSetting("autooriginate"), "1");
   EXPECT_EQ(ReadSetting("tlsversion"), "1.1");
   EXPECT_EQ(ReadSetting("clientcert"), "/etc/quorvelone/client.pem");
+  // Never listed, never stored: the key stays as an older release left it.
+  EXPECT_EQ(ReadOptionalSetting("lines"), "");
 }
 
 // Enter on the encryption switch, the TLS version, the client certificate
@@ -212,6 +219,8 @@ void fillForm(TerminalSession& tty, const std::string& user, const std::string& 
               const std::string& port, const std::string& choice) {
   ASSERT_TRUE(tty.expect("Username")) << tty.transcript();
   tty.type(user);
+  ASSERT_TRUE(tty.expect("Extensions"));
+  tty.type("");
   ASSERT_TRUE(tty.expect("Password ["));
   tty.type(pw1);
   ASSERT_TRUE(tty.expect("Password (repeat) ["));
@@ -234,6 +243,8 @@ TEST_F(TerminalFormTest, RefusedOkKeepsTheFormOpenWithWhatWasTyped) {
   EXPECT_EQ(ReadSetting("username"), "");
   // The form comes back with the typed values as defaults.
   ASSERT_TRUE(tty.expect("Username (e.g. \"40\") [40]: ")) << tty.transcript();
+  tty.type("");
+  ASSERT_TRUE(tty.expect("Extensions"));
   tty.type("");
   ASSERT_TRUE(tty.expect("Password [unchanged]: "));
   tty.type("");
@@ -269,6 +280,8 @@ TEST_F(TerminalFormTest, ClosedTerminalCancels) {
   TerminalSession tty;
   ASSERT_TRUE(tty.expect("Username"));
   tty.type("40");
+  ASSERT_TRUE(tty.expect("Extensions"));
+  tty.type("");
   ASSERT_TRUE(tty.expect("Password ["));
   tty.type("\x04");  // end of input on the terminal
   ASSERT_EQ(tty.finish(), 0) << tty.transcript();

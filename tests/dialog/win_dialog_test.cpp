@@ -164,7 +164,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
 
     RECT client{};
     GetClientRect(dialog, &client);
-    RECT size{0, 0, 253, 201};
+    RECT size{0, 0, 253, 217};
     MapDialogRect(dialog, &size);
     EXPECT_EQ(client.right, size.right);
     EXPECT_EQ(client.bottom, size.bottom);
@@ -182,20 +182,21 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
     };
     const Control controls[] = {
         {1001, L"Edit", 131, 7, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1002, L"Edit", 131, 23, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
-        {1003, L"Edit", 131, 39, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
-        {1004, L"Edit", 131, 55, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1005, L"Edit", 131, 71, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1006, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
-        {1010, L"Button", 131, 103, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
+        {1015, L"Edit", 131, 23, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1002, L"Edit", 131, 39, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
+        {1003, L"Edit", 131, 55, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, nullptr},
+        {1004, L"Edit", 131, 71, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1005, L"Edit", 131, 87, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1006, L"Edit", 131, 103, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, nullptr},
+        {1010, L"Button", 131, 119, 41, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Encrypt"},
         // A closed drop-down list is as high as its font makes it (h 0: not checked).
-        {1013, L"ComboBox", 131, 115, 115, 0, WS_TABSTOP | CBS_DROPDOWNLIST, L"1.0 as in the first release"},
-        {1014, L"Edit", 131, 131, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
-        {1011, L"Button", 131, 149, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
-        {1012, L"Button", 7, 163, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
-        {IDOK, L"Button", 7, 180, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
-        {IDCANCEL, L"Button", 61, 180, 50, 14, WS_TABSTOP, L"Cancel"},
-        {1009, L"Static", 177, 186, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
+        {1013, L"ComboBox", 131, 131, 115, 0, WS_TABSTOP | CBS_DROPDOWNLIST, L"1.0 as in the first release"},
+        {1014, L"Edit", 131, 147, 115, 14, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr},
+        {1011, L"Button", 131, 165, 48, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Automatic"},
+        {1012, L"Button", 7, 179, 120, 10, WS_TABSTOP | BS_AUTOCHECKBOX, L"Report calls to applications"},
+        {IDOK, L"Button", 7, 196, 50, 14, WS_TABSTOP | BS_DEFPUSHBUTTON, L"OK"},
+        {IDCANCEL, L"Button", 61, 196, 50, 14, WS_TABSTOP, L"Cancel"},
+        {1009, L"Static", 177, 202, 69, 8, SS_RIGHT, L"" QV_VERSION_TEXT},
     };
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -233,8 +234,8 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       item = GetNextDlgTabItem(dialog, item, FALSE);
       if (item == first) break;
     }
-    EXPECT_EQ(order, (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1010, 1013, 1014, 1011, 1012, IDOK,
-                                       IDCANCEL}));
+    EXPECT_EQ(order, (std::vector<int>{1001, 1015, 1002, 1003, 1004, 1005, 1006, 1010, 1013, 1014, 1011, 1012,
+                                       IDOK, IDCANCEL}));
 
     // Each row's label starts level with its control's text.
     const std::pair<const wchar_t*, int> rows[] = {{L"TLS version:", 1013}, {L"Client certificate:", 1014}};
@@ -282,18 +283,20 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       GetWindowTextW(item, text, 128);
       labels.push_back(text);
     }
-    EXPECT_EQ(labels, (std::vector<std::wstring>{
-                          L"Username (e.g. \"40\"):", L"Password:", L"Password (repeat):",
-                          L"Domain (e.g. \"example.com\"):", L"Address (e.g. \"pbx.example.com\"):",
-                          L"Port (e.g. \"443\"):", L"Use encryption for CSTA:", L"TLS version:",
-                          L"Client certificate:", L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::wstring>{
+                  L"Username (e.g. \"40\"):", L"Extensions (e.g. \"202; 300-349\"):", L"Password:",
+                  L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
+                  L"Address (e.g. \"pbx.example.com\"):", L"Port (e.g. \"443\"):",
+                  L"Use encryption for CSTA:", L"TLS version:", L"Client certificate:",
+                  L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
 
 TEST_F(WinDialogTest, OpensWithDefaultsAndLeavesAScreenshot) {
   runDialog([](HWND dialog) {
-    for (int id : {1001, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
+    for (int id : {1001, 1015, 1002, 1003, 1004, 1005}) EXPECT_EQ(itemText(dialog, id), L"") << id;
     EXPECT_EQ(itemText(dialog, 1006), L"443");
     EXPECT_EQ(itemText(dialog, 1009), L"" QV_VERSION_TEXT);
     EXPECT_TRUE(checked(dialog, 1010));
@@ -372,6 +375,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     SetDlgItemTextW(dialog, 1004, L"example.com");
     SetDlgItemTextW(dialog, 1005, L"pbx.example.com");
     SetDlgItemTextW(dialog, 1006, L"5061");
+    SetDlgItemTextW(dialog, 1015, L"202=Reception; 300-349");
     setChecked(dialog, 1010, false);
     setChecked(dialog, 1011, true);
     setChecked(dialog, 1012, true);
@@ -393,6 +397,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
       {"logfile", ""},
       {"callevents", "1"},
       {"tlsversion", "auto"},
+      {"lines", "202=Reception; 300-349"},
       {"clientcert", "store:0123456789abcdef0123456789abcdef01234567"},
   };
   for (const auto& [name, value] : expected) EXPECT_EQ(ReadSetting(name), value) << name;
@@ -405,6 +410,7 @@ TEST_F(WinDialogTest, OkStoresEveryValueTheDialogShows) {
     EXPECT_EQ(itemText(dialog, 1001), L"40");
     EXPECT_EQ(itemText(dialog, 1002), L"secret");
     EXPECT_EQ(itemText(dialog, 1006), L"5061");
+    EXPECT_EQ(itemText(dialog, 1015), L"202=Reception; 300-349");
     EXPECT_FALSE(checked(dialog, 1010));
     EXPECT_TRUE(checked(dialog, 1011));
     EXPECT_TRUE(checked(dialog, 1012));

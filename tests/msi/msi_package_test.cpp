@@ -213,7 +213,9 @@ const Setting kSettings[] = {
     {L"CAFILE", L"cafile", "C:\\certs\\pbx ca.pem"},
     {L"TLSVERSION", L"tlsversion", "1.0"},
     {L"CLIENTCERT", L"clientcert", "C:\\certs\\tapi client.pem"},
+    {L"INVOKEID", L"invokeid", "ascii"},
     {L"LOGROTATE", L"logrotate", "3"},
+    {L"LINES", L"lines", "202=Reception, 300-302"},
 };
 
 std::wstring propertyArgument(const Setting& s) {

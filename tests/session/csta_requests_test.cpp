@@ -16,7 +16,7 @@ std::string lines(const std::vector<std::string>& items) {
   return out;
 }
 
-TEST(CstaRequests, LoginIsTheFixedTemplateWithArgumentsUnescaped) {
+TEST(CstaRequests, LoginIsTheFixedTemplateWithArgumentsEscaped) {
   const std::string expected = lines({
       "<?xml version=\"1.0\"?>",
       "<StartApplicationSession xmlns=\"http://www.ecma-international.org/standards/ecma-354/appl_session/\" "
@@ -26,7 +26,7 @@ TEST(CstaRequests, LoginIsTheFixedTemplateWithArgumentsUnescaped) {
       "  <applicationSpecificInfo>",
       "   <tns:SessionLoginInfo xmlns:tns=\"http://www.quorvel.com/schemas/csta/login\">",
       "    <tns:userName>201</tns:userName>",
-      "    <tns:password>a&b<c</tns:password>",
+      "    <tns:password>a&amp;b&lt;c</tns:password>",
       "    <tns:domain>office</tns:domain>",
       "    <tns:sessionCleanupDelay>60</tns:sessionCleanupDelay>",
       "   </tns:SessionLoginInfo>",

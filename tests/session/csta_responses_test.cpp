@@ -67,6 +67,44 @@ class CstaResponses : public ::testing::Test {
   test::RecordingEvents events_;
 };
 
+// The PBX's own requests are answered with their invoke id, in their
+// namespace; events and answers nobody waits for are not.
+TEST_F(CstaResponses, RequestsOfThePbxAreAnsweredInTheirNamespace) {
+  struct Case {
+    std::string received;
+    std::string answer;  // empty: nothing goes back
+  };
+  const std::string ed5 = "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+  const Case cases[] = {
+      {"<SystemStatus xmlns=\"" + ed5 + "\"><systemStatus>normal</systemStatus></SystemStatus>",
+       head + "<SystemStatusResponse xmlns=\"" + ed5 + "\"/>\r\n"},
+      {"<csta:SystemStatus xmlns:csta=\"urn:a&amp;b\"><csta:systemStatus>normal</csta:systemStatus>"
+       "</csta:SystemStatus>",
+       head + "<SystemStatusResponse xmlns=\"urn:a&amp;b\"/>\r\n"},
+      {"<SystemStatus/>", head + "<SystemStatusResponse/>\r\n"},
+      {"<GetSwitchingFunctionDevices xmlns=\"" + ed5 + "\"/>",
+       head + "<CSTAErrorCode xmlns=\"" + ed5 +
+           "\">\r\n<operation>generic</operation>\r\n</CSTAErrorCode>\r\n"},
+      {"<DeliveredEvent xmlns=\"" + ed5 + "\"/>", ""},
+      {"<SystemStatusResponse xmlns=\"" + ed5 + "\"/>", ""},
+      {"<CSTAErrorCode xmlns=\"" + ed5 + "\"><operation>generic</operation></CSTAErrorCode>", ""},
+  };
+  std::uint32_t id = 7000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.received);
+    Feed(frameOf(++id, c.received));
+    if (c.answer.empty()) {
+      EXPECT_TRUE(peer_.Quiet());
+      continue;
+    }
+    auto sent = peer_.NextFrame();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->invokeId, id);
+    EXPECT_EQ(sent->xml, c.answer);
+  }
+}
+
 TEST_F(CstaResponses, PositiveLoginArmsKeepAliveAtNinetyPercentAndStartsTheMonitor) {
   Feed(frameOf(1, loginResponse("  <actualSessionDuration>1800</actualSessionDuration>\n")));
   EXPECT_EQ(state_.applicationSessionId, "S-77");

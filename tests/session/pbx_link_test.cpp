@@ -43,8 +43,16 @@ TEST_F(PbxLinkTest, RequestsMadeWhileConnectingFollowTheLogin) {
   EXPECT_TRUE(peer_.Quiet()) << "nothing before the login";
   SentRequest login = pbxLink().SendRequestFirst(Xml("Login"));
   EXPECT_TRUE(login.sent);
-  EXPECT_LT(login.invokeId, a.invokeId) << "ids still increase on the wire";
-  for (auto [xml, id] : {std::pair{Xml("Login"), login.invokeId}, std::pair{Xml("A"), a.invokeId},
+  auto first = peer_.NextFrame();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->xml, Xml("Login"));
+  EXPECT_TRUE(peer_.Quiet()) << "the requests wait for the PBX to accept the login";
+  pbxLink().LoginAccepted();
+  SentRequest monitor = pbxLink().SendSessionRequest(Xml("Monitor"));
+  pbxLink().OpenSession();
+  EXPECT_LT(login.invokeId, monitor.invokeId);
+  EXPECT_LT(monitor.invokeId, a.invokeId) << "ids still increase on the wire";
+  for (auto [xml, id] : {std::pair{Xml("Monitor"), monitor.invokeId}, std::pair{Xml("A"), a.invokeId},
                          std::pair{Xml("B"), b.invokeId}}) {
     auto frame = peer_.NextFrame();
     ASSERT_TRUE(frame);

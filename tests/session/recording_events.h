@@ -39,6 +39,9 @@ class RecordingEvents final : public SessionEvents {
   }
   void CallEventReceived(const CallEvent& event) override { Add("event " + event.eventName); }
   void LinkStateChanged(bool up) override { Add(up ? "link up" : "link down"); }
+  void LineMonitorChanged(int line, bool running) override {
+    Add("line " + std::to_string(line) + (running ? " monitored" : " not monitored"));
+  }
 
   std::vector<std::string> Journal() {
     std::lock_guard lock(lock_);

@@ -20,6 +20,7 @@ struct CallOptions {
   std::string farName = "Far End";
   bool refuseControl = false;  // call-control requests get CSTAErrorCode
   bool silentControl = false;  // call-control requests get no answer at all
+  bool noCallIds = false;      // a MakeCall's answer names no call and no events follow
 };
 
 class CallSim {

@@ -13,6 +13,26 @@
 
 namespace qv::pbxsim {
 
+bool DeviceInRange(const std::string& range, std::string_view device) {
+  const std::size_t at = device.find('@');
+  if (at != std::string_view::npos) device = device.substr(0, at);
+  const std::size_t dash = range.find('-');
+  const std::string first = range.substr(0, dash);
+  const std::string last = dash == std::string::npos ? first : range.substr(dash + 1);
+  auto number = [](std::string_view text, unsigned long long& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<unsigned long long>(c - '0');
+    }
+    return true;
+  };
+  // Numbers, not texts: a range may span lengths (300-10299).
+  unsigned long long value = 0, low = 0, high = 0;
+  return number(device, value) && number(first, low) && number(last, high) && value >= low && value <= high;
+}
+
 namespace {
 
 constexpr std::uint32_t kEventInvokeId = 9999;
@@ -80,7 +100,9 @@ std::string ReceivedFrame::field(const std::string& name) const {
   return node ? node.text().get() : std::string();
 }
 
-Simulator::Simulator(Options options) : options_(std::move(options)) {}
+Simulator::Simulator(Options options) : options_(std::move(options)) {
+  SetAsciiInvokeIds(options_.asciiInvokeIds);
+}
 
 Simulator::~Simulator() { Stop(); }
 
@@ -346,8 +368,16 @@ void Simulator::Serve(Connection& connection) {
         }
         if (buffer.size() < length) break;
         frame.receivedAt = std::chrono::steady_clock::now();
-        frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
-                         (std::uint32_t{byte(6)} << 8) | byte(7);
+        if (options_.asciiInvokeIds) {
+          frame.invokeId = 0;
+          for (std::size_t k = 4; k < 8; ++k) {
+            if (byte(k) < '0' || byte(k) > '9') frame.problem = "invoke id not four ASCII digits";
+            frame.invokeId = frame.invokeId * 10 + (byte(k) - '0') % 10;
+          }
+        } else {
+          frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
+                           (std::uint32_t{byte(6)} << 8) | byte(7);
+        }
         frame.xml = buffer.substr(8, length - 8);
         if (byte(0) != 0 || byte(1) != 0) frame.problem = "reserved bytes not zero";
         buffer.erase(0, length);
@@ -375,8 +405,20 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   if (frame.xml.size() < 2 || frame.xml.compare(frame.xml.size() - 2, 2, "\r\n") != 0) {
     addProblem("XML does not end with CR LF");
   }
-  if (frame.invokeId == 0 || frame.invokeId <= lastInvokeId) addProblem("invoke id not increasing");
+  // Four-digit ids wrap from 9998 to 1.
+  const bool wrapped = options_.asciiInvokeIds && lastInvokeId > 9000 && frame.invokeId < 1000;
+  if (frame.invokeId == 0 || (frame.invokeId <= lastInvokeId && !wrapped))
+    addProblem("invoke id not increasing");
   lastInvokeId = frame.invokeId;
+  if (options_.asciiInvokeIds) {
+    if (frame.invokeId == 9999) addProblem("invoke id 9999 is the events'");
+    const std::string ns = root.attribute("xmlns").value();
+    const bool session =
+        frame.root == "StartApplicationSession" || frame.root == "ResetApplicationSessionTimer";
+    const std::string expected = session ? "http://www.ecma-international.org/standards/ecma-354/appl_session"
+                                         : "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+    if (ns != expected) addProblem("namespace " + ns + ", expected " + expected);
+  }
 
   Behaviour b;
   std::vector<std::string> out;
@@ -408,7 +450,22 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   } else if (frame.root == "ResetApplicationSessionTimer") {
     if (!b.silentKeepAlive) out.push_back(Frame(id, KeepAlivePosResponse(b.keepAliveDuration)));
   } else if (frame.root == "MonitorStart") {
-    out.push_back(Frame(id, MonitorStartResponse(cross)));
+    const std::string device = text("deviceObject");
+    if (options_.devices.empty()) {
+      out.push_back(Frame(id, MonitorStartResponse(cross)));
+    } else if (!DeviceInRange(options_.devices, device)) {
+      out.push_back(Frame(id, CstaErrorCode("invalidMonitorObject")));
+    } else {
+      std::string ref;
+      {
+        std::lock_guard lock(lock_);
+        ref = "m" + std::to_string(nextMonitor_++);
+        monitors_[{connection.id, pbxDeviceName(device)}] = ref;
+      }
+      out.push_back(Frame(id, MonitorStartResponse(ref)));
+    }
+  } else if (frame.root == "MonitorStop") {
+    out.push_back(Frame(id, MonitorStopResponse()));
   } else if (frame.root == "MakeCall") {
     if (b.silentMakeCall) {
       // no answer at all
@@ -422,6 +479,13 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
       }
       const std::string callId = std::to_string(callNumber);
       const std::string device = pbxDeviceName(text("callingDevice"));
+      // Events name the monitor of the calling device where there is one.
+      std::string cross = std::to_string(connection.id);
+      {
+        std::lock_guard lock(lock_);
+        auto monitor = monitors_.find({connection.id, device});
+        if (monitor != monitors_.end()) cross = monitor->second;
+      }
       const std::string called = text("calledDirectoryNumber");
       out.push_back(Frame(id, MakeCallResponse(callId, device, called)));
       out.push_back(Frame(kEventInvokeId, DeliveredEvent(cross, callId, device, called)));

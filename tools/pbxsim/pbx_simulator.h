@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <map>
+#include <string_view>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,7 +41,19 @@ struct Options {
   // present one that does (mutual TLS).
   std::string clientCaFile;
   bool calls = false;  // a call model answers call control and sends call events
+  // The PBX's devices, an inclusive range of equal-length numbers ("300-10299"
+  // counts as 300-999 and 1000-10299); empty: every device exists. A
+  // MonitorStart for any other device is refused.
+  std::string devices;
+  // The invoke id as four ASCII digits ("9999" on events), and our requests
+  // checked for the standard namespaces (ECMA-354 without the trailing
+  // slash, CSTA in edition 5, the one the login answer chooses).
+  bool asciiInvokeIds = false;
 };
+
+// Whether the device (with or without "@domain", "N<...>" forms aside) is
+// one of the range's numbers.
+bool DeviceInRange(const std::string& range, std::string_view device);
 
 // Switchable while running.
 struct Behaviour {
@@ -153,6 +167,9 @@ class Simulator {
   int sessions_ = 0;
   std::FILE* record_ = nullptr;
   std::vector<std::string> sent_;
+  // Monitor cross-reference ids by connection and device.
+  std::map<std::pair<int, std::string>, std::string> monitors_;
+  int nextMonitor_ = 1;
   std::unique_ptr<CallSim> calls_;
 };
 

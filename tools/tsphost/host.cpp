@@ -196,6 +196,7 @@ bool enumerateDevices(Host& host) {
   LONG rc = enumDevices(host.permanentProviderId, &lines, &phones, nullptr, nullptr, nullptr);
   step("TSPI_providerEnumDevices(" + std::to_string(host.permanentProviderId) + ")", rc,
        "lines " + std::to_string(lines) + ", phones " + std::to_string(phones));
+  host.numLines = lines;
   return rc == 0;
 }
 

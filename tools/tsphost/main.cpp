@@ -26,6 +26,8 @@ const Command commands[] = {
     {"config", "<provider> ...  open the provider's configuration dialog", qv::tsphost::runConfig},
     {"monitor", "[provider]  open the line, show its calls live and control them from typed commands",
      qv::tsphost::runMonitor},
+    {"lines", "[provider]  list the provider's lines: device ID, name, address, permanent ID and GUID",
+     qv::tsphost::runLines},
     {"pbxcert", "[provider]  show the PBX's certificate chain and what certpin/verifycert make of it",
      qv::tsphost::runPbxcert},
 };

@@ -24,6 +24,7 @@ struct Host {
   DWORD permanentProviderId = 1;
   DWORD lineDeviceIdBase = 0;
   DWORD phoneDeviceIdBase = 1;
+  DWORD numLines = 0;  // as enumerated
   HDRVLINE hdLine = nullptr;
   bool initialised = false;
   bool lineOpen = false;
@@ -83,5 +84,6 @@ int runCaps(const std::vector<std::string>& args);
 int runConfig(const std::vector<std::string>& args);
 int runMonitor(const std::vector<std::string>& args);
 int runPbxcert(const std::vector<std::string>& args);
+int runLines(const std::vector<std::string>& args);
 
 }  // namespace qv::tsphost

@@ -1,0 +1,323 @@
+// Many lines over one link: the provider's exports with 1, 1 000 and 10 000
+// listed lines against pbxsim.
+//  - start-up over TLS to a pbxsim process of its own (so the RSS measured is
+//    the provider's): TSPI_providerInit, the time until every line's monitor
+//    runs, the RSS added per idle line, and a reconnect until every monitor
+//    runs again;
+//  - TSPI_lineGetDevCaps, TSPI_lineGetAddressCaps and TSPI_lineOpen on one
+//    line of 1 and of 10 000;
+//  - TSPI_lineMakeCall until pbxsim has read the frame, at 1 and 10 000
+//    lines, with a bare loopback send and receive as the reference.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+#include "platform/tapi.h"
+#include "provider/line_set.h"
+#include "session/csta_frame.h"
+#include "session/line_monitors.h"
+#include "session/session_timing.h"
+#include "tools/pbxsim/pbx_simulator.h"
+
+namespace qv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+std::filesystem::path StorePath() {
+  static std::filesystem::path path = [] {
+    auto dir = std::filesystem::temp_directory_path() / "qv-lines-bench";
+    std::filesystem::create_directories(dir);
+    auto file = dir / "registry.reg";
+    setenv("QUORVELONE_REGISTRY", file.string().c_str(), 1);
+    return file;
+  }();
+  return path;
+}
+
+// Five-digit extensions, so every range has numbers of one length.
+std::string Range(int count) { return "10000-" + std::to_string(10000 + count - 1); }
+
+void WriteStore(std::uint16_t port, bool encrypt, const std::string& lines) {
+  std::ofstream out(StorePath(), std::ios::binary | std::ios::trunc);
+  auto value = [&](const std::string& name, const std::string& v) {
+    out << "\"" << name << "\"=\"" << v << "\"\r\n";
+  };
+  out << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n";
+  value("username", "201");
+  value("password", "secret");
+  value("domain", "office");
+  value("address", "127.0.0.1");
+  value("port", std::to_string(port));
+  value("encrypt", encrypt ? "1" : "0");
+  // Logging off unless asked for (QV_BENCH_LOG=file): the figures are the link's.
+  const char* log = std::getenv("QV_BENCH_LOG");
+  value("loglevel", log != nullptr ? "5" : "0");
+  value("logfile", log != nullptr ? log : "");
+  value("guid", "6ba7b810-9dad-11d1-80b4-00c04fd430c8");
+  value("lines", lines);
+  out << "\r\n";
+}
+
+std::mutex completionLock;
+std::condition_variable completionChanged;
+std::map<DRV_REQUESTID, LONG> completionResults;
+void OnCompletion(DRV_REQUESTID id, LONG result) {
+  {
+    std::lock_guard l(completionLock);
+    completionResults[id] = result;
+  }
+  completionChanged.notify_all();
+}
+bool WaitCompletion(DRV_REQUESTID id) {
+  std::unique_lock l(completionLock);
+  return completionChanged.wait_for(l, 5s, [&] { return completionResults.count(id) != 0; });
+}
+
+DWORD Enumerate() {
+  DWORD lines = 0, phones = 0;
+  TSPI_providerEnumDevices(7, &lines, &phones, nullptr, nullptr, nullptr);
+  return lines;
+}
+
+bool WaitMonitors(std::size_t count, Clock::duration limit) {
+  const auto until = Clock::now() + limit;
+  while (RunningLineMonitors() != count) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(200us);
+  }
+  return true;
+}
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// pbxsim as a process of its own: stdin takes commands, stdout names the port.
+class PbxProcess {
+ public:
+  explicit PbxProcess(const std::string& devices) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      close(in[1]);
+      close(out[0]);
+      execl(QV_PBXSIM_PATH, "pbxsim", "--tls", "--devices", devices.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    commands_ = fdopen(in[1], "w");
+    output_ = fdopen(out[0], "r");
+    char line[512];
+    while (std::fgets(line, sizeof line, output_) != nullptr) {
+      std::string text(line);
+      const std::size_t at = text.find("pbxsim listening on ");
+      if (at == std::string::npos) continue;
+      port_ = static_cast<std::uint16_t>(std::stoi(text.substr(text.rfind(':') + 1)));
+      break;
+    }
+  }
+  ~PbxProcess() {
+    if (commands_ != nullptr) std::fclose(commands_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (output_ != nullptr) std::fclose(output_);
+  }
+  std::uint16_t port() const { return port_; }
+  void Command(const char* text) {
+    std::fprintf(commands_, "%s\n", text);
+    std::fflush(commands_);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::FILE* commands_ = nullptr;
+  std::FILE* output_ = nullptr;
+  std::uint16_t port_ = 0;
+};
+
+void BM_ListedLinesOverTls(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  SetSessionTiming(SessionTiming{});
+  double initMs = 0, monitorsMs = 0, reconnectMs = 0, grownKiB = 0;
+  for (auto _ : state) {
+    PbxProcess pbx(Range(count));
+    if (pbx.port() == 0) {
+      state.SkipWithError("pbxsim did not start");
+      return;
+    }
+    WriteStore(pbx.port(), true, Range(count));
+    const long before = ResidentKiB();
+    const DWORD lines = Enumerate();
+    DWORD options = 0;
+    const auto start = Clock::now();
+    TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, lines, 1, OnCompletion, &options);
+    initMs = Ms(Clock::now() - start);
+    if (!WaitMonitors(static_cast<std::size_t>(count), 60s))
+      state.SkipWithError("monitors did not all start");
+    monitorsMs = Ms(Clock::now() - start);
+    grownKiB = static_cast<double>(ResidentKiB() - before);
+    const auto drop = Clock::now();
+    pbx.Command("drop");
+    WaitMonitors(0, 10s);
+    if (!WaitMonitors(static_cast<std::size_t>(count), 60s)) state.SkipWithError("monitors did not restart");
+    reconnectMs = Ms(Clock::now() - drop);
+    TSPI_providerShutdown(QV_TSPI_VERSION, 7);
+  }
+  state.counters["init_ms"] = initMs;
+  state.counters["monitors_ms"] = monitorsMs;
+  state.counters["reconnect_ms"] = reconnectMs;
+  // Includes the link's own (TLS, buffers): the per-line figure is the
+  // difference between two counts of lines.
+  state.counters["rss_grown_kib"] = grownKiB;
+}
+BENCHMARK(BM_ListedLinesOverTls)->Arg(1)->Arg(1000)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One line's capability answers and open among 1 or 10 000 lines.
+void BM_OneLineAmong(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  WriteStore(1, false, Range(count));
+  Enumerate();
+  const DWORD device = static_cast<DWORD>(count / 2);
+  std::vector<std::uint32_t> dev(1024, 0), address(1024, 0);
+  for (auto _ : state) {
+    auto* caps = reinterpret_cast<LINEDEVCAPS*>(dev.data());
+    caps->dwTotalSize = 4096;
+    benchmark::DoNotOptimize(TSPI_lineGetDevCaps(device, QV_TSPI_VERSION, 0, caps));
+    auto* addressCaps = reinterpret_cast<LINEADDRESSCAPS*>(address.data());
+    addressCaps->dwTotalSize = 4096;
+    benchmark::DoNotOptimize(TSPI_lineGetAddressCaps(device, 0, QV_TSPI_VERSION, 0, addressCaps));
+    HDRVLINE line = nullptr;
+    benchmark::DoNotOptimize(TSPI_lineOpen(device, nullptr, &line, QV_TSPI_VERSION, nullptr));
+    TSPI_lineClose(line);
+  }
+  BuildLineSet({}, {});
+}
+BENCHMARK(BM_OneLineAmong)->Arg(1)->Arg(10000)->Unit(benchmark::kNanosecond);
+
+void Percentiles(benchmark::State& state, std::vector<double>& micros) {
+  std::sort(micros.begin(), micros.end());
+  auto pct = [&](double p) {
+    return micros[static_cast<std::size_t>(p * static_cast<double>(micros.size() - 1))];
+  };
+  state.counters["p50_us"] = pct(0.50);
+  state.counters["p99_us"] = pct(0.99);
+  state.counters["max_us"] = micros.back();
+}
+
+const pbxsim::ReceivedFrame* NewMakeCall(const std::vector<pbxsim::ReceivedFrame>& frames,
+                                         std::uint32_t after) {
+  for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+    if (it->root == "MakeCall") return it->invokeId > after ? &*it : nullptr;
+  }
+  return nullptr;
+}
+
+// TSPI_lineMakeCall on the middle line until pbxsim (in this process, plain
+// TCP, as the single-line figure) has read the frame.
+void BM_ListedMakeCallToWire(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  SetSessionTiming(SessionTiming{});
+  pbxsim::Options options;
+  options.devices = Range(count);
+  pbxsim::Simulator sim(options);
+  sim.Start();
+  WriteStore(sim.port(), false, Range(count));
+  const DWORD lines = Enumerate();
+  DWORD initOptions = 0;
+  TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, lines, 1, OnCompletion, &initOptions);
+  WaitMonitors(static_cast<std::size_t>(count), 60s);
+  HDRVLINE line = nullptr;
+  TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
+  const std::u16string number = u"+49 (30) 1234-5678";
+  std::vector<double> micros;
+  DRV_REQUESTID id = 1;
+  std::uint32_t lastInvokeId = 0;
+  for (auto _ : state) {
+    HDRVCALL call = nullptr;
+    const auto start = Clock::now();
+    TSPI_lineMakeCall(id, line, reinterpret_cast<HTAPICALL>(std::uintptr_t{0x1000} + id), &call,
+                      reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr);
+    Clock::time_point arrived{};
+    sim.WaitFor(
+        [&](const auto& frames) {
+          const pbxsim::ReceivedFrame* f = NewMakeCall(frames, lastInvokeId);
+          if (f == nullptr) return false;
+          arrived = f->receivedAt;
+          lastInvokeId = f->invokeId;
+          return true;
+        },
+        5s);
+    micros.push_back(Us(arrived - start));
+    WaitCompletion(id);
+    TSPI_lineCloseCall(call);
+    ++id;
+  }
+  TSPI_lineClose(line);
+  TSPI_providerShutdown(QV_TSPI_VERSION, 7);
+  sim.Stop();
+  Percentiles(state, micros);
+}
+BENCHMARK(BM_ListedMakeCallToWire)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// Reference: a frame of the same size sent on a loopback connection and read
+// whole at the other end, by the same thread.
+void BM_LoopbackFrameReference(benchmark::State& state) {
+  std::uint16_t port = 0;
+  SocketHandle listener = listenTcp("127.0.0.1", 0, port);
+  std::atomic<bool> never{false};
+  SocketHandle client = connectTcp("127.0.0.1", std::to_string(port), never).socket;
+  SocketHandle server = acceptConnection(listener);
+  const Bytes frame = *BuildCstaFrame(7, std::string(290, 'x'));
+  std::vector<double> micros;
+  char buffer[4096];
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    sendAll(client, frame);
+    std::size_t got = 0;
+    while (got < frame.size()) {
+      long n = receiveSome(server, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    micros.push_back(Us(Clock::now() - start));
+  }
+  closeSocket(client);
+  closeSocket(server);
+  closeSocket(listener);
+  Percentiles(state, micros);
+}
+BENCHMARK(BM_LoopbackFrameReference)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace qv
+
+BENCHMARK_MAIN();
