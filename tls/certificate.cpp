@@ -14,6 +14,11 @@ constexpr std::string_view kOidCommonName{"\x55\x04\x03", 3};
 constexpr std::string_view kOidOrganizationalUnit{"\x55\x04\x0B", 3};
 constexpr std::string_view kOidSha1WithRsa{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x05", 9};
 constexpr std::string_view kOidMd5WithRsa{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x04", 9};
+constexpr std::string_view kOidRsaEncryption{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 9};
+constexpr std::string_view kOidRsaPss{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0A", 9};
+constexpr std::string_view kOidEcPublicKey{"\x2A\x86\x48\xCE\x3D\x02\x01", 7};
+constexpr std::string_view kOidP256{"\x2A\x86\x48\xCE\x3D\x03\x01\x07", 8};
+constexpr std::string_view kOidP384{"\x2B\x81\x04\x00\x22", 5};
 
 // What the chain walk needs from one certificate. Views point into the DER.
 struct ParsedCertificate {
@@ -23,6 +28,8 @@ struct ParsedCertificate {
   std::string_view issuer;
   std::string_view subject;
   std::string_view publicKey;
+  CertificateKey keyKind = CertificateKey::kRsa;
+  Bytes ecPoint;
   Bytes modulus;
   Bytes exponent;
 };
@@ -44,9 +51,27 @@ ParsedCertificate parseCertificate(std::string_view der, const TlsLog& log) {
   parsed.subject = TakeElement(kDerSequence, fields).content;
   std::string_view keyInfo = TakeElement(kDerSequence, fields).content;
 
-  TakeElement(kDerSequence, keyInfo);  // algorithm
+  std::string_view algorithm = TakeElement(kDerSequence, keyInfo).content;
+  const std::string_view keyOid = TakeElement(kDerObjectId, algorithm).content;
+  const DerElement keyBitString = TakeElement(kDerBitString, keyInfo);
+  if (keyOid == kOidEcPublicKey) {
+    const std::string_view curve = TakeElement(kDerObjectId, algorithm).content;
+    parsed.keyKind = curve == kOidP256   ? CertificateKey::kEcP256
+                     : curve == kOidP384 ? CertificateKey::kEcP384
+                                         : CertificateKey::kUnsupported;
+    const std::string_view bits = keyBitString.content;
+    // Unused-bits byte 0, then the point; its validity is checked where it is used.
+    if (bits.size() >= 2 && bits[0] == '\0') parsed.ecPoint = Bytes(bits.substr(1));
+    if (tlsLogEnabled(log, 9)) log.write(9, "domain1=" + hexEncode(NameText(parsed.subject)));
+    return parsed;
+  }
+  if (keyOid == kOidRsaPss) {
+    parsed.keyKind = CertificateKey::kRsaPss;
+  } else if (keyOid != kOidRsaEncryption) {
+    parsed.keyKind = CertificateKey::kUnsupported;
+  }
   // The BIT STRING's unused-bits byte 0 goes with the leading-zero rule.
-  std::string_view keyBits = TakeElement(kDerBitString, keyInfo).content;
+  std::string_view keyBits = keyBitString.content;
   parsed.publicKey = TakeElement(kDerSequence, keyBits).content;
   std::string_view key = parsed.publicKey;
   parsed.modulus = StripLeadingZeros(TakeElement(kDerInteger, key).content);
@@ -125,6 +150,8 @@ Certificate ParseCertificateChain(const std::vector<Bytes>& chain, std::string_v
     result.publicKey = Bytes(parsed.publicKey);
     if (k == 0) {
       result.subjectName = Bytes(parsed.subject);
+      result.keyKind = parsed.keyKind;
+      result.ecPoint = parsed.ecPoint;
       result.modulus = parsed.modulus;
       result.exponent = parsed.exponent;
       result.subjectDomain = NameText(parsed.subject);

@@ -12,6 +12,10 @@
 
 namespace qv {
 
+// What the end-entity key of a chain is. RSA-PSS keys (id-RSASSA-PSS) carry
+// an RSA public key that may only make PSS signatures.
+enum class CertificateKey { kRsa, kRsaPss, kEcP256, kEcP384, kUnsupported };
+
 struct Certificate {
   // DER certificates as received, first = end-entity.
   std::vector<Bytes> chain;
@@ -25,6 +29,10 @@ struct Certificate {
   Bytes exponent;
   // DER content of the RSAPublicKey SEQUENCE.
   Bytes publicKey;
+  // The key's kind; modulus and exponent are set for kRsa and kRsaPss.
+  CertificateKey keyKind = CertificateKey::kRsa;
+  // kEcP256/kEcP384: the uncompressed point 04 || X || Y as the certificate holds it.
+  Bytes ecPoint;
   // DER of an RSAPrivateKey, when one was supplied.
   Bytes privateKeyDer;
   // The first five integers after the version of privateKeyDer.
