@@ -6,6 +6,7 @@
 #include "crypto/aes.h"
 #include "crypto/rc4.h"
 #include "tls/gcm_record.h"
+#include "tls/tls13_record.h"
 #include "tls/cipher_suites.h"
 #include "xml/byte_string.h"
 
@@ -23,6 +24,8 @@ struct RecordState {
   // TLS 1.2: AES-CBC records carry their IV in front (aes keeps the chain).
   bool explicitIv = false;
   GcmRecordCipher gcm;
+  // TLS 1.3: the AEAD with its own IV and sequence number.
+  Tls13RecordCipher tls13;
   // Records MACed since the keys were installed (wraps as TLS's uint64 does).
   std::uint64_t sequence = 0;
 };

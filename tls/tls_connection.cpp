@@ -32,7 +32,8 @@ void TlsConnection::StartServer(bool sessionCaching) {
 Bytes TlsConnection::SendApplicationData(std::string_view bytes) {
   pendingPlaintext_.append(bytes);
   // Never to a peer whose Finished failed, and never without keys.
-  if (handshake_.done && !failed_ && write_.cipher != CipherKind::kNone && write_.active) {
+  const bool keyed = write_.cipher != CipherKind::kNone || write_.tls13.HasKey();
+  if (handshake_.done && !failed_ && keyed && write_.active) {
     SendRecord(kContentApplicationData, pendingPlaintext_);
     pendingPlaintext_.clear();
   }
