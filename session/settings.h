@@ -27,7 +27,7 @@ struct ProviderSettings {
   std::string certpin;             // SHA-256 fingerprints the PBX certificate must match
   bool verifycert = false;         // the PBX chain must lead to a trusted root and name the PBX
   std::string cafile;              // PEM file of further trusted roots
-  std::string tlsversion = "1.0";  // "1.0", "1.2" or "auto"
+  std::string tlsversion = "1.0";  // "1.0", "1.2", "1.3" or "auto"
 };
 
 // The process-wide record is guarded by its own lock: readers take a copy,

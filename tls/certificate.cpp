@@ -177,6 +177,22 @@ void ReadPrivateKey(Certificate& certificate, const TlsLog& log) {
   certificate.keyPrime2 = Bytes(TakeElement(kDerInteger, key).content);
 }
 
+std::string_view CertificateKeyName(CertificateKey key) {
+  switch (key) {
+    case CertificateKey::kRsa:
+      return "RSA";
+    case CertificateKey::kRsaPss:
+      return "RSA-PSS";
+    case CertificateKey::kEcP256:
+      return "ECDSA P-256";
+    case CertificateKey::kEcP384:
+      return "ECDSA P-384";
+    case CertificateKey::kUnsupported:
+      break;
+  }
+  return "unsupported";
+}
+
 std::string NameText(std::string_view name) {
   std::string result;
   for (DerElement set = TakeElement(kDerSet, name); set.found; set = TakeElement(kDerSet, name)) {

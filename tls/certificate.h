@@ -43,6 +43,9 @@ struct Certificate {
   Bytes keyPrime2;
 };
 
+// "RSA", "RSA-PSS", "ECDSA P-256", "ECDSA P-384", "unsupported".
+std::string_view CertificateKeyName(CertificateKey key);
+
 // RSA keys beyond this size are refused: the arithmetic would take minutes.
 inline constexpr std::size_t kMaxRsaModulusBytes = 512;
 // Public exponents beyond this size are refused (real ones are 3 or 65537).

@@ -6,6 +6,7 @@
 #include "crypto/rsa.h"
 #include "crypto/rsa_verify.h"
 #include "crypto/sha256.h"
+#include "tls/ec_keys.h"
 #include "tls/x509_fields.h"
 
 namespace qv {
@@ -159,13 +160,42 @@ CertificateVerdict checkSignature(const X509Fields& subject, const X509Fields& i
                                               algorithmName(subject.signatureAlgorithm) +
                                               ", which is refused");
   }
-  if (!digestFor(subject.signatureAlgorithm, hash)) {
+  const bool ecdsa = subject.signatureAlgorithm == SignatureAlgorithm::kEcdsa;
+  const bool pss = subject.signatureAlgorithm == SignatureAlgorithm::kRsaPss;
+  if ((ecdsa || pss) && subject.signatureHash) {
+    hash = *subject.signatureHash;
+  } else if (ecdsa || pss || !digestFor(subject.signatureAlgorithm, hash)) {
     return refuse(alert::kUnsupportedCertificate,
                   "Certificate of " + subjectText(subject) + " is signed with " +
                       algorithmName(subject.signatureAlgorithm) + " (" + OidText(subject.signatureOid) +
                       "), which this verifier does not implement");
   }
-  if (issuer.keyAlgorithm != KeyAlgorithm::kRsa) {
+  const Bytes digest = digestOf(hash, subject.tbs);
+  if (ecdsa) {
+    if (issuer.keyAlgorithm != KeyAlgorithm::kEc) {
+      return refuse(alert::kBadCertificate, "Certificate of " + subjectText(subject) +
+                                                " claims an ECDSA signature but its issuer " +
+                                                subjectText(issuer) + " has no EC key");
+    }
+    if (issuer.ecPoint.empty()) {
+      return refuse(alert::kUnsupportedCertificate, "Certificate of " + subjectText(issuer) +
+                                                        " has an EC key on a curve we do not verify with");
+    }
+    const CertificateKey curve = issuer.keyBits == 256 ? CertificateKey::kEcP256 : CertificateKey::kEcP384;
+    if (!EcCertificatePointValid(curve, issuer.ecPoint)) {
+      return refuse(alert::kBadCertificate, "Certificate of " + subjectText(issuer) +
+                                                " has an EC key that is not a point of its curve");
+    }
+    if (!VerifyEcdsaDigest(curve, issuer.ecPoint, digest, subject.signature)) {
+      return refuse(alert::kBadCertificate, "Signature of " + subjectText(issuer) +
+                                                " on the certificate of " + subjectText(subject) +
+                                                " does not verify");
+    }
+    return {};
+  }
+  const bool rsaIssuer =
+      issuer.keyAlgorithm == KeyAlgorithm::kRsa || (pss && issuer.keyAlgorithm == KeyAlgorithm::kRsaPss);
+  if (!rsaIssuer) {
     return refuse(alert::kBadCertificate, "Certificate of " + subjectText(subject) +
                                               " claims an RSA signature but its issuer " +
                                               subjectText(issuer) + " has no RSA key");
@@ -178,8 +208,9 @@ CertificateVerdict checkSignature(const X509Fields& subject, const X509Fields& i
   }
   RsaKey key;
   key.setPublicKey(issuer.exponent, issuer.modulus);
-  const Bytes digest = digestOf(hash, subject.tbs);
-  if (!rsaVerifyPkcs1(key, hash, digest, subject.signature)) {
+  const bool verified = pss ? rsaVerifyPss(key, hash, digest, subject.signature)
+                            : rsaVerifyPkcs1(key, hash, digest, subject.signature);
+  if (!verified) {
     return refuse(alert::kBadCertificate, "Signature of " + subjectText(issuer) + " on the certificate of " +
                                               subjectText(subject) + " does not verify");
   }

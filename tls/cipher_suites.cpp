@@ -50,7 +50,12 @@ bool IsBlockCipher(CipherKind cipher) {
 }
 
 bool IsAeadCipher(CipherKind cipher) {
-  return cipher == CipherKind::kAes128Gcm || cipher == CipherKind::kAes256Gcm;
+  return cipher == CipherKind::kAes128Gcm || cipher == CipherKind::kAes256Gcm ||
+         cipher == CipherKind::kChaCha20Poly1305;
+}
+
+std::size_t AeadRecordOverhead(CipherKind cipher) {
+  return cipher == CipherKind::kChaCha20Poly1305 ? 16 : 24;
 }
 
 std::size_t IvLength(CipherKind cipher) { return IsBlockCipher(cipher) ? 16 : 0; }

@@ -8,7 +8,7 @@ namespace qv {
 
 inline constexpr std::string_view kOfferedSuites{"\x00\x2F\x00\x35\x00\x04\x00\x05", 8};
 
-enum class CipherKind { kNone, kRc4, kAes128Cbc, kAes256Cbc, kAes128Gcm, kAes256Gcm };
+enum class CipherKind { kNone, kRc4, kAes128Cbc, kAes256Cbc, kAes128Gcm, kAes256Gcm, kChaCha20Poly1305 };
 enum class MacKind { kNone, kMd5, kSha1 };
 
 struct SuiteParameters {
@@ -27,7 +27,10 @@ std::size_t KeyLength(CipherKind cipher);
 std::size_t IvLength(CipherKind cipher);
 std::size_t BlockLength(CipherKind cipher);
 bool IsBlockCipher(CipherKind cipher);
-// AES-GCM (TLS 1.2 only): no MAC, no padding, a nonce and tag per record.
+// AES-GCM and ChaCha20-Poly1305 (TLS 1.2 only): no MAC, no padding, a tag
+// (and for GCM an explicit nonce) per record.
 bool IsAeadCipher(CipherKind cipher);
+// Bytes an AEAD record adds to its plaintext (24 for GCM, 16 for ChaCha20-Poly1305).
+std::size_t AeadRecordOverhead(CipherKind cipher);
 
 }  // namespace qv

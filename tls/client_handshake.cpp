@@ -120,6 +120,14 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
     SendAlert(kAlertCertificateUnknown, kAlertFatal);
     return;
   }
+  if (versionPolicy_ != TlsVersionPolicy::kTls10 && Suite12() != nullptr) {
+    if (!AcceptServerKey12(certificate)) return;
+    if (certificate.keyKind == CertificateKey::kEcP256 || certificate.keyKind == CertificateKey::kEcP384) {
+      LogHandshakeData("EC point", certificate.ecPoint);
+      handshake_.peerCertificate = std::move(certificate);
+      return;
+    }
+  }
   LogHandshakeData("Rsa N", certificate.modulus);
   LogHandshakeData("Rsa E", certificate.exponent);
   if (certificate.modulus.empty() || certificate.exponent.empty() ||
@@ -139,6 +147,10 @@ void TlsConnection::ProcessCertificate(std::string_view body) {
 
 void TlsConnection::ProcessCertificateRequest(std::string_view body) {
   LogHandshakeData("ProcessCertificateRequest", body);
+  if (versionPolicy_ != TlsVersionPolicy::kTls10 && version_ >= kVersionTls12) {
+    ProcessCertificateRequest12(body);
+    return;
+  }
   handshake_.certificateRequest = Bytes(body);
 }
 
@@ -165,6 +177,10 @@ void TlsConnection::ProcessServerHelloDone(std::string_view body) {
 }
 
 void TlsConnection::SendCertificate() {
+  if (role_ == TlsRole::kClient && version_ >= kVersionTls12 && clientCredentials_) {
+    SendClientCertificate12();
+    return;
+  }
   const Certificate identity = OwnIdentity();
   Bytes list;
   if (role_ == TlsRole::kClient) {
@@ -198,6 +214,9 @@ void TlsConnection::SendCertificate() {
       }
     }
     if (!matched || !schemeUsable) handshake_.certificateRequest.clear();
+    if (version_ >= kVersionTls12 && handshake_.certificateRequest.empty()) {
+      Log(1, "Server asked for a client certificate, but none is configured: sending none");
+    }
   }
   // A server always sends its identity; a client only what the request matched.
   if (role_ == TlsRole::kServer || !handshake_.certificateRequest.empty()) {
@@ -213,7 +232,7 @@ void TlsConnection::SendCertificate() {
 
 void TlsConnection::SendClientKeyExchange() {
   const Tls12Suite* suite = Suite12();
-  if (suite != nullptr && suite->keyExchange == KeyExchange::kEcdheRsa) {
+  if (suite != nullptr && IsEcdhe(suite->keyExchange)) {
     SendClientKeyExchangeEcdhe();
     return;
   }
@@ -251,6 +270,10 @@ void TlsConnection::SendClientKeyExchange() {
 }
 
 void TlsConnection::SendCertificateVerify() {
+  if (role_ == TlsRole::kClient && version_ >= kVersionTls12 && clientCredentials_) {
+    SendClientCertificateVerify12();
+    return;
+  }
   const Certificate identity = OwnIdentity();
   RsaKey key;
   key.setPrivateKey(identity.keyPrivateExponent, identity.keyPublicExponent, identity.keyModulus,

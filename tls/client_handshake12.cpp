@@ -1,14 +1,18 @@
 // The client's TLS 1.2 handshake (tlsversion "1.2" and "auto"): the hello
 // with its extensions, the version and suite the server chose, the signed
-// ECDHE share, and the X25519 key exchange. Resumption is not offered: each
+// ECDHE share, the ECDHE key exchange and the client certificate. Resumption is not offered: each
 // connection runs a full handshake.
 #include "crypto/digest.h"
 #include "crypto/rsa.h"
 #include "crypto/x25519.h"
+#include "tls/certificate_request.h"
 #include "tls/cipher_suites.h"
+#include "tls/der_reader.h"
+#include "tls/ec_keys.h"
 #include "tls/handshake_reader.h"
 #include "tls/hello_extensions.h"
 #include "tls/server_key_exchange.h"
+#include "tls/signature_schemes.h"
 #include "tls/tls12_suites.h"
 #include "tls/tls_connection.h"
 
@@ -99,8 +103,8 @@ void TlsConnection::ProcessServerHello12(std::string_view body) {
 void TlsConnection::ProcessServerKeyExchange(std::string_view body) {
   LogHandshakeData("ProcessServerKeyExchange", body);
   const Tls12Suite* suite = FindTls12Suite(handshake_.cipherSuite);
-  if (suite == nullptr || suite->keyExchange != KeyExchange::kEcdheRsa || !handshake_.serverShare.empty() ||
-      handshake_.peerCertificate.modulus.empty()) {
+  if (suite == nullptr || !IsEcdhe(suite->keyExchange) || !handshake_.serverShare.empty() ||
+      handshake_.peerCertificate.chain.empty()) {
     FailHandshake(kAlertUnexpectedMessage, "Unexpected ServerKeyExchange");
     return;
   }
@@ -109,34 +113,137 @@ void TlsConnection::ProcessServerKeyExchange(std::string_view body) {
     FailHandshake(check.alert, check.error);
     return;
   }
-  RsaKey key;
-  key.setPublicKey(handshake_.peerCertificate.exponent, handshake_.peerCertificate.modulus);
-  if (!VerifyServerKeyExchange(key, check.params, handshake_.clientRandom, handshake_.serverRandom)) {
-    Log(1, "ServerKeyExchange signature (scheme " + hexEncode(uintToBytes(check.params.signatureScheme, 2)) +
-               ") does not verify with the server's certificate");
+  std::string error;
+  if (!VerifyServerKeyExchange(handshake_.peerCertificate, check.params, handshake_.clientRandom,
+                               handshake_.serverRandom, &error)) {
+    // The RSA wording stays as it was; the other keys say what failed.
+    if (handshake_.peerCertificate.keyKind == CertificateKey::kRsa &&
+        error.find("does not verify") != std::string::npos) {
+      error = "ServerKeyExchange signature (scheme " +
+              hexEncode(uintToBytes(check.params.signatureScheme, 2)) +
+              ") does not verify with the server's certificate";
+    } else {
+      error = "ServerKeyExchange: " + error;
+    }
+    Log(1, error);
     SendAlert(kAlertDecryptError, kAlertFatal);
     return;
   }
   handshake_.serverShare = check.params.publicKey;
+  handshake_.serverGroup = check.params.group;
 }
 
 bool TlsConnection::SendClientKeyExchangeEcdhe() {
-  if (handshake_.serverShare.size() != kX25519Size) {
+  if (handshake_.serverShare.empty()) {
     FailHandshake(kAlertUnexpectedMessage, "No ServerKeyExchange before ServerHelloDone");
     return false;
   }
-  const Bytes scalar = randomBytes(static_cast<int>(kX25519Size));
-  const Bytes shared = x25519(scalar, handshake_.serverShare);
-  if (shared.size() != kX25519Size || isAllZero(shared)) {
-    Log(1, "Server's X25519 share gives an all-zero secret");
+  const EcdheResult agreed = EcdheAgree(handshake_.serverGroup, handshake_.serverShare);
+  if (agreed.sharedSecret.empty()) {
+    Log(1, handshake_.serverGroup == kGroupX25519 ? "Server's X25519 share gives an all-zero secret"
+                                                  : "Server's ECDHE share gives no shared secret");
     SendAlert(kAlertIllegalParameter, kAlertFatal);
     return false;
   }
-  const Bytes body = Bytes(1, static_cast<char>(kX25519Size)) + x25519Base(scalar);
+  const Bytes body = Bytes(1, static_cast<char>(agreed.ownShare.size())) + agreed.ownShare;
   LogHandshakeData("SendClientKeyExchange", body);
   SendHandshake(kHandshakeClientKeyExchange, body);
-  ComputeMasterSecret(shared);
+  ComputeMasterSecret(agreed.sharedSecret);
   return true;
+}
+
+bool TlsConnection::AcceptServerKey12(const Certificate& certificate) {
+  const Tls12Suite* suite = Suite12();
+  const bool ecKey =
+      certificate.keyKind == CertificateKey::kEcP256 || certificate.keyKind == CertificateKey::kEcP384;
+  const bool fits = suite->keyExchange == KeyExchange::kEcdheEcdsa
+                        ? ecKey
+                        : certificate.keyKind == CertificateKey::kRsa ||
+                              (certificate.keyKind == CertificateKey::kRsaPss && IsEcdhe(suite->keyExchange));
+  if (!fits) {
+    Log(1, "Server's certificate has an " + std::string(CertificateKeyName(certificate.keyKind)) +
+               " key, which suite " + std::string(suite->name) + " cannot use");
+    SendAlert(kAlertUnsupportedCertificate, kAlertFatal);
+    return false;
+  }
+  if (ecKey && !EcCertificatePointValid(certificate.keyKind, certificate.ecPoint)) {
+    Log(1, "Server's certificate has an EC key that is not a point of its curve");
+    SendAlert(kAlertBadCertificate, kAlertFatal);
+    return false;
+  }
+  return true;
+}
+
+void TlsConnection::ProcessCertificateRequest12(std::string_view body) {
+  if (!handshake_.certificateRequest.empty() || handshake_.peerCertificate.chain.empty()) {
+    FailHandshake(kAlertUnexpectedMessage, "Unexpected CertificateRequest");
+    return;
+  }
+  std::string error;
+  if (!ParseCertificateRequest12(body, &error)) {
+    FailHandshake(kAlertDecodeError, error);
+    return;
+  }
+  handshake_.certificateRequest = Bytes(body);
+}
+
+void TlsConnection::SendClientCertificate12() {
+  const ClientCredentials& credentials = *clientCredentials_;
+  const std::optional<CertificateRequest12> request =
+      ParseCertificateRequest12(handshake_.certificateRequest, nullptr);
+  std::optional<std::uint16_t> scheme;
+  if (request) {
+    for (const std::string_view name : request->authorities) {
+      std::string_view der = name;
+      LogTlsMessage("Certificate request names " + NameText(TakeElement(kDerSequence, der).content));
+    }
+    bool ecdsa = false;
+    for (const std::uint16_t own : credentials.supportedSchemes) {
+      ecdsa = ecdsa || own == kSchemeEcdsaSecp256r1Sha256 || own == kSchemeEcdsaSecp384r1Sha384;
+    }
+    const char wantedType = static_cast<char>(ecdsa ? kCertificateTypeEcdsaSign : kCertificateTypeRsaSign);
+    if (credentials.chainDer.empty()) {
+      Log(1, "Client certificate has no certificate: sending none");
+    } else if (request->types.find(wantedType) == std::string_view::npos) {
+      Log(1, std::string("Server accepts no ") + (ecdsa ? "ECDSA" : "RSA") + " client certificate (types " +
+                 hexEncode(request->types) + "): sending none");
+    } else {
+      scheme = ChooseClientScheme(credentials, request->schemes, false);
+      if (!scheme) {
+        std::string offered;
+        for (const std::uint16_t peer : request->schemes) offered += " " + hexEncode(uintToBytes(peer, 2));
+        Log(1, "Client certificate's key makes none of the server's signature schemes (" + offered.substr(1) +
+                   "): sending none");
+      }
+    }
+  }
+  Bytes list;
+  if (scheme) {
+    for (const Bytes& der : credentials.chainDer) {
+      list += uintToBytes(static_cast<std::uint32_t>(der.size()), 3);
+      list += der;
+    }
+    handshake_.clientScheme = *scheme;
+  } else {
+    handshake_.certificateRequest.clear();
+  }
+  const Bytes body = uintToBytes(static_cast<std::uint32_t>(list.size()), 3) + list;
+  LogHandshakeData("SendCertificate", body);
+  SendHandshake(kHandshakeCertificate, body);
+}
+
+void TlsConnection::SendClientCertificateVerify12() {
+  if (handshake_.clientScheme == 0) return;
+  const Bytes signature = clientCredentials_->sign(handshake_.clientScheme, handshake_.transcript);
+  if (signature.empty() || signature.size() > 0xFFFF) {
+    FailHandshake(kAlertInternalError, "Client certificate's key could not sign (" +
+                                           SignatureSchemeName(handshake_.clientScheme) + ")");
+    return;
+  }
+  const Bytes body = uintToBytes(handshake_.clientScheme, 2) +
+                     uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) + signature;
+  LogHandshakeData("SendCertificateVerify", body);
+  SendHandshake(kHandshakeCertificateVerify, body);
 }
 
 }  // namespace qv

@@ -18,14 +18,22 @@ namespace {
 
 const char* stepName(Tls13Step step) {
   switch (step) {
-    case Tls13Step::kIdle: return "idle";
-    case Tls13Step::kWaitServerHello: return "waiting for ServerHello";
-    case Tls13Step::kWaitEncryptedExtensions: return "waiting for EncryptedExtensions";
-    case Tls13Step::kWaitCertificateOrRequest: return "waiting for Certificate";
-    case Tls13Step::kWaitCertificate: return "waiting for Certificate after CertificateRequest";
-    case Tls13Step::kWaitCertificateVerify: return "waiting for CertificateVerify";
-    case Tls13Step::kWaitFinished: return "waiting for Finished";
-    case Tls13Step::kConnected: return "connected";
+    case Tls13Step::kIdle:
+      return "idle";
+    case Tls13Step::kWaitServerHello:
+      return "waiting for ServerHello";
+    case Tls13Step::kWaitEncryptedExtensions:
+      return "waiting for EncryptedExtensions";
+    case Tls13Step::kWaitCertificateOrRequest:
+      return "waiting for Certificate";
+    case Tls13Step::kWaitCertificate:
+      return "waiting for Certificate after CertificateRequest";
+    case Tls13Step::kWaitCertificateVerify:
+      return "waiting for CertificateVerify";
+    case Tls13Step::kWaitFinished:
+      return "waiting for Finished";
+    case Tls13Step::kConnected:
+      return "connected";
   }
   return "?";
 }
@@ -60,7 +68,8 @@ bool TlsConnection::AppendTranscript13(std::string_view message) {
 Bytes TlsConnection::TranscriptHash13() const { return digestOf(tls13_.suite->hash, handshake_.transcript); }
 
 bool TlsConnection::InstallKey13(RecordState& state, const Bytes& trafficSecret) {
-  const Tls13TrafficKeys keys = Tls13TrafficKeysOf(tls13_.suite->hash, trafficSecret, tls13_.suite->keyLength);
+  const Tls13TrafficKeys keys =
+      Tls13TrafficKeysOf(tls13_.suite->hash, trafficSecret, tls13_.suite->keyLength);
   if (!state.tls13.SetKey(tls13_.suite->aead, keys.key, keys.iv)) {
     Fail13(kAlertInternalError, "No record key for " + std::string(tls13_.suite->name));
     return false;
@@ -120,7 +129,8 @@ void TlsConnection::ProcessHandshake13(std::string_view fragment) {
     const Bytes message = handshake_.partial.substr(position, length + 4);
     position += length + 4;
     const bool more = handshake_.partial.size() > position;
-    if (type == kHandshakeServerHello && !tls13_.active && ServerHelloSelectedVersion(message.substr(4)) == 0) {
+    if (type == kHandshakeServerHello && !tls13_.active &&
+        ServerHelloSelectedVersion(message.substr(4)) == 0) {
       // An answer below TLS 1.3: the TLS 1.2 code takes it from here, with
       // what follows it.
       handshake_.partial.erase(0, position);
@@ -192,7 +202,8 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
   if (selected == 0) {
     // TLS 1.2 or older: allowed under "auto" unless the server's random
     // says a TLS 1.3 server was pushed down.
-    const std::uint16_t chosen = body.size() >= 2 ? static_cast<std::uint16_t>(bytesToUInt(body.substr(0, 2))) : 0;
+    const std::uint16_t chosen =
+        body.size() >= 2 ? static_cast<std::uint16_t>(bytesToUInt(body.substr(0, 2))) : 0;
     if (versionPolicy_ != TlsVersionPolicy::kAuto || tls13_.retried) {
       Log(1, "Server chose TLS version " + std::to_string(chosen >> 8) + "." + std::to_string(chosen & 0xFF) +
                  ", which tlsversion 1.3 does not allow");
@@ -202,8 +213,8 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
     if (body.size() >= 34) {
       const std::string_view tail = body.substr(26, 8);
       if (tail == kDowngradeTls12 || tail == kDowngradeTls11) {
-        Fail13(kAlertIllegalParameter, "Server random carries the TLS 1.3 downgrade sentinel with version " +
-                                           hex16(chosen));
+        Fail13(kAlertIllegalParameter,
+               "Server random carries the TLS 1.3 downgrade sentinel with version " + hex16(chosen));
         return;
       }
     }
@@ -248,11 +259,13 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
     }
     const auto& groups = Tls13OfferedGroups();
     const bool groupOffered = std::find(groups.begin(), groups.end(), hello.group) != groups.end();
-    const bool alreadyShared = std::any_of(tls13_.shares.begin(), tls13_.shares.end(),
-                                           [&](const KeySharePrivate& share) { return share.group == hello.group; });
+    const bool alreadyShared =
+        std::any_of(tls13_.shares.begin(), tls13_.shares.end(),
+                    [&](const KeySharePrivate& share) { return share.group == hello.group; });
     if (hello.hasKeyShare && (!groupOffered || alreadyShared)) {
-      Fail13(kAlertIllegalParameter, "HelloRetryRequest asks for group " + hex16(hello.group) +
-                                         (alreadyShared ? ", whose share was sent" : ", which was not offered"));
+      Fail13(kAlertIllegalParameter,
+             "HelloRetryRequest asks for group " + hex16(hello.group) +
+                 (alreadyShared ? ", whose share was sent" : ", which was not offered"));
       return;
     }
     if (!hello.hasKeyShare && hello.cookie.empty()) {
@@ -306,7 +319,8 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
   const auto share = std::find_if(tls13_.shares.begin(), tls13_.shares.end(),
                                   [&](const KeySharePrivate& own) { return own.group == hello.group; });
   if (share == tls13_.shares.end() || (tls13_.retryGroup != 0 && hello.group != tls13_.retryGroup)) {
-    Fail13(kAlertIllegalParameter, "ServerHello key share for group " + hex16(hello.group) + ", which was not sent");
+    Fail13(kAlertIllegalParameter,
+           "ServerHello key share for group " + hex16(hello.group) + ", which was not sent");
     return;
   }
   const Bytes shared = KeyShareSecret(*share, hello.keyShare);
@@ -378,9 +392,10 @@ void TlsConnection::ProcessCertificate13(std::string_view body) {
   if (!verifyCertificates_) {
     LogTlsMessage("Don't verify certificates");
   } else if (!serverName_.empty() && !DomainMatches(certificate.subjectDomain, serverName_)) {
-    Fail13(kAlertCertificateUnknown, "Expecting domain " + serverName_ + ", but received " +
-                                         (certificate.subjectDomain.empty() ? "no name" : certificate.subjectDomain) +
-                                         " in certificate");
+    Fail13(kAlertCertificateUnknown,
+           "Expecting domain " + serverName_ + ", but received " +
+               (certificate.subjectDomain.empty() ? "no name" : certificate.subjectDomain) +
+               " in certificate");
     return;
   }
   certificate.chain = message.chain;
@@ -398,12 +413,14 @@ void TlsConnection::ProcessCertificateVerify13(std::string_view message) {
   }
   const auto& offered = offeredSchemes13();
   if (std::find(offered.begin(), offered.end(), verify.scheme) == offered.end()) {
-    Fail13(kAlertIllegalParameter, "CertificateVerify with scheme " + hex16(verify.scheme) + ", which was not offered");
+    Fail13(kAlertIllegalParameter,
+           "CertificateVerify with scheme " + hex16(verify.scheme) + ", which was not offered");
     return;
   }
   const Bytes content = CertificateVerifyContent13(true, TranscriptHash13());
   std::string error;
-  if (!VerifySignatureScheme(handshake_.peerCertificate, verify.scheme, content, verify.signature, true, &error)) {
+  if (!VerifySignatureScheme(handshake_.peerCertificate, verify.scheme, content, verify.signature, true,
+                             &error)) {
     Fail13(kAlertDecryptError, "CertificateVerify (scheme " + hex16(verify.scheme) + ") refused: " + error);
     return;
   }
@@ -484,7 +501,8 @@ void TlsConnection::ProcessKeyUpdate(std::string_view body, bool moreInRecord) {
   }
   tls13_.serverTraffic = Tls13NextTrafficSecret(tls13_.suite->hash, tls13_.serverTraffic);
   if (!InstallKey13(read_, tls13_.serverTraffic)) return;
-  LogTlsMessage(std::string("Server updated its keys (update requested: ") + (updateRequested ? "yes)" : "no)"));
+  LogTlsMessage(std::string("Server updated its keys (update requested: ") +
+                (updateRequested ? "yes)" : "no)"));
   if (updateRequested) UpdateWriteKey13();
 }
 

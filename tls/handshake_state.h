@@ -32,8 +32,13 @@ struct HandshakeState {
   std::uint16_t offeredVersion = 0;
   // The server agreed to bind the master secret to the handshake (RFC 7627).
   bool extendedMasterSecret = false;
-  // Client, ECDHE: the server's X25519 share once its signature checked out.
+  // Client, ECDHE: the server's share and its named group once the
+  // signature checked out.
   Bytes serverShare;
+  std::uint16_t serverGroup = 0;
+  // Client, TLS 1.2 with credentials: the scheme the CertificateVerify
+  // signs with; 0 when no certificate is sent.
+  std::uint16_t clientScheme = 0;
   // Our Finished is still to be sent.
   bool finishedPending = true;
   // The peer's Finished arrived (it may still have failed the check).

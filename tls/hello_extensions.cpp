@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tls/handshake_reader.h"
+#include "tls/signature_schemes.h"
 
 namespace qv {
 
@@ -40,10 +41,12 @@ Bytes BuildClientHelloExtensions(std::string_view serverName) {
     list.append(serverName);
     appendExtension(block, kExtensionServerName, list);
   }
-  appendExtension(block, kExtensionSupportedGroups, Bytes("\x00\x02\x00\x1D", 4));
+  appendExtension(block, kExtensionSupportedGroups, Bytes("\x00\x06\x00\x1D\x00\x17\x00\x18", 8));
   appendExtension(block, kExtensionEcPointFormats, Bytes("\x01\x00", 2));
-  appendExtension(block, kExtensionSignatureAlgorithms,
-                  Bytes("\x00\x0C\x04\x01\x05\x01\x06\x01\x08\x04\x08\x05\x08\x06", 14));
+  const std::vector<std::uint16_t>& schemes = OfferedSignatureSchemes(false);
+  Bytes schemeList = uintToBytes(static_cast<std::uint32_t>(schemes.size() * 2), 2);
+  for (const std::uint16_t scheme : schemes) schemeList += uintToBytes(scheme, 2);
+  appendExtension(block, kExtensionSignatureAlgorithms, schemeList);
   appendExtension(block, kExtensionExtendedMasterSecret, {});
   appendExtension(block, kExtensionRenegotiationInfo, Bytes(1, '\0'));
   return uintToBytes(static_cast<std::uint32_t>(block.size()), 2) + block;

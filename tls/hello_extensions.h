@@ -17,8 +17,11 @@ inline constexpr std::uint16_t kExtensionExtendedMasterSecret = 0x0017;
 inline constexpr std::uint16_t kExtensionRenegotiationInfo = 0xFF01;
 
 inline constexpr std::uint16_t kGroupX25519 = 0x001D;
+inline constexpr std::uint16_t kGroupSecp256r1 = 0x0017;
+inline constexpr std::uint16_t kGroupSecp384r1 = 0x0018;
 
-// Signature schemes offered, in order: PKCS#1 v1.5 first, then PSS.
+// RSA signature schemes (the others are in tls/signature_schemes.h, with
+// the order they are offered in).
 inline constexpr std::uint16_t kSchemeRsaPkcs1Sha256 = 0x0401;
 inline constexpr std::uint16_t kSchemeRsaPkcs1Sha384 = 0x0501;
 inline constexpr std::uint16_t kSchemeRsaPkcs1Sha512 = 0x0601;
@@ -27,8 +30,9 @@ inline constexpr std::uint16_t kSchemeRsaPssRsaeSha384 = 0x0805;
 inline constexpr std::uint16_t kSchemeRsaPssRsaeSha512 = 0x0806;
 
 // The extensions block (with its two-byte length) of a TLS 1.2 ClientHello:
-// server_name (when a name is given), supported_groups, ec_point_formats,
-// signature_algorithms, extended_master_secret, empty renegotiation_info.
+// server_name (when a name is given), supported_groups (X25519, secp256r1,
+// secp384r1), ec_point_formats, signature_algorithms, extended_master_secret,
+// empty renegotiation_info.
 Bytes BuildClientHelloExtensions(std::string_view serverName);
 
 struct ServerHelloExtensions {

@@ -51,6 +51,12 @@ void TlsConnection::PerformChangeCipherSpec12() {
   const bool client = role_ == TlsRole::kClient;
   const Bytes& writeKey = client ? keys.clientKey : keys.serverKey;
   const Bytes& readKey = client ? keys.serverKey : keys.clientKey;
+  if (suite->cipher == RecordCipher::kChaCha20Poly1305) {
+    write_.cipher = read_.cipher = CipherKind::kChaCha20Poly1305;
+    write_.chacha.SetKey(writeKey, client ? keys.clientIv : keys.serverIv);
+    read_.chacha.SetKey(readKey, client ? keys.serverIv : keys.clientIv);
+    return;
+  }
   if (suite->cipher == RecordCipher::kAesGcm) {
     const CipherKind kind = suite->keyLength == 16 ? CipherKind::kAes128Gcm : CipherKind::kAes256Gcm;
     write_.cipher = read_.cipher = kind;

@@ -53,7 +53,9 @@ void TlsConnection::SendRecord(std::uint8_t type, std::string_view bytes) {
 Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) {
   const std::uint64_t number = write_.sequence++;
   if (IsAeadCipher(write_.cipher) || write_.explicitIv) {
-    Bytes sealed = IsAeadCipher(write_.cipher)
+    Bytes sealed = write_.cipher == CipherKind::kChaCha20Poly1305
+                       ? write_.chacha.Seal(number, type, versionBytes(version_), plain)
+                   : IsAeadCipher(write_.cipher)
                        ? write_.gcm.Seal(number, type, versionBytes(version_), plain)
                        : SealCbcRecord(write_.aes, write_.macSecret, number, type, versionBytes(version_),
                                        plain, randomBytes(kCbcBlock));
@@ -99,9 +101,14 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
     ProcessRecord13(type, recordVersion, fragment);
     return;
   }
-  if (read_.active && IsAeadCipher(read_.cipher) && fragment.size() < kGcmRecordOverhead) {
+  if (read_.active && IsAeadCipher(read_.cipher) && fragment.size() < AeadRecordOverhead(read_.cipher)) {
     // Not even room for the explicit nonce and the tag.
-    Log(3, "GCM record of " + std::to_string(fragment.size()) + " bytes is shorter than its nonce and tag");
+    if (read_.cipher == CipherKind::kChaCha20Poly1305) {
+      Log(3, "ChaCha20-Poly1305 record of " + std::to_string(fragment.size()) +
+                 " bytes is shorter than its tag");
+    } else {
+      Log(3, "GCM record of " + std::to_string(fragment.size()) + " bytes is shorter than its nonce and tag");
+    }
     SendAlert(kAlertDecodeError, kAlertFatal);
     return;
   }
@@ -145,7 +152,9 @@ bool TlsConnection::UnprotectFragment(std::uint8_t type, std::string_view record
   if (IsAeadCipher(read_.cipher) || read_.explicitIv) {
     const std::uint64_t number = read_.sequence++;
     std::optional<Bytes> opened =
-        IsAeadCipher(read_.cipher)
+        read_.cipher == CipherKind::kChaCha20Poly1305
+            ? read_.chacha.Open(number, type, recordVersion, fragment)
+        : IsAeadCipher(read_.cipher)
             ? read_.gcm.Open(number, type, recordVersion, fragment)
             : OpenCbcRecord(read_.aes, read_.macSecret, number, type, recordVersion, fragment);
     if (!opened) return false;

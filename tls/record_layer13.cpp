@@ -27,10 +27,12 @@ void TlsConnection::SendRecord13(std::uint8_t type, std::string_view bytes) {
   }
 }
 
-void TlsConnection::ProcessRecord13(std::uint8_t type, std::string_view recordVersion, std::string_view fragment) {
+void TlsConnection::ProcessRecord13(std::uint8_t type, std::string_view recordVersion,
+                                    std::string_view fragment) {
   if (alertReceived_) return;
   if (fragment.size() > kMaxFragment + kTls13MaxExpansion) {
-    Fail13(kAlertRecordOverflow, "Record of " + std::to_string(fragment.size()) + " bytes is too long for TLS 1.3");
+    Fail13(kAlertRecordOverflow,
+           "Record of " + std::to_string(fragment.size()) + " bytes is too long for TLS 1.3");
     return;
   }
   if (type == kContentChangeCipherSpec) {
@@ -45,7 +47,8 @@ void TlsConnection::ProcessRecord13(std::uint8_t type, std::string_view recordVe
   std::uint8_t innerType = type;
   if (read_.tls13.HasKey()) {
     if (type != kContentApplicationData) {
-      Fail13(kAlertUnexpectedMessage, "Unprotected record of type " + std::to_string(type) + " under TLS 1.3 keys");
+      Fail13(kAlertUnexpectedMessage,
+             "Unprotected record of type " + std::to_string(type) + " under TLS 1.3 keys");
       return;
     }
     Bytes header(1, static_cast<char>(type));
@@ -57,7 +60,8 @@ void TlsConnection::ProcessRecord13(std::uint8_t type, std::string_view recordVe
       return;
     }
     if (inner->content.size() > kMaxFragment) {
-      Fail13(kAlertRecordOverflow, "TLS 1.3 record content of " + std::to_string(inner->content.size()) + " bytes");
+      Fail13(kAlertRecordOverflow,
+             "TLS 1.3 record content of " + std::to_string(inner->content.size()) + " bytes");
       return;
     }
     innerType = inner->type;

@@ -5,6 +5,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/rc4.h"
+#include "tls/chacha_record.h"
 #include "tls/gcm_record.h"
 #include "tls/tls13_record.h"
 #include "tls/cipher_suites.h"
@@ -24,6 +25,7 @@ struct RecordState {
   // TLS 1.2: AES-CBC records carry their IV in front (aes keeps the chain).
   bool explicitIv = false;
   GcmRecordCipher gcm;
+  ChaChaRecordCipher chacha;
   // TLS 1.3: the AEAD with its own IV and sequence number.
   Tls13RecordCipher tls13;
   // Records MACed since the keys were installed (wraps as TLS's uint64 does).

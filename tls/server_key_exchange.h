@@ -1,11 +1,12 @@
 #pragma once
 // The ECDHE ServerKeyExchange of TLS 1.2 (RFC 8422 5.4, RFC 5246 7.4.3):
-// parsing, and the check of its signature with the certificate's RSA key.
+// parsing, and the check of its signature with the certificate's key.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "crypto/rsa.h"
+#include "tls/certificate.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -26,14 +27,20 @@ struct ServerKeyExchangeCheck {
   EcdheServerParams params;
 };
 
-// Accepts only what was offered: a named X25519 group with a 32-byte point,
-// and one of the six RSA signature schemes of the ClientHello.
+// Accepts only what was offered: a named group of the ClientHello (X25519
+// with a 32-byte share; secp256r1 or secp384r1 with an uncompressed point on
+// the curve) and one of the signature schemes of the ClientHello.
 ServerKeyExchangeCheck ParseServerKeyExchange(std::string_view body);
 
 // client_random + server_random + params, hashed with the scheme's hash and
 // checked as PKCS#1 v1.5 or PSS as the scheme says. False for any scheme
-// that was not offered.
+// that was not offered or is not an RSA one.
 bool VerifyServerKeyExchange(const RsaKey& serverKey, const EcdheServerParams& params,
                              std::string_view clientRandom, std::string_view serverRandom);
+// The same with the server certificate's key of any kind (RSA, RSA-PSS,
+// ECDSA), under TLS 1.2's rules; false with *error set to a log text.
+bool VerifyServerKeyExchange(const Certificate& certificate, const EcdheServerParams& params,
+                             std::string_view clientRandom, std::string_view serverRandom,
+                             std::string* error);
 
 }  // namespace qv

@@ -3,7 +3,7 @@
 #include "tls/signature_schemes.h"
 
 #include "crypto/rsa_verify.h"
-#include "tls/ecdsa_scheme.h"
+#include "tls/ec_keys.h"
 #include "tls/hello_extensions.h"
 
 namespace qv {
@@ -57,21 +57,7 @@ const SchemeRow* findScheme(std::uint16_t scheme) {
 
 bool isEc(CertificateKey key) { return key == CertificateKey::kEcP256 || key == CertificateKey::kEcP384; }
 
-std::string_view keyText(CertificateKey key) {
-  switch (key) {
-    case CertificateKey::kRsa:
-      return "RSA";
-    case CertificateKey::kRsaPss:
-      return "RSA-PSS";
-    case CertificateKey::kEcP256:
-      return "ECDSA P-256";
-    case CertificateKey::kEcP384:
-      return "ECDSA P-384";
-    case CertificateKey::kUnsupported:
-      break;
-  }
-  return "unsupported";
-}
+std::string_view keyText(CertificateKey key) { return CertificateKeyName(key); }
 
 // Whether a key of this kind may make the scheme under the version's rules.
 // TLS 1.2 lets an ECDSA key sign with any of the ECDSA hashes (RFC 8422 5.10).

@@ -34,19 +34,24 @@ void Tls13DeriveHandshakeSecrets(HashAlgorithm hash, std::string_view sharedSecr
   const Bytes early = hkdfExtract(hash, zeros, zeros);
   const Bytes salt = Tls13DeriveSecret(hash, early, "derived", emptyHash);
   secrets.handshakeSecret = hkdfExtract(hash, salt, sharedSecret);
-  secrets.clientHandshakeTraffic = Tls13DeriveSecret(hash, secrets.handshakeSecret, "c hs traffic", helloHash);
-  secrets.serverHandshakeTraffic = Tls13DeriveSecret(hash, secrets.handshakeSecret, "s hs traffic", helloHash);
+  secrets.clientHandshakeTraffic =
+      Tls13DeriveSecret(hash, secrets.handshakeSecret, "c hs traffic", helloHash);
+  secrets.serverHandshakeTraffic =
+      Tls13DeriveSecret(hash, secrets.handshakeSecret, "s hs traffic", helloHash);
 }
 
 void Tls13DeriveApplicationSecrets(HashAlgorithm hash, std::string_view finishedHash, Tls13Secrets& secrets) {
   const Bytes zeros(digestSize(hash), '\0');
   const Bytes salt = Tls13DeriveSecret(hash, secrets.handshakeSecret, "derived", digestOf(hash, {}));
   secrets.masterSecret = hkdfExtract(hash, salt, zeros);
-  secrets.clientApplicationTraffic = Tls13DeriveSecret(hash, secrets.masterSecret, "c ap traffic", finishedHash);
-  secrets.serverApplicationTraffic = Tls13DeriveSecret(hash, secrets.masterSecret, "s ap traffic", finishedHash);
+  secrets.clientApplicationTraffic =
+      Tls13DeriveSecret(hash, secrets.masterSecret, "c ap traffic", finishedHash);
+  secrets.serverApplicationTraffic =
+      Tls13DeriveSecret(hash, secrets.masterSecret, "s ap traffic", finishedHash);
 }
 
-Tls13TrafficKeys Tls13TrafficKeysOf(HashAlgorithm hash, std::string_view trafficSecret, std::size_t keyLength) {
+Tls13TrafficKeys Tls13TrafficKeysOf(HashAlgorithm hash, std::string_view trafficSecret,
+                                    std::size_t keyLength) {
   return {hkdfExpandLabel(hash, trafficSecret, "key", {}, keyLength),
           hkdfExpandLabel(hash, trafficSecret, "iv", {}, 12)};
 }

@@ -52,7 +52,8 @@ struct Tls13TrafficKeys {
   Bytes key;
   Bytes iv;  // 12 bytes
 };
-Tls13TrafficKeys Tls13TrafficKeysOf(HashAlgorithm hash, std::string_view trafficSecret, std::size_t keyLength);
+Tls13TrafficKeys Tls13TrafficKeysOf(HashAlgorithm hash, std::string_view trafficSecret,
+                                    std::size_t keyLength);
 
 // verify_data of a Finished: HMAC(finished_key(baseSecret), transcriptHash).
 Bytes Tls13FinishedData(HashAlgorithm hash, std::string_view baseSecret, std::string_view transcriptHash);

@@ -9,13 +9,13 @@ namespace qv {
 
 namespace {
 
-// Until the NIST curve arithmetic is in, only X25519 shares are made.
-constexpr bool kNistCurves = false;
-
 bool curveOf(std::uint16_t group, EcCurve& curve) {
-  if (group == kGroupSecp256r1) curve = EcCurve::kP256;
-  else if (group == kGroupSecp384r1) curve = EcCurve::kP384;
-  else return false;
+  if (group == kGroupSecp256r1)
+    curve = EcCurve::kP256;
+  else if (group == kGroupSecp384r1)
+    curve = EcCurve::kP384;
+  else
+    return false;
   return true;
 }
 
@@ -31,7 +31,6 @@ KeySharePrivate MakeKeyShare(std::uint16_t group) {
   }
   EcCurve curve;
   if (!curveOf(group, curve)) return share;
-  if constexpr (!kNistCurves) return share;
   // Rejection sampling: almost never more than one draw.
   for (int attempt = 0; attempt < 64 && share.secret.empty(); ++attempt) {
     if (auto scalar = ecPrivateKeyFromRandom(curve, randomBytes(static_cast<int>(ecFieldSize(curve))))) {
@@ -51,7 +50,6 @@ Bytes KeyShareSecret(const KeySharePrivate& own, std::string_view peerPublic) {
   }
   EcCurve curve;
   if (!curveOf(own.group, curve)) return {};
-  if constexpr (!kNistCurves) return {};
   return ecdh(curve, own.secret, peerPublic);
 }
 

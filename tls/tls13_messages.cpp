@@ -31,15 +31,18 @@ Tls13Check readExtensions(std::string_view block, std::string_view where, std::v
   }
   HandshakeReader reader(block.substr(2));
   while (reader.Remaining() > 0) {
-    if (reader.Remaining() < 4) return refuse(kAlertDecodeError, "Truncated " + std::string(where) + " extension");
+    if (reader.Remaining() < 4)
+      return refuse(kAlertDecodeError, "Truncated " + std::string(where) + " extension");
     const auto type = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
     const std::size_t length = bytesToUInt(reader.ReadBytes(2));
     if (length > reader.Remaining()) {
-      return refuse(kAlertDecodeError, std::string(where) + " extension " + typeText(type) + " runs past the message");
+      return refuse(kAlertDecodeError,
+                    std::string(where) + " extension " + typeText(type) + " runs past the message");
     }
     for (const Extension& earlier : out) {
       if (earlier.type == type) {
-        return refuse(kAlertIllegalParameter, "Repeated " + std::string(where) + " extension " + typeText(type));
+        return refuse(kAlertIllegalParameter,
+                      "Repeated " + std::string(where) + " extension " + typeText(type));
       }
     }
     out.push_back({type, reader.ReadBytes(length)});
@@ -53,7 +56,9 @@ void appendExtension(Bytes& out, std::uint16_t type, std::string_view body) {
   out.append(body);
 }
 
-Bytes vector16(std::string_view body) { return uintToBytes(static_cast<std::uint32_t>(body.size()), 2) + Bytes(body); }
+Bytes vector16(std::string_view body) {
+  return uintToBytes(static_cast<std::uint32_t>(body.size()), 2) + Bytes(body);
+}
 
 }  // namespace
 
@@ -129,7 +134,10 @@ Bytes BuildClientHello13(const ClientHello13& hello) {
     for (const std::uint16_t scheme : hello.schemes) schemes += uintToBytes(scheme, 2);
     appendExtension(block, kExtensionSignatureAlgorithms, vector16(schemes));
   }
-  const Bytes versions = hello.offerTls12 ? Bytes("\x04\x03\x04\x03\x03", 5) : Bytes("\x02\x03\x04", 3);
+  // A server that sees supported_versions goes by it alone (RFC 8446
+  // 4.2.1): "auto" lists every version it accepts, TLS 1.0 included.
+  const Bytes versions =
+      hello.offerTls12 ? Bytes("\x06\x03\x04\x03\x03\x03\x01", 7) : Bytes("\x02\x03\x04", 3);
   appendExtension(block, kExtensionSupportedVersions, versions);
   Bytes shares;
   for (const KeyShareOffer& share : hello.shares) {
@@ -163,7 +171,8 @@ Tls13Check ParseServerHello13(std::string_view body, ServerHello13& hello) {
   if (body.size() < 2 + 32 + 1 + 2 + 1 + 2) return refuse(kAlertDecodeError, "ServerHello too short");
   HandshakeReader reader(body);
   if (reader.ReadBytes(2) != versionBytes(kVersionTls12)) {
-    return refuse(kAlertIllegalParameter, "TLS 1.3 ServerHello with legacy version " + hexEncode(body.substr(0, 2)));
+    return refuse(kAlertIllegalParameter,
+                  "TLS 1.3 ServerHello with legacy version " + hexEncode(body.substr(0, 2)));
   }
   hello.random = Bytes(reader.ReadBytes(32));
   hello.retryRequest = hello.random == kHelloRetryRandom;
@@ -173,27 +182,33 @@ Tls13Check ParseServerHello13(std::string_view body, ServerHello13& hello) {
   }
   hello.sessionIdEcho = Bytes(reader.ReadBytes(idLength));
   hello.suite = static_cast<std::uint16_t>(bytesToUInt(reader.ReadBytes(2)));
-  if (reader.ReadBytes(1)[0] != '\0') return refuse(kAlertIllegalParameter, "Server chose compression that was not offered");
+  if (reader.ReadBytes(1)[0] != '\0')
+    return refuse(kAlertIllegalParameter, "Server chose compression that was not offered");
   std::vector<Extension> extensions;
   const std::string_view where = hello.retryRequest ? "HelloRetryRequest" : "ServerHello";
-  if (Tls13Check check = readExtensions(reader.ReadBytes(reader.Remaining()), where, extensions); !check.ok()) {
+  if (Tls13Check check = readExtensions(reader.ReadBytes(reader.Remaining()), where, extensions);
+      !check.ok()) {
     return check;
   }
   for (const Extension& extension : extensions) {
     HandshakeReader field(extension.body);
     switch (extension.type) {
       case kExtensionSupportedVersions:
-        if (extension.body.size() != 2) return refuse(kAlertDecodeError, "Malformed supported_versions in " + std::string(where));
+        if (extension.body.size() != 2)
+          return refuse(kAlertDecodeError, "Malformed supported_versions in " + std::string(where));
         hello.selectedVersion = static_cast<std::uint16_t>(bytesToUInt(extension.body));
         break;
       case kExtensionKeyShare:
         hello.hasKeyShare = true;
-        if (extension.body.size() < 2) return refuse(kAlertDecodeError, "Malformed key_share in " + std::string(where));
+        if (extension.body.size() < 2)
+          return refuse(kAlertDecodeError, "Malformed key_share in " + std::string(where));
         hello.group = static_cast<std::uint16_t>(bytesToUInt(field.ReadBytes(2)));
         if (hello.retryRequest) {
-          if (field.Remaining() != 0) return refuse(kAlertDecodeError, "Malformed key_share in HelloRetryRequest");
+          if (field.Remaining() != 0)
+            return refuse(kAlertDecodeError, "Malformed key_share in HelloRetryRequest");
         } else {
-          if (field.Remaining() < 2 || bytesToUInt(extension.body.substr(2, 2)) + 4 != extension.body.size() ||
+          if (field.Remaining() < 2 ||
+              bytesToUInt(extension.body.substr(2, 2)) + 4 != extension.body.size() ||
               extension.body.size() == 4) {
             return refuse(kAlertDecodeError, "Malformed key_share in ServerHello");
           }
@@ -202,14 +217,16 @@ Tls13Check ParseServerHello13(std::string_view body, ServerHello13& hello) {
         break;
       case kExtensionCookie:
         if (!hello.retryRequest) return refuse(kAlertUnsupportedExtension, "cookie in a ServerHello");
-        if (extension.body.size() < 3 || bytesToUInt(extension.body.substr(0, 2)) + 2 != extension.body.size()) {
+        if (extension.body.size() < 3 ||
+            bytesToUInt(extension.body.substr(0, 2)) + 2 != extension.body.size()) {
           return refuse(kAlertDecodeError, "Malformed cookie in HelloRetryRequest");
         }
         hello.cookie = Bytes(extension.body.substr(2));
         break;
       default:
         // pre_shared_key included: no key was offered.
-        return refuse(kAlertUnsupportedExtension, "Unrequested " + std::string(where) + " extension " + typeText(extension.type));
+        return refuse(kAlertUnsupportedExtension,
+                      "Unrequested " + std::string(where) + " extension " + typeText(extension.type));
     }
   }
   return {};
@@ -221,7 +238,8 @@ Tls13Check ParseEncryptedExtensions(std::string_view body, const std::vector<std
   for (const Extension& extension : extensions) {
     switch (extension.type) {
       case kExtensionServerName:
-        if (!extension.body.empty()) return refuse(kAlertDecodeError, "Non-empty server_name in EncryptedExtensions");
+        if (!extension.body.empty())
+          return refuse(kAlertDecodeError, "Non-empty server_name in EncryptedExtensions");
         break;
       case kExtensionSupportedGroups:
         // The server's preference, for later connections: read past.
@@ -230,7 +248,8 @@ Tls13Check ParseEncryptedExtensions(std::string_view body, const std::vector<std
         bool wasOffered = false;
         for (const std::uint16_t type : offered) wasOffered = wasOffered || type == extension.type;
         if (!wasOffered) {
-          return refuse(kAlertUnsupportedExtension, "Unrequested EncryptedExtensions extension " + typeText(extension.type));
+          return refuse(kAlertUnsupportedExtension,
+                        "Unrequested EncryptedExtensions extension " + typeText(extension.type));
         }
       }
     }
@@ -246,7 +265,9 @@ Tls13Check ParseCertificateRequest13(std::string_view body, CertificateRequest13
   }
   request.context = Bytes(reader.ReadVector8());
   std::vector<Extension> extensions;
-  if (Tls13Check check = readExtensions(reader.ReadBytes(reader.Remaining()), "CertificateRequest", extensions); !check.ok()) {
+  if (Tls13Check check =
+          readExtensions(reader.ReadBytes(reader.Remaining()), "CertificateRequest", extensions);
+      !check.ok()) {
     return check;
   }
   bool haveSchemes = false;
@@ -281,12 +302,15 @@ Tls13Check ParseCertificate13(std::string_view body, Certificate13& certificate)
     if (reader.Remaining() < 3 + 1 + 2) return refuse(kAlertDecodeError, "Truncated certificate entry");
     const std::string_view sizeBytes = reader.ReadBytes(3);
     const std::size_t size = bytesToUInt(sizeBytes);
-    if (size == 0 || size + 2 > reader.Remaining()) return refuse(kAlertDecodeError, "Certificate entry runs past the message");
+    if (size == 0 || size + 2 > reader.Remaining())
+      return refuse(kAlertDecodeError, "Certificate entry runs past the message");
     certificate.chain.emplace_back(reader.ReadBytes(size));
     const std::size_t extensionsLength = bytesToUInt(reader.ReadBytes(2));
-    if (extensionsLength > reader.Remaining()) return refuse(kAlertDecodeError, "Certificate entry extensions run past the message");
+    if (extensionsLength > reader.Remaining())
+      return refuse(kAlertDecodeError, "Certificate entry extensions run past the message");
     // No status_request or signed_certificate_timestamp was offered.
-    if (extensionsLength != 0) return refuse(kAlertUnsupportedExtension, "Unrequested extension in a certificate entry");
+    if (extensionsLength != 0)
+      return refuse(kAlertUnsupportedExtension, "Unrequested extension in a certificate entry");
   }
   return {};
 }
@@ -330,7 +354,8 @@ Tls13Check ParseNewSessionTicket13(std::string_view body, NewSessionTicket13& ti
   ticket.lifetime = bytesToUInt(reader.ReadBytes(4));
   reader.ReadBytes(4);
   const std::size_t nonceLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
-  if (nonceLength + 2 > reader.Remaining()) return refuse(kAlertDecodeError, "NewSessionTicket nonce runs past the message");
+  if (nonceLength + 2 > reader.Remaining())
+    return refuse(kAlertDecodeError, "NewSessionTicket nonce runs past the message");
   reader.ReadBytes(nonceLength);
   const std::size_t ticketLength = bytesToUInt(reader.ReadBytes(2));
   if (ticketLength == 0 || ticketLength + 2 > reader.Remaining()) {
@@ -343,9 +368,11 @@ Tls13Check ParseNewSessionTicket13(std::string_view body, NewSessionTicket13& ti
 }
 
 Tls13Check ParseKeyUpdate(std::string_view body, bool& updateRequested) {
-  if (body.size() != 1) return refuse(kAlertDecodeError, "KeyUpdate of " + std::to_string(body.size()) + " bytes");
+  if (body.size() != 1)
+    return refuse(kAlertDecodeError, "KeyUpdate of " + std::to_string(body.size()) + " bytes");
   const auto value = static_cast<std::uint8_t>(body[0]);
-  if (value > 1) return refuse(kAlertIllegalParameter, "KeyUpdate with request_update " + std::to_string(value));
+  if (value > 1)
+    return refuse(kAlertIllegalParameter, "KeyUpdate with request_update " + std::to_string(value));
   updateRequested = value == 1;
   return {};
 }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tls/hello_extensions.h"
+#include "tls/tls_protocol.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -25,11 +27,6 @@ inline constexpr std::uint16_t kExtensionSupportedVersions = 0x002B;
 inline constexpr std::uint16_t kExtensionCookie = 0x002C;
 inline constexpr std::uint16_t kExtensionKeyShare = 0x0033;
 
-inline constexpr std::uint16_t kGroupSecp256r1 = 0x0017;
-inline constexpr std::uint16_t kGroupSecp384r1 = 0x0018;
-
-inline constexpr std::uint8_t kAlertBadCertificate = 42;
-inline constexpr std::uint8_t kAlertInternalError = 80;
 inline constexpr std::uint8_t kAlertUserCanceled = 90;
 inline constexpr std::uint8_t kAlertMissingExtension = 109;
 inline constexpr std::uint8_t kAlertUnsupportedExtension = 110;
@@ -58,7 +55,8 @@ struct ClientHello13 {
   Bytes cookie;  // from a HelloRetryRequest, echoed
   std::vector<std::uint16_t> schemes;
   // "auto": the TLS 1.2 suites after ours, the TLS 1.2 extension block
-  // (with its length) in front of ours, and TLS 1.2 in supported_versions.
+  // (with its length) in front of ours, and TLS 1.2 and 1.0 in
+  // supported_versions.
   bool offerTls12 = false;
   Bytes tls12Suites;
   Bytes tls12Extensions;

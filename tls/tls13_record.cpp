@@ -8,11 +8,7 @@ bool Tls13RecordCipher::SetKey(Tls13Aead aead, std::string_view key, std::string
   Clear();
   if (iv.size() != kGcmNonceSize) return false;
   aead_ = aead;
-#ifdef QV_TLS13_CHACHA
   const bool ok = aead == Tls13Aead::kChaCha20Poly1305 ? chacha_.setKey(key) : gcm_.setKey(key);
-#else
-  const bool ok = aead != Tls13Aead::kChaCha20Poly1305 && gcm_.setKey(key);
-#endif
   if (!ok) return false;
   iv_ = Bytes(iv);
   keyed_ = true;
@@ -21,9 +17,7 @@ bool Tls13RecordCipher::SetKey(Tls13Aead aead, std::string_view key, std::string
 
 void Tls13RecordCipher::Clear() {
   gcm_ = AesGcm();
-#ifdef QV_TLS13_CHACHA
   chacha_ = ChaCha20Poly1305();
-#endif
   iv_.clear();
   sequence_ = 0;
   keyed_ = false;
@@ -47,12 +41,8 @@ Bytes Tls13RecordCipher::Seal(std::uint8_t type, std::string_view content) {
   aad += versionBytes(kVersionTls12);
   aad += uintToBytes(static_cast<std::uint32_t>(length), 2);
   const Bytes nonce = Nonce();
-#ifdef QV_TLS13_CHACHA
-  Bytes sealed = aead_ == Tls13Aead::kChaCha20Poly1305 ? chacha_.seal(nonce, aad, inner)
-                                                        : gcm_.seal(nonce, aad, inner);
-#else
-  Bytes sealed = gcm_.seal(nonce, aad, inner);
-#endif
+  Bytes sealed =
+      aead_ == Tls13Aead::kChaCha20Poly1305 ? chacha_.seal(nonce, aad, inner) : gcm_.seal(nonce, aad, inner);
   if (!sealed.empty()) ++sequence_;
   return sealed;
 }
@@ -60,12 +50,8 @@ Bytes Tls13RecordCipher::Seal(std::uint8_t type, std::string_view content) {
 std::optional<Tls13Inner> Tls13RecordCipher::Open(std::string_view header, std::string_view fragment) {
   if (!keyed_ || fragment.size() < kGcmTagSize + 1) return std::nullopt;
   const Bytes nonce = Nonce();
-#ifdef QV_TLS13_CHACHA
   std::optional<Bytes> inner = aead_ == Tls13Aead::kChaCha20Poly1305 ? chacha_.open(nonce, header, fragment)
-                                                                      : gcm_.open(nonce, header, fragment);
-#else
-  std::optional<Bytes> inner = gcm_.open(nonce, header, fragment);
-#endif
+                                                                     : gcm_.open(nonce, header, fragment);
   if (!inner) return std::nullopt;
   ++sequence_;
   // Padding is zeros after the type byte; the last non-zero byte is the type.

@@ -8,10 +8,7 @@
 #include <string_view>
 
 #include "crypto/aes_gcm.h"
-#if __has_include("crypto/chacha20_poly1305.h")
 #include "crypto/chacha20_poly1305.h"
-#define QV_TLS13_CHACHA 1
-#endif
 #include "tls/tls13_key_schedule.h"
 #include "xml/byte_string.h"
 
@@ -48,9 +45,7 @@ class Tls13RecordCipher {
 
   Tls13Aead aead_ = Tls13Aead::kAes128Gcm;
   AesGcm gcm_;
-#ifdef QV_TLS13_CHACHA
   ChaCha20Poly1305 chacha_;
-#endif
   Bytes iv_;
   std::uint64_t sequence_ = 0;
   bool keyed_ = false;

@@ -11,14 +11,14 @@
 namespace qv {
 
 enum class Tls13Step : std::uint8_t {
-  kIdle,                      // TLS 1.3 not offered, or the server chose TLS 1.2 or older
-  kWaitServerHello,           // hello sent (again after a HelloRetryRequest)
-  kWaitEncryptedExtensions,   // handshake keys in place
+  kIdle,                     // TLS 1.3 not offered, or the server chose TLS 1.2 or older
+  kWaitServerHello,          // hello sent (again after a HelloRetryRequest)
+  kWaitEncryptedExtensions,  // handshake keys in place
   kWaitCertificateOrRequest,
-  kWaitCertificate,           // after a CertificateRequest
+  kWaitCertificate,  // after a CertificateRequest
   kWaitCertificateVerify,
   kWaitFinished,
-  kConnected,                 // application keys; tickets and key updates only
+  kConnected,  // application keys; tickets and key updates only
 };
 
 struct Tls13Handshake {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "tls/cipher_suites.h"
+#include "tls/signature_schemes.h"
 #include "tls/tls12_suites.h"
 
 namespace qv {
@@ -18,6 +19,10 @@ void TlsConnection::SetVerifyCertificates(bool verify) { verifyCertificates_ = v
 void TlsConnection::SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
 
 void TlsConnection::SetVersionPolicy(TlsVersionPolicy policy) { versionPolicy_ = policy; }
+
+void TlsConnection::SetClientCredentials(std::shared_ptr<const ClientCredentials> credentials) {
+  clientCredentials_ = std::move(credentials);
+}
 
 void TlsConnection::StartClient() {
   role_ = TlsRole::kClient;
@@ -83,6 +88,7 @@ void TlsConnection::PrepareResumption() {
   next.sessionCaching_ = sessionCaching_;
   next.certificateCheck_ = std::move(certificateCheck_);
   next.versionPolicy_ = versionPolicy_;
+  next.clientCredentials_ = std::move(clientCredentials_);
   *this = std::move(next);
 }
 

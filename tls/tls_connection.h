@@ -1,14 +1,16 @@
 #pragma once
 // One TLS connection, client or server role. The server speaks TLS 1.0 (RSA
 // key exchange; AES-128/256-CBC-SHA, RC4-MD5, RC4-SHA); the client also TLS
-// 1.2 (ECDHE-RSA with X25519 or RSA key exchange; AES-GCM and AES-CBC) as
-// its version policy allows. The object never touches a socket: the
+// 1.2 (ECDHE-RSA and ECDHE-ECDSA over X25519, secp256r1 or secp384r1, or RSA
+// key exchange; AES-GCM, AES-CBC and ChaCha20-Poly1305) as its version
+// policy allows. The object never touches a socket: the
 // caller feeds received bytes to ReceiveBytes and writes what
 // SendApplicationData returns.
 //
 // Not safe for concurrent use: callers serialise every call on one object.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,7 @@
 namespace qv {
 
 struct Tls12Suite;
+struct ClientCredentials;
 
 class TlsConnection {
  public:
@@ -43,6 +46,10 @@ class TlsConnection {
   void SetCertificateCheck(CertificateCheck check);
   // Client: the versions offered and accepted; TLS 1.0 only by default.
   void SetVersionPolicy(TlsVersionPolicy policy);
+  // Client: the certificate and key a TLS 1.2 (or later) server's
+  // CertificateRequest is answered with; null (the default) answers with
+  // an empty Certificate. Shared, so one loaded file serves every connection.
+  void SetClientCredentials(std::shared_ptr<const ClientCredentials> credentials);
 
   // --- Operations -----------------------------------------------------------
   // Client role; queues the ClientHello (it leaves with the next
@@ -123,9 +130,18 @@ class TlsConnection {
   void SendClientHello12();
   void ProcessServerHello12(std::string_view body);
   void ProcessServerKeyExchange(std::string_view body);
-  // X25519 key exchange with the server's signed share; false (alert sent)
+  // ECDHE key exchange with the server's signed share; false (alert sent)
   // when it cannot be done.
   bool SendClientKeyExchangeEcdhe();
+  // Whether the server's key fits the negotiated TLS 1.2 suite; logs and
+  // sends the alert when it does not.
+  bool AcceptServerKey12(const Certificate& certificate);
+  // The CertificateRequest read strictly (alert sent when malformed).
+  void ProcessCertificateRequest12(std::string_view body);
+  // The answer with the configured credentials: the chain (or nothing when
+  // none fits) and, after the key exchange, its CertificateVerify.
+  void SendClientCertificate12();
+  void SendClientCertificateVerify12();
 
   // --- Client role, TLS 1.3 (client_handshake13.cpp) -----------------------
   void SendClientHello13();
@@ -196,6 +212,7 @@ class TlsConnection {
   bool sessionCaching_ = false;
   CertificateCheck certificateCheck_;
   TlsVersionPolicy versionPolicy_ = TlsVersionPolicy::kTls10;
+  std::shared_ptr<const ClientCredentials> clientCredentials_;
 
   // --- Connection state ---------------------------------------------------------
   TlsRole role_ = TlsRole::kServer;

@@ -21,6 +21,7 @@ inline constexpr std::uint8_t kAlertBadRecordMac = 20;
 inline constexpr std::uint8_t kAlertDecryptionFailed = 21;
 inline constexpr std::uint8_t kAlertRecordOverflow = 22;
 inline constexpr std::uint8_t kAlertHandshakeFailure = 40;
+inline constexpr std::uint8_t kAlertBadCertificate = 42;
 inline constexpr std::uint8_t kAlertUnsupportedCertificate = 43;
 inline constexpr std::uint8_t kAlertCertificateUnknown = 46;
 inline constexpr std::uint8_t kAlertIllegalParameter = 47;
@@ -28,6 +29,7 @@ inline constexpr std::uint8_t kAlertUnknownCa = 48;
 inline constexpr std::uint8_t kAlertDecodeError = 50;
 inline constexpr std::uint8_t kAlertDecryptError = 51;
 inline constexpr std::uint8_t kAlertProtocolVersion = 70;
+inline constexpr std::uint8_t kAlertInternalError = 80;
 
 // Handshake message types.
 inline constexpr std::uint8_t kHandshakeHelloRequest = 0;

@@ -21,6 +21,12 @@ constexpr std::uint8_t kSanIpAddress = 0x87;
 
 constexpr std::string_view kOidRsaPrefix{"\x2A\x86\x48\x86\xF7\x0D\x01\x01", 8};
 constexpr std::string_view kOidEcdsaPrefix{"\x2A\x86\x48\xCE\x3D\x04", 6};
+constexpr std::string_view kOidEcdsaSha256{"\x2A\x86\x48\xCE\x3D\x04\x03\x02", 8};
+constexpr std::string_view kOidEcdsaSha384{"\x2A\x86\x48\xCE\x3D\x04\x03\x03", 8};
+constexpr std::string_view kOidEcdsaSha512{"\x2A\x86\x48\xCE\x3D\x04\x03\x04", 8};
+constexpr std::string_view kOidHashPrefix{"\x60\x86\x48\x01\x65\x03\x04\x02", 8};
+constexpr std::string_view kOidMgf1{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x08", 9};
+constexpr std::string_view kOidRsaPssKey{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0A", 9};
 constexpr std::string_view kOidEcPublicKey{"\x2A\x86\x48\xCE\x3D\x02\x01", 7};
 constexpr std::string_view kOidP256{"\x2A\x86\x48\xCE\x3D\x03\x01\x07", 8};
 constexpr std::string_view kOidP384{"\x2B\x81\x04\x00\x22", 5};
@@ -60,6 +66,68 @@ SignatureAlgorithm signatureAlgorithmOf(std::string_view oid) {
     return SignatureAlgorithm::kEcdsa;
   }
   return SignatureAlgorithm::kUnknown;
+}
+
+// The hash of an AlgorithmIdentifier naming SHA-256/384/512 (parameters
+// absent or NULL).
+std::optional<HashAlgorithm> hashOfIdentifier(std::string_view identifier) {
+  const DerElement oid = TakeElement(kDerObjectId, identifier);
+  if (!oid.found) return std::nullopt;
+  if (!identifier.empty() && identifier != std::string_view("\x05\x00", 2)) return std::nullopt;
+  if (oid.content.size() != 9 || oid.content.substr(0, 8) != kOidHashPrefix) return std::nullopt;
+  switch (oid.content[8]) {
+    case 0x01:
+      return HashAlgorithm::kSha256;
+    case 0x02:
+      return HashAlgorithm::kSha384;
+    case 0x03:
+      return HashAlgorithm::kSha512;
+    default:
+      return std::nullopt;
+  }
+}
+
+// RSASSA-PSS-params (RFC 4055) as TLS and this verifier use them: an
+// explicit SHA-2 hash, MGF1 over the same hash, a salt as long as the hash
+// and the default trailer. The defaults (SHA-1) are not taken.
+std::optional<HashAlgorithm> pssParamsHash(std::string_view params) {
+  const DerElement sequence = TakeElement(kDerSequence, params);
+  if (!sequence.found || !params.empty()) return std::nullopt;
+  std::string_view fields = sequence.content;
+  const DerElement hashField = TakeElement(0xA0, fields);
+  const DerElement mgfField = TakeElement(0xA1, fields);
+  const DerElement saltField = TakeElement(0xA2, fields);
+  const DerElement trailerField = TakeElement(0xA3, fields);
+  if (!hashField.found || !mgfField.found || !saltField.found || !fields.empty()) return std::nullopt;
+  std::string_view hashContent = hashField.content;
+  const std::optional<HashAlgorithm> hash = hashOfIdentifier(TakeElement(kDerSequence, hashContent).content);
+  if (!hash || !hashContent.empty()) return std::nullopt;
+  std::string_view mgfContent = mgfField.content;
+  std::string_view mgf = TakeElement(kDerSequence, mgfContent).content;
+  if (TakeElement(kDerObjectId, mgf).content != kOidMgf1 || !mgfContent.empty()) return std::nullopt;
+  if (hashOfIdentifier(TakeElement(kDerSequence, mgf).content) != hash || !mgf.empty()) return std::nullopt;
+  std::string_view saltContent = saltField.content;
+  const DerElement salt = TakeElement(kDerInteger, saltContent);
+  if (!salt.found || !saltContent.empty() || salt.content.size() > 2 ||
+      bytesToUInt(salt.content) != digestSize(*hash)) {
+    return std::nullopt;
+  }
+  if (trailerField.found) {
+    std::string_view trailerContent = trailerField.content;
+    const DerElement trailer = TakeElement(kDerInteger, trailerContent);
+    if (trailer.content != std::string_view("\x01", 1) || !trailerContent.empty()) return std::nullopt;
+  }
+  return hash;
+}
+
+std::optional<HashAlgorithm> signatureHashOf(SignatureAlgorithm algorithm, std::string_view oid,
+                                             std::string_view params) {
+  if (algorithm == SignatureAlgorithm::kRsaPss) return pssParamsHash(params);
+  if (algorithm != SignatureAlgorithm::kEcdsa || !params.empty()) return std::nullopt;
+  if (oid == kOidEcdsaSha256) return HashAlgorithm::kSha256;
+  if (oid == kOidEcdsaSha384) return HashAlgorithm::kSha384;
+  if (oid == kOidEcdsaSha512) return HashAlgorithm::kSha512;
+  return std::nullopt;
 }
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).
@@ -137,8 +205,9 @@ bool readPublicKey(std::string_view keyInfo, X509Fields& fields, std::string& pr
     problem = "malformed public key";
     return false;
   }
-  if (oid.content == std::string_view("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 9)) {
-    fields.keyAlgorithm = KeyAlgorithm::kRsa;
+  const bool pssKey = oid.content == kOidRsaPssKey;
+  if (pssKey || oid.content == std::string_view("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 9)) {
+    fields.keyAlgorithm = pssKey ? KeyAlgorithm::kRsaPss : KeyAlgorithm::kRsa;
     std::string_view sequence = TakeElement(kDerSequence, key).content;
     const DerElement modulus = TakeElement(kDerInteger, sequence);
     const DerElement exponent = TakeElement(kDerInteger, sequence);
@@ -153,6 +222,14 @@ bool readPublicKey(std::string_view keyInfo, X509Fields& fields, std::string& pr
     fields.keyAlgorithm = KeyAlgorithm::kEc;
     const std::string_view curve = TakeElement(kDerObjectId, algorithm).content;
     fields.keyBits = curve == kOidP256 ? 256 : curve == kOidP384 ? 384 : curve == kOidP521 ? 521 : 0;
+    if (fields.keyBits == 256 || fields.keyBits == 384) {
+      const std::size_t coordinate = fields.keyBits / 8;
+      if (key.size() != 1 + 2 * coordinate || key[0] != '\x04') {
+        problem = "EC public key is not an uncompressed point of its curve";
+        return false;
+      }
+      fields.ecPoint = Bytes(key);
+    }
   }
   return true;
 }
@@ -302,6 +379,7 @@ bool ReadX509Fields(std::string_view der, X509Fields& fields, std::string& probl
   std::string_view algorithm = outerAlgorithm.content;
   fields.signatureOid = TakeElement(kDerObjectId, algorithm).content;
   fields.signatureAlgorithm = signatureAlgorithmOf(fields.signatureOid);
+  fields.signatureHash = signatureHashOf(fields.signatureAlgorithm, fields.signatureOid, algorithm);
 
   std::string_view body = tbs.content;
   TakeElement(kDerExplicit0, body);  // version

@@ -3,10 +3,12 @@
 // needs, read from DER that came off the network. Views point into the DER
 // given to ReadX509Fields, which must outlive the record.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crypto/digest.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -21,13 +23,17 @@ enum class SignatureAlgorithm {
   kEcdsa,
   kRsaPss
 };
-enum class KeyAlgorithm { kUnknown, kRsa, kEc };
+enum class KeyAlgorithm { kUnknown, kRsa, kEc, kRsaPss };
 
 struct X509Fields {
   // TBSCertificate header and content, as signed.
   std::string_view tbs;
   std::string_view signatureOid;
   SignatureAlgorithm signatureAlgorithm = SignatureAlgorithm::kUnknown;
+  // ECDSA: the hash of ecdsa-with-SHA256/384/512. RSASSA-PSS: the hash of
+  // parameters this verifier takes (MGF1 with the same hash, a salt of the
+  // hash's length, trailer 1). Unset for anything else.
+  std::optional<HashAlgorithm> signatureHash;
   // The signature bits (BIT STRING content without its unused-bits byte).
   std::string_view signature;
   // Whole DER of the Names (header and content), for comparing issuer with subject.
@@ -46,11 +52,14 @@ struct X509Fields {
   // OIDs (content bytes) of critical extensions this reader does not know.
   std::vector<std::string_view> unknownCriticalExtensions;
   KeyAlgorithm keyAlgorithm = KeyAlgorithm::kUnknown;
-  // RSA key, big-endian without leading zeros.
+  // RSA key (rsaEncryption or id-RSASSA-PSS), big-endian without leading zeros.
   Bytes modulus;
   Bytes exponent;
   // Bits of the RSA modulus, or of the EC field for the named curves we know.
   std::size_t keyBits = 0;
+  // EC key: the point as the certificate holds it (only its form is checked
+  // here: 04 || X || Y of the curve's size for P-256 and P-384).
+  Bytes ecPoint;
 };
 
 // Reads a certificate. False (problem says what) when anything the check

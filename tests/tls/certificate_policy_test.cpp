@@ -80,12 +80,22 @@ TEST(CertificateVerification, ChainsAgainstTrustedRoots) {
       {"SHA-1 self-signed root", "leaf_r1 inter_r1", "root_sha1", "", "pbx.example.com", true, 0, ""},
       {"SHA-1 root sent along", "leaf_r1 inter_r1 root_sha1", "root_sha1", "", "pbx.example.com", true, 0,
        ""},
-      {"ECDSA chain", "ec_leaf", "ec_root", "", "pbx.example.com", false, alert::kUnsupportedCertificate,
-       "Certificate of CN=pbx.example.com is signed with ECDSA (1.2.840.10045.4.3.2), which this verifier "
-       "does "
-       "not implement"},
-      {"RSA leaf under an EC root", "leaf_by_ec", "ec_root", "", "pbx.example.com", false,
-       alert::kUnsupportedCertificate, "does not implement"},
+      {"ECDSA P-256 chain", "ec_leaf", "ec_root", "", "pbx.example.com", true, 0, ""},
+      {"ECDSA with SHA-512", "ec_leaf512", "ec_root", "", "pbx.example.com", true, 0, ""},
+      {"ECDSA P-384 chain", "ec384_leaf", "ec384_root", "", "pbx.example.com", true, 0, ""},
+      {"RSA leaf under an EC root", "leaf_by_ec", "ec_root", "", "pbx.example.com", true, 0, ""},
+      {"ECDSA signature, RSA issuer", "ec_leaf", "ec_name_rsa_root", "", "pbx.example.com", false,
+       alert::kBadCertificate,
+       "Certificate of CN=pbx.example.com claims an ECDSA signature but its issuer CN=EC Root has no EC key"},
+      {"ECDSA signature by another EC key", "ec_leaf", "ec_root_twin", "", "pbx.example.com", false,
+       alert::kBadCertificate,
+       "Signature of CN=EC Root on the certificate of CN=pbx.example.com does not verify"},
+      {"RSA-PSS chain", "pss_leaf", "pss_root", "", "pbx.example.com", true, 0, ""},
+      {"RSA-PSS signature by an RSA root", "pss_by_rsa", "root", "", "pbx.example.com", true, 0, ""},
+      {"RSA-PSS with a salt we do not take", "pss_maxsalt", "root", "", "pbx.example.com", false,
+       alert::kUnsupportedCertificate,
+       "Certificate of CN=pbx.example.com is signed with RSASSA-PSS (1.2.840.113549.1.1.10), which this "
+       "verifier does not implement"},
       {"unknown critical extension", "oddext inter", "root", "", "pbx.example.com", false,
        alert::kUnsupportedCertificate,
        "Certificate of CN=odd has an unsupported critical extension 1.2.3.4.5"},
@@ -221,10 +231,13 @@ TEST(CertificatePinning, PinAndVerificationMustBothPass) {
   policy.verifyChain = true;
   policy.trustedRoots = chainOf("ec_root");
   policy.address = "pbx.example.com";
-  // The pin matches; the ECDSA chain still cannot be verified.
   CertificateVerdict verdict = CheckServerCertificates(chainOf("ec_leaf"), policy, now());
+  EXPECT_TRUE(verdict.accepted) << verdict.logLine;
+  // The pin matches; the chain does not lead to a trusted root.
+  policy.trustedRoots = chainOf("ec384_root");
+  verdict = CheckServerCertificates(chainOf("ec_leaf"), policy, now());
   EXPECT_FALSE(verdict.accepted);
-  EXPECT_NE(verdict.logLine.find("ECDSA"), std::string::npos);
+  EXPECT_NE(verdict.logLine.find("not a trusted root"), std::string::npos);
   // A verified chain whose leaf is not pinned.
   policy.trustedRoots = chainOf("root");
   verdict = CheckServerCertificates(chainOf("leaf inter"), policy, now());

@@ -8,6 +8,7 @@
 #include "tls/gcm_record.h"
 #include "tls/hello_extensions.h"
 #include "tls/server_key_exchange.h"
+#include "tls/signature_schemes.h"
 #include "tls/tls12_key_schedule.h"
 #include "tls/tls12_suites.h"
 
@@ -26,18 +27,19 @@ Bytes block(std::string_view extensions) {
 
 TEST(HelloExtensions, ClientBlockIsExactlyWhatIsOffered) {
   const Bytes expected = hexDecode(
-      "0041"
+      "004f"
       "0000001400120000"
       "0f7062782e6578616d706c652e636f6d"  // "pbx.example.com"
-      "000a00040002001d"
+      "000a00080006001d00170018"
       "000b00020100"
-      "000d000e000c040105010601080408050806"
+      "000d0018001604010501060108040805080604030503"
+      "0809080a080b"
       "00170000"
       "ff01000100");
   EXPECT_EQ(hexEncode(BuildClientHelloExtensions("pbx.example.com")), hexEncode(expected));
   // Without a name there is no server_name and the length shrinks by its 24 bytes.
   const Bytes bare = BuildClientHelloExtensions("");
-  EXPECT_EQ(bytesToUInt(bare.substr(0, 2)), 0x41u - 24);
+  EXPECT_EQ(bytesToUInt(bare.substr(0, 2)), 0x4fu - 24);
   EXPECT_EQ(bare.substr(2, 2), Bytes("\x00\x0a", 2));
 }
 
@@ -113,6 +115,14 @@ TEST(ServerKeyExchange, ParsesNamedX25519) {
   EXPECT_EQ(check.params.signature, "SIG");
 }
 
+TEST(ServerKeyExchange, EveryOfferedSchemeIsTaken) {
+  const Bytes point(32, '\x42');
+  for (const std::uint16_t scheme : OfferedSignatureSchemes(false)) {
+    const ServerKeyExchangeCheck check = ParseServerKeyExchange(skeBody(point, scheme, "SIG"));
+    EXPECT_EQ(check.alert, 0) << SignatureSchemeName(scheme) << ": " << check.error;
+  }
+}
+
 TEST(ServerKeyExchange, HostileBodiesAreRefused) {
   const Bytes point(32, '\x42');
   const Bytes good = skeBody(point, kSchemeRsaPkcs1Sha256, "SIG");
@@ -133,8 +143,16 @@ TEST(ServerKeyExchange, HostileBodiesAreRefused) {
       {"trailing byte", good + "x", 50},
       {"empty signature", skeBody(point, kSchemeRsaPkcs1Sha256, ""), 50},
       {"SHA-1 scheme never offered", skeBody(point, 0x0201, "SIG"), 47},
-      {"ECDSA scheme never offered", skeBody(point, 0x0403, "SIG"), 47},
-      {"PSS with pss key never offered", skeBody(point, 0x0809, "SIG"), 47},
+      {"ECDSA P-521 scheme never offered", skeBody(point, 0x0603, "SIG"), 47},
+      {"ECDSA with SHA-1 never offered", skeBody(point, 0x0203, "SIG"), 47},
+      {"P-256 share of the X25519 size", Bytes("\x03\x00\x17\x20", 4) + good.substr(4), 47},
+      {"P-384 share of the P-256 size",
+       skeBody(Bytes(65, '\x04'), kSchemeRsaPkcs1Sha256, "SIG").replace(1, 2, "\x00\x18"), 47},
+      {"P-256 share compressed",
+       skeBody(Bytes(33, '\x02'), kSchemeRsaPkcs1Sha256, "SIG").replace(1, 2, "\x00\x17"), 47},
+      {"P-256 share not on the curve",
+       skeBody(Bytes(65, '\x04'), kSchemeRsaPkcs1Sha256, "SIG").replace(1, 2, "\x00\x17"), 47},
+      {"secp521r1 never offered", Bytes("\x03\x00\x19", 3) + good.substr(3), 47},
   };
   for (const auto& c : cases) {
     const ServerKeyExchangeCheck check = ParseServerKeyExchange(c.body);
@@ -147,8 +165,9 @@ TEST(Tls12Suites, TableMatchesTheOfferedList) {
   for (std::size_t k = 0; k < kTls12OfferedSuites.size(); k += 2) {
     const Tls12Suite* suite = FindTls12Suite(kTls12OfferedSuites.substr(k, 2));
     ASSERT_NE(suite, nullptr) << k;
-    EXPECT_EQ(suite->cipher == RecordCipher::kAesGcm, suite->macLength == 0) << suite->name;
+    EXPECT_EQ(suite->cipher != RecordCipher::kAesCbc, suite->macLength == 0) << suite->name;
     EXPECT_EQ(suite->cipher == RecordCipher::kAesGcm, suite->fixedIvLength == 4) << suite->name;
+    EXPECT_EQ(suite->cipher == RecordCipher::kChaCha20Poly1305, suite->fixedIvLength == 12) << suite->name;
   }
   EXPECT_EQ(FindTls12Suite(Bytes("\x00\x05", 2)), nullptr);  // RC4 never under TLS 1.2
   EXPECT_EQ(FindTls12Suite(Bytes("\xc0", 1)), nullptr);

@@ -75,6 +75,23 @@ TEST(X509Fields, WhatTheCheckNeeds) {
   EXPECT_EQ(ec.keyBits, 256u);
   EXPECT_EQ(ec.signatureAlgorithm, SignatureAlgorithm::kEcdsa);
   EXPECT_EQ(OidText(ec.signatureOid), "1.2.840.10045.4.3.2");
+  EXPECT_EQ(ec.signatureHash, HashAlgorithm::kSha256);
+  ASSERT_EQ(ec.ecPoint.size(), 65u);
+  EXPECT_EQ(ec.ecPoint[0], '\x04');
+  const X509Fields ec384 = read(chainFile("ec384_leaf.der"));
+  EXPECT_EQ(ec384.keyBits, 384u);
+  EXPECT_EQ(ec384.ecPoint.size(), 97u);
+  EXPECT_EQ(ec384.signatureHash, HashAlgorithm::kSha384);
+  EXPECT_EQ(read(chainFile("ec_leaf512.der")).signatureHash, HashAlgorithm::kSha512);
+  // RSA-PSS: the key is an RSA key of its own kind; the signature's
+  // parameters name its hash, or nothing when they are not ones we take.
+  const X509Fields pss = read(chainFile("pss_leaf.der"));
+  EXPECT_EQ(pss.keyAlgorithm, KeyAlgorithm::kRsaPss);
+  EXPECT_EQ(pss.keyBits, 2048u);
+  EXPECT_EQ(pss.signatureAlgorithm, SignatureAlgorithm::kRsaPss);
+  EXPECT_EQ(pss.signatureHash, HashAlgorithm::kSha384);
+  EXPECT_FALSE(read(chainFile("pss_maxsalt.der")).signatureHash.has_value());
+  EXPECT_FALSE(read(chainFile("leaf.der")).signatureHash.has_value());
 
   const X509Fields odd = read(chainFile("oddext.der"));
   ASSERT_EQ(odd.unknownCriticalExtensions.size(), 1u);

@@ -113,7 +113,8 @@ TEST_F(Client13Interop, OpenSslEachSuiteGroupAndKey) {
     std::string lines;
     for (char k = 'a'; k < 'e'; ++k) lines += std::string(5000, k) + "\n";
     ASSERT_TRUE(link.Send(lines));
-    EXPECT_NE(link.PumpUntilContains(std::string(5000, 'd')).find(std::string(5000, 'd')), Bytes::npos) << what;
+    EXPECT_NE(link.PumpUntilContains(std::string(5000, 'd')).find(std::string(5000, 'd')), Bytes::npos)
+        << what;
     EXPECT_FALSE(tls.Failed()) << what;
     tls.SendCloseNotify();
     link.Send("");
@@ -139,7 +140,8 @@ TEST_F(Client13Interop, OpenSslTls12ServerUnderAutoAnd13Refuses) {
     link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); });
     EXPECT_TRUE(tls.AlertReceived());
     EXPECT_FALSE(tls.HandshakeDone());
-    EXPECT_TRUE(log.contains("1 CSTA: Server sent fatal alert protocol_version (70) during the TLS 1.3 handshake"))
+    EXPECT_TRUE(
+        log.contains("1 CSTA: Server sent fatal alert protocol_version (70) during the TLS 1.3 handshake"))
         << log.text();
   }
 }
@@ -158,8 +160,8 @@ TEST_F(Client13Interop, OpenSslKeyUpdateBothWays) {
   for (const char* command : {"K\n", "k\n"}) {
     // One stdin read per command: the line is only a command on its own.
     server->Write(command);
-    const std::string answer = std::string("Server updated its keys (update requested: ") +
-                               (command[0] == 'K' ? "yes)" : "no)");
+    const std::string answer =
+        std::string("Server updated its keys (update requested: ") + (command[0] == 'K' ? "yes)" : "no)");
     link.PumpUntil([&](const Bytes&) { return log.contains(answer) || tls.Failed(); });
     EXPECT_TRUE(log.contains(answer)) << server->Output();
     const std::string mark = std::string("after update ") + command[0];
@@ -181,7 +183,8 @@ TEST_F(Client13Interop, OpenSslRequiresClientCertificate) {
   link.Send("x\n");
   link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); });
   EXPECT_TRUE(tls.AlertReceived()) << log.text();
-  EXPECT_TRUE(log.contains("1 CSTA: Server asked for a client certificate; none is configured")) << log.text();
+  EXPECT_TRUE(log.contains("1 CSTA: Server asked for a client certificate; none is configured"))
+      << log.text();
   EXPECT_TRUE(log.contains("1 CSTA: Server sent fatal alert certificate_required (116)")) << log.text();
 }
 
@@ -235,8 +238,8 @@ TEST_F(Client13Interop, PythonSslDefaultServer) {
            "    data = tls.recv(4096)\n"
            "    tls.sendall(tls.version().encode() + b' ' + data)\n";
   }
-  auto server = std::make_unique<PeerProcess>("python3 " + script + " " + std::to_string(port_) + " " + cert + " " + key,
-                                              dir_ / "python.txt");
+  auto server = std::make_unique<PeerProcess>(
+      "python3 " + script + " " + std::to_string(port_) + " " + cert + " " + key, dir_ / "python.txt");
   ASSERT_TRUE(server->WaitForOutput("READY")) << server->Output();
   TlsConnection tls;
   Configure(tls, TlsVersionPolicy::kAuto);

@@ -52,14 +52,16 @@ CNF
 rsa() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1.key" 2>/dev/null; }
 stamp() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
 # root name subject key digest [days]
+# SIGOPTS: extra signing options (RSA-PSS padding), empty by default.
+SIGOPTS=
 root() {
   openssl req -config ca.cnf -x509 -new -key "$3.key" -subj "$2" "-$4" -days "${5:-3650}" -extensions root \
-    -set_serial 1 -out "$1.pem"
+    -set_serial 1 $SIGOPTS -out "$1.pem"
 }
 # sign name subject key issuer digest extensions [start end]
 sign() {
   openssl req -config ca.cnf -new -key "$3.key" -subj "$2" -out "$1.csr"
-  openssl ca -config ca.cnf -batch -notext -preserveDN -cert "$4.pem" -keyfile "$4.issuerkey" -md "$5" \
+  openssl ca -config ca.cnf -batch -notext -preserveDN -cert "$4.pem" -keyfile "$4.issuerkey" -md "$5" $SIGOPTS \
     -extfile ca.cnf -extensions "$6" -startdate "${7:-$(stamp '-1 day')}" -enddate "${8:-$(stamp '+400 days')}" \
     -in "$1.csr" -out "$1.pem" 2>/dev/null
   rm -f "$1.csr"
@@ -67,6 +69,9 @@ sign() {
 issuer() { cp "$2.key" "$1.issuerkey"; }
 rsa root; rsa inter; rsa leaf; rsa other
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.key 2>/dev/null
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec2.key 2>/dev/null
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out ec384.key 2>/dev/null
+openssl genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:2048 -out pss.key 2>/dev/null
 
 root root "/O=Quorvel Test/CN=Quorvel Test Root" root sha256 20000
 issuer root root
@@ -101,6 +106,22 @@ root ec_root "/CN=EC Root" ec sha256
 issuer ec_root ec
 sign ec_leaf "/CN=pbx.example.com" ec ec_root sha256 leaf
 sign leaf_by_ec "/CN=pbx.example.com" leaf ec_root sha256 leaf
+sign ec_leaf512 "/CN=pbx.example.com" ec ec_root sha512 leaf
+root ec384_root "/CN=EC P-384 Root" ec384 sha384
+issuer ec384_root ec384
+sign ec384_leaf "/CN=pbx.example.com" ec384 ec384_root sha384 leaf
+# The EC root's name on another P-256 key.
+root ec_root_twin "/CN=EC Root" ec2 sha256
+# An RSA root with the EC root's name: what it "signed" claims ECDSA.
+root ec_name_rsa_root "/CN=EC Root" other sha256
+SIGOPTS="-sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest"
+root pss_root "/CN=PSS Root" pss sha256
+issuer pss_root pss
+sign pss_leaf "/CN=pbx.example.com" pss pss_root sha384 leaf
+sign pss_by_rsa "/CN=pbx.example.com" leaf root sha256 leaf
+SIGOPTS="-sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:max"
+sign pss_maxsalt "/CN=pbx.example.com" leaf root sha256 leaf
+SIGOPTS=
 
 for f in *.pem; do
   case $f in *.key) ;; *) openssl x509 -in "$f" -outform DER -out "${f%.pem}.der" ;; esac

@@ -1,0 +1,129 @@
+// The TLS 1.3 primitives against OpenSSL's libcrypto on seeded random inputs
+// (QV_TEST_SEED overrides the seed, which every failure prints).
+#include <gtest/gtest.h>
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+#include "crypto/chacha20_poly1305.h"
+#include "crypto/poly1305.h"
+#include "tests/crypto/hex.h"
+
+namespace qv {
+namespace {
+
+using test::hex;
+
+std::uint64_t seed() {
+  static const std::uint64_t value = [] {
+    const char* env = std::getenv("QV_TEST_SEED");
+    return env ? std::strtoull(env, nullptr, 0) : 20261209ull;
+  }();
+  return value;
+}
+
+class Random {
+ public:
+  explicit Random(std::uint64_t salt) : engine_(seed() * 1000003u + salt) {}
+  std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine_); }
+  Bytes bytes(std::size_t n) {
+    Bytes out(n, '\0');
+    for (auto& c : out) c = static_cast<char>(engine_());
+    return out;
+  }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+const unsigned char* u8(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+// A view of `data` starting `offset` bytes into a fresh buffer, so the code
+// under test sees unaligned input.
+std::string_view misaligned(Bytes& storage, const Bytes& data, std::size_t offset) {
+  storage.assign(offset, '#');
+  storage += data;
+  return std::string_view(storage).substr(offset);
+}
+
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+// ciphertext || tag from OpenSSL, or empty with a test failure.
+Bytes opensslSeal(const Bytes& key, const Bytes& nonce, const Bytes& aad, const Bytes& plain) {
+  CipherCtx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+  int n = 0;
+  Bytes out(plain.size() + 16, '\0');
+  unsigned char* o = reinterpret_cast<unsigned char*>(out.data());
+  if (EVP_EncryptInit_ex(ctx.get(), EVP_chacha20_poly1305(), nullptr, u8(key), u8(nonce)) != 1 ||
+      (!aad.empty() &&
+       EVP_EncryptUpdate(ctx.get(), nullptr, &n, u8(aad), static_cast<int>(aad.size())) != 1) ||
+      EVP_EncryptUpdate(ctx.get(), o, &n, u8(plain), static_cast<int>(plain.size())) != 1 ||
+      EVP_EncryptFinal_ex(ctx.get(), o + n, &n) != 1 ||
+      EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, 16, o + plain.size()) != 1) {
+    ADD_FAILURE() << "OpenSSL chacha20-poly1305 failed";
+    return {};
+  }
+  return out;
+}
+
+TEST(OpenSslTls13Diff, ChaCha20Poly1305RandomLengthsAndAlignment) {
+  Random rng(1);
+  for (int round = 0; round < 400; ++round) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
+    const Bytes key = rng.bytes(32), nonce = rng.bytes(12);
+    const Bytes aad = rng.bytes(rng.below(301)), plain = rng.bytes(rng.below(301));
+    const Bytes expected = opensslSeal(key, nonce, aad, plain);
+    Bytes keyBuf, nonceBuf, aadBuf, plainBuf, sealedBuf;
+    ChaCha20Poly1305 aead;
+    ASSERT_TRUE(aead.setKey(misaligned(keyBuf, key, rng.below(8))));
+    const std::string_view n = misaligned(nonceBuf, nonce, rng.below(8));
+    const std::string_view a = misaligned(aadBuf, aad, rng.below(8));
+    ASSERT_EQ(hex(aead.seal(n, a, misaligned(plainBuf, plain, rng.below(8)))), hex(expected));
+    const auto opened = aead.open(n, a, misaligned(sealedBuf, expected, rng.below(8)));
+    ASSERT_TRUE(opened.has_value());
+    ASSERT_EQ(*opened, plain);
+  }
+}
+
+Bytes opensslPoly1305(const Bytes& key, const Bytes& message) {
+  EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
+  EVP_MAC_CTX* ctx = mac ? EVP_MAC_CTX_new(mac) : nullptr;
+  Bytes tag(16, '\0');
+  std::size_t length = 0;
+  const bool ok = ctx && EVP_MAC_init(ctx, u8(key), key.size(), nullptr) == 1 &&
+                  EVP_MAC_update(ctx, u8(message), message.size()) == 1 &&
+                  EVP_MAC_final(ctx, reinterpret_cast<unsigned char*>(tag.data()), &length, tag.size()) == 1;
+  EVP_MAC_CTX_free(ctx);
+  EVP_MAC_free(mac);
+  if (!ok || length != 16) ADD_FAILURE() << "OpenSSL Poly1305 failed";
+  return tag;
+}
+
+// Keys and messages of all-ones limbs drive every carry to its bound.
+TEST(OpenSslTls13Diff, Poly1305ExtremeAndRandomInputsInPieces) {
+  Random rng(2);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
+    const int shape = round % 3;
+    const Bytes key = shape == 0 ? Bytes(32, '\xff') : rng.bytes(32);
+    const std::size_t length = rng.below(400);
+    const Bytes message = shape == 1 ? Bytes(length, '\xff') : rng.bytes(length);
+    const Bytes expected = opensslPoly1305(key, message);
+    Poly1305 mac(u8(key));
+    for (std::size_t at = 0; at < message.size();) {
+      const std::size_t piece = rng.below(40);
+      mac.update(std::string_view(message).substr(at, piece));
+      at += piece;
+    }
+    Bytes tag(16, '\0');
+    mac.finish(reinterpret_cast<unsigned char*>(tag.data()));
+    ASSERT_EQ(hex(tag), hex(expected));
+  }
+}
+
+}  // namespace
+}  // namespace qv
