@@ -470,12 +470,33 @@ void TlsConnection::ProcessFinished13(std::string_view message, bool moreInRecor
 }
 
 void TlsConnection::SendClientCertificate13() {
-  // No client credentials are configured: an empty Certificate lets the
-  // server decide whether it goes on without one.
-  Log(1, "Server asked for a client certificate; none is configured");
-  const Bytes body = BuildCertificate13(tls13_.requestContext, {});
+  // Without credentials, or without a scheme both sides take, an empty
+  // Certificate lets the server decide whether it goes on without one.
+  std::optional<std::uint16_t> scheme;
+  if (clientCredentials_ && !clientCredentials_->chainDer.empty()) {
+    scheme = ChooseClientScheme(*clientCredentials_, tls13_.requestSchemes, true);
+    if (!scheme)
+      Log(1, "Server asked for a client certificate; it accepts none of the key's signature schemes");
+  } else {
+    Log(1, "Server asked for a client certificate; none is configured");
+  }
+  const Bytes body =
+      BuildCertificate13(tls13_.requestContext, scheme ? clientCredentials_->chainDer : std::vector<Bytes>());
   LogHandshakeData("SendCertificate", body);
   SendHandshake(kHandshakeCertificate, body);
+  if (!scheme) return;
+  const Bytes content = CertificateVerifyContent13(false, TranscriptHash13());
+  const Bytes signature = clientCredentials_->sign(*scheme, content);
+  if (signature.empty()) {
+    Fail13(kAlertInternalError,
+           "Client certificate key could not sign (" + SignatureSchemeName(*scheme) + ")");
+    return;
+  }
+  const Bytes verify =
+      uintToBytes(*scheme, 2) + uintToBytes(static_cast<std::uint32_t>(signature.size()), 2) + signature;
+  LogHandshakeData("SendCertificateVerify", verify);
+  SendHandshake(kHandshakeCertificateVerify, verify);
+  LogTlsMessage("Client certificate sent, signed with " + SignatureSchemeName(*scheme));
 }
 
 void TlsConnection::ProcessNewSessionTicket(std::string_view body) {
