@@ -38,6 +38,7 @@ class TlsConnectionTestPeer {
   }
 
   HandshakeState& Handshake() { return connection_.handshake_; }
+  Tls13Handshake& Tls13() { return connection_.tls13_; }
   RecordState& Read() { return connection_.read_; }
   RecordState& Write() { return connection_.write_; }
   std::uint16_t& Version() { return connection_.version_; }
