@@ -155,12 +155,13 @@ std::uint16_t ServerHelloSelectedVersion(std::string_view body) {
   reader.ReadBytes(2 + 32);
   reader.ReadVector8();
   reader.ReadBytes(3);
-  if (reader.Remaining() < 2) return 0;
-  std::vector<Extension> extensions;
-  if (!readExtensions(reader.ReadBytes(reader.Remaining()), "ServerHello", extensions).ok()) return 0;
-  for (const Extension& extension : extensions) {
-    if (extension.type == kExtensionSupportedVersions && extension.body.size() == 2) {
-      return static_cast<std::uint16_t>(bytesToUInt(extension.body));
+  // Only a look for the extension: the full parse judges the rest.
+  HandshakeReader extensions(reader.ReadVector16());
+  while (extensions.Remaining() >= 4) {
+    const auto type = static_cast<std::uint16_t>(bytesToUInt(extensions.ReadBytes(2)));
+    const std::string_view content = extensions.ReadVector16();
+    if (type == kExtensionSupportedVersions && content.size() == 2) {
+      return static_cast<std::uint16_t>(bytesToUInt(content));
     }
   }
   return 0;

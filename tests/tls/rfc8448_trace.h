@@ -48,8 +48,12 @@ class Rfc8448Trace {
         Bytes bytes;
         std::string digits;
         for (const char c : content) {
-          if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-          else if (c != ' ' && c != '\n') { digits.clear(); break; }
+          if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+          else if (c != ' ' && c != '\n') {
+            digits.clear();
+            break;
+          }
         }
         for (std::size_t k = 0; k + 1 < digits.size(); k += 2) {
           bytes += static_cast<char>(std::stoi(digits.substr(k, 2), nullptr, 16));
@@ -61,7 +65,8 @@ class Rfc8448Trace {
   }
 
   // The value `label` of the nth step of `actor` whose description starts with `description`.
-  Bytes Value(std::string_view actor, std::string_view description, std::string_view label, int nth = 0) const {
+  Bytes Value(std::string_view actor, std::string_view description, std::string_view label,
+              int nth = 0) const {
     for (const TraceStep& step : steps_) {
       if (step.actor != actor || step.description.rfind(description, 0) != 0) continue;
       if (nth-- > 0) continue;
