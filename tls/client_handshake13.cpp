@@ -204,9 +204,14 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
     // says a TLS 1.3 server was pushed down.
     const std::uint16_t chosen =
         body.size() >= 2 ? static_cast<std::uint16_t>(bytesToUInt(body.substr(0, 2))) : 0;
-    if (versionPolicy_ != TlsVersionPolicy::kAuto || tls13_.retried) {
-      Log(1, "Server chose TLS version " + std::to_string(chosen >> 8) + "." + std::to_string(chosen & 0xFF) +
-                 ", which tlsversion 1.3 does not allow");
+    const std::string chosenText = std::to_string(chosen >> 8) + "." + std::to_string(chosen & 0xFF);
+    if (versionPolicy_ != TlsVersionPolicy::kAuto) {
+      Log(1, "Server chose TLS version " + chosenText + ", which tlsversion 1.3 does not allow");
+      SendAlert(kAlertProtocolVersion, kAlertFatal);
+      return;
+    }
+    if (tls13_.retried) {
+      Log(1, "Server chose TLS version " + chosenText + " after its HelloRetryRequest");
       SendAlert(kAlertProtocolVersion, kAlertFatal);
       return;
     }
