@@ -58,7 +58,7 @@ Bytes TlsConnection::ReceiveBytes(std::string_view bytes) {
     const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8) |
                                static_cast<std::uint8_t>(header[4]);
     if (length > kMaxFragment + kMaxRecordExpansion) {
-      Log(3, "Record too long (" + std::to_string(length) + " bytes)");
+      Log(tls13_.active ? 1 : 3, "Record too long (" + std::to_string(length) + " bytes)");
       SendAlert(kAlertRecordOverflow, kAlertFatal);
       break;
     }
