@@ -177,6 +177,35 @@ TEST_F(Rfc8448Client, RunsTheSimpleHandshakeByteForByte) {
   EXPECT_FALSE(client.Failed());
 }
 
+TEST_F(Rfc8448Client, TheCertificateCheckDecidesAsUnderTls12) {
+  // Accepted: the check saw the server's chain, which the connection keeps.
+  std::vector<Bytes> seen;
+  client.SetCertificateCheck([&](const std::vector<Bytes>& chain) {
+    seen = chain;
+    return CertificateVerdict{};
+  });
+  client.ReceiveBytes(ServerRecord("send handshake record", 0));
+  client.ReceiveBytes(ServerRecord("send handshake record", 1));
+  ASSERT_TRUE(client.HandshakeDone()) << lines.text;
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(client.PeerCertificates(), seen);
+  // Refused: its alert and line, and no Finished of ours.
+  Lines refusedLines;
+  TlsConnection refused{refusedLines.Log()};
+  PrepareAsTrace(refused);
+  refused.SetCertificateCheck([](const std::vector<Bytes>&) {
+    return CertificateVerdict{false, 42, "Pinned fingerprint does not match"};
+  });
+  refused.ReceiveBytes(ServerRecord("send handshake record", 0));
+  refused.ReceiveBytes(ServerRecord("send handshake record", 1));
+  EXPECT_TRUE(refused.Failed());
+  EXPECT_FALSE(refused.HandshakeDone());
+  EXPECT_EQ(hexEncode(refused.SendApplicationData("")),
+            "15030300020"
+            "22a");
+  EXPECT_TRUE(refusedLines.Contains("1 Pinned fingerprint does not match")) << refusedLines.text;
+}
+
 TEST_F(Rfc8448Client, RefusesWhatTheServerMayNotSend) {
   const Bytes ee = Message("construct an EncryptedExtensions", "EncryptedExtensions");
   const Bytes certificate = Message("construct a Certificate handshake", "Certificate");
