@@ -66,7 +66,18 @@ EcdheResult EcdheAgree(std::uint16_t group, std::string_view peerShare) {
     result.sharedSecret = x25519(scalar, peerShare);
     if (result.sharedSecret.size() != kX25519Size || isAllZero(result.sharedSecret))
       result.sharedSecret.clear();
+    return result;
   }
+  const std::optional<EcCurve> curve = curveOfGroup(group);
+  if (!curve) return result;
+  std::optional<Bytes> scalar;
+  // A draw at or above the group order is drawn again (about 2^-32 for P-256).
+  for (int attempt = 0; attempt < 64 && !scalar; ++attempt) {
+    scalar = ecPrivateKeyFromRandom(*curve, randomBytes(static_cast<int>(ecFieldSize(*curve))));
+  }
+  if (!scalar) return result;
+  result.ownShare = ecPublicKey(*curve, *scalar);
+  result.sharedSecret = ecdh(*curve, *scalar, peerShare);
   return result;
 }
 

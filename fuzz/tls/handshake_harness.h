@@ -39,7 +39,10 @@ inline Bytes fuzzName() {
 inline Bytes certificateAround(const Bytes& modulus, const Bytes& exponent) {
   const Bytes name = derWrap(0x30, fuzzName());
   const Bytes key = derWrap(0x30, derWrap(0x02, Bytes(1, '\0') + modulus) + derWrap(0x02, exponent));
-  const Bytes keyInfo = derWrap(0x30, derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0') + key));
+  // rsaEncryption: a TLS 1.2 client takes no key of an unnamed algorithm.
+  const Bytes algorithm =
+      derWrap(0x30, derWrap(0x06, "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01") + derWrap(0x05, ""));
+  const Bytes keyInfo = derWrap(0x30, algorithm + derWrap(0x03, Bytes(1, '\0') + key));
   const Bytes tbs = derWrap(0x30, derWrap(0xA0, derWrap(0x02, "\x02")) + derWrap(0x02, "\x01") +
                                       derWrap(0x30, "") + name + derWrap(0x30, "") + name + keyInfo);
   return derWrap(0x30, tbs + derWrap(0x30, "") + derWrap(0x03, Bytes(1, '\0')));

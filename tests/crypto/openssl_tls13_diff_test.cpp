@@ -2,8 +2,10 @@
 // (QV_TEST_SEED overrides the seed, which every failure prints).
 #include <gtest/gtest.h>
 
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/rsa.h>
 
 #include <cstdlib>
 #include <memory>
@@ -11,6 +13,8 @@
 
 #include "crypto/chacha20_poly1305.h"
 #include "crypto/poly1305.h"
+#include "crypto/rsa_sign.h"
+#include "crypto/rsa_verify.h"
 #include "tests/crypto/hex.h"
 
 namespace qv {
@@ -122,6 +126,77 @@ TEST(OpenSslTls13Diff, Poly1305ExtremeAndRandomInputsInPieces) {
     Bytes tag(16, '\0');
     mac.finish(reinterpret_cast<unsigned char*>(tag.data()));
     ASSERT_EQ(hex(tag), hex(expected));
+  }
+}
+
+// --- RSA signing ----------------------------------------------------------------------
+
+using PKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using PKeyCtx = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
+
+Bytes bnParam(const EVP_PKEY* pkey, const char* name) {
+  BIGNUM* bn = nullptr;
+  if (EVP_PKEY_get_bn_param(pkey, name, &bn) != 1) return {};
+  Bytes out(static_cast<std::size_t>(BN_num_bytes(bn)), '\0');
+  BN_bn2bin(bn, reinterpret_cast<unsigned char*>(out.data()));
+  BN_free(bn);
+  return out;
+}
+
+const EVP_MD* mdOf(HashAlgorithm hash) {
+  return hash == HashAlgorithm::kSha256   ? EVP_sha256()
+         : hash == HashAlgorithm::kSha384 ? EVP_sha384()
+                                          : EVP_sha512();
+}
+
+// A fresh context for sign or verify of a digest with the given padding.
+PKeyCtx signingContext(EVP_PKEY* pkey, bool sign, HashAlgorithm hash, bool pss) {
+  PKeyCtx ctx(EVP_PKEY_CTX_new(pkey, nullptr), EVP_PKEY_CTX_free);
+  const bool ok =
+      (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_verify_init(ctx.get())) == 1 &&
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), pss ? RSA_PKCS1_PSS_PADDING : RSA_PKCS1_PADDING) == 1 &&
+      EVP_PKEY_CTX_set_signature_md(ctx.get(), mdOf(hash)) == 1 &&
+      (!pss || (EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), mdOf(hash)) == 1 &&
+                EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx.get(), RSA_PSS_SALTLEN_DIGEST) == 1));
+  if (!ok) ADD_FAILURE() << "OpenSSL signing context";
+  return ctx;
+}
+
+// 2049 bits: emBits is then a multiple of 8 and EM one byte shorter than the modulus.
+TEST(OpenSslTls13Diff, RsaSignaturesBothWays) {
+  Random rng(3);
+  for (unsigned bits : {2048u, 2049u}) {
+    PKey pkey(EVP_RSA_gen(bits), EVP_PKEY_free);
+    ASSERT_NE(pkey, nullptr);
+    RsaKey key;
+    key.setPrivateKey(bnParam(pkey.get(), "d"), bnParam(pkey.get(), "e"), bnParam(pkey.get(), "n"),
+                      bnParam(pkey.get(), "rsa-factor1"), bnParam(pkey.get(), "rsa-factor2"));
+    ASSERT_TRUE(key.hasCrt());
+    for (HashAlgorithm hash : {HashAlgorithm::kSha256, HashAlgorithm::kSha384, HashAlgorithm::kSha512}) {
+      SCOPED_TRACE(testing::Message()
+                   << "seed " << seed() << " bits " << bits << " hash " << digestSize(hash));
+      const Bytes digest = rng.bytes(digestSize(hash));
+      // PKCS#1 v1.5 is deterministic: the same bytes as OpenSSL's.
+      Bytes theirs(key.modulusLength(), '\0');
+      std::size_t length = theirs.size();
+      ASSERT_EQ(
+          EVP_PKEY_sign(signingContext(pkey.get(), true, hash, false).get(),
+                        reinterpret_cast<unsigned char*>(theirs.data()), &length, u8(digest), digest.size()),
+          1);
+      EXPECT_EQ(hex(rsaSignPkcs1Digest(key, hash, digest)), hex(theirs));
+      // PSS: ours verified by OpenSSL, OpenSSL's by ours.
+      const Bytes ours = rsaSignPss(key, hash, digest, rng.bytes(digestSize(hash)));
+      ASSERT_EQ(ours.size(), key.modulusLength());
+      EXPECT_EQ(EVP_PKEY_verify(signingContext(pkey.get(), false, hash, true).get(), u8(ours), ours.size(),
+                                u8(digest), digest.size()),
+                1);
+      length = theirs.size();
+      ASSERT_EQ(
+          EVP_PKEY_sign(signingContext(pkey.get(), true, hash, true).get(),
+                        reinterpret_cast<unsigned char*>(theirs.data()), &length, u8(digest), digest.size()),
+          1);
+      EXPECT_TRUE(rsaVerifyPss(key, hash, digest, theirs));
+    }
   }
 }
 
