@@ -10,10 +10,14 @@ namespace qv::ec {
 
 using Word = std::uint64_t;
 
+// Every loop here runs a fixed, small number of times; fully unrolled, the
+// words stay in registers.
+#define QV_EC_UNROLL _Pragma("GCC unroll 16")
+
 // Portable forms from 32 x 32 -> 64 products, for targets without a 128-bit
 // integer (i686); carries come from bit logic rather than comparisons, which
 // may compile to branches there. Always compiled, so tests can hold them
-// against the 128-bit forms.
+// against the 128-bit forms; QV_EC_PORTABLE_WORDS selects them anywhere.
 namespace portable {
 inline Word carryOf(Word a, Word b, Word sum) { return ((a & b) | ((a | b) & ~sum)) >> 63; }
 inline Word borrowOf(Word a, Word b, Word diff) { return ((~a & b) | (~(a ^ b) & diff)) >> 63; }
@@ -51,7 +55,7 @@ inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
 }
 }  // namespace portable
 
-#if defined(__SIZEOF_INT128__)
+#if defined(__SIZEOF_INT128__) && !defined(QV_EC_PORTABLE_WORDS)
 __extension__ typedef unsigned __int128 DoubleWord;
 
 inline Word mulAdd(Word a, Word b, Word c, Word& carry) {
@@ -97,8 +101,10 @@ struct Modulus {
 // A big-endian hex constant (exactly 16N digits) as words.
 template <std::size_t N>
 constexpr void wordsFromHex(const char* hex, Word* out) {
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) {
     Word w = 0;
+    QV_EC_UNROLL
     for (std::size_t d = 0; d < 16; ++d) {
       const char c = hex[(N - 1 - k) * 16 + d];
       const Word v = c >= 'a' ? static_cast<Word>(c - 'a' + 10) : static_cast<Word>(c - '0');
@@ -119,21 +125,26 @@ Modulus<N> makeModulus(const char* hex) {
   md.inv = 0 - x;
   // R mod m = 2^(64N) - m, since m > 2^(64N-1).
   Word borrow = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) md.one.v[k] = subBorrow(0, md.m[k], borrow);
   // R^2 mod m by 64N modular doublings of R mod m.
   Fe<N> t = md.one;
   for (std::size_t i = 0; i < 64 * N; ++i) {
     Word carry = 0;
     Word d[N] = {};
+    QV_EC_UNROLL
     for (std::size_t k = 0; k < N; ++k) d[k] = addCarry(t.v[k], t.v[k], carry);
     Word s[N] = {};
     Word b = 0;
+    QV_EC_UNROLL
     for (std::size_t k = 0; k < N; ++k) s[k] = subBorrow(d[k], md.m[k], b);
     const bool keep = carry == 0 && b == 1;
+    QV_EC_UNROLL
     for (std::size_t k = 0; k < N; ++k) t.v[k] = keep ? d[k] : s[k];
   }
   md.r2 = t;
   // The low word of an odd modulus above 2 cannot borrow.
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) md.mMinus2[k] = md.m[k];
   md.mMinus2[0] -= 2;
   return md;
@@ -144,9 +155,11 @@ template <std::size_t N>
 inline void reduceOnce(Word* r, const Word* t, Word top, const Modulus<N>& md) {
   Word d[N];
   Word borrow = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) d[k] = subBorrow(t[k], md.m[k], borrow);
   subBorrow(top, 0, borrow);
   const Word keep = 0 - borrow;  // t < m
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) r[k] = (t[k] & keep) | (d[k] & ~keep);
 }
 
@@ -154,8 +167,10 @@ inline void reduceOnce(Word* r, const Word* t, Word top, const Modulus<N>& md) {
 template <std::size_t N>
 inline Fe<N> mul(const Fe<N>& a, const Fe<N>& b, const Modulus<N>& md) {
   Word t[N + 2] = {};
+  QV_EC_UNROLL
   for (std::size_t i = 0; i < N; ++i) {
     Word c = 0;
+    QV_EC_UNROLL
     for (std::size_t j = 0; j < N; ++j) t[j] = mulAdd(a.v[j], b.v[i], t[j], c);
     Word c2 = 0;
     t[N] = addCarry(t[N], c, c2);
@@ -163,6 +178,7 @@ inline Fe<N> mul(const Fe<N>& a, const Fe<N>& b, const Modulus<N>& md) {
     const Word q = t[0] * md.inv;
     c = 0;
     mulAdd(q, md.m[0], t[0], c);  // the low word cancels
+    QV_EC_UNROLL
     for (std::size_t j = 1; j < N; ++j) t[j - 1] = mulAdd(q, md.m[j], t[j], c);
     c2 = 0;
     t[N - 1] = addCarry(t[N], c, c2);
@@ -182,6 +198,7 @@ template <std::size_t N>
 inline Fe<N> add(const Fe<N>& a, const Fe<N>& b, const Modulus<N>& md) {
   Word s[N];
   Word carry = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) s[k] = addCarry(a.v[k], b.v[k], carry);
   Fe<N> r;
   reduceOnce<N>(r.v, s, carry, md);
@@ -192,9 +209,11 @@ template <std::size_t N>
 inline Fe<N> sub(const Fe<N>& a, const Fe<N>& b, const Modulus<N>& md) {
   Fe<N> r;
   Word borrow = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) r.v[k] = subBorrow(a.v[k], b.v[k], borrow);
   const Word mask = 0 - borrow;
   Word carry = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) r.v[k] = addCarry(r.v[k], md.m[k] & mask, carry);
   return r;
 }
@@ -208,6 +227,7 @@ inline Fe<N> zero() {
 template <std::size_t N>
 inline Word isZero(const Fe<N>& a) {
   Word acc = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) acc |= a.v[k];
   return maskIfZero(acc);
 }
@@ -215,6 +235,7 @@ inline Word isZero(const Fe<N>& a) {
 template <std::size_t N>
 inline Word equal(const Fe<N>& a, const Fe<N>& b) {
   Word acc = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) acc |= a.v[k] ^ b.v[k];
   return maskIfZero(acc);
 }
@@ -223,6 +244,7 @@ inline Word equal(const Fe<N>& a, const Fe<N>& b) {
 template <std::size_t N>
 inline Fe<N> select(Word mask, const Fe<N>& a, const Fe<N>& b) {
   Fe<N> r;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) r.v[k] = (a.v[k] & ~mask) | (b.v[k] & mask);
   return r;
 }
@@ -231,6 +253,7 @@ inline Fe<N> select(Word mask, const Fe<N>& a, const Fe<N>& b) {
 template <std::size_t N>
 inline Fe<N> toMontgomery(const Word* plain, const Modulus<N>& md) {
   Fe<N> a;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) a.v[k] = plain[k];
   return mul(a, md.r2, md);
 }
@@ -240,6 +263,7 @@ inline void fromMontgomery(const Fe<N>& a, Word* plain, const Modulus<N>& md) {
   Fe<N> one{};
   one.v[0] = 1;
   const Fe<N> r = mul(a, one, md);
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) plain[k] = r.v[k];
 }
 
@@ -268,8 +292,10 @@ Fe<N> invert(const Fe<N>& a, const Modulus<N>& md) {
 // Big-endian bytes (exactly 8N) to plain words and back.
 template <std::size_t N>
 inline void wordsFromBytes(const unsigned char* in, Word* out) {
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) {
     Word w = 0;
+    QV_EC_UNROLL
     for (std::size_t b = 0; b < 8; ++b) w = (w << 8) | in[(N - 1 - k) * 8 + b];
     out[k] = w;
   }
@@ -277,15 +303,17 @@ inline void wordsFromBytes(const unsigned char* in, Word* out) {
 
 template <std::size_t N>
 inline void wordsToBytes(const Word* in, unsigned char* out) {
-  for (std::size_t k = 0; k < N; ++k)
-    for (std::size_t b = 0; b < 8; ++b)
-      out[(N - 1 - k) * 8 + b] = static_cast<unsigned char>(in[k] >> (56 - 8 * b));
+  QV_EC_UNROLL
+  for (std::size_t k = 0; k < N; ++k) QV_EC_UNROLL
+  for (std::size_t b = 0; b < 8; ++b)
+    out[(N - 1 - k) * 8 + b] = static_cast<unsigned char>(in[k] >> (56 - 8 * b));
 }
 
 // All ones when the plain value a < m (a borrow chain, no early exit).
 template <std::size_t N>
 inline Word lessThanModulus(const Word* a, const Modulus<N>& md) {
   Word borrow = 0;
+  QV_EC_UNROLL
   for (std::size_t k = 0; k < N; ++k) subBorrow(a[k], md.m[k], borrow);
   return 0 - borrow;
 }

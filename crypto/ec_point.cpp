@@ -149,8 +149,61 @@ bool toAffineBytes(const CurveParams<N>& c, const Point<N>& a, unsigned char* x,
   return !isZero(a.z);
 }
 
-// A fixed 4-bit window: 4 doublings and one addition of a multiple picked by
-// reading every entry of the table under a mask.
+namespace {
+
+// Jacobian coordinates (X / Z^2, Y / Z^3), Z = 0 the identity. Doubling has
+// no exceptional case on a curve without points of order two, so the
+// constant-time paths double here; their additions go through the complete
+// projective formulas. The Jacobian additions further down branch on their
+// special cases and serve public values only.
+template <std::size_t N>
+struct Jacobian {
+  Fe<N> x, y, z;
+};
+
+template <std::size_t N>
+bool isIdentity(const Jacobian<N>& a) {
+  return isZero(a.z) != 0;
+}
+
+// dbl-2001-b for a = -3: 3M + 5S, no branch; the identity doubles to itself.
+template <std::size_t N>
+Jacobian<N> jacobianDouble(const Modulus<N>& p, const Jacobian<N>& a) {
+  const Fe<N> delta = sqr(a.z, p);
+  const Fe<N> gamma = sqr(a.y, p);
+  const Fe<N> beta = mul(a.x, gamma, p);
+  const Fe<N> t = mul(sub(a.x, delta, p), add(a.x, delta, p), p);
+  const Fe<N> alpha = add(t, add(t, t, p), p);
+  const Fe<N> beta4 = add(add(beta, beta, p), add(beta, beta, p), p);
+  Jacobian<N> r;
+  r.x = sub(sqr(alpha, p), add(beta4, beta4, p), p);
+  r.z = sub(sub(sqr(add(a.y, a.z, p), p), gamma, p), delta, p);
+  Fe<N> gamma2 = sqr(gamma, p);
+  gamma2 = add(gamma2, gamma2, p);
+  gamma2 = add(gamma2, gamma2, p);
+  gamma2 = add(gamma2, gamma2, p);
+  r.y = sub(mul(alpha, sub(beta4, r.x, p), p), gamma2, p);
+  return r;
+}
+
+// (X Z, Y, Z^3); an identity, which may arrive as (0, 0, 0), becomes (0 : 1 : 0).
+template <std::size_t N>
+Point<N> toProjective(const Modulus<N>& p, const Jacobian<N>& a) {
+  Point<N> r = {mul(a.x, a.z, p), a.y, mul(sqr(a.z, p), a.z, p)};
+  r.y = select(isZero(r.z), r.y, p.one);
+  return r;
+}
+
+// (X Z, Y Z^2, Z).
+template <std::size_t N>
+Jacobian<N> toJacobian(const Modulus<N>& p, const Point<N>& a) {
+  return {mul(a.x, a.z, p), mul(a.y, sqr(a.z, p), p), a.z};
+}
+
+}  // namespace
+
+// A fixed 4-bit window: 4 doublings (Jacobian) and one complete addition of
+// a multiple picked by reading every entry of the table under a mask.
 template <std::size_t N>
 Point<N> scalarMul(const CurveParams<N>& c, const Word* k, const AffinePoint<N>& p) {
   Point<N> table[16];
@@ -160,7 +213,11 @@ Point<N> scalarMul(const CurveParams<N>& c, const Word* k, const AffinePoint<N>&
     table[j] = j % 2 == 0 ? pointDouble(c, table[j / 2]) : pointAdd(c, table[j - 1], table[1]);
   Point<N> acc = identity(c);
   for (std::size_t i = 16 * N; i-- > 0;) {
-    for (int d = 0; d < 4; ++d) acc = pointDouble(c, acc);
+    if (i + 1 < 16 * N) {
+      Jacobian<N> j = toJacobian(c.p, acc);
+      for (int d = 0; d < 4; ++d) j = jacobianDouble(c.p, j);
+      acc = toProjective(c.p, j);
+    }
     const unsigned digit = nibble<N>(k, i);
     Point<N> chosen = table[0];
     for (unsigned j = 1; j < 16; ++j) chosen = selectPoint(maskIfZero(digit ^ j), chosen, table[j]);
@@ -267,50 +324,110 @@ std::size_t wnaf(const Word* scalar, signed char* digits) {
   return length;
 }
 
+// The common tail of add-2007-bl and madd-2007-bl once U1, U2, S1, S2 and
+// the Z of the result up to the factor H are known.
+template <std::size_t N>
+Jacobian<N> jacobianFinish(const Modulus<N>& p, const Fe<N>& u1, const Fe<N>& u2, const Fe<N>& s1,
+                           const Fe<N>& s2, const Fe<N>& zSum, bool* same) {
+  const Fe<N> h = sub(u2, u1, p);
+  Fe<N> r = sub(s2, s1, p);
+  *same = false;
+  if (isZero(h)) {
+    if (isZero(r)) *same = true;  // the caller doubles
+    return {zero<N>(), p.one, zero<N>()};
+  }
+  r = add(r, r, p);
+  const Fe<N> h2 = add(h, h, p);
+  const Fe<N> i = sqr(h2, p);
+  const Fe<N> j = mul(h, i, p);
+  const Fe<N> v = mul(u1, i, p);
+  Jacobian<N> out;
+  out.x = sub(sub(sqr(r, p), j, p), add(v, v, p), p);
+  const Fe<N> s1j = mul(s1, j, p);
+  out.y = sub(mul(r, sub(v, out.x, p), p), add(s1j, s1j, p), p);
+  out.z = mul(zSum, h, p);
+  return out;
+}
+
+template <std::size_t N>
+Jacobian<N> jacobianAdd(const Modulus<N>& p, const Jacobian<N>& a, const Jacobian<N>& b) {
+  if (isIdentity(a)) return b;
+  if (isIdentity(b)) return a;
+  const Fe<N> z1z1 = sqr(a.z, p), z2z2 = sqr(b.z, p);
+  const Fe<N> u1 = mul(a.x, z2z2, p), u2 = mul(b.x, z1z1, p);
+  const Fe<N> s1 = mul(a.y, mul(b.z, z2z2, p), p), s2 = mul(b.y, mul(a.z, z1z1, p), p);
+  // (Z1 + Z2)^2 - Z1Z1 - Z2Z2 = 2 Z1 Z2
+  const Fe<N> z12 = mul(a.z, b.z, p);
+  bool same;
+  const Jacobian<N> out = jacobianFinish(p, u1, u2, s1, s2, add(z12, z12, p), &same);
+  return same ? jacobianDouble(p, a) : out;
+}
+
+template <std::size_t N>
+Jacobian<N> jacobianAddAffine(const Modulus<N>& p, const Jacobian<N>& a, const AffinePoint<N>& b) {
+  if (isIdentity(a)) return {b.x, b.y, p.one};
+  const Fe<N> z1z1 = sqr(a.z, p);
+  const Fe<N> u2 = mul(b.x, z1z1, p);
+  const Fe<N> s2 = mul(b.y, mul(a.z, z1z1, p), p);
+  bool same;
+  const Jacobian<N> out = jacobianFinish(p, a.x, u2, a.y, s2, add(a.z, a.z, p), &same);
+  return same ? jacobianDouble(p, a) : out;
+}
+
+template <std::size_t N>
+Jacobian<N> negate(const Modulus<N>& p, Jacobian<N> a) {
+  a.y = sub(zero<N>(), a.y, p);
+  return a;
+}
+
 }  // namespace
 
 template <std::size_t N>
-Point<N> doubleScalarMulPublic(const CurveParams<N>& c, const Word* u1, const Word* u2,
-                               const AffinePoint<N>& q) {
-  // u1 * G from the base table, skipping zero nibbles.
-  const BaseTable<N>& table = baseTable(c);
-  Point<N> acc = identity(c);
-  for (std::size_t i = 0; i < 16 * N; ++i) {
-    const unsigned digit = nibble<N>(u1, i);
-    if (digit != 0) acc = pointAddAffine(c, acc, table.row(i)[digit - 1]);
-  }
+bool combinationHasX(const CurveParams<N>& c, const Word* u1, const Word* u2, const AffinePoint<N>& q,
+                     const Word* r) {
+  const Modulus<N>& p = c.p;
   // u2 * Q by w-NAF over the odd multiples Q, 3Q, ..., 15Q.
-  Point<N> odd[8];
-  odd[0] = {q.x, q.y, c.p.one};
-  const Point<N> twice = pointDouble(c, odd[0]);
-  for (int j = 1; j < 8; ++j) odd[j] = pointAdd(c, odd[j - 1], twice);
+  Jacobian<N> odd[8];
+  odd[0] = {q.x, q.y, p.one};
+  const Jacobian<N> twice = jacobianDouble(p, odd[0]);
+  for (int j = 1; j < 8; ++j) odd[j] = jacobianAdd(p, odd[j - 1], twice);
   signed char digits[64 * N + 1];
   const std::size_t length = wnaf<N>(u2, digits);
-  Point<N> sum = identity(c);
+  Jacobian<N> acc = {zero<N>(), p.one, zero<N>()};
   for (std::size_t i = length; i-- > 0;) {
-    sum = pointDouble(c, sum);
+    acc = jacobianDouble(p, acc);
     const int d = digits[i];
-    if (d > 0) {
-      sum = pointAdd(c, sum, odd[d / 2]);
-    } else if (d < 0) {
-      Point<N> negated = odd[-d / 2];
-      negated.y = sub(zero<N>(), negated.y, c.p);
-      sum = pointAdd(c, sum, negated);
-    }
+    if (d > 0) acc = jacobianAdd(p, acc, odd[d / 2]);
+    if (d < 0) acc = jacobianAdd(p, acc, negate(p, odd[-d / 2]));
   }
-  return pointAdd(c, acc, sum);
+  // Plus u1 * G from the base table, skipping zero nibbles.
+  const BaseTable<N>& table = baseTable(c);
+  for (std::size_t i = 0; i < 16 * N; ++i) {
+    const unsigned digit = nibble<N>(u1, i);
+    if (digit != 0) acc = jacobianAddAffine(p, acc, table.row(i)[digit - 1]);
+  }
+  if (isIdentity(acc)) return false;
+  // x(R) = X / Z^2 and x(R) mod n = r: X = r Z^2, or X = (r + n) Z^2 where
+  // r + n < p, without an inversion.
+  const Fe<N> z2 = sqr(acc.z, p);
+  if (equal(acc.x, mul(toMontgomery<N>(r, p), z2, p))) return true;
+  Word rn[N];
+  Word carry = 0;
+  for (std::size_t k = 0; k < N; ++k) rn[k] = addCarry(r[k], c.n.m[k], carry);
+  if (carry || !lessThanModulus<N>(rn, p)) return false;
+  return equal(acc.x, mul(toMontgomery<N>(rn, p), z2, p)) != 0;
 }
 
-#define QV_EC_INSTANTIATE(N)                                                                              \
-  template Point<N> pointAdd<N>(const CurveParams<N>&, const Point<N>&, const Point<N>&);                 \
-  template Point<N> pointAddAffine<N>(const CurveParams<N>&, const Point<N>&, const AffinePoint<N>&);     \
-  template Point<N> pointDouble<N>(const CurveParams<N>&, const Point<N>&);                               \
-  template bool decodePoint<N>(const CurveParams<N>&, std::string_view, AffinePoint<N>&);                 \
-  template bool toAffineBytes<N>(const CurveParams<N>&, const Point<N>&, unsigned char*, unsigned char*); \
-  template Point<N> scalarMul<N>(const CurveParams<N>&, const Word*, const AffinePoint<N>&);              \
-  template Point<N> scalarMulBase<N>(const CurveParams<N>&, const Word*);                                 \
-  template Point<N> doubleScalarMulPublic<N>(const CurveParams<N>&, const Word*, const Word*,             \
-                                             const AffinePoint<N>&);
+#define QV_EC_INSTANTIATE(N)                                                                               \
+  template Point<N> pointAdd<N>(const CurveParams<N>&, const Point<N>&, const Point<N>&);                  \
+  template Point<N> pointAddAffine<N>(const CurveParams<N>&, const Point<N>&, const AffinePoint<N>&);      \
+  template Point<N> pointDouble<N>(const CurveParams<N>&, const Point<N>&);                                \
+  template bool decodePoint<N>(const CurveParams<N>&, std::string_view, AffinePoint<N>&);                  \
+  template bool toAffineBytes<N>(const CurveParams<N>&, const Point<N>&, unsigned char*, unsigned char*);  \
+  template Point<N> scalarMul<N>(const CurveParams<N>&, const Word*, const AffinePoint<N>&);               \
+  template Point<N> scalarMulBase<N>(const CurveParams<N>&, const Word*);                                  \
+  template bool combinationHasX<N>(const CurveParams<N>&, const Word*, const Word*, const AffinePoint<N>&, \
+                                   const Word*);
 QV_EC_INSTANTIATE(4)
 QV_EC_INSTANTIATE(6)
 #undef QV_EC_INSTANTIATE

@@ -43,9 +43,11 @@ Point<N> scalarMul(const CurveParams<N>& c, const Word* k, const AffinePoint<N>&
 // k * G from a table of multiples of G, constant time in k.
 template <std::size_t N>
 Point<N> scalarMulBase(const CurveParams<N>& c, const Word* k);
-// u1 * G + u2 * Q for public scalars and point: variable time.
+// ECDSA's final check, for public scalars and point (variable time):
+// whether R = u1 * G + u2 * Q is not the identity and x(R) mod n = r, for a
+// plain r in [1, n - 1].
 template <std::size_t N>
-Point<N> doubleScalarMulPublic(const CurveParams<N>& c, const Word* u1, const Word* u2,
-                               const AffinePoint<N>& q);
+bool combinationHasX(const CurveParams<N>& c, const Word* u1, const Word* u2, const AffinePoint<N>& q,
+                     const Word* r);
 
 }  // namespace qv::ec

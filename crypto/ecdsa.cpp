@@ -35,14 +35,7 @@ bool verify(std::string_view publicPoint, std::string_view digest, std::string_v
   Word u1[N], u2[N];
   ec::fromMontgomery(ec::mul(ec::toMontgomery<N>(e, c.n), w, c.n), u1, c.n);
   ec::fromMontgomery(ec::mul(ec::toMontgomery<N>(r, c.n), w, c.n), u2, c.n);
-  unsigned char x[8 * N], y[8 * N];
-  if (!ec::toAffineBytes(c, ec::doubleScalarMulPublic(c, u1, u2, q), x, y)) return false;
-  Word v[N];
-  ec::wordsFromBytes<N>(x, v);
-  ec::reduceOnceModN(c, v);  // x < p < 2n
-  Word diff = 0;
-  for (std::size_t k = 0; k < N; ++k) diff |= v[k] ^ r[k];
-  return diff == 0;
+  return ec::combinationHasX(c, u1, u2, q, r);
 }
 
 template <std::size_t N>

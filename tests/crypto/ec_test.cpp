@@ -311,6 +311,39 @@ TEST(EcdsaDer, StrictParsing) {
   EXPECT_EQ(hex(encodeEcdsaSignatureDer(fromHex("000080"), fromHex("01"))), "300702020080020101");
 }
 
+// r and s as raw big-endian strings: leading zeros up to 66 bytes are only
+// padding; zero, n and anything longer fail.
+TEST(Ecdsa, RawScalarEdges) {
+  const Rfc6979Key& key = kRfc6979Keys[0];
+  const Rfc6979Case& c = kRfc6979Cases[1];
+  const Bytes pub = fromHex(key.publicPoint);
+  const Bytes digest = digestOf(c.hash, c.message);
+  const Bytes r = fromHex(c.r), s = fromHex(c.s);
+  struct Case {
+    Bytes r, s;
+    bool valid;
+  };
+  const Case cases[] = {
+      {r, s, true},
+      {Bytes(34, '\0') + r, s, true},
+      {r, Bytes(34, '\0') + s, true},
+      {Bytes(35, '\0') + r, s, false},  // 67 bytes
+      {Bytes(), s, false},
+      {Bytes(32, '\0'), s, false},
+      {fromHex(kP256Order), s, false},
+      {r, fromHex(kP256Order), false},
+      {Bytes("\x01", 1) + r, s, false},  // r + 2^256
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(hex(t.r) + " / " + hex(t.s));
+    EXPECT_EQ(ecdsaVerify(EcCurve::kP256, pub, digest, t.r, t.s), t.valid);
+  }
+  // A valid signature under a point that is not on the curve fails.
+  Bytes offCurve = pub;
+  offCurve.back() = static_cast<char>(offCurve.back() ^ 1);
+  EXPECT_FALSE(ecdsaVerify(EcCurve::kP256, offCurve, digest, r, s));
+}
+
 // FIPS 186-4: a digest longer than n keeps its leftmost bits, a shorter one
 // is taken whole; signing and verifying agree for every length.
 TEST(Ecdsa, AnyDigestLength) {
