@@ -1,5 +1,7 @@
 #include "crypto/chacha20.h"
 
+#include <cstring>
+
 namespace qv {
 
 namespace {
@@ -97,12 +99,17 @@ void xorFourBlocks(const std::uint32_t state[16], const unsigned char* in, unsig
     quarterLanes(x, 2, 7, 8, 13);
     quarterLanes(x, 3, 4, 9, 14);
   }
-  for (int l = 0; l < kLanes; ++l) {
-    for (int i = 0; i < 16; ++i) {
-      const std::uint32_t word = x[i][l] + start[i][l];
-      const int at = 64 * l + 4 * i;
-      store32(out + at, load32(in + at) ^ word);
-    }
+  // Key stream first, then an xor pass in 8-byte words: xoring each word as
+  // it left the lanes ran open at under half the speed of seal in the bench.
+  unsigned char stream[64 * kLanes];
+  for (int l = 0; l < kLanes; ++l)
+    for (int i = 0; i < 16; ++i) store32(stream + 64 * l + 4 * i, x[i][l] + start[i][l]);
+  for (int k = 0; k < 64 * kLanes; k += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, in + k, 8);
+    std::memcpy(&b, stream + k, 8);
+    a ^= b;
+    std::memcpy(out + k, &a, 8);
   }
 }
 

@@ -1,9 +1,43 @@
 #include "crypto/rsa_sign.h"
 
+#include "crypto/mont_pow.h"
 #include "crypto/rsa_padding.h"
 #include "crypto/rsa_verify.h"
 
 namespace qv {
+
+namespace {
+
+// RSASP1 on a modulus-length block with the key's secret exponents kept out
+// of the timing: the block is blinded by r^e for a fresh random r (so the
+// reductions and the recombination see random values) and the exponentiations
+// run in constant time. Empty when the key cannot sign.
+Bytes signBlock(const RsaKey& key, std::string_view block) {
+  const std::size_t k = key.modulusLength();
+  if (k < 64 || block.size() != k || key.e.isZero() || !key.n.testBit(0)) return {};
+  const BigInt c = BigInt::fromBytes(block);
+  if (c.compareMagnitude(key.n) >= 0) return {};
+  BigInt r, rInverse;
+  for (int attempt = 0; attempt < 8 && rInverse.isZero(); ++attempt) {
+    r = BigInt::fromBytes(randomBytes(static_cast<int>(k))).mod(key.n);
+    rInverse = modInverse(r, key.n);
+  }
+  if (rInverse.isZero()) return {};
+  const BigInt blinded = c.mul(modPow(r, key.e, key.n)).mod(key.n);
+  BigInt s;
+  if (key.hasCrt()) {
+    const BigInt m1 = modPowSecret(blinded, key.dP, key.p);
+    const BigInt m2 = modPowSecret(blinded, key.dQ, key.q);
+    s = m1.mul(key.qFactor).add(m2.mul(key.pFactor)).mod(key.n);
+  } else if (!key.d.isZero()) {
+    s = modPowSecret(blinded, key.d, key.n);
+  } else {
+    return {};
+  }
+  return s.mul(rInverse).mod(key.n).toBytes(k);
+}
+
+}  // namespace
 
 // Each signature is checked with the public key before it leaves: a fault in
 // the Chinese-remainder computation would otherwise hand out a value that
@@ -14,7 +48,14 @@ Bytes rsaSignPkcs1Digest(const RsaKey& key, HashAlgorithm hash, std::string_view
   if (prefix.empty() || digest.size() != digestSize(hash)) return {};
   Bytes digestInfo(prefix);
   digestInfo.append(digest);
-  Bytes signature = rsaSignPkcs1(key, digestInfo);
+  const std::size_t k = key.modulusLength();
+  if (k < digestInfo.size() + 11) return {};
+  Bytes block(k, '\xFF');  // 00 01 FF.. 00 DigestInfo
+  block[0] = '\x00';
+  block[1] = '\x01';
+  block[k - digestInfo.size() - 1] = '\x00';
+  block.replace(k - digestInfo.size(), digestInfo.size(), digestInfo);
+  Bytes signature = signBlock(key, block);
   if (signature.empty() || !rsaVerifyPkcs1(key, hash, digest, signature)) return {};
   return signature;
 }
@@ -41,7 +82,7 @@ Bytes rsaSignPss(const RsaKey& key, HashAlgorithm hash, std::string_view digest,
   em.push_back('\xBC');
   // With emBits a multiple of 8, EM is one byte shorter than the modulus.
   em.insert(0, k - emLen, '\0');
-  Bytes signature = rsaPrivateOp(key, em);
+  Bytes signature = signBlock(key, em);
   if (signature.size() != k || !rsaVerifyPss(key, hash, digest, signature)) return {};
   return signature;
 }

@@ -10,6 +10,7 @@ namespace {
 constexpr std::uint8_t kDerOctetString = 0x04;
 constexpr std::uint8_t kDerNull = 0x05;
 constexpr std::uint8_t kDerExplicit1 = 0xA1;
+constexpr std::uint8_t kDerImplicit1 = 0x81;  // [1] IMPLICIT BIT STRING
 
 // Object identifier contents (RFC 8017, RFC 5480, RFC 4055).
 constexpr std::string_view kOidRsaEncryption("\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01", 9);
@@ -156,6 +157,9 @@ Result parsePkcs8(std::string_view der, std::string* error) {
   const DerElement keyBytes = TakeElement(kDerOctetString, body);
   if (!algorithm.found || !oid.found || !keyBytes.found) return fail(error, "PKCS#8 key: malformed");
   // Attributes [0] and the public key [1] may follow; neither is needed.
+  TakeElement(kDerExplicit0, body);
+  TakeElement(kDerImplicit1, body);
+  if (!body.empty()) return fail(error, "PKCS#8 key: unexpected data after the key");
   if (oid.content == kOidRsaEncryption) {
     if (!alg.empty()) {
       const DerElement null = TakeElement(kDerNull, alg);

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fast TLS fuzzers (fuzz/corpus/tls_*)."""
+import base64
 import os
 import random
 import re
@@ -143,3 +144,11 @@ write("tls_records", "sealed-ssl3", sealed(0x22, [(23, b"ssl3 data")]))
 write("tls_der", "certificate", certs["kServerHex"])
 write("tls_der", "name", fuzz_name + other_name)
 write("tls_der", "key", small_key)
+
+# Private keys: each test fixture as its PEM text and as bare DER.
+fixtures = open(os.path.join(ROOT, "tests/tls/private_key_fixtures.h")).read()
+for name, pem in re.findall(r'\{"(\w+)", R"\((.*?)\)"', fixtures, re.S):
+    write("tls_private_key", f"pem-{name}", pem.encode())
+    body = re.search(r"-----BEGIN [A-Z ]*PRIVATE KEY-----\n(.*?)-----END", pem, re.S)
+    if body and "Proc-Type" not in body.group(1):
+        write("tls_private_key", f"der-{name}", base64.b64decode(body.group(1)))

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 
+#include "crypto/mont_pow.h"
 #include "crypto/rsa_sign.h"
 #include "crypto/rsa_verify.h"
 #include "tests/crypto/hex.h"
@@ -30,6 +32,36 @@ RsaKey privateKeyOf(const test::Json& group) {
   key.setPrivateKey(fromHex(k["privateExponent"].str()), fromHex(k["publicExponent"].str()),
                     fromHex(k["modulus"].str()), "", "");
   return key;
+}
+
+// The constant-time exponentiation against the plain one: one-limb and
+// multi-limb moduli, moduli with a full top limb (where the Montgomery sum
+// needs its extra limb), and the extreme bases and exponents.
+TEST(ModPowSecret, MatchesModPow) {
+  std::mt19937_64 engine(77);
+  auto random = [&](std::size_t bytes) {
+    Bytes out(bytes, '\0');
+    for (auto& c : out) c = static_cast<char>(engine());
+    return BigInt::fromBytes(out);
+  };
+  for (std::size_t bytes : {1u, 4u, 5u, 8u, 9u, 33u, 72u}) {
+    for (int round = 0; round < 4; ++round) {
+      BigInt m = random(bytes);
+      if (round % 2 == 0) m = m.add(BigInt(1).shiftLeft(8 * bytes - 1)).mod(BigInt(1).shiftLeft(8 * bytes));
+      if (!m.testBit(0)) m = m.add(BigInt(1));
+      if (m.bitLength() <= 1) continue;
+      const BigInt mMinus1 = m.sub(BigInt(1));
+      const BigInt exponents[] = {BigInt(0), BigInt(1), BigInt(65537), random(bytes), mMinus1};
+      const BigInt bases[] = {BigInt(0), BigInt(1), mMinus1, random(bytes)};
+      for (const BigInt& e : exponents)
+        for (const BigInt& b : bases)
+          for (auto* pow : {&modPowSecret, &narrow::modPowSecret})
+            ASSERT_EQ(pow(b, e, m), modPow(b, e, m))
+                << bytes << " " << round << (pow == &modPowSecret ? "" : " narrow");
+    }
+  }
+  EXPECT_TRUE(modPowSecret(BigInt(3), BigInt(5), BigInt(10)).isZero());                // even modulus
+  EXPECT_TRUE(modPowSecret(BigInt(3), BigInt(1).shiftLeft(40), BigInt(11)).isZero());  // exponent too long
 }
 
 TEST(RsaSignPkcs1, WycheproofGeneration) {

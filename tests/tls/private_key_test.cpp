@@ -200,9 +200,9 @@ Bytes sec1(std::string_view scalar, std::string_view curveOid, std::string_view 
   return der(0x30, body);
 }
 
-Bytes pkcs8Ec(std::string_view curveOid, std::string_view inner) {
+Bytes pkcs8Ec(std::string_view curveOid, std::string_view inner, std::string_view after = "") {
   return der(0x30, derInt(0) + der(0x30, der(0x06, fromHex("2a8648ce3d0201")) + der(0x06, curveOid)) +
-                       der(0x04, inner));
+                       der(0x04, inner) + Bytes(after));
 }
 
 TEST(PrivateKey, EcStructures) {
@@ -214,6 +214,11 @@ TEST(PrivateKey, EcStructures) {
   EXPECT_EQ(key->ecScalar, one);
   EXPECT_EQ(key->ecPublic, g);
   EXPECT_TRUE(ReadDerPrivateKey(pkcs8Ec(kP256Oid, sec1(one, kP256Oid, g)), nullptr).has_value());
+  // OneAsymmetricKey's attributes and public key after the key are passed over.
+  const Bytes v2 =
+      der(0x30, derInt(1) + der(0x30, der(0x06, fromHex("2a8648ce3d0201")) + der(0x06, kP256Oid)) +
+                    der(0x04, sec1(one, "", "")) + der(0xA0, "") + der(0x81, Bytes(1, '\0') + g));
+  EXPECT_TRUE(ReadDerPrivateKey(v2, nullptr).has_value());
   struct Case {
     const char* what;
     Bytes der;
@@ -230,6 +235,7 @@ TEST(PrivateKey, EcStructures) {
       {"curves disagree", pkcs8Ec(kP256Oid, sec1(Bytes(47, '\0') + "\x01", kP384Oid, "")),
        "different curves"},
       {"bad version", der(0x30, derInt(2) + der(0x04, one)), "not a PKCS#8"},
+      {"PKCS#8 with data after the key", pkcs8Ec(kP256Oid, sec1(one, "", ""), derInt(5)), "after the key"},
   };
   for (const Case& c : cases) {
     std::string error;
