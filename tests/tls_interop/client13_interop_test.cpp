@@ -2,13 +2,8 @@
 // gnutls-serv and Python's ssl module: each suite, group and key type,
 // HelloRetryRequest, a required client certificate and KeyUpdate.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <memory>
-#include <optional>
 
 #include "tests/tls/tls_test_util.h"
 #include "tests/tls_interop/peer_process.h"
@@ -31,56 +26,6 @@ const char* keyOptions(const std::string& kind) {
   if (kind == "p384") return "-newkey ec -pkeyopt ec_paramgen_curve:P-384";
   if (kind == "rsa4096") return "-newkey rsa:4096";
   return "-newkey rsa:2048";
-}
-
-// Client credentials that sign with OpenSSL: the peer's own view of what
-// a correct signature is, independent of our signing code.
-std::optional<ClientCredentials> opensslCredentials(const std::string& certPath, const std::string& keyPath) {
-  FILE* certFile = std::fopen(certPath.c_str(), "r");
-  FILE* keyFile = std::fopen(keyPath.c_str(), "r");
-  if (certFile == nullptr || keyFile == nullptr) return std::nullopt;
-  X509* x509 = PEM_read_X509(certFile, nullptr, nullptr, nullptr);
-  std::shared_ptr<EVP_PKEY> key(PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr), EVP_PKEY_free);
-  std::fclose(certFile);
-  std::fclose(keyFile);
-  if (x509 == nullptr || !key) return std::nullopt;
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(x509, &der);
-  ClientCredentials credentials;
-  credentials.chainDer.emplace_back(reinterpret_cast<char*>(der), static_cast<std::size_t>(length));
-  OPENSSL_free(der);
-  X509_free(x509);
-  const int type = EVP_PKEY_get_base_id(key.get());
-  if (type == EVP_PKEY_EC) {
-    credentials.supportedSchemes = {EVP_PKEY_get_bits(key.get()) == 256 ? kSchemeEcdsaSecp256r1Sha256
-                                                                        : kSchemeEcdsaSecp384r1Sha384};
-  } else if (type == EVP_PKEY_RSA_PSS) {
-    credentials.supportedSchemes = {kSchemeRsaPssPssSha256};
-  } else {
-    credentials.supportedSchemes = {kSchemeRsaPssRsaeSha256, kSchemeRsaPssRsaeSha384};
-  }
-  credentials.sign = [key](std::uint16_t scheme, std::string_view content) -> Bytes {
-    const EVP_MD* md = scheme == kSchemeEcdsaSecp384r1Sha384 || scheme == kSchemeRsaPssRsaeSha384
-                           ? EVP_sha384()
-                           : EVP_sha256();
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    EVP_PKEY_CTX* pkeyContext = nullptr;
-    EVP_DigestSignInit(context, &pkeyContext, md, nullptr, key.get());
-    if ((scheme >> 8) == 0x08) {
-      EVP_PKEY_CTX_set_rsa_padding(pkeyContext, RSA_PKCS1_PSS_PADDING);
-      EVP_PKEY_CTX_set_rsa_pss_saltlen(pkeyContext, RSA_PSS_SALTLEN_DIGEST);
-    }
-    std::size_t size = 0;
-    EVP_DigestSign(context, nullptr, &size, reinterpret_cast<const unsigned char*>(content.data()),
-                   content.size());
-    Bytes signature(size, '\0');
-    EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &size,
-                   reinterpret_cast<const unsigned char*>(content.data()), content.size());
-    EVP_MD_CTX_free(context);
-    signature.resize(size);
-    return signature;
-  };
-  return credentials;
 }
 
 class Client13Interop : public ::testing::Test {
@@ -253,8 +198,9 @@ TEST_F(Client13Interop, OpenSslGetsOurClientCertificate) {
     // checked out (the self-signed chain itself is only reported).
     auto server = StartOpenSsl("rsa", "-tls1_3 -Verify 1");
     const auto [cert, key] = Identity(kind);
-    auto credentials = opensslCredentials(cert, key);
-    ASSERT_TRUE(credentials) << kind;
+    std::string error;
+    auto credentials = ClientCredentialsFromPem(test::readFile(cert) + test::readFile(key), &error);
+    ASSERT_TRUE(credentials) << kind << ": " << error;
     test::LogCapture log;
     TlsConnection tls;
     tls.SetClientCredentials(std::make_shared<const ClientCredentials>(std::move(*credentials)));
