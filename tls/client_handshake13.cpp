@@ -480,10 +480,16 @@ void TlsConnection::SendClientCertificate13() {
   std::optional<std::uint16_t> scheme;
   if (clientCredentials_ && !clientCredentials_->chainDer.empty()) {
     scheme = ChooseClientScheme(*clientCredentials_, tls13_.requestSchemes, true);
-    if (!scheme)
-      Log(1, "Server asked for a client certificate; it accepts none of the key's signature schemes");
+    if (!scheme) {
+      std::string listed;
+      for (const std::uint16_t offered : tls13_.requestSchemes) {
+        listed += (listed.empty() ? "" : " ") + hex16(offered);
+      }
+      Log(1, "Client certificate's key makes none of the server's signature schemes (" + listed +
+                 "): sending none");
+    }
   } else {
-    Log(1, "Server asked for a client certificate; none is configured");
+    Log(1, "Server asked for a client certificate, but none is configured: sending none");
   }
   const Bytes body =
       BuildCertificate13(tls13_.requestContext, scheme ? clientCredentials_->chainDer : std::vector<Bytes>());
@@ -494,7 +500,7 @@ void TlsConnection::SendClientCertificate13() {
   const Bytes signature = clientCredentials_->sign(*scheme, content);
   if (signature.empty()) {
     Fail13(kAlertInternalError,
-           "Client certificate key could not sign (" + SignatureSchemeName(*scheme) + ")");
+           "Client certificate's key could not sign (" + SignatureSchemeName(*scheme) + ")");
     return;
   }
   const Bytes verify =

@@ -177,19 +177,37 @@ TEST_F(Client13Interop, OpenSslKeyUpdateBothWays) {
   EXPECT_FALSE(tls.Failed());
 }
 
-TEST_F(Client13Interop, OpenSslRequiresClientCertificate) {
-  // None configured: an empty Certificate, which the server refuses.
-  auto server = StartOpenSsl("rsa", "-tls1_3 -Verify 1");
-  test::LogCapture log;
-  TlsConnection tls;
-  Configure(tls, TlsVersionPolicy::kTls13);
-  SocketDriver link(tls, SocketDriver::Connect(port_));
-  link.Send("x\n");
-  link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); });
-  EXPECT_TRUE(tls.AlertReceived()) << log.text();
-  EXPECT_TRUE(log.contains("1 CSTA: Server asked for a client certificate; none is configured"))
-      << log.text();
-  EXPECT_TRUE(log.contains("1 CSTA: Server sent fatal alert certificate_required (116)")) << log.text();
+TEST_F(Client13Interop, OpenSslRequiresClientCertificateWeCannotGive) {
+  // None configured, or one whose key makes none of the server's schemes:
+  // an empty Certificate, which the server refuses.
+  const auto [cert, key] = Identity("rsa");
+  std::string error;
+  const auto rsaCredentials = ClientCredentialsFromPem(test::readFile(cert) + test::readFile(key), &error);
+  ASSERT_TRUE(rsaCredentials) << error;
+  const struct {
+    const char* options;
+    bool withCredentials;
+    const char* line;
+  } cases[] = {
+      {"-tls1_3 -Verify 1", false,
+       "Server asked for a client certificate, but none is configured: sending none"},
+      {"-tls1_3 -Verify 1 -client_sigalgs ECDSA+SHA256", true,
+       "Client certificate's key makes none of the server's signature schemes (0403): sending none"},
+  };
+  for (const auto& c : cases) {
+    auto server = StartOpenSsl("rsa", c.options);
+    test::LogCapture log;
+    TlsConnection tls;
+    if (c.withCredentials)
+      tls.SetClientCredentials(std::make_shared<const ClientCredentials>(*rsaCredentials));
+    Configure(tls, TlsVersionPolicy::kTls13);
+    SocketDriver link(tls, SocketDriver::Connect(port_));
+    link.Send("x\n");
+    link.PumpUntil([&](const Bytes&) { return tls.AlertReceived() || tls.Failed(); });
+    EXPECT_TRUE(tls.AlertReceived()) << log.text();
+    EXPECT_TRUE(log.contains(std::string("1 CSTA: ") + c.line)) << log.text();
+    EXPECT_TRUE(log.contains("1 CSTA: Server sent fatal alert certificate_required (116)")) << log.text();
+  }
 }
 
 TEST_F(Client13Interop, OpenSslGetsOurClientCertificate) {
