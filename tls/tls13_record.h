@@ -41,6 +41,7 @@ class Tls13RecordCipher {
   std::optional<Tls13Inner> Open(std::string_view header, std::string_view fragment);
 
  private:
+  friend class TlsConnectionTestPeer;
   Bytes Nonce() const;
 
   Tls13Aead aead_ = Tls13Aead::kAes128Gcm;

@@ -177,6 +177,26 @@ TEST_F(Rfc8448Client, RunsTheSimpleHandshakeByteForByte) {
   EXPECT_FALSE(client.Failed());
 }
 
+TEST_F(Rfc8448Client, ChangesItsKeyBeforeTheRecordLimit) {
+  client.ReceiveBytes(ServerRecord("send handshake record", 0));
+  client.ReceiveBytes(ServerRecord("send handshake record", 1));
+  ASSERT_TRUE(client.HandshakeDone());
+  client.SendApplicationData("");
+  TlsConnectionTestPeer peer(client);
+  peer.SetWriteSequence13(kTls13RecordsPerKey);
+  // A KeyUpdate under the old key, then the data under the next one.
+  const Bytes out = client.SendApplicationData("after the limit");
+  ASSERT_GE(out.size(), 5u);
+  const std::size_t first = 5 + bytesToUInt(out.substr(3, 2));
+  EXPECT_EQ(first, 5u + 5 + 1 + 16) << "one KeyUpdate record first";
+  EXPECT_EQ(out.size(), first + 5 + 15 + 1 + 16);
+  EXPECT_EQ(hexEncode(peer.Tls13().clientTraffic),
+            hexEncode(Tls13NextTrafficSecret(
+                HashAlgorithm::kSha256,
+                simpleTrace().Value("server", "derive secret \"tls13 c ap traffic\"", "expanded"))));
+  EXPECT_EQ(peer.Write().tls13.Sequence(), 1u);
+}
+
 TEST_F(Rfc8448Client, TheCertificateCheckDecidesAsUnderTls12) {
   // Accepted: the check saw the server's chain, which the connection keeps.
   std::vector<Bytes> seen;
