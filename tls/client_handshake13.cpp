@@ -86,6 +86,8 @@ void TlsConnection::SendClientHello13() {
   handshake_.cipherSuite.clear();
   handshake_.clientRandom = randomBytes(32);
   handshake_.sessionId = randomBytes(32);
+  // The first hello opens the transcript (a retry request replaces it by its hash).
+  handshake_.transcript.clear();
   tls13_ = Tls13Handshake();
   tls13_.offered = true;
   tls13_.step = Tls13Step::kWaitServerHello;
