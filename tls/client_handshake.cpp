@@ -35,6 +35,10 @@ Bytes nonZeroRandomBytes(std::size_t count) {
 }  // namespace
 
 void TlsConnection::SendClientHello() {
+  if (OffersTls13(versionPolicy_)) {
+    SendClientHello13();
+    return;
+  }
   if (versionPolicy_ != TlsVersionPolicy::kTls10) {
     SendClientHello12();
     return;

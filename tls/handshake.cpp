@@ -4,6 +4,10 @@
 namespace qv {
 
 void TlsConnection::ProcessHandshake(std::string_view fragment) {
+  if (tls13_.active || tls13_.step == Tls13Step::kWaitServerHello) {
+    ProcessHandshake13(fragment);
+    return;
+  }
   handshake_.partial.append(fragment);
   std::size_t position = 0;
   while (!failed_ && handshake_.partial.size() - position >= 4) {

@@ -33,6 +33,10 @@ bool sameBytes(std::string_view a, std::string_view b) {
 }  // namespace
 
 void TlsConnection::SendRecord(std::uint8_t type, std::string_view bytes) {
+  if (write_.tls13.HasKey()) {
+    SendRecord13(type, bytes);
+    return;
+  }
   const Bytes headerVersion = versionBytes(version_ != 0 ? version_ : kDefaultVersion);
   for (std::size_t offset = 0; offset < bytes.size(); offset += kMaxFragment) {
     const std::string_view plain = bytes.substr(offset, kMaxFragment);
@@ -91,6 +95,12 @@ Bytes TlsConnection::ProtectFragment(std::uint8_t type, std::string_view plain) 
 
 void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVersion,
                                   std::string_view fragment) {
+  // A refusal of the hello is logged as TLS 1.3 alerts are.
+  const bool refusedHello = tls13_.step == Tls13Step::kWaitServerHello && type == kContentAlert;
+  if (tls13_.active || tls13_.retried || refusedHello) {
+    ProcessRecord13(type, recordVersion, fragment);
+    return;
+  }
   if (read_.active && IsAeadCipher(read_.cipher) && fragment.size() < AeadRecordOverhead(read_.cipher)) {
     // Not even room for the explicit nonce and the tag.
     if (read_.cipher == CipherKind::kChaCha20Poly1305) {

@@ -7,6 +7,7 @@
 #include "crypto/rc4.h"
 #include "tls/chacha_record.h"
 #include "tls/gcm_record.h"
+#include "tls/tls13_record.h"
 #include "tls/cipher_suites.h"
 #include "xml/byte_string.h"
 
@@ -25,6 +26,8 @@ struct RecordState {
   bool explicitIv = false;
   GcmRecordCipher gcm;
   ChaChaRecordCipher chacha;
+  // TLS 1.3: the AEAD with its own IV and sequence number.
+  Tls13RecordCipher tls13;
   // Records MACed since the keys were installed (wraps as TLS's uint64 does).
   std::uint64_t sequence = 0;
 };

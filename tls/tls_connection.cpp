@@ -37,7 +37,8 @@ void TlsConnection::StartServer(bool sessionCaching) {
 Bytes TlsConnection::SendApplicationData(std::string_view bytes) {
   pendingPlaintext_.append(bytes);
   // Never to a peer whose Finished failed, and never without keys.
-  if (handshake_.done && !failed_ && write_.cipher != CipherKind::kNone && write_.active) {
+  const bool keyed = write_.cipher != CipherKind::kNone || write_.tls13.HasKey();
+  if (handshake_.done && !failed_ && keyed && write_.active) {
     SendRecord(kContentApplicationData, pendingPlaintext_);
     pendingPlaintext_.clear();
   }
@@ -57,7 +58,7 @@ Bytes TlsConnection::ReceiveBytes(std::string_view bytes) {
     const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(header[3])) << 8) |
                                static_cast<std::uint8_t>(header[4]);
     if (length > kMaxFragment + kMaxRecordExpansion) {
-      Log(3, "Record too long (" + std::to_string(length) + " bytes)");
+      Log(tls13_.active ? 1 : 3, "Record too long (" + std::to_string(length) + " bytes)");
       SendAlert(kAlertRecordOverflow, kAlertFatal);
       break;
     }

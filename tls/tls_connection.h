@@ -18,6 +18,7 @@
 #include "tls/certificate_check.h"
 #include "tls/handshake_state.h"
 #include "tls/record_state.h"
+#include "tls/tls13_state.h"
 #include "tls/tls_log.h"
 #include "tls/tls_protocol.h"
 #include "tls/tls_version_policy.h"
@@ -86,7 +87,10 @@ class TlsConnection {
   // The two bytes of the negotiated (or resumed) suite; empty before.
   const Bytes& CipherSuite() const { return handshake_.cipherSuite; }
   // The version the ServerHello chose (0x0301, 0x0303); 0 before it.
-  std::uint16_t NegotiatedVersion() const { return handshake_.serverRandom.empty() ? 0 : version_; }
+  std::uint16_t NegotiatedVersion() const {
+    if (tls13_.active) return kVersionTls13;
+    return handshake_.serverRandom.empty() ? 0 : version_;
+  }
 
  private:
   friend class TlsConnectionTestPeer;
@@ -139,6 +143,35 @@ class TlsConnection {
   void SendClientCertificate12();
   void SendClientCertificateVerify12();
 
+  // --- Client role, TLS 1.3 (client_handshake13.cpp) -----------------------
+  void SendClientHello13();
+  // Routes the first answer: TLS 1.3 (or a retry request) here, anything
+  // older to the TLS 1.2 code after the downgrade check.
+  void ProcessServerHello13(std::string_view message);
+  void ProcessHandshake13(std::string_view fragment);
+  void HandleHandshakeMessage13(std::uint8_t type, std::string_view message, bool moreInRecord);
+  void ProcessEncryptedExtensions(std::string_view body);
+  void ProcessCertificateRequest13(std::string_view body);
+  void ProcessCertificate13(std::string_view body);
+  void ProcessCertificateVerify13(std::string_view body);
+  void ProcessFinished13(std::string_view message, bool moreInRecord);
+  void ProcessNewSessionTicket(std::string_view body);
+  void ProcessKeyUpdate(std::string_view body, bool moreInRecord);
+  void SendClientCertificate13();
+  void SendPostHandshake13(std::uint8_t type, std::string_view body);
+  // Moves our write direction to the next application traffic secret.
+  void UpdateWriteKey13();
+  bool AppendTranscript13(std::string_view message);
+  Bytes TranscriptHash13() const;
+  bool InstallKey13(RecordState& state, const Bytes& trafficSecret);
+  // Every TLS 1.3 refusal: a level 1 line saying what was wrong, then the alert.
+  void Fail13(std::uint8_t description, std::string_view logText);
+
+  // --- TLS 1.3 records (record_layer13.cpp) ----------------------------------
+  void SendRecord13(std::uint8_t type, std::string_view bytes);
+  void ProcessRecord13(std::uint8_t type, std::string_view recordVersion, std::string_view fragment);
+  void ProcessAlert13(std::string_view fragment);
+
   // --- Server role (server_handshake.cpp) ------------------------------------
   void ProcessClientHello(std::string_view body);
   void SendServerHello();
@@ -188,6 +221,7 @@ class TlsConnection {
   RecordState read_;
   RecordState write_;
   HandshakeState handshake_;
+  Tls13Handshake tls13_;
   Bytes receiveBuffer_;
   Bytes pendingPlaintext_;
   Bytes outgoingData_;

@@ -47,6 +47,7 @@ inline constexpr std::uint8_t kHandshakeFinished = 20;
 inline constexpr std::uint16_t kVersionSsl30 = 0x0300;
 inline constexpr std::uint16_t kVersionTls10 = 0x0301;
 inline constexpr std::uint16_t kVersionTls12 = 0x0303;
+inline constexpr std::uint16_t kVersionTls13 = 0x0304;
 
 // Two bytes big-endian as in hello and record headers; nothing for 0 (no
 // version chosen yet).

@@ -31,9 +31,11 @@ TEST(PbxLinkTls, TlsVersionSettingChoosesTheHello) {
   EXPECT_EQ(helloVersionFor("1.0"), "0301");
   EXPECT_EQ(helloVersionFor("1.2"), "0303");
   EXPECT_EQ(helloVersionFor("auto"), "0303");
+  // TLS 1.3 hellos keep 1.2 in client_version (RFC 8446 4.1.2).
+  EXPECT_EQ(helloVersionFor("1.3"), "0303");
   EXPECT_EQ(test::LogSince(mark).find("tlsversion"), std::string::npos);
-  EXPECT_EQ(helloVersionFor("1.3"), "0301");
-  EXPECT_NE(test::LogSince(mark).find("Unknown tlsversion '1.3', using 1.0"), std::string::npos);
+  EXPECT_EQ(helloVersionFor("1.4"), "0301");
+  EXPECT_NE(test::LogSince(mark).find("Unknown tlsversion '1.4', using 1.0"), std::string::npos);
 }
 
 }  // namespace

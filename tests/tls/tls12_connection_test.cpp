@@ -49,20 +49,35 @@ TEST(Tls12Hello, EachPolicyOffersItsVersionSuitesAndExtensions) {
   const Bytes tls10 = helloBody(TlsVersionPolicy::kTls10);
   EXPECT_EQ(plain.substr(0, 2), Bytes("\x03\x01", 2));
   EXPECT_EQ(plain.substr(34), tls10.substr(34));
-  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kAuto}) {
-    const Bytes body = helloBody(policy);
-    Bytes suites(kTls12OfferedSuites);
-    if (policy == TlsVersionPolicy::kAuto) suites.append(kTls10OnlySuites);
+  {
+    const Bytes body = helloBody(TlsVersionPolicy::kTls12);
+    const Bytes suites(kTls12OfferedSuites);
     const Bytes expected = Bytes("\x00", 1) + uintToBytes(static_cast<std::uint32_t>(suites.size()), 2) +
                            suites + Bytes("\x01\x00", 2) + BuildClientHelloExtensions("pbx");
     EXPECT_EQ(body.substr(0, 2), Bytes("\x03\x03", 2));
     EXPECT_EQ(hexEncode(body.substr(34)), hexEncode(expected));
   }
+  {
+    // "auto": a 32-byte session id (TLS 1.3 middlebox compatibility), the
+    // TLS 1.3 suites before the TLS 1.2 and 1.0 ones, and the TLS 1.2
+    // extensions first in the block.
+    const Bytes body = helloBody(TlsVersionPolicy::kAuto);
+    const Bytes suites =
+        Bytes("\x13\x01\x13\x02\x13\x03", 6) + Bytes(kTls12OfferedSuites) + Bytes(kTls10OnlySuites);
+    EXPECT_EQ(body.substr(0, 2), Bytes("\x03\x03", 2));
+    ASSERT_EQ(body[34], '\x20');
+    const Bytes afterId = body.substr(35 + 32);
+    EXPECT_EQ(
+        hexEncode(afterId.substr(0, 2 + suites.size() + 2)),
+        hexEncode(uintToBytes(static_cast<std::uint32_t>(suites.size()), 2) + suites + Bytes("\x01\x00", 2)));
+    const Bytes tls12Block = BuildClientHelloExtensions("pbx").substr(2);
+    EXPECT_EQ(hexEncode(afterId.substr(2 + suites.size() + 2 + 2, tls12Block.size())), hexEncode(tls12Block));
+  }
 }
 
 TEST(Tls12Hello, NoSessionIsOfferedForResumption) {
   TlsConnection client;
-  client.SetVersionPolicy(TlsVersionPolicy::kAuto);
+  client.SetVersionPolicy(TlsVersionPolicy::kTls12);
   TlsConnectionTestPeer(client).Handshake().sessionId = Bytes(32, 's');
   TlsConnectionTestPeer(client).Handshake().masterSecret = Bytes(48, 'm');
   client.PrepareResumption();

@@ -38,6 +38,9 @@ class TlsConnectionTestPeer {
   }
 
   HandshakeState& Handshake() { return connection_.handshake_; }
+  Tls13Handshake& Tls13() { return connection_.tls13_; }
+  // Moves the TLS 1.3 write sequence number, as if that many records had left.
+  void SetWriteSequence13(std::uint64_t sequence) { connection_.write_.tls13.sequence_ = sequence; }
   RecordState& Read() { return connection_.read_; }
   RecordState& Write() { return connection_.write_; }
   std::uint16_t& Version() { return connection_.version_; }

@@ -100,8 +100,10 @@ TEST(ClientVsOpenSsl12, DefaultServer) {
     EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"),
               Bytes::npos);
     EXPECT_FALSE(tls.Failed());
-    EXPECT_EQ(tls.NegotiatedVersion(), 0x0303);
-    EXPECT_EQ(tls.CipherSuite(), Bytes("\xC0\x2F", 2));
+    // "auto" offers TLS 1.3, which the default server takes.
+    const bool auto13 = policy == TlsVersionPolicy::kAuto;
+    EXPECT_EQ(tls.NegotiatedVersion(), auto13 ? 0x0304 : 0x0303);
+    EXPECT_EQ(tls.CipherSuite(), auto13 ? Bytes("\x13\x01", 2) : Bytes("\xC0\x2F", 2));
     tls.SendCloseNotify();
     link.Send("");
   }
@@ -127,6 +129,36 @@ TEST(ClientVsOpenSsl12, DefaultServer) {
   ASSERT_TRUE(link.Send("ping\n"));
   EXPECT_EQ(link.PumpUntilContains("gnip"), "");
   EXPECT_TRUE(tls.Failed());
+  stopNetworking();
+}
+
+// TLS 1.3 only, secp384r1 only: "1.3" and "auto" each get a
+// HelloRetryRequest, answer with a P-384 share and finish with one of the
+// two suites the server allows (s_server takes two connections).
+TEST(ClientVsOpenSsl13, RetryRequestAndSuites) {
+  const char* port = std::getenv("QV_TLS13_PEER_PORT");
+  if (port == nullptr || *port == '\0' || std::string(port) == "0")
+    GTEST_SKIP() << "no openssl s_server (run through run_with_s_server.sh)";
+  ASSERT_TRUE(startNetworking());
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls13, TlsVersionPolicy::kAuto}) {
+    TlsConnection tls;
+    tls.SetServerName("pbx.example.com");
+    tls.SetVerifyCertificates(false);
+    tls.SetVersionPolicy(policy);
+    tls.StartClient();
+    SocketDriver link(tls, SocketDriver::Connect(static_cast<std::uint16_t>(std::stoi(port))));
+    ASSERT_TRUE(link.Valid());
+    ASSERT_TRUE(link.Send("<StartApplicationSession/>\n"));
+    EXPECT_NE(link.PumpUntilContains(">/noisseSnoitacilppAtratS<").find(">/noisseSnoitacilppAtratS<"),
+              Bytes::npos);
+    EXPECT_FALSE(tls.Failed());
+    EXPECT_EQ(tls.NegotiatedVersion(), 0x0304);
+    EXPECT_TRUE(tls.CipherSuite() == Bytes("\x13\x02", 2) || tls.CipherSuite() == Bytes("\x13\x03", 2))
+        << hexEncode(tls.CipherSuite());
+    EXPECT_TRUE(TlsConnectionTestPeer(tls).Tls13().retried);
+    tls.SendCloseNotify();
+    link.Send("");
+  }
   stopNetworking();
 }
 

@@ -2,7 +2,9 @@
 # Runs a test program (under an emulator such as wine when given) while two
 # native openssl s_server processes listen on loopback: one serving TLS 1.0
 # (port in QV_TLS_PEER_PORT), one with OpenSSL's defaults, no cipher, version
-# or security-level options (port in QV_TLS12_PEER_PORT). Without openssl the
+# or security-level options (port in QV_TLS12_PEER_PORT), and one serving TLS
+# 1.3 only over secp384r1 (a HelloRetryRequest for our hello) with the AES-256
+# and ChaCha20 suites (port in QV_TLS13_PEER_PORT). Without openssl the
 # program runs alone and skips.
 # usage: run_with_s_server.sh [emulator] program [args]
 set -u
@@ -43,5 +45,8 @@ port=$(start_server tls10 0 -tls1 -cipher 'AES128-SHA:AES256-SHA:@SECLEVEL=0' -n
 pids="$(cat "$dir/tls10.pid")"
 port12=$(start_server tls12 1789 -naccept 4)
 pids="$pids $(cat "$dir/tls12.pid")"
-QV_TLS_PEER_PORT=$port QV_TLS12_PEER_PORT=$port12 "$@"
+port13=$(start_server tls13 3907 -tls1_3 -groups P-384 \
+  -ciphersuites TLS_CHACHA20_POLY1305_SHA256:TLS_AES_256_GCM_SHA384 -naccept 2)
+pids="$pids $(cat "$dir/tls13.pid")"
+QV_TLS_PEER_PORT=$port QV_TLS12_PEER_PORT=$port12 QV_TLS13_PEER_PORT=$port13 "$@"
 exit $?
