@@ -33,6 +33,10 @@ struct CtiCall {
   CallParty caller;
   CallParty called;
   CallParty connected;
+  bool consultation = false;     // created by TSPI_lineSetupTransfer
+  int partner = -1;              // the other call of a consultation pair
+  bool isConference = false;     // the conference call of TSPI_lineCompleteTransfer
+  int conference = -1;           // a party's conference call
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
 };
 
@@ -76,6 +80,21 @@ class CallModel {
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 
+  // Consultation and conference (call_relations.cpp).
+  // TSPI_lineSetupTransfer: `consult` is the new call TAPI created for `held`.
+  void OnConsultationSetUp(int held, int consult);
+  // The hold of the consultation's first call was answered: the new call
+  // has dial tone, or (on failure) is gone without a message.
+  std::vector<CtiMessage> OnConsultationHeld(int consult, bool success);
+  // TSPI_lineDial on the consultation call: it is placed as a MakeCall.
+  void OnConsultationDialled(int consult);
+  // TSPI_lineDrop of a consultation call not dialled yet: it ends here.
+  std::vector<CtiMessage> OnUndialledDropped(int consult);
+  // TSPI_lineCompleteTransfer in conference mode: `conference` is TAPI's new call.
+  void OnConferenceSetUp(int conference, int held, int active);
+  // The ConferenceCall was refused: the conference call is gone.
+  void OnConferenceFailed(int conference);
+
   const CtiCall& Call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
   CtiCall& Call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
   bool IsOurs(std::string_view deviceId) const;
@@ -93,6 +112,10 @@ class CallModel {
   void Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
   int Announce(const CallEvent& e, bool outgoing, const ClaimSlot& claim, std::vector<CtiMessage>& out);
   void SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessage>& out);
+  // A call ended: its consultation partner or conference parties follow.
+  void Unlink(int slot, std::vector<CtiMessage>& out);
+  void Conferenced(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
+  void Fresh(int slot);
   void Info(int slot, DWORD bits, std::vector<CtiMessage>& out);
   bool MakeCallAwaited() const;
   void Ignore(const std::string& callId);

@@ -201,6 +201,10 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
       caps->dwAddrCapFlags = kCtiAddrCapFlags;
       caps->dwCallFeatures = kCtiCallFeatures;
       caps->dwAddressFeatures = kCtiAddressFeatures;
+      caps->dwMaxNumOnHoldPendingCalls = kCtiMaxOnHoldPending;
+      caps->dwMaxNumConference = kCtiMaxConference;
+      caps->dwMaxNumTransConf = kCtiMaxConference;
+      caps->dwTransferModes = kCtiTransferModes;
     }
   }
   if (addressSize > 0 && total >= needed) {

@@ -23,8 +23,24 @@ DWORD ReportedCallState(const CtiCall& call) {
 }
 
 DWORD ReportedCallFeatures(const CtiCall& call) {
+  // A consultation call with dial tone is only known to us until it is dialled.
+  if (call.consultation && call.callId.empty() && call.state == LINECALLSTATE_DIALTONE && !call.replyPending)
+    return LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP;
   if (call.callId.empty() || call.state == 0) return 0;
-  return CallFeaturesInState(call.state);
+  DWORD features = CallFeaturesInState(call.state);
+  const DWORD state = call.state;
+  if (call.partner >= 0) {
+    if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_RINGBACK ||
+        state == LINECALLSTATE_PROCEEDING || state == LINECALLSTATE_ONHOLDPENDTRANSFER)
+      features |= LINECALLFEATURE_COMPLETETRANSF;
+    if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLDPENDTRANSFER)
+      features |= LINECALLFEATURE_SWAPHOLD;
+    features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_HOLD);
+  } else if (state == LINECALLSTATE_CONNECTED && !call.isConference && call.conference < 0) {
+    features |= LINECALLFEATURE_SETUPTRANSFER;
+  }
+  if (call.isConference) features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
+  return features;
 }
 
 DWORD PartyIdFlags(const CallParty& party) {

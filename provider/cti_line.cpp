@@ -18,6 +18,7 @@
 #include "session/log.h"
 #include "session/pbx_requests.h"
 #include "session/session.h"
+#include "session/settings.h"
 
 namespace qv {
 
@@ -26,6 +27,15 @@ namespace {
 // Guarded by callTableLock.
 CallModel model;
 bool running = false;
+
+// A request whose outcome decides the fate of a call TAPI created for it.
+struct CallSetup {
+  DRV_REQUESTID requestId = 0;
+  int slot = -1;
+  std::uint32_t generation = 0;  // the call TAPI created, unless closed meanwhile
+  bool conference = false;       // ConferenceCall, else the consultation's HoldCall
+};
+std::vector<CallSetup> setups;
 
 int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
 
@@ -155,6 +165,25 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
   return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
+// Claims a slot for a call TAPI created itself (consultation, conference).
+int ClaimTapiCallLocked(HTAPICALL htCall) {
+  const int index = ClaimSlotLocked();
+  if (index >= 0) callTable[static_cast<std::size_t>(index)].htCall = htCall;
+  return index;
+}
+
+// The call behind a handle TAPI knows, or -1.
+int KnownCallLocked(HDRVCALL hdCall) {
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used) return -1;
+  return IndexOf(slot);
+}
+
+LONG RefuseInState(const char* entry, const CtiCall& c) {
+  writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
+  return static_cast<LONG>(LINEERR_INVALCALLSTATE);
+}
+
 }  // namespace
 
 std::string DialledDigits(LPCWSTR destination) {
@@ -176,6 +205,7 @@ void StartCtiLine(const ProviderSettings& settings) {
   SetCallEventsWanted(callEvents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
+  setups.clear();
   running = callEvents;
 }
 
@@ -222,6 +252,19 @@ LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    const CtiCall* c = index >= 0 ? &model.Call(index) : nullptr;
+    if (c != nullptr && c->consultation && c->callId.empty() && !c->replyPending &&
+        c->state == LINECALLSTATE_DIALTONE) {
+      // The PBX has no call yet: nothing to clear.
+      ProviderEntryTrace("TSPI_lineDrop");
+      QueueCompletion(requestId, 0);
+      QueueLocked(model.OnUndialledDropped(index));
+      return static_cast<LONG>(requestId);
+    }
+  }
   return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
                        RequestKind::kClearConnection, ClearConnectionXml);
 }
@@ -284,6 +327,140 @@ LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
   return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
+}
+
+void CtiRequestCompleted(DRV_REQUESTID requestId, bool success) {
+  std::lock_guard lock(callTableLock);
+  for (auto it = setups.begin(); it != setups.end(); ++it) {
+    if (it->requestId != requestId) continue;
+    const CallSetup setup = *it;
+    setups.erase(it);
+    if (!running || model.Call(setup.slot).generation != setup.generation) return;
+    CallSlot& slot = callTable[static_cast<std::size_t>(setup.slot)];
+    if (setup.conference) {
+      if (!success) {
+        model.OnConferenceFailed(setup.slot);
+        slot.inUse = false;
+      }
+      return;
+    }
+    QueueLocked(model.OnConsultationHeld(setup.slot, success));
+    if (!success) slot.inUse = false;
+    return;
+  }
+}
+
+LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                      LPHDRVCALL lphdConsultCall) {
+  constexpr const char* kEntry = "TSPI_lineSetupTransfer";
+  Target t;
+  if (LONG rc = Check(kEntry, hdCall, LINECALLFEATURE_SETUPTRANSFER, t)) return rc;
+  if (lphdConsultCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  {
+    std::lock_guard lock(callTableLock);
+    const int held = KnownCallLocked(hdCall);
+    if (held < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const int consult = ClaimTapiCallLocked(htConsultCall);
+    if (consult < 0) {
+      writeLog(3, std::string(kEntry) + ": no free call slot for the consultation call");
+      return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+    }
+    model.OnConsultationSetUp(held, consult);
+    setups.push_back({requestId, consult, model.Call(consult).generation, false});
+    *lphdConsultCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(consult)]);
+    writeLog(4, "CTI: consultation for call " + t.callId + " in slot " + std::to_string(consult));
+  }
+  return Submit(RequestKind::kConsultationHold, requestId, HoldCallXml(t.callId, t.deviceId));
+}
+
+LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
+  constexpr const char* kEntry = "TSPI_lineDial";
+  ProviderEntryTrace(kEntry);
+  const std::string number = DialledDigits(destination);
+  const ProviderSettings settings = SettingsSnapshot();
+  const std::string callingDevice = settings.username + "@" + settings.domain;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = model.Call(index);
+    if ((ReportedCallFeatures(c) & LINECALLFEATURE_DIAL) == 0) return RefuseInState(kEntry, c);
+    if (number.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
+    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    slot.deviceId = callingDevice;
+    slot.callId.clear();
+    slot.makeCallRequestId = requestId;
+    slot.makeCallPending = true;
+    model.OnConsultationDialled(index);
+    writeLog(5, std::string(kEntry) + " to " + number + " in slot " + std::to_string(index));
+  }
+  // The PBX keeps the first call on hold while the consultation is placed.
+  return Submit(RequestKind::kMakeCall, requestId,
+                MakeCallXml(callingDevice, number, settings.autooriginate ? "doNotPrompt" : ""));
+}
+
+LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                         HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode) {
+  constexpr const char* kEntry = "TSPI_lineCompleteTransfer";
+  ProviderEntryTrace(kEntry);
+  if (transferMode != LINETRANSFERMODE_TRANSFER && transferMode != LINETRANSFERMODE_CONFERENCE)
+    return static_cast<LONG>(LINEERR_INVALTRANSFERMODE);
+  const bool conference = transferMode == LINETRANSFERMODE_CONFERENCE;
+  if (conference && lphdConfCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  std::string heldId, activeId, deviceId;
+  {
+    std::lock_guard lock(callTableLock);
+    const int first = KnownCallLocked(hdCall);
+    const int second = KnownCallLocked(hdConsultCall);
+    if (first < 0 || second < 0 || first == second) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& a = model.Call(first);
+    const CtiCall& b = model.Call(second);
+    if ((ReportedCallFeatures(a) & LINECALLFEATURE_COMPLETETRANSF) == 0) return RefuseInState(kEntry, a);
+    if ((ReportedCallFeatures(b) & LINECALLFEATURE_COMPLETETRANSF) == 0 || a.partner != second)
+      return RefuseInState(kEntry, b);
+    // After a swap either handle may be the one on hold.
+    const bool firstHeld = a.state == LINECALLSTATE_ONHOLDPENDTRANSFER;
+    const int held = firstHeld ? first : second;
+    const int active = firstHeld ? second : first;
+    if (model.Call(held).state != LINECALLSTATE_ONHOLDPENDTRANSFER) return RefuseInState(kEntry, b);
+    heldId = model.Call(held).callId;
+    activeId = model.Call(active).callId;
+    deviceId = model.Call(held).ourDeviceId;
+    if (conference) {
+      const int conf = ClaimTapiCallLocked(htConfCall);
+      if (conf < 0) {
+        writeLog(3, std::string(kEntry) + ": no free call slot for the conference call");
+        return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+      }
+      model.OnConferenceSetUp(conf, held, active);
+      setups.push_back({requestId, conf, model.Call(conf).generation, true});
+      *lphdConfCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(conf)]);
+    }
+  }
+  if (conference)
+    return Submit(RequestKind::kConferenceCall, requestId, ConferenceCallXml(heldId, activeId, deviceId));
+  return Submit(RequestKind::kTransferCall, requestId, TransferCallXml(heldId, activeId, deviceId));
+}
+
+LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall) {
+  constexpr const char* kEntry = "TSPI_lineSwapHold";
+  ProviderEntryTrace(kEntry);
+  std::string heldId, activeId, deviceId;
+  {
+    std::lock_guard lock(callTableLock);
+    const int active = KnownCallLocked(hdActiveCall);
+    const int held = KnownCallLocked(hdHeldCall);
+    if (active < 0 || held < 0 || active == held) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& a = model.Call(active);
+    const CtiCall& h = model.Call(held);
+    if (a.state != LINECALLSTATE_CONNECTED || (ReportedCallFeatures(a) & LINECALLFEATURE_SWAPHOLD) == 0)
+      return RefuseInState(kEntry, a);
+    if (h.state != LINECALLSTATE_ONHOLDPENDTRANSFER || a.partner != held) return RefuseInState(kEntry, h);
+    heldId = h.callId;
+    activeId = a.callId;
+    deviceId = a.ourDeviceId;
+  }
+  return Submit(RequestKind::kAlternateCall, requestId, AlternateCallXml(heldId, activeId, deviceId));
 }
 
 }  // namespace qv

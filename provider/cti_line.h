@@ -39,6 +39,15 @@ LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall);
 LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCloseCall(HDRVCALL hdCall);
+LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                      LPHDRVCALL lphdConsultCall);
+LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
+LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                         HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
+LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
+// Every request's outcome (callTableLock not held): the calls TAPI created
+// for a consultation or a conference live or go with it.
+void CtiRequestCompleted(DRV_REQUESTID requestId, bool success);
 LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
 

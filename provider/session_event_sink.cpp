@@ -26,11 +26,15 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
       }
     }
   }
-  QueueCompletion(requestId,
-                  outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  const bool success = outcome == RequestOutcome::kSuccess;
+  // A call TAPI created for a failed request is gone before TAPI hears of
+  // the failure; one for a request that succeeded reports its state after.
+  if (!success && CtiEnabled() && requestId != 0) CtiRequestCompleted(requestId, false);
+  QueueCompletion(requestId, success ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
   // The call's state messages follow its completion.
   if (makeCallSlot >= 0 && CtiEnabled())
     CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
+  if (success && CtiEnabled() && requestId != 0) CtiRequestCompleted(requestId, true);
 }
 
 void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::string& callId,

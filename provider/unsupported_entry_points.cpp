@@ -40,9 +40,12 @@ extern "C" LONG TSPIAPI TSPI_lineCompleteCall(DRV_REQUESTID /*dwRequestID*/, HDR
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                                  HDRVCALL /*hdConsultCall*/, HTAPICALL /*htConfCall*/,
-                                                  LPHDRVCALL /*lphdConfCall*/, DWORD /*dwTransferMode*/) {
+extern "C" LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                                  HDRVCALL hdConsultCall, HTAPICALL htConfCall,
+                                                  LPHDRVCALL lphdConfCall, DWORD dwTransferMode) {
+  if (qv::CtiEnabled())
+    return qv::CtiCompleteTransfer(dwRequestID, hdCall, hdConsultCall, htConfCall, lphdConfCall,
+                                   dwTransferMode);
   qv::ProviderEntryTrace("TSPI_lineCompleteTransfer");
   return 0;
 }
@@ -67,8 +70,9 @@ extern "C" LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID /*dwRequestID*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                      LPCWSTR /*lpszDestAddress*/, DWORD /*dwCountryCode*/) {
+extern "C" LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                      DWORD /*dwCountryCode*/) {
+  if (qv::CtiEnabled()) return qv::CtiDial(dwRequestID, hdCall, lpszDestAddress);
   qv::ProviderEntryTrace("TSPI_lineDial");
   return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
 }
@@ -306,15 +310,17 @@ extern "C" LONG TSPIAPI TSPI_lineSetupConference(DRV_REQUESTID /*dwRequestID*/, 
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSetupTransfer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                               HTAPICALL /*htConsultCall*/, LPHDRVCALL /*lphdConsultCall*/,
+extern "C" LONG TSPIAPI TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                               HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
                                                LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled()) return qv::CtiSetupTransfer(dwRequestID, hdCall, htConsultCall, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineSetupTransfer");
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdActiveCall*/,
-                                          HDRVCALL /*hdHeldCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall,
+                                          HDRVCALL hdHeldCall) {
+  if (qv::CtiEnabled()) return qv::CtiSwapHold(dwRequestID, hdActiveCall, hdHeldCall);
   qv::ProviderEntryTrace("TSPI_lineSwapHold");
   return 0;
 }

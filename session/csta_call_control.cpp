@@ -1,5 +1,7 @@
 #include "session/csta_call_control.h"
 
+#include <utility>
+
 #include "session/csta_requests.h"
 #include "session/xml_line.h"
 #include "xml/xml_node.h"
@@ -22,6 +24,24 @@ std::string connectionRequest(std::string_view root, std::string_view connection
   appendLine(x, "</", connectionElement, ">");
   if (!extraElement.empty())
     appendLine(x, "<", extraElement, ">", escapeXml(extraValue), "</", extraElement, ">");
+  appendLine(x, "</", root, ">");
+  return x;
+}
+
+// <Root xmlns=..><heldCall>..</heldCall><activeCall>..</activeCall></Root>
+std::string twoCallRequest(std::string_view root, std::string_view heldCallId, std::string_view activeCallId,
+                           std::string_view deviceId) {
+  std::string x;
+  x.reserve(320 + heldCallId.size() + activeCallId.size() + 2 * deviceId.size());
+  appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  for (auto [element, callId] : {std::pair{std::string_view("heldCall"), heldCallId},
+                                 std::pair{std::string_view("activeCall"), activeCallId}}) {
+    appendLine(x, "<", element, ">");
+    appendLine(x, "<callID>", escapeXml(callId), "</callID>");
+    appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
+    appendLine(x, "</", element, ">");
+  }
   appendLine(x, "</", root, ">");
   return x;
 }
@@ -50,6 +70,21 @@ std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
                            std::string_view newDestination) {
   return connectionRequest("DeflectCall", "callToBeDiverted", callId, deviceId, "newDestination",
                            newDestination);
+}
+
+std::string TransferCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                            std::string_view deviceId) {
+  return twoCallRequest("TransferCall", heldCallId, activeCallId, deviceId);
+}
+
+std::string ConferenceCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                              std::string_view deviceId) {
+  return twoCallRequest("ConferenceCall", heldCallId, activeCallId, deviceId);
+}
+
+std::string AlternateCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                             std::string_view deviceId) {
+  return twoCallRequest("AlternateCall", heldCallId, activeCallId, deviceId);
 }
 
 }  // namespace qv

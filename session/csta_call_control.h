@@ -1,7 +1,7 @@
 #pragma once
 // The call-control requests of the first-party line (ECMA-323, in the
 // namespace and layout of the MakeCall and ClearConnection templates).
-// Argument values go in as they are: no escaping, no trimming.
+// Argument values are escaped, not trimmed.
 #include <string>
 #include <string_view>
 
@@ -14,5 +14,12 @@ std::string SingleStepTransferCallXml(std::string_view callId, std::string_view 
                                       std::string_view transferredTo);
 std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
                            std::string_view newDestination);
+// Requests about two calls of our device: the one on hold and the active one.
+std::string TransferCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                            std::string_view deviceId);
+std::string ConferenceCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                              std::string_view deviceId);
+std::string AlternateCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                             std::string_view deviceId);
 
 }  // namespace qv

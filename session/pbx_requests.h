@@ -15,6 +15,10 @@ enum class RequestKind : std::uint8_t {
   kRetrieveCall,
   kSingleStepTransferCall,
   kDeflectCall,
+  kConsultationHold,
+  kTransferCall,
+  kConferenceCall,
+  kAlternateCall,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

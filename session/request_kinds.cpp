@@ -12,6 +12,10 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kRetrieveCall, "RetrieveCallResponse", "TSPI_lineUnhold"},
     {RequestKind::kSingleStepTransferCall, "SingleStepTransferCallResponse", "TSPI_lineBlindTransfer"},
     {RequestKind::kDeflectCall, "DeflectCallResponse", "TSPI_lineRedirect"},
+    {RequestKind::kConsultationHold, "HoldCallResponse", "TSPI_lineSetupTransfer"},
+    {RequestKind::kTransferCall, "TransferCallResponse", "TSPI_lineCompleteTransfer"},
+    {RequestKind::kConferenceCall, "ConferenceCallResponse", "TSPI_lineCompleteTransfer"},
+    {RequestKind::kAlternateCall, "AlternateCallResponse", "TSPI_lineSwapHold"},
 };
 
 }  // namespace

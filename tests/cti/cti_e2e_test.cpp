@@ -160,8 +160,8 @@ TEST_F(CtiE2E, OutgoingCallFromDialingToIdleWithItsIdentities) {
   EXPECT_EQ(Text(info, kCalledId), u"0301234");
   EXPECT_EQ(At(info, kConnectedFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
   EXPECT_EQ(Text(info, kConnectedName), u"Far End");
-  EXPECT_EQ(StatusFeatures(call),
-            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP));
+  EXPECT_EQ(StatusFeatures(call), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER |
+                                                     LINECALLFEATURE_DROP | LINECALLFEATURE_SETUPTRANSFER));
   EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE));
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
@@ -323,6 +323,149 @@ TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
   EXPECT_EQ(recorder().CompletionCount(6), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+}
+
+// Consultation: an incoming call answered, then put aside for a call to 305.
+class ConsultationE2E : public CtiE2E {
+ protected:
+  static constexpr DWORD kHeldPending = LINECALLSTATE_ONHOLDPENDTRANSFER;
+  const HTAPICALL kConsult = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xC0});
+  const HTAPICALL kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
+
+  void Answered() {
+    sim_->calls()->IncomingCall("+4930555", "Alice Example");
+    ASSERT_TRUE(recorder().WaitNewCall(1));
+    std::tie(ht_, call_) = recorder().NewCall(0);
+    ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_OFFERING));
+    ASSERT_EQ(Complete(1, TSPI_lineAnswer(1, call_, nullptr, 0)), 0);
+    ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONNECTED));
+  }
+  void SetUpConsultation(DRV_REQUESTID id) {
+    ASSERT_EQ(Complete(id, TSPI_lineSetupTransfer(id, call_, kConsult, &consult_, nullptr)), 0);
+    ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_DIALTONE));
+    ASSERT_TRUE(recorder().WaitState(ht_, kHeldPending));
+  }
+  void Consult(DRV_REQUESTID id) {
+    SetUpConsultation(id);
+    EXPECT_EQ(StatusFeatures(consult_), static_cast<DWORD>(LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP));
+    std::u16string to = u"305";
+    ASSERT_EQ(Complete(id + 1, TSPI_lineDial(id + 1, consult_, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+    ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONNECTED));
+  }
+
+  HTAPICALL ht_ = nullptr;
+  HDRVCALL call_ = nullptr;
+  HDRVCALL consult_ = nullptr;
+  HDRVCALL conf_ = nullptr;
+};
+
+TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
+  Start();
+  Answered();
+  EXPECT_EQ(StatusFeatures(call_), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER |
+                                                      LINECALLFEATURE_DROP | LINECALLFEATURE_SETUPTRANSFER));
+  Consult(10);
+  const DWORD pair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
+  EXPECT_EQ(StatusFeatures(call_), pair | LINECALLFEATURE_UNHOLD);
+  EXPECT_EQ(StatusFeatures(consult_), pair);
+  // Wrong handles and states are refused at once, without a frame.
+  const std::size_t framesBefore = sim_->frames().size();
+  EXPECT_EQ(TSPI_lineSetupTransfer(20, consult_, kConf, &conf_, nullptr), kInvalCallState);
+  EXPECT_EQ(TSPI_lineSwapHold(21, call_, consult_), kInvalCallState) << "the active call comes first";
+  EXPECT_EQ(TSPI_lineCompleteTransfer(22, call_, consult_, nullptr, nullptr, 0x10),
+            static_cast<LONG>(LINEERR_INVALTRANSFERMODE));
+  EXPECT_EQ(TSPI_lineDial(23, call_, reinterpret_cast<LPCWSTR>(u"1"), 0), kInvalCallState);
+  EXPECT_EQ(sim_->frames().size(), framesBefore);
+  EXPECT_EQ(Complete(12, TSPI_lineSwapHold(12, consult_, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, kHeldPending));
+  ASSERT_TRUE(recorder().WaitStates(ht_, 4)) << "the first call is back";
+  EXPECT_EQ(Complete(13, TSPI_lineCompleteTransfer(13, call_, consult_, nullptr, nullptr,
+                                                   LINETRANSFERMODE_TRANSFER)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(ht_),
+            (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED, kHeldPending,
+                                LINECALLSTATE_CONNECTED, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(recorder().States(kConsult),
+            (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING,
+                                LINECALLSTATE_RINGBACK, LINECALLSTATE_CONNECTED, kHeldPending,
+                                LINECALLSTATE_IDLE}));
+  EXPECT_EQ(sim_->Count("TransferCall"), 1u);
+  EXPECT_EQ(sim_->Count("AlternateCall"), 1u);
+  for (DRV_REQUESTID id : {10, 11, 12, 13}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  for (DRV_REQUESTID id : {20, 21, 22, 23}) EXPECT_EQ(recorder().CompletionCount(id), 0) << id;
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+}
+
+TEST_F(ConsultationE2E, ConsultThenConferenceUntilTheConferenceIsDropped) {
+  Start();
+  Answered();
+  Consult(10);
+  EXPECT_EQ(Complete(12, TSPI_lineCompleteTransfer(12, call_, consult_, kConf, &conf_,
+                                                   LINETRANSFERMODE_CONFERENCE)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONFERENCED));
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONFERENCED));
+  EXPECT_EQ(StatusFeatures(conf_), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP));
+  EXPECT_EQ(At(CallInfo(conf_), kOrigin), static_cast<DWORD>(LINECALLORIGIN_CONFERENCE));
+  EXPECT_EQ(Complete(13, TSPI_lineDrop(13, conf_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE)) << "the parties end with their conference";
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  EXPECT_EQ(sim_->Count("ConferenceCall"), 1u);
+  for (HDRVCALL c : {conf_, consult_, call_}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
+TEST_F(ConsultationE2E, DroppingTheConsultationLeavesTheFirstCallOnHold) {
+  Start();
+  Answered();
+  SetUpConsultation(10);
+  // Not dialled yet: the PBX has nothing to clear.
+  EXPECT_EQ(Complete(11, TSPI_lineDrop(11, consult_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_ONHOLD));
+  EXPECT_EQ(sim_->Count("ClearConnection"), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(Complete(12, TSPI_lineUnhold(12, call_)), 0);
+  ASSERT_TRUE(recorder().WaitStates(ht_, 5));
+  recorder().Clear();
+  Consult(20);
+  EXPECT_EQ(Complete(22, TSPI_lineDrop(22, consult_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_ONHOLD));
+  EXPECT_EQ(Complete(23, TSPI_lineUnhold(23, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(recorder().States(ht_),
+            (std::vector<DWORD>{kHeldPending, LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
+  EXPECT_EQ(sim_->Count("RetrieveCall"), 2u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+}
+
+TEST_F(ConsultationE2E, AFailedConsultationCompletesOnceAndLeavesNoCall) {
+  Start();
+  Answered();
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(Complete(10, TSPI_lineSetupTransfer(10, call_, kConsult, &consult_, nullptr)), kOperationFailed);
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(TSPI_lineSetupTransfer(11, call_, kConsult, &consult_, nullptr), 11);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "HoldCall") >= 2; }, 5s));
+  sim_->DropConnections();
+  LONG result = 1;
+  ASSERT_TRUE(recorder().WaitCompletion(11, result, 1000ms)) << "failed at the drop";
+  EXPECT_EQ(result, kOperationFailed);
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().CountFor(kConsult), 0u) << "TAPI drops the consultation call itself";
+  EXPECT_EQ(recorder().CompletionCount(10), 1);
+  EXPECT_EQ(recorder().CompletionCount(11), 1);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
 }
 
 }  // namespace

@@ -119,8 +119,9 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
-  static const char* const kControl[] = {"AnswerCall", "HoldCall", "RetrieveCall", "SingleStepTransferCall",
-                                         "DeflectCall"};
+  static const char* const kControl[] = {
+      "AnswerCall",  "HoldCall",     "RetrieveCall",   "SingleStepTransferCall",
+      "DeflectCall", "TransferCall", "ConferenceCall", "AlternateCall"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
@@ -169,6 +170,10 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     } else if (options_.answerDelayMs > 0) {
       Schedule(options_.answerDelayMs, [this, callId] { FarEndAnswers(callId); });
     }
+    return true;
+  }
+  if (root == "TransferCall" || root == "ConferenceCall" || root == "AlternateCall") {
+    TwoCallRequestLocked(id, root, field("heldCall/callID"), field("activeCall/callID"), out);
     return true;
   }
   const std::string callId = field("callID");
@@ -232,6 +237,60 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     calls_.erase(it);
   }
   return true;
+}
+
+void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
+                                   const std::string& activeId, std::vector<std::string>& out) {
+  auto held = calls_.find(heldId);
+  auto active = calls_.find(activeId);
+  if (held == calls_.end() || active == calls_.end() || heldId == activeId) {
+    out.push_back(Frame(id, CstaErrorCode("invalidCallID")));
+    return;
+  }
+  const std::string p = "csta:";
+  const std::string oldCalls =
+      connection(p, "primaryOldCall", heldId, device_) + connection(p, "secondaryOldCall", activeId, device_);
+  if (root == "AlternateCall") {
+    out.push_back(Frame(id, response("AlternateCallResponse")));
+    out.push_back(Event("HeldEvent", connection(p, "heldConnection", activeId, device_) +
+                                         deviceEl(p, "holdingDevice", device_) +
+                                         el(p, "localConnectionInfo", "hold") + el(p, "cause", "alternate")));
+    out.push_back(Event("RetrievedEvent", connection(p, "retrievedConnection", heldId, device_) +
+                                              deviceEl(p, "retrievingDevice", device_) +
+                                              el(p, "localConnectionInfo", "connected") +
+                                              el(p, "cause", "alternate")));
+    return;
+  }
+  const std::string newCall = NewCallId();
+  const std::string other = active->second.other;
+  if (root == "TransferCall") {
+    out.push_back(Frame(
+        id, response("TransferCallResponse", "<transferredCall><callID>" + newCall + "</callID><deviceID>" +
+                                                 other + "</deviceID></transferredCall>")));
+    out.push_back(Event("TransferedEvent",
+                        oldCalls + deviceEl(p, "transferringDevice", device_) +
+                            deviceEl(p, "transferredToDevice", other) +
+                            el(p, "transferredConnections",
+                               el(p, "connectionListItem", connection(p, "newConnection", newCall, other))) +
+                            el(p, "localConnectionInfo", "null") + el(p, "cause", "transfer")));
+    calls_.erase(held);
+    calls_.erase(active);
+    return;
+  }
+  out.push_back(Frame(
+      id, response("ConferenceCallResponse", "<conferenceCall><callID>" + newCall + "</callID><deviceID>" +
+                                                 device_ + "</deviceID></conferenceCall>")));
+  std::string parties;
+  for (const std::string& party : {device_, held->second.other, other})
+    parties += el(p, "connectionListItem", connection(p, "newConnection", newCall, party));
+  out.push_back(Event("ConferencedEvent",
+                      oldCalls + deviceEl(p, "conferencingDevice", device_) +
+                          deviceEl(p, "addedParty", other) + el(p, "conferenceConnections", parties) +
+                          el(p, "localConnectionInfo", "connected") + el(p, "cause", "conference")));
+  Call conference = held->second;
+  calls_.erase(held);
+  calls_.erase(active);
+  calls_[newCall] = conference;
 }
 
 std::string CallSim::IncomingCall(const std::string& from, const std::string& name) {

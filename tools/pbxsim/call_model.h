@@ -59,6 +59,9 @@ class CallSim {
   std::string Event(std::string_view root, const std::string& body);
   std::string NewCallId();
   void Schedule(int delayMs, std::function<void()> action);
+  // TransferCall, ConferenceCall and AlternateCall: a held and an active call of the device.
+  void TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
+                            const std::string& activeId, std::vector<std::string>& out);
   void FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out);
   std::string CallOrLast(const std::string& callId);
 
