@@ -18,7 +18,8 @@ extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVers
   if (qv::LinesListed()) {
     const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
     if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
-    return qv::FillLineDevCaps(lpLineDevCaps, {line->displayName, line->permanentLineId, line->guid});
+    const std::u16string name = qv::ListedLineName(*line);
+    return qv::FillLineDevCaps(lpLineDevCaps, {name, line->permanentLineId, line->guid});
   }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,

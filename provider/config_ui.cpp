@@ -3,6 +3,7 @@
 #include "platform/dialog_host.h"
 #include "platform/tapi.h"
 #include "provider/entry_trace.h"
+#include "provider/line_changes.h"
 #include "provider/provider_state.h"
 #include "session/config_dialog.h"
 
@@ -19,7 +20,9 @@ void RunConfiguration(HWND owner) {
     return MakeConfigForm(loaded);
   };
   callbacks.accept = [&loaded](const DialogFields& fields) { return AcceptConfigForm(loaded, fields); };
-  ShowConfigDialog(providerState.moduleHandle, owner, callbacks);
+  // A running provider in this process takes a changed list of lines now.
+  if (ShowConfigDialog(providerState.moduleHandle, owner, callbacks) == DialogOutcome::Ok)
+    ApplyLinesSetting();
 }
 
 }  // namespace

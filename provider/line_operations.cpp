@@ -120,7 +120,7 @@ extern "C" LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpC
     std::lock_guard lock(qv::callTableLock);
     qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
     if (const qv::ListedLine* line = qv::ListedLineOfSlot(slot))
-      lpCallInfo->dwLineDeviceID = qv::providerState.lineDeviceIdBase + static_cast<DWORD>(line->position);
+      lpCallInfo->dwLineDeviceID = qv::ListedLineDeviceId(*line);
   }
   lpCallInfo->dwAddressID = 0;
   lpCallInfo->dwBearerMode = LINEBEARERMODE_SPEECH;

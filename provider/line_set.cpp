@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 #include "provider/line_identity.h"
@@ -16,6 +17,9 @@ namespace {
 
 struct LineSet {
   std::vector<std::unique_ptr<ListedLine>> lines;
+  std::size_t enumerated = 0;                       // lines reported by TSPI_providerEnumDevices
+  std::unordered_map<DWORD, ListedLine*> byDevice;  // created while running
+  std::unordered_map<DWORD, std::string> permanentIds;
   std::unordered_map<std::uintptr_t, ListedLine*> byHandle;
   std::unordered_map<std::uintptr_t, ListedLine*> bySlot;
 };
@@ -24,6 +28,8 @@ struct LineSet {
 // own looks at it then); read freely while it runs.
 std::atomic<LineSet*> current{nullptr};
 std::mutex buildLock;
+// Guards the set's contents against the changes made while running.
+std::shared_mutex setLock;
 
 // Guarded by callTableLock.
 std::unordered_map<DRV_REQUESTID, CallSlot*> pendingMakeCalls;
@@ -35,28 +41,31 @@ std::u16string widened(const std::string& text) {
   return out;
 }
 
+// Adds a line at the end of the set; null when its permanent ID is taken.
+ListedLine* AddLine(LineSet& set, const LineEntry& entry, std::string_view installationGuid) {
+  auto line = std::make_unique<ListedLine>();
+  line->position = set.lines.size();
+  line->extension = entry.extension;
+  line->displayName = widened(LineDisplayName(entry));
+  line->permanentLineId = ExtensionPermanentLineId(entry.extension);
+  line->guid = ExtensionLineGuid(installationGuid, entry.extension);
+  auto [it, fresh] = set.permanentIds.emplace(line->permanentLineId, entry.extension);
+  if (!fresh) {
+    writeLog(1, "lines: extensions " + it->second + " and " + entry.extension +
+                    " would share a permanent line ID, " + entry.extension + " skipped");
+    return nullptr;
+  }
+  set.byHandle.emplace(reinterpret_cast<std::uintptr_t>(line.get()), line.get());
+  for (CallSlot& slot : line->slots) set.bySlot.emplace(reinterpret_cast<std::uintptr_t>(&slot), line.get());
+  set.lines.push_back(std::move(line));
+  return set.lines.back().get();
+}
+
 std::unique_ptr<LineSet> MakeSet(const std::vector<LineEntry>& entries, std::string_view installationGuid) {
   auto set = std::make_unique<LineSet>();
   set->lines.reserve(entries.size());
-  std::unordered_map<DWORD, std::string> ids;
-  for (const LineEntry& entry : entries) {
-    auto line = std::make_unique<ListedLine>();
-    line->position = set->lines.size();
-    line->extension = entry.extension;
-    line->displayName = widened(LineDisplayName(entry));
-    line->permanentLineId = ExtensionPermanentLineId(entry.extension);
-    line->guid = ExtensionLineGuid(installationGuid, entry.extension);
-    auto [it, fresh] = ids.emplace(line->permanentLineId, entry.extension);
-    if (!fresh) {
-      writeLog(1, "lines: extensions " + it->second + " and " + entry.extension +
-                      " would share a permanent line ID, " + entry.extension + " skipped");
-      continue;
-    }
-    set->byHandle.emplace(reinterpret_cast<std::uintptr_t>(line.get()), line.get());
-    for (CallSlot& slot : line->slots)
-      set->bySlot.emplace(reinterpret_cast<std::uintptr_t>(&slot), line.get());
-    set->lines.push_back(std::move(line));
-  }
+  for (const LineEntry& entry : entries) AddLine(*set, entry, installationGuid);
+  set->enumerated = set->lines.size();
   return set;
 }
 
@@ -68,6 +77,7 @@ void BuildLineSet(std::string_view linesText, std::string_view installationGuid)
   std::unique_ptr<LineSet> set;
   if (!linesText.empty()) set = MakeSet(ParseLineList(linesText), installationGuid);
   // No thread but the caller's uses the set while the provider is down.
+  std::unique_lock write(setLock);
   delete current.exchange(set.release());
 }
 
@@ -85,22 +95,79 @@ void BuildLineSetFromRegistry() {
 bool LinesListed() { return current.load() != nullptr; }
 
 std::size_t ListedLineCount() {
+  std::shared_lock read(setLock);
   const LineSet* set = current.load();
   return set == nullptr ? 0 : set->lines.size();
 }
 
 ListedLine* ListedLineAt(std::size_t position) {
+  std::shared_lock read(setLock);
   const LineSet* set = current.load();
   if (set == nullptr || position >= set->lines.size()) return nullptr;
   return set->lines[position].get();
 }
 
 ListedLine* ListedLineFromDevice(DWORD deviceId) {
-  if (deviceId < providerState.lineDeviceIdBase) return nullptr;
-  return ListedLineAt(deviceId - providerState.lineDeviceIdBase);
+  std::shared_lock read(setLock);
+  const LineSet* set = current.load();
+  if (set == nullptr) return nullptr;
+  ListedLine* line = nullptr;
+  const DWORD offset = deviceId - providerState.lineDeviceIdBase;
+  if (deviceId >= providerState.lineDeviceIdBase && offset < set->enumerated) {
+    line = set->lines[offset].get();
+  } else if (auto it = set->byDevice.find(deviceId); it != set->byDevice.end()) {
+    line = it->second;
+  }
+  return line == nullptr || line->removed ? nullptr : line;
+}
+
+DWORD ListedLineDeviceId(const ListedLine& line) {
+  std::shared_lock read(setLock);
+  return line.created ? line.deviceId : providerState.lineDeviceIdBase + static_cast<DWORD>(line.position);
+}
+
+ListedLine* AppendListedLine(const std::string& extension, const std::string& name,
+                             std::string_view installationGuid) {
+  std::unique_lock write(setLock);
+  LineSet* set = current.load();
+  if (set == nullptr) return nullptr;
+  ListedLine* line = AddLine(*set, LineEntry{extension, name}, installationGuid);
+  if (line != nullptr) line->created = true;
+  return line;
+}
+
+void MarkListedLineRemoved(ListedLine& line) {
+  std::unique_lock write(setLock);
+  line.removed = true;
+  if (LineSet* set = current.load()) {
+    set->permanentIds.erase(line.permanentLineId);
+    if (line.created) set->byDevice.erase(line.deviceId);
+  }
+}
+
+void RenameListedLine(ListedLine& line, const std::string& name) {
+  std::unique_lock write(setLock);
+  line.displayName = widened(LineDisplayName(LineEntry{line.extension, name}));
+}
+
+std::u16string ListedLineName(const ListedLine& line) {
+  std::shared_lock read(setLock);
+  return line.displayName;
+}
+
+bool BindCreatedLine(DWORD_PTR tempId, DWORD deviceId) {
+  std::unique_lock write(setLock);
+  LineSet* set = current.load();
+  if (set == nullptr || tempId >= set->lines.size()) return false;
+  ListedLine* line = set->lines[tempId].get();
+  if (!line->created || line->removed || line->deviceId != 0) return false;
+  line->deviceId = deviceId;
+  set->byDevice[deviceId] = line;
+  return true;
 }
 
 ListedLine* ListedLineFromHandle(HDRVLINE hdLine) {
+  std::shared_lock read(setLock);
   const LineSet* set = current.load();
   if (set == nullptr) return nullptr;
   auto it = set->byHandle.find(reinterpret_cast<std::uintptr_t>(hdLine));
@@ -108,6 +175,7 @@ ListedLine* ListedLineFromHandle(HDRVLINE hdLine) {
 }
 
 ListedLine* ListedLineOfSlot(const CallSlot* slot) {
+  std::shared_lock read(setLock);
   const LineSet* set = current.load();
   if (set == nullptr) return nullptr;
   auto it = set->bySlot.find(reinterpret_cast<std::uintptr_t>(slot));

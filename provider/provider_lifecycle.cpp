@@ -10,6 +10,7 @@
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
+#include "provider/line_changes.h"
 #include "provider/line_set.h"
 #include "provider/provider_state.h"
 #include "provider/session_event_sink.h"
@@ -78,8 +79,8 @@ extern "C" LONG TSPIAPI TSPI_providerShutdown(DWORD /*dwTSPIVersion*/, DWORD /*d
 }
 
 extern "C" LONG TSPIAPI TSPI_providerEnumDevices(DWORD /*dwPermanentProviderID*/, LPDWORD lpdwNumLines,
-                                                 LPDWORD lpdwNumPhones, HPROVIDER /*hProvider*/,
-                                                 LINEEVENT /*lpfnLineCreateProc*/,
+                                                 LPDWORD lpdwNumPhones, HPROVIDER hProvider,
+                                                 LINEEVENT lpfnLineCreateProc,
                                                  PHONEEVENT /*lpfnPhoneCreateProc*/) {
   qv::ProviderEntryTrace("TSPI_providerEnumDevices");
   {
@@ -87,6 +88,7 @@ extern "C" LONG TSPIAPI TSPI_providerEnumDevices(DWORD /*dwPermanentProviderID*/
     qv::BuildLineSetFromRegistry();
     linesEnumerated = !qv::providerState.initialised;
   }
+  qv::NoteLineCreateProc(lpfnLineCreateProc, hProvider);
   *lpdwNumLines = qv::LinesListed() ? static_cast<DWORD>(qv::ListedLineCount()) : 1;
   *lpdwNumPhones = 1;
   return 0;

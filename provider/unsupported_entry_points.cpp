@@ -510,11 +510,6 @@ extern "C" LONG TSPIAPI TSPI_providerConfig(HWND /*hwndOwner*/, DWORD /*dwPerman
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_providerCreateLineDevice(DWORD_PTR /*dwTempID*/, DWORD /*dwDeviceID*/) {
-  qv::ProviderEntryTrace("TSPI_providerCreateLineDevice");
-  return 0;
-}
-
 extern "C" LONG TSPIAPI TSPI_providerCreatePhoneDevice(DWORD_PTR /*dwTempID*/, DWORD /*dwDeviceID*/) {
   qv::ProviderEntryTrace("TSPI_providerCreatePhoneDevice");
   return 0;

@@ -93,6 +93,15 @@ std::string MonitorStartXml(std::string_view device) {
   return x;
 }
 
+std::string MonitorStopXml(std::string_view crossRefId) {
+  std::string x;
+  appendLine(x, kCstaDeclaration);
+  appendLine(x, "<MonitorStop xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<monitorCrossRefID>", escapeXml(crossRefId), "</monitorCrossRefID>");
+  appendLine(x, "</MonitorStop>");
+  return x;
+}
+
 std::uint32_t SendStartApplicationSession(std::string_view domain, std::string_view user,
                                           std::string_view password) {
   return pbxLink().SendRequest(StartApplicationSessionXml(domain, user, password)).invokeId;
@@ -104,6 +113,10 @@ std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId) {
 
 std::uint32_t SendMonitorStart(std::string_view device) {
   return pbxLink().SendSessionRequest(MonitorStartXml(device)).invokeId;
+}
+
+void SendMonitorStop(std::string_view crossRefId) {
+  pbxLink().SendSessionRequest(MonitorStopXml(crossRefId));
 }
 
 }  // namespace qv

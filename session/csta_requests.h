@@ -32,6 +32,7 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
                         std::string_view autoOriginate);
 std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId);
 std::string MonitorStartXml(std::string_view device);
+std::string MonitorStopXml(std::string_view crossRefId);
 
 struct SentRequest {
   std::uint32_t invokeId = 0;
@@ -46,5 +47,7 @@ std::uint32_t SendStartApplicationSession(std::string_view domain, std::string_v
                                           std::string_view password);
 std::uint32_t SendResetApplicationSessionTimer(std::string_view sessionId);
 std::uint32_t SendMonitorStart(std::string_view device);
+// Ends a monitor of the logged-in session; nothing waits for the answer.
+void SendMonitorStop(std::string_view crossRefId);
 
 }  // namespace qv

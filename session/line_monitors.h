@@ -33,6 +33,12 @@ bool AnswerLineMonitor(std::uint32_t invokeId, const XmlNode& root);
 // The connection is gone: no monitor runs any more.
 void StopLineMonitors();
 
+// While running: a line added at the end (its index is returned; the
+// monitor starts now when logged in, else after the next login), or one
+// whose monitor is stopped (MonitorStop) and forgotten. Any thread.
+int AddMonitoredLine(std::string extension);
+void RemoveMonitoredLine(int line);
+
 // The line an event belongs to: its monitor's cross-reference id, else the
 // device it names (extension or extension@domain); kNoLine when neither.
 int LineOfEvent(std::string_view crossRefId, std::string_view deviceId);

@@ -51,6 +51,10 @@ std::string MonitorStartResponse(std::string_view crossRefId) {
        "\r\n\t</csta:actualMonitorMediaClass>\r\n</csta:MonitorStartResponse>\r\n"});
 }
 
+std::string MonitorStopResponse() {
+  return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?><MonitorStopResponse xmlns=\"", kCstaNs, "\"/>"});
+}
+
 std::string MakeCallResponse(std::string_view callId, std::string_view deviceId, std::string_view called) {
   return cat({"<?xml version=\"1.0\" encoding=\"UTF-8\"?><MakeCallResponse xmlns=\"", kCstaNs,
               "\"><callingDevice><callID>", callId, "</callID><deviceID>", deviceId,

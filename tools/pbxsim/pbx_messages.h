@@ -13,6 +13,7 @@ std::string LoginPosResponse(std::string_view sessionId, const std::optional<std
 std::string LoginNegResponse();
 std::string KeepAlivePosResponse(const std::optional<std::string>& durationText);
 std::string MonitorStartResponse(std::string_view crossRefId);
+std::string MonitorStopResponse();
 std::string MakeCallResponse(std::string_view callId, std::string_view deviceId, std::string_view called);
 std::string ClearConnectionResponse();
 std::string CstaErrorCode(std::string_view operation);

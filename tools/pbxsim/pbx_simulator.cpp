@@ -448,6 +448,8 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
       }
       out.push_back(Frame(id, MonitorStartResponse(ref)));
     }
+  } else if (frame.root == "MonitorStop") {
+    out.push_back(Frame(id, MonitorStopResponse()));
   } else if (frame.root == "MakeCall") {
     if (b.silentMakeCall) {
       // no answer at all
