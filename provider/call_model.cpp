@@ -300,6 +300,7 @@ std::vector<CtiMessage> CallModel::OnEvent(const CallEvent& e, const ClaimSlot& 
 
 void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out) {
   CtiCall& c = Call(slot);
+  c.seen = true;
   const std::string& actor = e.subject.Present() ? e.subject.deviceId : e.deviceId;
   if (IsOurs(e.deviceId)) c.ourDeviceId = e.deviceId;
   DWORD info = 0;

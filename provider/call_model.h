@@ -15,6 +15,7 @@
 #include "platform/tapi.h"
 #include "provider/call_table.h"
 #include "session/call_event.h"
+#include "session/device_snapshot.h"
 
 namespace qv {
 
@@ -37,6 +38,7 @@ struct CtiCall {
   int partner = -1;              // the other call of a consultation pair
   bool isConference = false;     // the conference call of TSPI_lineCompleteTransfer
   int conference = -1;           // a party's conference call
+  bool seen = false;             // an event named it since the connection was lost
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
 };
 
@@ -77,6 +79,12 @@ class CallModel {
   // The connection is gone (or the provider shuts down): every call still up
   // ends (its state is unknown now).
   std::vector<CtiMessage> OnLinkDown(bool shuttingDown = false);
+  // The connection is gone but may come back: the calls keep their state
+  // until the PBX's snapshot of the device is read.
+  void OnLinkLost();
+  // The snapshot after the reconnection: calls still there move to the
+  // reported state, calls gone end, calls TAPI has not seen are announced.
+  std::vector<CtiMessage> OnSnapshot(const std::vector<SnapshotCall>& calls, const ClaimSlot& claim);
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 

@@ -15,6 +15,7 @@
 #include "session/csta_call_control.h"
 #include "session/csta_events.h"
 #include "session/csta_requests.h"
+#include "session/device_snapshot.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
 #include "session/session.h"
@@ -36,6 +37,8 @@ struct CallSetup {
   bool conference = false;       // ConferenceCall, else the consultation's HoldCall
 };
 std::vector<CallSetup> setups;
+// The connection was lost with calls kept: the next login reads the snapshot.
+bool linkWasLost = false;
 
 int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
 
@@ -206,6 +209,7 @@ void StartCtiLine(const ProviderSettings& settings) {
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
   setups.clear();
+  linkWasLost = false;
   running = callEvents;
 }
 
@@ -226,10 +230,42 @@ void CtiCallEventReceived(const CallEvent& event) {
 }
 
 void CtiLinkStateChanged(bool up) {
-  if (up) return;
+  std::string device;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running) return;
+    if (!up) {
+      if (SessionStopping()) {
+        QueueLocked(model.OnLinkDown(true));
+      } else {
+        model.OnLinkLost();
+        linkWasLost = true;
+      }
+      return;
+    }
+    if (!linkWasLost) return;
+    linkWasLost = false;
+    const ProviderSettings settings = SettingsSnapshot();
+    device = settings.username + "@" + settings.domain;
+  }
+  // Queued behind the MonitorStart; nobody waits for its outcome but the line.
+  SubmitRequest(RequestKind::kSnapshotDevice, 0, SnapshotDeviceXml(device));
+}
+
+void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) {
   std::lock_guard lock(callTableLock);
   if (!running) return;
-  QueueLocked(model.OnLinkDown(SessionStopping()));
+  if (answered) {
+    QueueLocked(model.OnSnapshot(calls, Claimer()));
+    return;
+  }
+  // The next connection asks again.
+  if (linkLost) {
+    linkWasLost = true;
+    return;
+  }
+  writeLog(1, "CTI: no snapshot of the device from the PBX, its calls end");
+  QueueLocked(model.OnLinkDown(false));
 }
 
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {

@@ -8,9 +8,11 @@
 // the delivery queue's leaf lock). TAPI is only called from the delivery
 // thread with no lock held; requests are submitted with no lock held.
 #include <string>
+#include <vector>
 
 #include "platform/tapi.h"
 #include "session/call_event.h"
+#include "session/device_snapshot.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -23,6 +25,8 @@ void StopCtiLine();
 // From the session's sink, on the session's threads.
 void CtiCallEventReceived(const CallEvent& event);
 void CtiLinkStateChanged(bool up);
+// The answer to the SnapshotDevice sent after a reconnection.
+void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls);
 // The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
 // The MakeCall's completion was queued (callTableLock not held).

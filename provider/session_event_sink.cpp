@@ -60,6 +60,11 @@ void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
   ListedLineMonitorChanged(line, running);
 }
 
+void ProviderSessionEvents::DeviceSnapshot(bool answered, bool linkLost,
+                                           const std::vector<SnapshotCall>& calls) {
+  if (CtiEnabled()) CtiDeviceSnapshot(answered, linkLost, calls);
+}
+
 ProviderSessionEvents& providerSessionEvents() {
   static ProviderSessionEvents sink;
   return sink;

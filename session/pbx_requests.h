@@ -19,6 +19,7 @@ enum class RequestKind : std::uint8_t {
   kTransferCall,
   kConferenceCall,
   kAlternateCall,
+  kSnapshotDevice,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

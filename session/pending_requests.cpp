@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "session/device_snapshot.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/request_kinds.h"
@@ -45,6 +46,11 @@ std::optional<PendingRequest> TakeLocked(std::uint32_t invokeId) {
 }
 
 void Report(const PendingRequest& request, RequestOutcome outcome) {
+  if (request.kind == RequestKind::kSnapshotDevice && outcome != RequestOutcome::kSuccess) {
+    if (SessionEvents* events = sessionEvents.load())
+      events->DeviceSnapshot(
+          false, outcome == RequestOutcome::kLinkLost || outcome == RequestOutcome::kShutdown, {});
+  }
   if (request.requestId == 0) return;
   if (SessionEvents* events = sessionEvents.load()) events->RequestCompleted(request.requestId, outcome);
 }
@@ -100,6 +106,10 @@ bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {
       events->CallIdentified(request->requestId, findText(root, "callingDevice/callID"),
                              findText(root, "callingDevice/deviceID"));
     }
+  }
+  if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kSnapshotDevice) {
+    if (SessionEvents* events = sessionEvents.load())
+      events->DeviceSnapshot(true, false, ParseSnapshotDeviceResponse(root));
   }
   Report(*request, outcome);
   return true;

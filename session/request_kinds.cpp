@@ -16,6 +16,7 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kTransferCall, "TransferCallResponse", "TSPI_lineCompleteTransfer"},
     {RequestKind::kConferenceCall, "ConferenceCallResponse", "TSPI_lineCompleteTransfer"},
     {RequestKind::kAlternateCall, "AlternateCallResponse", "TSPI_lineSwapHold"},
+    {RequestKind::kSnapshotDevice, "SnapshotDeviceResponse", "SnapshotDevice"},
 };
 
 }  // namespace

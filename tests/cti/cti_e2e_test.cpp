@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "platform/tapi.h"
 #include "tests/cti/line_recorder.h"
@@ -132,6 +133,30 @@ class CtiE2E : public ::testing::Test {
     return status.dwCallFeatures;
   }
 
+  // Waits until the log written since `from` contains the text.
+  static bool WaitLog(std::size_t from, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string log = LogText();
+      if (log.size() > from && log.find(text, from) != std::string::npos) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+  // An incoming call from the PBX, answered unless asked otherwise.
+  std::pair<HTAPICALL, HDRVCALL> Incoming(const std::string& from, std::size_t index, bool answer = true) {
+    sim_->calls()->IncomingCall(from, "");
+    EXPECT_TRUE(recorder().WaitNewCall(index + 1));
+    auto [ht, call] = recorder().NewCall(index);
+    EXPECT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+    if (answer) {
+      const DRV_REQUESTID id = 100 + static_cast<DRV_REQUESTID>(index);
+      EXPECT_EQ(Complete(id, TSPI_lineAnswer(id, call, nullptr, 0)), 0);
+      EXPECT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+    }
+    return {ht, call};
+  }
+
   std::unique_ptr<pbxsim::Simulator> sim_;
   HDRVLINE line_ = nullptr;
   bool initialised_ = false;
@@ -251,6 +276,7 @@ TEST_F(CtiE2E, BusyAndFailedCalls) {
 }
 
 TEST_F(CtiE2E, ControlRequestsCompleteOnceOnRefusalAndOnLinkLoss) {
+  const std::size_t logFrom = LogText().size();
   pbxsim::CallOptions refuse;
   refuse.refuseControl = true;
   Start(true, refuse);
@@ -269,12 +295,11 @@ TEST_F(CtiE2E, ControlRequestsCompleteOnceOnRefusalAndOnLinkLoss) {
   LONG result = 1;
   ASSERT_TRUE(recorder().WaitCompletion(21, result, 1000ms)) << "failed at the drop, not at the deadline";
   EXPECT_EQ(result, kOperationFailed);
-  // The call's state is no longer known: it ends.
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
-  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
-            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MonitorStart") >= 2; }, 5s))
       << "monitoring resumes after the reconnection";
+  // The PBX still offers the call: it stays as it was.
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: snapshot after the reconnection: 1 calls at the PBX, 0 changed"));
+  EXPECT_EQ(recorder().States(ht), std::vector<DWORD>{LINECALLSTATE_OFFERING});
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   EXPECT_EQ(recorder().CompletionCount(20), 1);
   EXPECT_EQ(recorder().CompletionCount(21), 1);
@@ -323,6 +348,58 @@ TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
   EXPECT_EQ(recorder().CompletionCount(6), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+}
+
+// Across a reconnection the calls the PBX still has keep their handles and
+// states; one that ended meanwhile goes idle, one that started is announced.
+TEST_F(CtiE2E, CallsSurviveAReconnectionAsThePbxReportsThem) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  auto [heldHt, held] = Incoming("301", 0);
+  EXPECT_EQ(Complete(20, TSPI_lineHold(20, held)), 0);
+  ASSERT_TRUE(recorder().WaitState(heldHt, LINECALLSTATE_ONHOLD));
+  auto [activeHt, active] = Incoming("302", 1);
+  auto [goneHt, gone] = Incoming("303", 2, false);
+  sim_->calls()->EndCallUnseen(sim_->calls()->lastCallId());
+  sim_->calls()->AddCallUnseen("304", "alerting");
+  const std::size_t heldStates = recorder().States(heldHt).size();
+  const std::size_t activeStates = recorder().States(activeHt).size();
+  sim_->DropConnections();
+  ASSERT_TRUE(WaitLog(logFrom,
+                      "CTI: snapshot after the reconnection: 3 calls at the PBX, 0 changed, 1 ended, 1 new"));
+  ASSERT_TRUE(recorder().WaitNewCall(4));
+  auto [newHt, fresh] = recorder().NewCall(3);
+  ASSERT_TRUE(recorder().WaitState(newHt, LINECALLSTATE_OFFERING));
+  ASSERT_TRUE(recorder().WaitState(goneHt, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(goneHt),
+            (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(recorder().ModeOf(goneHt, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
+  EXPECT_EQ(recorder().States(heldHt).size(), heldStates) << "no flap";
+  EXPECT_EQ(recorder().States(activeHt).size(), activeStates) << "no flap";
+  EXPECT_EQ(sim_->Count("SnapshotDevice"), 1u);
+  // The kept handles still act on their calls.
+  EXPECT_EQ(Complete(21, TSPI_lineUnhold(21, held)), 0);
+  ASSERT_TRUE(recorder().WaitStates(heldHt, heldStates + 1));
+  EXPECT_EQ(recorder().States(heldHt).back(), static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+  EXPECT_NE(LogText().find("CTI: connection lost, call 5001 kept in state ONHOLD until the PBX's snapshot",
+                           logFrom),
+            std::string::npos);
+  for (HDRVCALL c : {held, active, gone, fresh}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
+TEST_F(CtiE2E, WithoutASnapshotTheCallsEndAsBefore) {
+  const std::size_t logFrom = LogText().size();
+  pbxsim::CallOptions noSnapshot;
+  noSnapshot.refuseSnapshot = true;
+  Start(true, noSnapshot);
+  auto [ht, call] = Incoming("301", 0);
+  sim_->DropConnections();
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
+  EXPECT_TRUE(WaitLog(logFrom, "CTI: no snapshot of the device from the PBX, its calls end"));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
 }
 
 // Consultation: an incoming call answered, then put aside for a call to 305.
@@ -446,6 +523,7 @@ TEST_F(ConsultationE2E, DroppingTheConsultationLeavesTheFirstCallOnHold) {
 }
 
 TEST_F(ConsultationE2E, AFailedConsultationCompletesOnceAndLeavesNoCall) {
+  const std::size_t logFrom = LogText().size();
   Start();
   Answered();
   pbxsim::CallOptions refuse;
@@ -461,7 +539,9 @@ TEST_F(ConsultationE2E, AFailedConsultationCompletesOnceAndLeavesNoCall) {
   LONG result = 1;
   ASSERT_TRUE(recorder().WaitCompletion(11, result, 1000ms)) << "failed at the drop";
   EXPECT_EQ(result, kOperationFailed);
-  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: snapshot after the reconnection"));
+  EXPECT_EQ(recorder().States(ht_), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED}))
+      << "the first call is where it was";
   EXPECT_EQ(recorder().CountFor(kConsult), 0u) << "TAPI drops the consultation call itself";
   EXPECT_EQ(recorder().CompletionCount(10), 1);
   EXPECT_EQ(recorder().CompletionCount(11), 1);

@@ -129,6 +129,24 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     device_ = pbxName(field("deviceObject"));
     return false;  // answered as always
   }
+  if (root == "SnapshotDevice") {
+    std::lock_guard lock(lock_);
+    if (options_.refuseSnapshot) {
+      out.push_back(Frame(id, CstaErrorCode("requestIncompatibleWithObject")));
+      return true;
+    }
+    std::string info;
+    for (const auto& [callId, call] : calls_) {
+      info += "<snapshotDeviceResponseInfo><connectionIdentifier><callID>" + callId + "</callID><deviceID>" +
+              device_ + "</deviceID></connectionIdentifier><localCallState><compoundCallState>" +
+              "<localConnectionState>" + call.local +
+              "</localConnectionState></compoundCallState></localCallState></snapshotDeviceResponseInfo>";
+    }
+    out.push_back(
+        Frame(id, response("SnapshotDeviceResponse", "<crossRefIDorSnapshotData><snapshotData>" + info +
+                                                         "</snapshotData></crossRefIDorSnapshotData>")));
+    return true;
+  }
   if (!control && root != "MakeCall" && root != "ClearConnection") return false;
   std::unique_lock lock(lock_);
   const std::string p = "csta:";
@@ -193,6 +211,8 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     return true;
   }
   Call& call = it->second;
+  if (root == "AnswerCall" || root == "RetrieveCall") call.local = "connected";
+  if (root == "HoldCall") call.local = "hold";
   if (root == "AnswerCall") {
     out.push_back(Frame(id, response("AnswerCallResponse")));
     out.push_back(
@@ -251,6 +271,8 @@ void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, co
   const std::string oldCalls =
       connection(p, "primaryOldCall", heldId, device_) + connection(p, "secondaryOldCall", activeId, device_);
   if (root == "AlternateCall") {
+    held->second.local = "connected";
+    active->second.local = "hold";
     out.push_back(Frame(id, response("AlternateCallResponse")));
     out.push_back(Event("HeldEvent", connection(p, "heldConnection", activeId, device_) +
                                          deviceEl(p, "holdingDevice", device_) +
@@ -288,6 +310,7 @@ void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, co
                           deviceEl(p, "addedParty", other) + el(p, "conferenceConnections", parties) +
                           el(p, "localConnectionInfo", "connected") + el(p, "cause", "conference")));
   Call conference = held->second;
+  conference.local = "connected";
   calls_.erase(held);
   calls_.erase(active);
   calls_[newCall] = conference;
@@ -299,7 +322,7 @@ std::string CallSim::IncomingCall(const std::string& from, const std::string& na
   {
     std::lock_guard lock(lock_);
     callId = NewCallId();
-    calls_[callId] = {from, name, true};
+    calls_[callId] = {from, name, true, "alerting"};
     const std::string p = "csta:";
     out.push_back(
         Event("DeliveredEvent",
@@ -389,6 +412,18 @@ void CallSim::FarEndHangsUp(const std::string& callId) {
     calls_.erase(it);
   }
   broadcast_(out);
+}
+
+void CallSim::EndCallUnseen(const std::string& callId) {
+  std::lock_guard lock(lock_);
+  calls_.erase(CallOrLast(callId));
+}
+
+std::string CallSim::AddCallUnseen(const std::string& other, const std::string& localState) {
+  std::lock_guard lock(lock_);
+  const std::string callId = NewCallId();
+  calls_[callId] = {other, {}, localState == "alerting", localState};
+  return callId;
 }
 
 void CallSim::SendUnknownEvent() {

@@ -18,8 +18,9 @@ struct CallOptions {
   int answerDelayMs = 0;  // far end answers a MakeCall after this long; < 0: never
   std::string failCause;  // a MakeCall's far end fails with this cause ("busy", ...)
   std::string farName = "Far End";
-  bool refuseControl = false;  // call-control requests get CSTAErrorCode
-  bool silentControl = false;  // call-control requests get no answer at all
+  bool refuseControl = false;   // call-control requests get CSTAErrorCode
+  bool silentControl = false;   // call-control requests get no answer at all
+  bool refuseSnapshot = false;  // SnapshotDevice gets CSTAErrorCode
 };
 
 class CallSim {
@@ -44,6 +45,10 @@ class CallSim {
   std::string FailedCall(const std::string& number, const std::string& cause);
   void FarEndAnswers(const std::string& callId = {});
   void FarEndHangsUp(const std::string& callId = {});
+  // Changes while no connection is there to hear of them: a call that ends,
+  // a call that starts at the device ("alerting", "connected", "hold").
+  void EndCallUnseen(const std::string& callId);
+  std::string AddCallUnseen(const std::string& other, const std::string& localState);
   void SendUnknownEvent();
   void SendMalformedEvent();
   // The monitored device (from MonitorStart), e.g. "201".
@@ -55,6 +60,7 @@ class CallSim {
     std::string other;      // the far end's number
     std::string otherName;  // and name
     bool incoming = false;
+    std::string local = "connected";  // the monitored device's connection state
   };
   std::string Event(std::string_view root, const std::string& body);
   std::string NewCallId();
