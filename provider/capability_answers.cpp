@@ -205,6 +205,9 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
       caps->dwMaxNumConference = kCtiMaxConference;
       caps->dwMaxNumTransConf = kCtiMaxConference;
       caps->dwTransferModes = kCtiTransferModes;
+      caps->dwForwardModes = kCtiForwardModes;
+      caps->dwMaxForwardEntries = kCtiMaxForwardEntries;
+      caps->dwAddressStates = LINEADDRESSSTATE_FORWARD | LINEADDRESSSTATE_NUMCALLS;
     }
   }
   if (addressSize > 0 && total >= needed) {

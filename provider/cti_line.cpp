@@ -39,6 +39,86 @@ struct CallSetup {
 std::vector<CallSetup> setups;
 // The connection was lost with calls kept: the next login reads the snapshot.
 bool linkWasLost = false;
+// Logged in and monitoring.
+bool linkUp = false;
+// What TSPI_lineSetStatusMessages asked for.
+DWORD lineStateMessages = 0;
+DWORD addressStateMessages = 0;
+CtiCallCounts lastCounts;
+
+CtiCallCounts CountCallsLocked() {
+  CtiCallCounts n;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    const CtiCall& c = model.Call(i);
+    if (!c.used || !callTable[static_cast<std::size_t>(i)].inUse) continue;
+    switch (ReportedCallState(c)) {
+      case LINECALLSTATE_IDLE:
+        break;
+      case LINECALLSTATE_ONHOLD:
+        ++n.onHold;
+        break;
+      case LINECALLSTATE_ONHOLDPENDTRANSFER:
+      case LINECALLSTATE_ONHOLDPENDCONF:
+        ++n.onHoldPending;
+        break;
+      case LINECALLSTATE_CONFERENCED:
+        break;  // counted as its conference call
+      default:
+        ++n.active;
+        break;
+    }
+  }
+  return n;
+}
+
+// On the delivery thread, with nothing held: a status message TAPI asked for.
+void DeliverStatus(DWORD message, DWORD state) {
+  LINEEVENT proc = nullptr;
+  HTAPILINE htLine = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running) return;
+    const DWORD asked = message == LINE_LINEDEVSTATE ? lineStateMessages : addressStateMessages;
+    if ((asked & state) == 0) return;
+    proc = lineRecord.eventProc;
+    htLine = lineRecord.htLine;
+  }
+  if (proc == nullptr) return;
+  if (message == LINE_LINEDEVSTATE) {
+    proc(htLine, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  } else {
+    proc(htLine, nullptr, LINE_ADDRESSSTATE, 0, state, 0);  // address 0
+  }
+}
+
+// After the calls changed: NUMCALLS where the counts did.
+void NoteCountsLocked() {
+  const CtiCallCounts now = CountCallsLocked();
+  if (now.active == lastCounts.active && now.onHold == lastCounts.onHold &&
+      now.onHoldPending == lastCounts.onHoldPending)
+    return;
+  lastCounts = now;
+  if ((lineStateMessages & LINEDEVSTATE_NUMCALLS) != 0)
+    QueueTapiCall([] { DeliverStatus(LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS); });
+  if ((addressStateMessages & LINEADDRESSSTATE_NUMCALLS) != 0)
+    QueueTapiCall([] { DeliverStatus(LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS); });
+}
+
+}  // namespace
+
+void CtiQueueAddressStateLocked(DWORD state) {
+  if ((addressStateMessages & state) != 0)
+    QueueTapiCall([state] { DeliverStatus(LINE_ADDRESSSTATE, state); });
+}
+
+namespace {
+
+void NoteLinkLocked(bool up) {
+  if (linkUp == up) return;
+  linkUp = up;
+  const DWORD state = up ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE;
+  if ((lineStateMessages & state) != 0) QueueTapiCall([state] { DeliverStatus(LINE_LINEDEVSTATE, state); });
+}
 
 int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
 
@@ -108,6 +188,7 @@ void QueueLocked(const std::vector<CtiMessage>& messages) {
     }
     QueueTapiCall([m] { Deliver(m); });
   }
+  if (!messages.empty()) NoteCountsLocked();
 }
 
 CallModel::ClaimSlot Claimer() {
@@ -208,8 +289,13 @@ void StartCtiLine(const ProviderSettings& settings) {
   SetCallEventsWanted(callEvents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
+  CtiResetForwardingLocked();
   setups.clear();
   linkWasLost = false;
+  linkUp = false;
+  lineStateMessages = 0;
+  addressStateMessages = 0;
+  lastCounts = {};
   running = callEvents;
 }
 
@@ -234,6 +320,7 @@ void CtiLinkStateChanged(bool up) {
   {
     std::lock_guard lock(callTableLock);
     if (!running) return;
+    NoteLinkLocked(up);
     if (!up) {
       if (SessionStopping()) {
         QueueLocked(model.OnLinkDown(true));
@@ -243,11 +330,14 @@ void CtiLinkStateChanged(bool up) {
       }
       return;
     }
-    if (!linkWasLost) return;
-    linkWasLost = false;
-    const ProviderSettings settings = SettingsSnapshot();
-    device = settings.username + "@" + settings.domain;
+    if (linkWasLost) {
+      linkWasLost = false;
+      const ProviderSettings settings = SettingsSnapshot();
+      device = settings.username + "@" + settings.domain;
+    }
   }
+  CtiReadForwarding();
+  if (device.empty()) return;
   // Queued behind the MonitorStart; nobody waits for its outcome but the line.
   SubmitRequest(RequestKind::kSnapshotDevice, 0, SnapshotDeviceXml(device));
 }
@@ -497,6 +587,22 @@ LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeld
     deviceId = a.ourDeviceId;
   }
   return Submit(RequestKind::kAlternateCall, requestId, AlternateCallXml(heldId, activeId, deviceId));
+}
+
+CtiCallCounts CtiCountCalls() {
+  std::lock_guard lock(callTableLock);
+  return CountCallsLocked();
+}
+
+bool CtiInService() {
+  std::lock_guard lock(callTableLock);
+  return linkUp;
+}
+
+void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates) {
+  std::lock_guard lock(callTableLock);
+  lineStateMessages = lineStates;
+  addressStateMessages = addressStates;
 }
 
 }  // namespace qv

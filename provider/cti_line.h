@@ -12,7 +12,9 @@
 
 #include "platform/tapi.h"
 #include "session/call_event.h"
+#include "provider/forward_list.h"
 #include "session/device_snapshot.h"
+#include "session/forwarding.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -54,6 +56,33 @@ LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeld
 void CtiRequestCompleted(DRV_REQUESTID requestId, bool success);
 LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
+
+// The line's calls by kind, for LINEDEVSTATUS and LINEADDRESSSTATUS.
+struct CtiCallCounts {
+  DWORD active = 0;
+  DWORD onHold = 0;
+  DWORD onHoldPending = 0;
+};
+CtiCallCounts CtiCountCalls();
+// Logged in and monitoring.
+bool CtiInService();
+// LINE_LINEDEVSTATE (INSERVICE, OUTOFSERVICE, NUMCALLS) and LINE_ADDRESSSTATE
+// (NUMCALLS) are sent for the states asked for here.
+void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates);
+
+// Forwarding and do-not-disturb (cti_forwarding.cpp).
+LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL lphdConsultCall);
+// The state as last reported or accepted.
+ForwardState CtiForwardState();
+void CtiResetForwardingLocked();  // provider start, callTableLock held
+// GetForwarding and GetDoNotDisturb, after each login.
+void CtiReadForwarding();
+void CtiForwardingReported(const ForwardingReport& report);
+// A SetForwarding or SetDoNotDisturb of a TSPI_lineForward was answered;
+// false when the request id is not one of those.
+bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success);
+// LINE_ADDRESSSTATE for address 0, if TAPI asked for it (callTableLock held).
+void CtiQueueAddressStateLocked(DWORD state);
 
 // Keeps the units "0"-"9", "*" and "#" of a TAPI address.
 std::string DialledDigits(LPCWSTR destination);

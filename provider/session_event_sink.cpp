@@ -13,6 +13,8 @@
 namespace qv {
 
 void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOutcome outcome) {
+  // One part of a TSPI_lineForward: TAPI hears once all parts are answered.
+  if (CtiEnabled() && CtiForwardPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
   int makeCallSlot = -1;
   {
     std::lock_guard lock(callTableLock);
@@ -63,6 +65,10 @@ void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
 void ProviderSessionEvents::DeviceSnapshot(bool answered, bool linkLost,
                                            const std::vector<SnapshotCall>& calls) {
   if (CtiEnabled()) CtiDeviceSnapshot(answered, linkLost, calls);
+}
+
+void ProviderSessionEvents::ForwardingReported(const ForwardingReport& report) {
+  if (CtiEnabled()) CtiForwardingReported(report);
 }
 
 ProviderSessionEvents& providerSessionEvents() {

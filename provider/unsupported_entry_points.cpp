@@ -87,12 +87,12 @@ extern "C" LONG TSPIAPI TSPI_lineDropOnClose(HDRVCALL /*hdCall*/) {
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID /*dwRequestID*/, HDRVLINE /*hdLine*/,
+extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/,
                                          DWORD /*bAllAddresses*/, DWORD /*dwAddressID*/,
-                                         LPLINEFORWARDLIST const /*lpForwardList*/,
-                                         DWORD /*dwNumRingsNoAnswer*/, HTAPICALL /*htConsultCall*/,
-                                         LPHDRVCALL /*lphdConsultCall*/,
+                                         LPLINEFORWARDLIST const lpForwardList, DWORD /*dwNumRingsNoAnswer*/,
+                                         HTAPICALL /*htConsultCall*/, LPHDRVCALL lphdConsultCall,
                                          LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled()) return qv::CtiForward(dwRequestID, lpForwardList, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineForward");
   return 0;
 }

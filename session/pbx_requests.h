@@ -20,6 +20,10 @@ enum class RequestKind : std::uint8_t {
   kConferenceCall,
   kAlternateCall,
   kSnapshotDevice,
+  kSetForwarding,
+  kSetDoNotDisturb,
+  kGetForwarding,
+  kGetDoNotDisturb,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

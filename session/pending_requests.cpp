@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session/device_snapshot.h"
+#include "session/forwarding.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/request_kinds.h"
@@ -106,6 +107,12 @@ bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {
       events->CallIdentified(request->requestId, findText(root, "callingDevice/callID"),
                              findText(root, "callingDevice/deviceID"));
     }
+  }
+  if (outcome == RequestOutcome::kSuccess &&
+      (request->kind == RequestKind::kGetForwarding || request->kind == RequestKind::kGetDoNotDisturb)) {
+    SessionEvents* events = sessionEvents.load();
+    std::optional<ForwardingReport> report = ParseForwardingReport(root);
+    if (events != nullptr && report) events->ForwardingReported(*report);
   }
   if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kSnapshotDevice) {
     if (SessionEvents* events = sessionEvents.load())

@@ -17,6 +17,10 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kConferenceCall, "ConferenceCallResponse", "TSPI_lineCompleteTransfer"},
     {RequestKind::kAlternateCall, "AlternateCallResponse", "TSPI_lineSwapHold"},
     {RequestKind::kSnapshotDevice, "SnapshotDeviceResponse", "SnapshotDevice"},
+    {RequestKind::kSetForwarding, "SetForwardingResponse", "TSPI_lineForward"},
+    {RequestKind::kSetDoNotDisturb, "SetDoNotDisturbResponse", "TSPI_lineForward"},
+    {RequestKind::kGetForwarding, "GetForwardingResponse", "GetForwarding"},
+    {RequestKind::kGetDoNotDisturb, "GetDoNotDisturbResponse", "GetDoNotDisturb"},
 };
 
 }  // namespace

@@ -11,8 +11,9 @@
 
 namespace qv {
 
-struct CallEvent;     // session/call_event.h
-struct SnapshotCall;  // session/device_snapshot.h
+struct CallEvent;         // session/call_event.h
+struct SnapshotCall;      // session/device_snapshot.h
+struct ForwardingReport;  // session/forwarding.h
 
 // How a request handed to the session ended.
 enum class RequestOutcome : std::uint8_t {
@@ -43,6 +44,9 @@ class SessionEvents {
   // The answer to a SnapshotDevice (submitted with request id 0): the
   // device's calls, or answered false when it was refused, unanswered in
   // time or lost with the link (linkLost).
+  // The monitored device's forwarding or do-not-disturb as the PBX reports
+  // it (GetForwarding, GetDoNotDisturb, ForwardingEvent, DoNotDisturbEvent).
+  virtual void ForwardingReported(const ForwardingReport& /*report*/) {}
   virtual void DeviceSnapshot(bool /*answered*/, bool /*linkLost*/,
                               const std::vector<SnapshotCall>& /*calls*/) {}
 };

@@ -20,6 +20,7 @@ struct Member {
 };
 
 const Member kMembers[] = {
+    {36, test::kMarkerWord, 0x60, "dwAddressStates"},
     {40, 0x30, 0x38340, "dwCallInfoStates"},
     {44, 0x28, 0x6D, "dwCallerIDFlags"},
     {48, 0x28, 0x6D, "dwCalledIDFlags"},
@@ -37,7 +38,9 @@ const Member kMembers[] = {
     {104, 0x100020, 0x20, "dwAddrCapFlags"},
     {108, 0x2C5, 0x0E0208EC, "dwCallFeatures"},
     {120, test::kMarkerWord, 3, "dwTransferModes"},
-    {176, 0x3, 0x2, "dwAddressFeatures"},
+    {128, test::kMarkerWord, 0x1111, "dwForwardModes"},
+    {132, test::kMarkerWord, 4, "dwMaxForwardEntries"},
+    {176, 0x3, 0x3003, "dwAddressFeatures"},
 };
 
 class CtiCapabilitiesTest : public ::testing::Test {

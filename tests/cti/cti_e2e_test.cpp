@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -402,9 +403,82 @@ TEST_F(CtiE2E, WithoutASnapshotTheCallsEndAsBefore) {
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
 }
 
+// Forwarding and do-not-disturb: read at the monitor's start, set from the
+// application, changed on the phone; LINEADDRESSSTATUS lists them.
+TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GetDoNotDisturb") >= 1; }, 5s));
+  EXPECT_EQ(sim_->Count("GetForwarding"), 1u);
+  EXPECT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
+  auto forwardList = [this] {
+    std::vector<unsigned char> b(256, 0);
+    reinterpret_cast<LPLINEADDRESSSTATUS>(b.data())->dwTotalSize = 256;
+    EXPECT_EQ(TSPI_lineGetAddressStatus(line_, 0, reinterpret_cast<LPLINEADDRESSSTATUS>(b.data())), 0);
+    std::vector<std::pair<DWORD, std::u16string>> entries;
+    for (DWORD i = 0; i < At(b, 36); ++i) {
+      const std::size_t e = At(b, 44) + i * 24;
+      entries.emplace_back(At(b, e), Text(b, e + 16));
+    }
+    EXPECT_EQ(At(b, 28), static_cast<DWORD>(0x3003)) << "dwAddressFeatures";
+    return entries;
+  };
+  EXPECT_TRUE(forwardList().empty());
+  // Unconditional to 305 and do-not-disturb, as a 24-byte-entry list.
+  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
+  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
+  put(0, static_cast<DWORD>(list.size()));
+  put(4, 2);
+  put(8, LINEFORWARDMODE_UNCOND);
+  put(8 + 16, 8);
+  put(8 + 20, 56);
+  put(32, LINEFORWARDMODE_UNCOND);
+  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  HDRVCALL consult = reinterpret_cast<HDRVCALL>(std::uintptr_t{1});
+  EXPECT_EQ(Complete(30, TSPI_lineForward(30, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, &consult, nullptr)),
+            0);
+  EXPECT_EQ(consult, nullptr) << "no consultation call";
+  EXPECT_EQ(sim_->Count("SetForwarding"), 1u);
+  EXPECT_EQ(sim_->Count("SetDoNotDisturb"), 1u);
+  EXPECT_EQ(forwardList(), (std::vector<std::pair<DWORD, std::u16string>>{{LINEFORWARDMODE_UNCOND, u""},
+                                                                          {LINEFORWARDMODE_UNCOND, u"305"}}));
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_FORWARD));
+  // The same list again changes nothing and sends nothing.
+  EXPECT_EQ(Complete(31, TSPI_lineForward(31, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, nullptr, nullptr)),
+            0);
+  EXPECT_EQ(sim_->Count("SetForwarding"), 1u);
+  // On the phone: busy forwarding on, do-not-disturb off.
+  sim_->calls()->PhoneSetsForwarding("forwardBusy", true, "306");
+  sim_->calls()->PhoneSetsDoNotDisturb(false);
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: forwarding now immediate to 305 busy to 306"));
+  EXPECT_EQ(forwardList(), (std::vector<std::pair<DWORD, std::u16string>>{{LINEFORWARDMODE_UNCOND, u"305"},
+                                                                          {LINEFORWARDMODE_BUSY, u"306"}}));
+  // A null list cancels both kinds.
+  EXPECT_EQ(Complete(32, TSPI_lineForward(32, line_, 0, 0, nullptr, 0, nullptr, nullptr, nullptr)), 0);
+  EXPECT_EQ(sim_->Count("SetForwarding"), 3u);
+  EXPECT_TRUE(forwardList().empty());
+  // A refused part fails the request once.
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(Complete(33, TSPI_lineForward(33, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, nullptr, nullptr)),
+            kOperationFailed);
+  // A malformed list is refused at once, without a frame.
+  put(4, 50);
+  EXPECT_EQ(TSPI_lineForward(34, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+                             nullptr, nullptr),
+            static_cast<LONG>(LINEERR_INVALPARAM));
+  for (DRV_REQUESTID id : {30, 31, 32, 33}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  EXPECT_EQ(recorder().CompletionCount(34), 0);
+}
+
 // Consultation: an incoming call answered, then put aside for a call to 305.
 class ConsultationE2E : public CtiE2E {
  protected:
+  static constexpr std::size_t kLineDevStatusSize = 88;
   static constexpr DWORD kHeldPending = LINECALLSTATE_ONHOLDPENDTRANSFER;
   const HTAPICALL kConsult = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xC0});
   const HTAPICALL kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
@@ -438,6 +512,7 @@ class ConsultationE2E : public CtiE2E {
 
 TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
   Start();
+  EXPECT_EQ(TSPI_lineSetStatusMessages(line_, LINEDEVSTATE_NUMCALLS, LINEADDRESSSTATE_NUMCALLS), 0);
   Answered();
   EXPECT_EQ(StatusFeatures(call_), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER |
                                                       LINECALLFEATURE_DROP | LINECALLFEATURE_SETUPTRANSFER));
@@ -445,6 +520,23 @@ TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
   const DWORD pair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
   EXPECT_EQ(StatusFeatures(call_), pair | LINECALLFEATURE_UNHOLD);
   EXPECT_EQ(StatusFeatures(consult_), pair);
+  // One call active, one held for the transfer; TAPI's own members untouched.
+  std::vector<unsigned char> dev(kLineDevStatusSize, 0xCC);
+  reinterpret_cast<LPLINEDEVSTATUS>(dev.data())->dwTotalSize = kLineDevStatusSize;
+  EXPECT_EQ(TSPI_lineGetLineDevStatus(line_, reinterpret_cast<LPLINEDEVSTATUS>(dev.data())), 0);
+  EXPECT_EQ(At(dev, 12), 0xCCCCCCCCu) << "dwNumOpens";
+  EXPECT_EQ(At(dev, 20), 1u) << "dwNumActiveCalls";
+  EXPECT_EQ(At(dev, 24), 0u) << "dwNumOnHoldCalls";
+  EXPECT_EQ(At(dev, 28), 1u) << "dwNumOnHoldPendCalls";
+  EXPECT_EQ(At(dev, 56), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
+  std::vector<unsigned char> addr(64, 0xCC);
+  reinterpret_cast<LPLINEADDRESSSTATUS>(addr.data())->dwTotalSize = 64;
+  EXPECT_EQ(TSPI_lineGetAddressStatus(line_, 0, reinterpret_cast<LPLINEADDRESSSTATUS>(addr.data())), 0);
+  EXPECT_EQ(At(addr, 12), 1u) << "dwNumInUse";
+  EXPECT_EQ(At(addr, 16), 1u) << "dwNumActiveCalls";
+  EXPECT_EQ(At(addr, 24), 1u) << "dwNumOnHoldPendCalls";
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS));
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS));
   // Wrong handles and states are refused at once, without a frame.
   const std::size_t framesBefore = sim_->frames().size();
   EXPECT_EQ(TSPI_lineSetupTransfer(20, consult_, kConf, &conf_, nullptr), kInvalCallState);

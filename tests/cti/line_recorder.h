@@ -104,6 +104,16 @@ class Recorder {
     std::lock_guard lock(lock_);
     return events_.size();
   }
+  // Waits for a line message (no call) with this first parameter.
+  bool WaitLineMessage(DWORD msg, DWORD_PTR param, std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, timeout, [&] {
+      for (const LineMessage& m : events_) {
+        if (m.msg == msg && m.htCall == nullptr && (m.p1 == param || m.p2 == param)) return true;
+      }
+      return false;
+    });
+  }
   std::size_t CountFor(HTAPICALL ht) {
     std::lock_guard lock(lock_);
     std::size_t n = 0;

@@ -120,8 +120,8 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
   static const char* const kControl[] = {
-      "AnswerCall",  "HoldCall",     "RetrieveCall",   "SingleStepTransferCall",
-      "DeflectCall", "TransferCall", "ConferenceCall", "AlternateCall"};
+      "AnswerCall",   "HoldCall",       "RetrieveCall",  "SingleStepTransferCall", "DeflectCall",
+      "TransferCall", "ConferenceCall", "AlternateCall", "SetForwarding",          "SetDoNotDisturb"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
@@ -145,6 +145,25 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     out.push_back(
         Frame(id, response("SnapshotDeviceResponse", "<crossRefIDorSnapshotData><snapshotData>" + info +
                                                          "</snapshotData></crossRefIDorSnapshotData>")));
+    return true;
+  }
+  if (root == "GetForwarding" || root == "GetDoNotDisturb") {
+    std::lock_guard lock(lock_);
+    if (root == "GetDoNotDisturb") {
+      out.push_back(Frame(
+          id, response("GetDoNotDisturbResponse",
+                       std::string("<doNotDisturbOn>") + (dnd_ ? "true" : "false") + "</doNotDisturbOn>")));
+      return true;
+    }
+    std::string list;
+    for (const auto& [type, to] : forwarding_) {
+      list += "<forwardListItem><forwardingType>" + type +
+              "</forwardingType><forwardStatus>true</forwardStatus>"
+              "<forwardDN>" +
+              to + "</forwardDN></forwardListItem>";
+    }
+    out.push_back(
+        Frame(id, response("GetForwardingResponse", "<forwardingList>" + list + "</forwardingList>")));
     return true;
   }
   if (!control && root != "MakeCall" && root != "ClearConnection") return false;
@@ -188,6 +207,16 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     } else if (options_.answerDelayMs > 0) {
       Schedule(options_.answerDelayMs, [this, callId] { FarEndAnswers(callId); });
     }
+    return true;
+  }
+  if (root == "SetForwarding") {
+    out.push_back(Frame(id, response("SetForwardingResponse")));
+    ForwardingLocked(field("forwardingType"), field("activateForward") == "true", field("forwardDN"), out);
+    return true;
+  }
+  if (root == "SetDoNotDisturb") {
+    out.push_back(Frame(id, response("SetDoNotDisturbResponse")));
+    DoNotDisturbLocked(field("doNotDisturbOn") == "true", out);
     return true;
   }
   if (root == "TransferCall" || root == "ConferenceCall" || root == "AlternateCall") {
@@ -424,6 +453,43 @@ std::string CallSim::AddCallUnseen(const std::string& other, const std::string& 
   const std::string callId = NewCallId();
   calls_[callId] = {other, {}, localState == "alerting", localState};
   return callId;
+}
+
+void CallSim::ForwardingLocked(const std::string& type, bool on, const std::string& destination,
+                               std::vector<std::string>& out) {
+  if (on) {
+    forwarding_[type] = destination;
+  } else {
+    forwarding_.erase(type);
+  }
+  const std::string p = "csta:";
+  out.push_back(Event("ForwardingEvent", deviceEl(p, "device", device_) + el(p, "forwardingType", type) +
+                                             el(p, "forwardStatus", on ? "true" : "false") +
+                                             (on ? el(p, "forwardTo", destination) : std::string())));
+}
+
+void CallSim::DoNotDisturbLocked(bool on, std::vector<std::string>& out) {
+  dnd_ = on;
+  out.push_back(Event("DoNotDisturbEvent", deviceEl("csta:", "device", device_) +
+                                               el("csta:", "doNotDisturbOn", on ? "true" : "false")));
+}
+
+void CallSim::PhoneSetsForwarding(const std::string& type, bool on, const std::string& destination) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    ForwardingLocked(type, on, destination, out);
+  }
+  broadcast_(out);
+}
+
+void CallSim::PhoneSetsDoNotDisturb(bool on) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    DoNotDisturbLocked(on, out);
+  }
+  broadcast_(out);
 }
 
 void CallSim::SendUnknownEvent() {

@@ -49,6 +49,10 @@ class CallSim {
   // a call that starts at the device ("alerting", "connected", "hold").
   void EndCallUnseen(const std::string& callId);
   std::string AddCallUnseen(const std::string& other, const std::string& localState);
+  // Forwarding and do-not-disturb changed on the desk phone; forwarding
+  // types as ECMA-323 names them ("forwardImmediate", "forwardBusy", "forwardNoAns").
+  void PhoneSetsForwarding(const std::string& type, bool on, const std::string& destination);
+  void PhoneSetsDoNotDisturb(bool on);
   void SendUnknownEvent();
   void SendMalformedEvent();
   // The monitored device (from MonitorStart), e.g. "201".
@@ -68,6 +72,9 @@ class CallSim {
   // TransferCall, ConferenceCall and AlternateCall: a held and an active call of the device.
   void TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
                             const std::string& activeId, std::vector<std::string>& out);
+  void ForwardingLocked(const std::string& type, bool on, const std::string& destination,
+                        std::vector<std::string>& out);
+  void DoNotDisturbLocked(bool on, std::vector<std::string>& out);
   void FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out);
   std::string CallOrLast(const std::string& callId);
 
@@ -76,6 +83,8 @@ class CallSim {
   std::condition_variable wake_;
   CallOptions options_;
   std::map<std::string, Call> calls_;
+  std::map<std::string, std::string> forwarding_;  // type -> destination, for those on
+  bool dnd_ = false;
   std::string device_ = "201";
   std::string last_;
   int nextCall_ = 5000;

@@ -139,6 +139,11 @@ int main(int argc, char** argv) {
       calls->FarEndAnswers(first);
     else if (calls != nullptr && word == "hangup")
       calls->FarEndHangsUp(first);
+    else if (calls != nullptr && word == "forward")  // forward TYPE on|off [DEST], set on the phone
+      calls->PhoneSetsForwarding(first, after.substr(0, 2) == "on",
+                                 after.size() > 3 ? after.substr(after.find(' ') + 1) : std::string());
+    else if (calls != nullptr && word == "dnd")
+      calls->PhoneSetsDoNotDisturb(first == "on");
     else if (calls != nullptr && word == "unknown")
       calls->SendUnknownEvent();
     else if (calls != nullptr && word == "malformed")
