@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "session/device_identifier.h"
 #include "session/log.h"
 
 namespace qv {
@@ -145,9 +146,10 @@ void CallModel::Reset(std::string ourNumber, std::string domain) {
   orphaned_.fill(false);
 }
 
-bool CallModel::IsOurs(std::string_view id) const {
+bool CallModel::IsOurs(std::string_view raw) const {
   if (ourNumber_.empty()) return false;
-  id = withoutScheme(id);
+  const std::string number = ParseDeviceIdentifier(withoutScheme(raw)).number;
+  std::string_view id = number;
   if (id == ourNumber_) return true;
   std::size_t at = id.find('@');
   return at != std::string_view::npos && id.substr(0, at) == ourNumber_ &&
@@ -435,8 +437,11 @@ std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, c
   CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
-    if (success && !c.callId.empty()) {
+    if (success) {
       SetState(slot, LINECALLSTATE_DIALING, 0, out);
+      // Without a callID no event can be tied to the call: the PBX took it,
+      // so it is under way until the PBX (or TAPI) ends it.
+      if (c.callId.empty()) SetState(slot, LINECALLSTATE_PROCEEDING, 0, out);
     } else {
       c.failed = true;
       c.callId.clear();
@@ -460,6 +465,17 @@ std::vector<CtiMessage> CallModel::OnLinkDown(bool shuttingDown) {
     writeLog(1, std::string(shuttingDown ? "CTI: provider shutting down" : "CTI: connection lost") +
                     ", call " + c.callId + " ended");
     SetState(i, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
+    SetState(i, LINECALLSTATE_IDLE, 0, out);
+  }
+  return out;
+}
+
+std::vector<CtiMessage> CallModel::OnDropAnswered(std::uint32_t requestId) {
+  std::vector<CtiMessage> out;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    CtiCall& c = Call(i);
+    if (!c.used || c.dropRequest != requestId || requestId == 0) continue;
+    c.dropRequest = 0;
     SetState(i, LINECALLSTATE_IDLE, 0, out);
   }
   return out;

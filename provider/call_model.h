@@ -40,6 +40,9 @@ struct CtiCall {
   int conference = -1;           // a party's conference call
   bool seen = false;             // an event named it since the connection was lost
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
+  // TSPI_lineDrop of a call without a callID: no event will end it, the
+  // positive answer to this request does.
+  std::uint32_t dropRequest = 0;
 };
 
 struct CtiMessage {
@@ -85,6 +88,8 @@ class CallModel {
   // The snapshot after the reconnection: calls still there move to the
   // reported state, calls gone end, calls TAPI has not seen are announced.
   std::vector<CtiMessage> OnSnapshot(const std::vector<SnapshotCall>& calls, const ClaimSlot& claim);
+  // The PBX accepted the drop of a call no event can name (dropRequest).
+  std::vector<CtiMessage> OnDropAnswered(std::uint32_t requestId);
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
 

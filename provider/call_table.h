@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/tapi.h"
 
@@ -23,6 +24,9 @@ struct CallSlot {
   // The asynchronous TSPI_lineMakeCall still owes TAPI its completion.
   bool makeCallPending = false;
   DRV_REQUESTID makeCallRequestId = 0;
+  // Asynchronous requests of this call whose completion TAPI still waits
+  // for (closing_requests.h).
+  std::vector<DRV_REQUESTID> openRequests;
 };
 
 inline constexpr int kCallTableSize = 10;

@@ -26,7 +26,10 @@ DWORD ReportedCallFeatures(const CtiCall& call) {
   // A consultation call with dial tone is only known to us until it is dialled.
   if (call.consultation && call.callId.empty() && call.state == LINECALLSTATE_DIALTONE && !call.replyPending)
     return LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP;
-  if (call.callId.empty() || call.state == 0) return 0;
+  if (call.state == 0) return 0;
+  // A call the PBX gave no callID can only be cleared, by its device.
+  if (call.callId.empty())
+    return call.madeByTapi ? CallFeaturesInState(call.state) & LINECALLFEATURE_DROP : 0;
   DWORD features = CallFeaturesInState(call.state);
   const DWORD state = call.state;
   if (call.partner >= 0) {

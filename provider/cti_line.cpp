@@ -5,6 +5,7 @@
 
 #include "provider/call_model.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_call_info.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
@@ -202,7 +203,7 @@ struct Target {
 
 // Checks the call and its state under the lock; the request itself is
 // submitted after, with no lock held.
-LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
+LONG Check(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature, Target& target) {
   ProviderEntryTrace(entry);
   std::lock_guard lock(callTableLock);
   CallSlot* slot = SlotFromHandle(hdCall);
@@ -215,6 +216,7 @@ LONG Check(const char* entry, HDRVCALL hdCall, DWORD feature, Target& target) {
   }
   target.callId = c.callId;
   target.deviceId = c.ourDeviceId;
+  RequestOpenedLocked(*slot, requestId);
   return 0;
 }
 
@@ -231,7 +233,7 @@ using DestinationRequestXml = std::string (*)(std::string_view callId, std::stri
 LONG SubmitForCall(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature,
                    RequestKind kind, CallRequestXml xml) {
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId));
 }
 
@@ -245,7 +247,7 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
     return static_cast<LONG>(LINEERR_INVALADDRESS);
   }
   Target t;
-  if (LONG rc = Check(entry, hdCall, feature, t)) return rc;
+  if (LONG rc = Check(entry, requestId, hdCall, feature, t)) return rc;
   return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
@@ -296,6 +298,7 @@ void StartCtiLine(const ProviderSettings& settings) {
   lineStateMessages = 0;
   addressStateMessages = 0;
   lastCounts = {};
+  ResetRequestRecordsLocked();
   running = callEvents;
 }
 
@@ -391,8 +394,19 @@ LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
       return static_cast<LONG>(requestId);
     }
   }
-  return SubmitForCall("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP,
-                       RequestKind::kClearConnection, ClearConnectionXml);
+  Target t;
+  if (LONG rc = Check("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP, t)) return rc;
+  if (t.callId.empty()) {
+    // The PBX sent no callID for this call: it is cleared by its device,
+    // and only the answer says that it is gone.
+    std::lock_guard lock(callTableLock);
+    if (CallSlot* slot = SlotFromHandle(hdCall)) model.Call(IndexOf(slot)).dropRequest = requestId;
+  }
+  return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
+}
+
+void CtiRequestCompletedLocked(std::uint32_t requestId, bool success) {
+  if (running && success) QueueLocked(model.OnDropAnswered(requestId));
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
@@ -420,20 +434,24 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
   ProviderEntryTrace("TSPI_lineCloseCall");
   Target t;
   bool clear = false;
+  std::vector<DRV_REQUESTID> closed;
   {
     std::lock_guard lock(callTableLock);
     CallSlot* slot = SlotFromHandle(hdCall);
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const int index = IndexOf(slot);
     const CtiCall& c = model.Call(index);
-    // A call still up is dropped with its handle; an idle one needs nothing.
-    clear = c.used && !c.callId.empty() && c.state != 0 && c.state != LINECALLSTATE_IDLE;
+    // A call still up is dropped with its handle (by its device when the PBX
+    // gave no callID); an idle one needs nothing.
+    clear = c.used && (!c.callId.empty() || c.madeByTapi) && c.state != 0 && c.state != LINECALLSTATE_IDLE;
     t.callId = c.callId;
     t.deviceId = c.ourDeviceId;
     model.OnClosed(index);
     slot->inUse = false;
+    closed = CloseRequestsLocked(*slot);
   }
   if (clear) SubmitRequest(RequestKind::kClearConnection, 0, ClearConnectionXml(t.callId, t.deviceId));
+  CompleteClosedRequests(closed);
   return 0;
 }
 
@@ -455,8 +473,7 @@ LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
 }
 
-void CtiRequestCompleted(DRV_REQUESTID requestId, bool success) {
-  std::lock_guard lock(callTableLock);
+void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
   for (auto it = setups.begin(); it != setups.end(); ++it) {
     if (it->requestId != requestId) continue;
     const CallSetup setup = *it;
@@ -480,14 +497,16 @@ LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCons
                       LPHDRVCALL lphdConsultCall) {
   constexpr const char* kEntry = "TSPI_lineSetupTransfer";
   Target t;
-  if (LONG rc = Check(kEntry, hdCall, LINECALLFEATURE_SETUPTRANSFER, t)) return rc;
-  if (lphdConsultCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  if (LONG rc = Check(kEntry, requestId, hdCall, LINECALLFEATURE_SETUPTRANSFER, t)) return rc;
   {
     std::lock_guard lock(callTableLock);
     const int held = KnownCallLocked(hdCall);
-    if (held < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const int consult = ClaimTapiCallLocked(htConsultCall);
+    const int consult = held >= 0 && lphdConsultCall != nullptr ? ClaimTapiCallLocked(htConsultCall) : -1;
     if (consult < 0) {
+      // Refused at once: the request is not TAPI's to wait for.
+      RequestFinishedLocked(requestId);
+      if (lphdConsultCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+      if (held < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
       writeLog(3, std::string(kEntry) + ": no free call slot for the consultation call");
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
     }
@@ -517,6 +536,7 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
     slot.callId.clear();
     slot.makeCallRequestId = requestId;
     slot.makeCallPending = true;
+    RequestOpenedLocked(slot, requestId);
     model.OnConsultationDialled(index);
     writeLog(5, std::string(kEntry) + " to " + number + " in slot " + std::to_string(index));
   }
@@ -552,6 +572,7 @@ LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdCo
     heldId = model.Call(held).callId;
     activeId = model.Call(active).callId;
     deviceId = model.Call(held).ourDeviceId;
+    RequestOpenedLocked(callTable[static_cast<std::size_t>(held)], requestId);
     if (conference) {
       const int conf = ClaimTapiCallLocked(htConfCall);
       if (conf < 0) {
@@ -585,6 +606,7 @@ LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeld
     heldId = h.callId;
     activeId = a.callId;
     deviceId = a.ourDeviceId;
+    RequestOpenedLocked(callTable[static_cast<std::size_t>(active)], requestId);
   }
   return Submit(RequestKind::kAlternateCall, requestId, AlternateCallXml(heldId, activeId, deviceId));
 }

@@ -31,6 +31,8 @@ void CtiLinkStateChanged(bool up);
 void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls);
 // The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
+// A request's completion was queued (callTableLock held).
+void CtiRequestCompletedLocked(std::uint32_t requestId, bool success);
 // The MakeCall's completion was queued (callTableLock not held).
 void CtiMakeCallCompleted(int slot, bool success);
 
@@ -51,9 +53,9 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
                          HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
 LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
-// Every request's outcome (callTableLock not held): the calls TAPI created
-// for a consultation or a conference live or go with it.
-void CtiRequestCompleted(DRV_REQUESTID requestId, bool success);
+// Every request's outcome (callTableLock held): the calls TAPI created for a
+// consultation or a conference live or go with it.
+void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success);
 LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
 

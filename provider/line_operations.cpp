@@ -1,8 +1,10 @@
 // Placing and clearing calls on the line, and the per-call queries.
 #include <string>
+#include <vector>
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
@@ -69,6 +71,8 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hd
     slot->callId.clear();
     slot->makeCallRequestId = dwRequestID;
     slot->makeCallPending = true;
+    slot->openRequests.clear();
+    qv::RequestOpenedLocked(*slot, dwRequestID);
     ++qv::callsMade;
     if (line != nullptr) qv::NoteListedMakeCallLocked(dwRequestID, slot);
     if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(static_cast<int>(slot - qv::callTable.data()));
@@ -94,6 +98,7 @@ extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
   qv::ProviderEntryTrace("TSPI_lineCloseCall");
   std::string callId;
   std::string deviceId;
+  std::vector<DRV_REQUESTID> closed;
   {
     std::lock_guard lock(qv::callTableLock);
     qv::CallSlot* slot = qv::SlotFromHandle(hdCall);
@@ -101,9 +106,11 @@ extern "C" LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
     callId = slot->callId;
     deviceId = slot->deviceId;
     slot->inUse = false;
+    closed = qv::CloseRequestsLocked(*slot);
   }
   // Nobody waits for its outcome: TAPI has already forgotten the call.
   qv::SubmitRequest(qv::RequestKind::kClearConnection, 0, qv::ClearConnectionXml(callId, deviceId));
+  qv::CompleteClosedRequests(closed);
   return 0;
 }
 

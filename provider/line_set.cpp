@@ -77,6 +77,8 @@ void BuildLineSet(std::string_view linesText, std::string_view installationGuid)
   std::unique_ptr<LineSet> set;
   if (!linesText.empty()) set = MakeSet(ParseLineList(linesText), installationGuid);
   // No thread but the caller's uses the set while the provider is down.
+  std::lock_guard calls(callTableLock);
+  pendingMakeCalls.clear();
   std::unique_lock write(setLock);
   delete current.exchange(set.release());
 }

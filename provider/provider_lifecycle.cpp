@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/module.h"
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
@@ -168,17 +170,30 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRV
 
 extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
   qv::ProviderEntryTrace("TSPI_lineClose");
+  std::vector<DRV_REQUESTID> closed;
   if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine)) {
-    std::lock_guard lock(qv::callTableLock);
-    line->eventProc = nullptr;
-    line->htLine = nullptr;
-    line->statusMessages = 0;
+    {
+      std::lock_guard lock(qv::callTableLock);
+      line->eventProc = nullptr;
+      line->htLine = nullptr;
+      line->statusMessages = 0;
+      for (qv::CallSlot& slot : line->slots) {
+        std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
+        closed.insert(closed.end(), ofCall.begin(), ofCall.end());
+      }
+    }
+    qv::CompleteClosedRequests(closed);
     return 0;
   }
-  // Nothing more reaches TAPI about a closed line.
-  if (qv::CtiEnabled()) {
+  {
     std::lock_guard lock(qv::callTableLock);
-    qv::lineRecord.eventProc = nullptr;
+    // Nothing more reaches TAPI about a closed line.
+    if (qv::CtiEnabled()) qv::lineRecord.eventProc = nullptr;
+    for (qv::CallSlot& slot : qv::callTable) {
+      std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
+      closed.insert(closed.end(), ofCall.begin(), ofCall.end());
+    }
   }
+  qv::CompleteClosedRequests(closed);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/tapi.h"
 #include "provider/call_table.h"
+#include "provider/closing_requests.h"
 #include "provider/cti_line.h"
 #include "provider/cti_mode.h"
 #include "provider/line_set.h"
@@ -27,16 +28,25 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
         makeCallSlot = static_cast<int>(slot - callTable.data());
       }
     }
+    // Queued under the lock, so a close that comes now either finds the
+    // request still open or finds its completion already queued. One that
+    // a close has completed is not reported again.
+    const bool success = outcome == RequestOutcome::kSuccess;
+    if (RequestFinishedLocked(requestId)) {
+      // A call TAPI created for a failed request is gone before TAPI hears
+      // of the failure; one for a request that succeeded reports its state after.
+      if (!success && CtiEnabled()) CtiSetupCompletedLocked(requestId, false);
+      QueueCompletion(requestId, success ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, success);
+      if (success && CtiEnabled()) CtiSetupCompletedLocked(requestId, true);
+    } else if (CtiEnabled()) {
+      // Completed as failed when its call was closed: so it stays.
+      CtiSetupCompletedLocked(requestId, false);
+    }
   }
-  const bool success = outcome == RequestOutcome::kSuccess;
-  // A call TAPI created for a failed request is gone before TAPI hears of
-  // the failure; one for a request that succeeded reports its state after.
-  if (!success && CtiEnabled() && requestId != 0) CtiRequestCompleted(requestId, false);
-  QueueCompletion(requestId, success ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
   // The call's state messages follow its completion.
   if (makeCallSlot >= 0 && CtiEnabled())
     CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
-  if (success && CtiEnabled() && requestId != 0) CtiRequestCompleted(requestId, true);
 }
 
 void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::string& callId,

@@ -1,6 +1,7 @@
 #include "provider/tapi_delivery.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -15,8 +16,16 @@ struct Delivery {
   // called with it held.
   std::mutex lock;
   std::condition_variable wake;
-  std::deque<std::function<void()>> queue;  // guarded by lock
-  bool open = false;                        // queueing accepted
+  std::condition_variable delivered;  // with lock: a call into TAPI returned, or the thread ended
+  struct Item {
+    std::uint64_t sequence = 0;  // 0: queued ahead of the others
+    std::function<void()> call;
+  };
+  std::deque<Item> queue;        // guarded by lock
+  std::uint64_t lastQueued = 0;  // sequence of the last item queued at the back
+  std::uint64_t lastDelivered = 0;
+  std::thread::id threadId;
+  bool open = false;  // queueing accepted
   bool stopping = false;
   ASYNC_COMPLETION completionProc = nullptr;
   std::thread thread;  // only touched by Start/Stop, which TAPI serialises
@@ -39,13 +48,17 @@ void DeliveryThread(Delivery& d) {
   std::unique_lock lock(d.lock);
   for (;;) {
     d.wake.wait(lock, [&] { return !d.queue.empty() || d.stopping; });
-    if (d.queue.empty()) return;  // stopping, and everything delivered
-    std::function<void()> call = std::move(d.queue.front());
+    if (d.queue.empty()) break;  // stopping, and everything delivered
+    Delivery::Item item = std::move(d.queue.front());
     d.queue.pop_front();
     lock.unlock();
-    call();
+    item.call();
     lock.lock();
+    if (item.sequence != 0) d.lastDelivered = item.sequence;
+    d.delivered.notify_all();
   }
+  d.lastDelivered = d.lastQueued;
+  d.delivered.notify_all();
 }
 
 void Queue(std::function<void()> call) {
@@ -53,7 +66,7 @@ void Queue(std::function<void()> call) {
   {
     std::lock_guard lock(d.lock);
     if (!d.open) return;
-    d.queue.push_back(std::move(call));
+    d.queue.push_back({++d.lastQueued, std::move(call)});
   }
   d.wake.notify_one();
 }
@@ -69,8 +82,11 @@ void StartTapiDelivery(ASYNC_COMPLETION completionProc) {
     d.completionProc = completionProc;
     d.open = true;
     d.stopping = false;
+    d.lastDelivered = d.lastQueued;
   }
+  std::lock_guard lock(d.lock);
   d.thread = std::thread(DeliveryThread, std::ref(d));
+  d.threadId = d.thread.get_id();
 }
 
 void StopTapiDelivery() {
@@ -97,5 +113,29 @@ void QueueCompletion(DRV_REQUESTID requestId, LONG result) {
 }
 
 void QueueTapiCall(std::function<void()> call) { Queue(std::move(call)); }
+
+bool OnDeliveryThread() {
+  Delivery& d = delivery();
+  std::lock_guard lock(d.lock);
+  return d.open && d.threadId == std::this_thread::get_id();
+}
+
+void QueueCompletionFirst(DRV_REQUESTID requestId, LONG result) {
+  Delivery& d = delivery();
+  {
+    std::lock_guard lock(d.lock);
+    if (!d.open || d.completionProc == nullptr) return;
+    ASYNC_COMPLETION proc = d.completionProc;
+    d.queue.push_front({0, [proc, requestId, result] { proc(requestId, result); }});
+  }
+  d.wake.notify_one();
+}
+
+bool WaitUntilDelivered(std::chrono::milliseconds limit) {
+  Delivery& d = delivery();
+  std::unique_lock lock(d.lock);
+  const std::uint64_t target = d.lastQueued;
+  return d.delivered.wait_for(lock, limit, [&] { return !d.open || d.lastDelivered >= target; });
+}
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/xml_line.h"
 #include "xml/xml_node.h"
@@ -17,7 +18,7 @@ std::string connectionRequest(std::string_view root, std::string_view connection
   std::string x;
   x.reserve(256 + callId.size() + deviceId.size() + extraValue.size());
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<", root, " xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<", connectionElement, ">");
   appendLine(x, "<callID>", escapeXml(callId), "</callID>");
   appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "session/device_identifier.h"
+
 namespace qv {
 
 namespace {
@@ -83,6 +85,11 @@ CallParty partyOf(const XmlNode* node) {
   for (std::string_view nameElement : {"deviceName", "displayName", "name"}) {
     if (party.name.empty()) party.name = childText(*node, nameElement);
   }
+  // N<number>name;key=value: the number identifies the party, the name
+  // counts when no element gave one.
+  DeviceIdentifier dialect = ParseDeviceIdentifier(party.deviceId);
+  party.deviceId = dialect.number;
+  if (party.name.empty()) party.name = dialect.name;
   return party;
 }
 

@@ -2,13 +2,20 @@
 
 namespace qv {
 
-std::optional<Bytes> BuildCstaFrame(std::uint32_t invokeId, std::string_view xml) {
+std::optional<Bytes> BuildCstaFrame(std::uint32_t invokeId, std::string_view xml, InvokeIdFormat format) {
   if (xml.size() > kMaxCstaFrameSize - kCstaHeaderSize) return std::nullopt;
   Bytes frame;
   frame.reserve(kCstaHeaderSize + xml.size());
   frame.append(2, '\0');
   frame += uintToBytes(static_cast<std::uint32_t>(xml.size() + kCstaHeaderSize), 2);
-  frame += uintToBytes(invokeId, 4);
+  if (format == InvokeIdFormat::kAscii) {
+    std::uint32_t digits = invokeId % 10000;
+    char text[4];
+    for (int i = 3; i >= 0; --i, digits /= 10) text[i] = static_cast<char>('0' + digits % 10);
+    frame.append(text, 4);
+  } else {
+    frame += uintToBytes(invokeId, 4);
+  }
   frame.append(xml);
   return frame;
 }
@@ -31,7 +38,18 @@ CstaFrameCutter::Status CstaFrameCutter::next(CstaFrame& frame) {
   std::size_t length = bytesToUInt(rest.substr(2, 2));
   if (length < kCstaHeaderSize) return Status::badLength;
   if (rest.size() < length) return Status::needMore;
-  frame.invokeId = bytesToUInt(rest.substr(4, 4));
+  if (format_ == InvokeIdFormat::kAscii) {
+    frame.invokeId = 0;
+    for (char digit : rest.substr(4, 4)) {
+      if (digit < '0' || digit > '9') {
+        frame.invokeId = kAsciiEventInvokeId;
+        break;
+      }
+      frame.invokeId = frame.invokeId * 10 + static_cast<std::uint32_t>(digit - '0');
+    }
+  } else {
+    frame.invokeId = bytesToUInt(rest.substr(4, 4));
+  }
   frame.xml.assign(rest.substr(kCstaHeaderSize, length - kCstaHeaderSize));
   start_ += length;
   if (start_ == buffer_.size()) {

@@ -1,13 +1,15 @@
 #pragma once
 // The 8-byte frame around every CSTA message in both directions: two
 // reserved zero bytes, the 16-bit big-endian length of the whole frame,
-// the 32-bit big-endian invoke id, then the XML text.
+// the invoke id (32-bit big-endian, or with `invokeid` "ascii" four ASCII
+// digits), then the XML text.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "session/csta_profile.h"
 #include "xml/byte_string.h"
 
 namespace qv {
@@ -16,7 +18,8 @@ inline constexpr std::size_t kCstaHeaderSize = 8;
 inline constexpr std::size_t kMaxCstaFrameSize = 0xFFFF;
 
 // Nothing when the frame would not fit the 16-bit length field.
-std::optional<Bytes> BuildCstaFrame(std::uint32_t invokeId, std::string_view xml);
+std::optional<Bytes> BuildCstaFrame(std::uint32_t invokeId, std::string_view xml,
+                                    InvokeIdFormat format = InvokeIdFormat::kBinary);
 
 struct CstaFrame {
   std::uint32_t invokeId = 0;
@@ -37,8 +40,12 @@ class CstaFrameCutter {
   Status next(CstaFrame& frame);
   void clear();
   std::size_t buffered() const { return buffer_.size() - start_; }
+  // How the invoke id is read; an ascii header that is not four digits
+  // reads as the events' 9999.
+  void setFormat(InvokeIdFormat format) { format_ = format; }
 
  private:
+  InvokeIdFormat format_ = InvokeIdFormat::kBinary;
   Bytes buffer_;
   std::size_t start_ = 0;  // bytes at the front already cut off
 };

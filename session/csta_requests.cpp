@@ -1,5 +1,6 @@
 #include "session/csta_requests.h"
 
+#include "session/csta_profile.h"
 #include "session/pbx_link.h"
 #include "session/xml_line.h"
 #include "xml/xml_node.h"
@@ -18,7 +19,7 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
   std::string x;
   x.reserve(1024 + domain.size() + user.size() + password.size());
   appendLine(x, kSessionDeclaration);
-  appendLine(x, "<StartApplicationSession xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+  appendLine(x, "<StartApplicationSession xmlns=\"", ApplicationSessionNamespace(), "\" xmlns:xsi=\"",
              kXmlSchemaInstanceNamespace, "\">");
   appendLine(x, " <applicationInfo>");
   appendLine(x, "  <applicationID>Quorvel ONE TAPI service provider</applicationID>");
@@ -44,7 +45,7 @@ std::string StartApplicationSessionXml(std::string_view domain, std::string_view
 std::string ResetApplicationSessionTimerXml(std::string_view sessionId) {
   std::string x;
   appendLine(x, kSessionDeclaration);
-  appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", kApplicationSessionNamespace, "\" xmlns:xsi=\"",
+  appendLine(x, "<ResetApplicationSessionTimer xmlns=\"", ApplicationSessionNamespace(), "\" xmlns:xsi=\"",
              kXmlSchemaInstanceNamespace, "\">");
   appendLine(x, " <sessionID>", escapeXml(sessionId), "</sessionID>");
   appendLine(x, " <requestedSessionDuration>1800</requestedSessionDuration>");
@@ -57,7 +58,7 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
   std::string x;
   x.reserve(256 + callingDevice.size() + calledNumber.size());
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<MakeCall xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<MakeCall xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<callingDevice>", escapeXml(callingDevice), "</callingDevice>");
   appendLine(x, "<calledDirectoryNumber>", escapeXml(calledNumber), "</calledDirectoryNumber>");
   if (!autoOriginate.empty()) appendLine(x, "<autoOriginate>", escapeXml(autoOriginate), "</autoOriginate>");
@@ -68,7 +69,7 @@ std::string MakeCallXml(std::string_view callingDevice, std::string_view calledN
 std::string ClearConnectionXml(std::string_view callId, std::string_view deviceId) {
   std::string x;
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<ClearConnection xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<ClearConnection xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<connectionToBeCleared>");
   appendLine(x, "<callID>", escapeXml(callId), "</callID>");
   appendLine(x, "<deviceID>", escapeXml(deviceId), "</deviceID>");
@@ -80,7 +81,7 @@ std::string ClearConnectionXml(std::string_view callId, std::string_view deviceI
 std::string MonitorStartXml(std::string_view device) {
   std::string x;
   appendLine(x, kCstaDeclaration);
-  appendLine(x, "<MonitorStart xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<MonitorStart xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<monitorObject>");
   appendLine(x, "<deviceObject>", escapeXml(device), "</deviceObject>");
   appendLine(x, "</monitorObject>");

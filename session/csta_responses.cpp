@@ -6,6 +6,7 @@
 #include "platform/ticks.h"
 #include "session/call_event_report.h"
 #include "session/csta_pbx_requests.h"
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
 #include "session/line_monitors.h"
@@ -35,6 +36,7 @@ constexpr Route kRoutes[] = {
 void SessionState::Reset() {
   receiveBuffer.clear();
   messageBuffer.clear();
+  messageBuffer.setFormat(CurrentInvokeIdFormat());
   applicationSessionId.clear();
   keepAliveArmed = false;
   keepAliveDeadline = 0;
@@ -67,6 +69,7 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
   pbxLink().LoginAccepted();
   std::string session = findText(root, "sessionID");
   std::int32_t duration = parseDecimal(findText(root, "actualSessionDuration"));
+  SetNegotiatedProtocolVersion(findText(root, "actualProtocolVersion"));
   if (duration > 0) {
     ArmKeepAlive(state, session, duration);
     ProviderSettings settings = SettingsSnapshot();

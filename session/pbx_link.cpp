@@ -6,6 +6,7 @@
 
 #include "session/certificate_settings.h"
 #include "session/csta_frame.h"
+#include "session/csta_profile.h"
 #include "session/csta_trace.h"
 #include "session/log.h"
 #include "session/session.h"
@@ -156,11 +157,20 @@ void PbxLink::TrackLocked(std::uint32_t invokeId) {
   WakeSessionWorker();
 }
 
+std::uint32_t PbxLink::TakeInvokeIdLocked() {
+  const InvokeIdFormat format = CurrentInvokeIdFormat();
+  if (format == InvokeIdFormat::kAscii && (nextInvokeId_ == 0 || nextInvokeId_ >= kAsciiEventInvokeId))
+    nextInvokeId_ = 1;
+  const std::uint32_t id = nextInvokeId_;
+  nextInvokeId_ = NextInvokeId(format, id);
+  return id;
+}
+
 bool PbxLink::HoldsLocked() const { return state_ == State::kConnecting || awaitSession_; }
 
 std::optional<Bytes> PbxLink::FrameLocked(std::uint32_t invokeId, std::string_view xml,
                                           std::string* heldTrace) {
-  std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml);
+  std::optional<Bytes> frame = BuildCstaFrame(invokeId, xml, CurrentInvokeIdFormat());
   if (!frame) {
     writeLog(
         1, "CSTA Tx: message of " + std::to_string(xml.size()) + " bytes does not fit in a frame, not sent");
@@ -185,10 +195,10 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
   // A request queued before the login keeps the login's invoke id below its own.
   const bool waitsForLogin = state_ == State::kConnecting || (state_ == State::kConnected && holdForLogin_);
   if (waitsForLogin && !broken_ && loginInvokeId_ == 0) {
-    loginInvokeId_ = nextInvokeId_++;
-    monitorInvokeId_ = nextInvokeId_++;
+    loginInvokeId_ = TakeInvokeIdLocked();
+    monitorInvokeId_ = TakeInvokeIdLocked();
   }
-  result.invokeId = nextInvokeId_++;
+  result.invokeId = TakeInvokeIdLocked();
   if (beforeSend) beforeSend(result.invokeId);
   const bool hold = HoldsLocked() && state_ != State::kIdle && !broken_;
   std::string heldTrace;
@@ -214,7 +224,7 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
 SentRequest PbxLink::SendSessionRequest(std::string_view xml) {
   std::lock_guard lock(lock_);
   SentRequest result;
-  result.invokeId = monitorInvokeId_ != 0 ? monitorInvokeId_ : nextInvokeId_++;
+  result.invokeId = monitorInvokeId_ != 0 ? monitorInvokeId_ : TakeInvokeIdLocked();
   monitorInvokeId_ = 0;
   std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
   if (!frame || state_ != State::kConnected || broken_) return result;
@@ -241,7 +251,17 @@ void PbxLink::OpenSession() {
   if (state_ != State::kConnected || !awaitSession_) return;
   awaitSession_ = false;
   monitorInvokeId_ = 0;
+  // Requests written before the PBX chose its CSTA edition go out in it
+  // (the edition URIs all have the same length, so the frame keeps its size).
+  const std::string edition = CstaRequestNamespace();
+  auto inEdition = [&edition](std::string& text) {
+    const std::size_t at = text.find(kCstaNamespace);
+    if (at != std::string::npos && edition.size() == kCstaNamespace.size())
+      text.replace(at, edition.size(), edition);
+  };
   for (Queued& q : held_) {
+    inEdition(q.frame);
+    inEdition(q.trace);
     writeLog(5, q.trace);
     queue_.push_back({q.invokeId, std::move(q.frame), {}});
   }
@@ -252,7 +272,7 @@ void PbxLink::OpenSession() {
 SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
   std::lock_guard lock(lock_);
   SentRequest result;
-  result.invokeId = loginInvokeId_ != 0 ? loginInvokeId_ : nextInvokeId_++;
+  result.invokeId = loginInvokeId_ != 0 ? loginInvokeId_ : TakeInvokeIdLocked();
   std::optional<Bytes> frame = FrameLocked(result.invokeId, xml);
   if (!frame || state_ != State::kConnected || broken_) {
     loginInvokeId_ = 0;
@@ -261,7 +281,7 @@ SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
   }
   loginInvokeId_ = result.invokeId;
   // The monitor goes out before the held requests: its id comes first too.
-  if (awaitSession_ && monitorInvokeId_ == 0) monitorInvokeId_ = nextInvokeId_++;
+  if (awaitSession_ && monitorInvokeId_ == 0) monitorInvokeId_ = TakeInvokeIdLocked();
   // The login may exceed the bound: it is the one frame the link cannot do without.
   queuedBytes_ += frame->size();
   queue_.push_front({result.invokeId, std::move(*frame), {}});

@@ -102,7 +102,7 @@ class PbxLink {
   // The earliest deadline of the connection, if any.
   std::optional<Clock::time_point> NextDeadline();
 
-  // Invoke ids are 1 at load; only tests set them.
+  // Invoke ids are 1 at load (ascii: 1 to 9998, then 1 again); only tests set them.
   void SetNextInvokeId(std::uint32_t next);
 
  private:
@@ -121,6 +121,8 @@ class PbxLink {
   std::optional<Bytes> FrameLocked(std::uint32_t invokeId, std::string_view xml,
                                    std::string* heldTrace = nullptr);
   bool HoldsLocked() const;
+  // The next invoke id of the current profile (csta_profile.h).
+  std::uint32_t TakeInvokeIdLocked();
   void TrackLocked(std::uint32_t invokeId);
   void BreakLocked();
   void ClearLocked();

@@ -12,6 +12,7 @@
 
 #include "platform/socket.h"
 #include "session/call_event_report.h"
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/csta_responses.h"
 #include "session/data_ready.h"
@@ -83,6 +84,8 @@ void FailWaitingRequests() { FailPendingRequests(RequestOutcome::kLinkLost); }
 // One connection attempt on the reader's thread; requests made meanwhile
 // wait in the link's queue and follow the login.
 bool ConnectToPbx(Session& s, const ProviderSettings& settings, bool firstAttempt) {
+  // The frame and namespaces of this connection, before anything is queued for it.
+  SetCstaProfile(ParseInvokeIdFormat(settings.invokeid).value_or(InvokeIdFormat::kBinary));
   pbxLink().BeginConnecting();
   ConnectResult result = connectTcp(settings.address, std::to_string(settings.port), s.shuttingDown,
                                     static_cast<int>(CurrentSessionTiming().connectTimeout.count()));
@@ -244,6 +247,7 @@ void StartSession() {
     s.state.Reset();
   }
   ReadSettings();
+  SetCstaProfile(InvokeIdFormatOfSettings());
   // Requests made from now on wait for the first connection; the reader
   // makes it.
   if (!SettingsSnapshot().address.empty()) pbxLink().BeginConnecting();

@@ -170,6 +170,8 @@ void ReadSettings() {
   std::string tlsversion = ReadOptionalSetting("tlsversion");
   s.tlsversion = tlsversion.empty() ? "1.0" : tlsversion;
   s.lines = ReadOptionalSetting("lines");
+  std::string invokeid = ReadOptionalSetting("invokeid");
+  s.invokeid = invokeid.empty() ? "binary" : invokeid;
   ReplaceSettings(s);
 }
 

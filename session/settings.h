@@ -22,13 +22,14 @@ struct ProviderSettings {
   // Values added after the first release. They have no dialog control except
   // callevents and lines, are read only when present (a missing one is not logged) and
   // their defaults keep the first release's behaviour.
-  std::int32_t logrotate = 0;      // files kept beside the log; 0 = stop logging when full
-  bool callevents = false;         // report call states and calls not placed by TAPI
-  std::string certpin;             // SHA-256 fingerprints the PBX certificate must match
-  bool verifycert = false;         // the PBX chain must lead to a trusted root and name the PBX
-  std::string cafile;              // PEM file of further trusted roots
-  std::string tlsversion = "1.0";  // "1.0", "1.2" or "auto"
-  std::string lines;               // extensions shown as lines; empty = the one line of `username`
+  std::int32_t logrotate = 0;       // files kept beside the log; 0 = stop logging when full
+  bool callevents = false;          // report call states and calls not placed by TAPI
+  std::string certpin;              // SHA-256 fingerprints the PBX certificate must match
+  bool verifycert = false;          // the PBX chain must lead to a trusted root and name the PBX
+  std::string cafile;               // PEM file of further trusted roots
+  std::string tlsversion = "1.0";   // "1.0", "1.2" or "auto"
+  std::string invokeid = "binary";  // "binary" or "ascii" (csta_profile.h)
+  std::string lines;                // extensions shown as lines; empty = the one line of `username`
 };
 
 // The process-wide record is guarded by its own lock: readers take a copy,

@@ -81,6 +81,21 @@ class Checker {
   void Truncated(std::string_view inside) { Fail("document ends inside " + std::string(inside)); }
 
   // A name at pos_; empty (and a problem) when there is none.
+  // An element or attribute name: a name with at most one colon, and then
+  // a non-empty prefix and local part (namespace-well-formed).
+  std::string_view QualifiedName(std::string_view what) {
+    const std::size_t at = pos_;
+    std::string_view name = Name(what);
+    if (problem_) return name;
+    const std::size_t colon = name.find(':');
+    if (colon != std::string_view::npos &&
+        (colon == 0 || colon + 1 == name.size() || name.find(':', colon + 1) != std::string_view::npos)) {
+      pos_ = at;
+      Fail("name " + std::string(name) + " is no qualified name");
+    }
+    return name;
+  }
+
   std::string_view Name(std::string_view what) {
     std::size_t n = 0;
     for (;;) {
@@ -211,7 +226,7 @@ class Checker {
   // A start tag at pos_ ("<" included); true when it was an empty-element tag.
   bool StartTag(std::string_view& name) {
     ++pos_;
-    name = Name("an element name");
+    name = QualifiedName("an element name");
     std::vector<std::string_view> seen;
     for (;;) {
       if (problem_) return false;
@@ -233,7 +248,7 @@ class Checker {
         Fail("expected white space, \">\" or \"/>\" in a start tag");
         return false;
       }
-      std::string_view attribute = Name("an attribute name");
+      std::string_view attribute = QualifiedName("an attribute name");
       if (problem_) return false;
       for (std::string_view s : seen) {
         if (s == attribute) {
@@ -277,7 +292,7 @@ class Checker {
       if (Starts("</")) {
         pos_ += 2;
         const std::size_t at = pos_;
-        std::string_view end = Name("an end tag name");
+        std::string_view end = QualifiedName("an end tag name");
         if (problem_) return;
         SkipSpace();
         if (pos_ >= doc_.size()) return Truncated("an end tag");

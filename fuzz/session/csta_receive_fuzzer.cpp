@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "session/csta_profile.h"
 #include "session/csta_responses.h"
 #include "session/settings.h"
 
@@ -17,9 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   (void)configured;
   if (size == 0) return 0;
-  // The first byte picks the receive size, so frames split at every place.
+  // The first byte picks the receive size, so frames split at every place,
+  // and its top bit the header's invoke-id format.
   std::size_t chunk = 1 + data[0] % 64;
   qv::SessionState state;
+  state.messageBuffer.setFormat((data[0] & 0x80) != 0 ? qv::InvokeIdFormat::kAscii
+                                                      : qv::InvokeIdFormat::kBinary);
   std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   for (std::size_t at = 0; at < bytes.size(); at += chunk) {
     state.receiveBuffer.append(bytes, at, chunk);

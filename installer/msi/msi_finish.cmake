@@ -6,7 +6,7 @@ cmake_minimum_required(VERSION 3.25)
 # before anything is installed.
 # -DMSI=package -DMSIBUILD=msibuild -DARCH=x64|x86 -DFILE_VERSION=a.b.c.d
 set(settings PBXADDRESS PBXPORT PBXDOMAIN PBXENCRYPT USERNAME LOGLEVEL LOGFILE
-             CALLEVENTS CERTPIN VERIFYCERT CAFILE TLSVERSION LOGROTATE LINES)
+             CALLEVENTS CERTPIN VERIFYCERT CAFILE TLSVERSION INVOKEID LOGROTATE LINES)
 # msidbComponentAttributesRegistryKeyPath | Permanent, plus 64-bit on x64.
 if(ARCH STREQUAL "x64")
   set(attributes 276)

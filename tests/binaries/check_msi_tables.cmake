@@ -81,7 +81,8 @@ expect_row(directories "INSTALLDIR\t${program_files}\tquorvelone")
 math(EXPR setting_bits "${bits} + 16 + 4")  # + permanent + registry key path
 set(pairs PBXADDRESS=address PBXPORT=port PBXDOMAIN=domain PBXENCRYPT=encrypt USERNAME=username
           LOGLEVEL=loglevel LOGFILE=logfile CALLEVENTS=callevents CERTPIN=certpin VERIFYCERT=verifycert
-          CAFILE=cafile TLSVERSION=tlsversion LOGROTATE=logrotate)
+          CAFILE=cafile TLSVERSION=tlsversion INVOKEID=invokeid LOGROTATE=logrotate
+          LINES=lines)
 foreach(pair ${pairs})
   string(REPLACE "=" ";" pv "${pair}")
   list(GET pv 0 property)
@@ -100,8 +101,8 @@ foreach(pair ${pairs})
 endforeach()
 string(REGEX MATCHALL "\nreg[0-9A-F]+\t" registry_rows "${registry}")
 list(LENGTH registry_rows n)
-if(NOT n EQUAL 13)
-  fail("Registry: ${n} values, not 13")
+if(NOT n EQUAL 15)
+  fail("Registry: ${n} values, not 15")
 endif()
 
 # Deferred, system context; registration failure is checked, removal's and

@@ -93,7 +93,8 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
         const bool framed = i % 3 != 0;
         if (MakeCall(id, framed ? u"555" : tooLong, &call) != static_cast<LONG>(id)) continue;
         ++made;
-        // Every other call is closed before its outcome is known.
+        // Every other call is closed before its outcome is known: the close
+        // completes it (failed) unless the answer came first.
         LONG result = 1;
         if (i % 2 == 0) completions().Wait(id, 10s, result);
         TSPI_lineCloseCall(call);
@@ -115,7 +116,14 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
     EXPECT_EQ(completions().Count(static_cast<DRV_REQUESTID>(id)), 1) << id;
     LONG result = 1;
     completions().Wait(static_cast<DRV_REQUESTID>(id), 0ms, result);
-    EXPECT_EQ(result, (id - 5000) % kCallsEach % 3 != 0 ? 0 : kOperationFailed) << id;
+    const int i = (id - 5000) % kCallsEach;
+    if (i % 3 == 0) {
+      EXPECT_EQ(result, kOperationFailed) << id;
+    } else if (i % 2 == 0) {
+      EXPECT_EQ(result, 0) << id;
+    } else {
+      EXPECT_TRUE(result == 0 || result == kOperationFailed) << id << ": " << result;
+    }
   }
   EXPECT_EQ(completions().Total(), static_cast<std::size_t>(kThreads * kCallsEach));
   auto problems = sim.problems();

@@ -35,6 +35,7 @@ class CallE2E : public ::testing::Test {
     store.port = sim_->port();
     store.encrypt = options.tls;
     store.tlsversion = std::move(tlsversion);
+    store.invokeid = options.asciiInvokeIds ? "ascii" : "";
     WriteSettingsStore(store);
   }
   void Init() {
@@ -109,6 +110,42 @@ TEST_F(CallE2E, RequestsMadeDuringTheConnectFollowTheLoginAndTheMonitor) {
   EXPECT_LT(login, monitor);
   EXPECT_LT(monitor, make);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+// A server of the standard profile: four-digit invoke ids, the namespaces it
+// names; login, monitor, a call placed and cleared, over plain TCP and TLS.
+TEST_F(CallE2E, AsciiInvokeIdsAgainstAStandardServer) {
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "TCP");
+    pbxsim::Options o;
+    o.asciiInvokeIds = true;
+    o.tls = tls;
+    StartPbx(o);
+    pbxLink().SetNextInvokeId(9997);
+    const std::size_t logFrom = LogText().size();
+    Init();
+    // Made before the PBX chose its edition: it still goes out in that edition.
+    HDRVCALL call = nullptr;
+    EXPECT_EQ(CallAndWait(10, &call), 0);
+    EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    ASSERT_TRUE(WaitRoot("ClearConnection", 1));
+    Frames f = sim_->frames();
+    ASSERT_GE(f.size(), 4u);
+    EXPECT_EQ(f[0].root, "StartApplicationSession");
+    EXPECT_EQ(f[0].invokeId, 9997u);
+    EXPECT_EQ(f[1].root, "MonitorStart");
+    EXPECT_EQ(f[1].invokeId, 9998u);
+    EXPECT_EQ(f[2].root, "MakeCall");
+    EXPECT_EQ(f[2].invokeId, 1u) << "9999 is never issued";
+    EXPECT_EQ(f.back().field("callID"), "1001");
+    EXPECT_NE(LogText().substr(logFrom).find("<MakeCall xmlns=\"http://www.ecma-international.org/standards/"
+                                             "ecma-323/csta/ed5\">"),
+              std::string::npos);
+    Shutdown();
+    EXPECT_TRUE(sim_->problems().empty()) << sim_->problems().front().problem;
+    sim_->Stop();
+    sim_.reset();
+  }
 }
 
 TEST_F(CallE2E, KeepAliveFollowsTheGrantedDurationAndItsAnswers) {

@@ -68,6 +68,7 @@ void WriteSettingsStore(const SettingsStore& s) {
   value("port", std::to_string(s.port));
   value("encrypt", s.encrypt ? "1" : "0");
   if (!s.tlsversion.empty()) value("tlsversion", s.tlsversion);
+  if (!s.invokeid.empty()) value("invokeid", s.invokeid);
   value("autooriginate", s.autooriginate ? "1" : "0");
   value("loglevel", std::to_string(s.loglevel));
   value("loglength", "100000000");

@@ -29,6 +29,7 @@ struct SettingsStore {
   std::string tlsversion;  // empty: not stored
   std::string lines;       // empty: not stored
   std::string guid;        // empty: not stored
+  std::string invokeid;    // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.

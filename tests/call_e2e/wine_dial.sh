@@ -86,6 +86,20 @@ grep '"root":"ClearConnection"' "$work/frames.jsonl" | grep -q '<callID>1001</ca
 grep -q '"problem":"[^"]' "$work/frames.jsonl" && fail "pbxsim saw a malformed frame"
 grep -q 'CSTA Rx: .*MakeCallResponse' "$work/dial.txt" || fail "no CSTA exchange in the output"
 
+# 1b. A server of the standard profile (invokeid ascii): four-digit invoke
+# ids, the namespaces it names; login, monitor, the call placed and cleared.
+start_pbx --invoke-id ascii
+configure
+set_setting invokeid ascii
+if ! dial 5550100 --hold 1; then fail "ascii: dial exited non-zero"; fi
+grep -q "completion of TSPI_lineMakeCall: 0$" "$work/dial.txt" || fail "ascii: no successful completion"
+grep -q '"root":"MonitorStart"' "$work/frames.jsonl" || fail "ascii: no MonitorStart"
+grep '"root":"MakeCall"' "$work/frames.jsonl" | grep -q 'csta/ed5' || fail "ascii: MakeCall not in edition 5"
+grep '"root":"ClearConnection"' "$work/frames.jsonl" | grep -q '<callID>1001</callID>' ||
+  fail "ascii: ClearConnection without the PBX's call id"
+grep -q '"problem":"[^"]' "$work/frames.jsonl" && fail "ascii: pbxsim saw a frame out of profile"
+wine reg delete 'HKLM\SOFTWARE\quorvelone\tapi' /v invokeid /f >/dev/null 2>&1
+
 # 2. The PBX refuses the call: the completion says so.
 start_pbx --makecall-error
 configure

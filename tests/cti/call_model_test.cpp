@@ -116,6 +116,17 @@ TEST_F(CallModelTest, OutgoingCallOfTapiFromDialingToIdle) {
   EXPECT_EQ(model_.Call(3).called.deviceId, "0301234");
 }
 
+TEST_F(CallModelTest, AMakeCallAnsweredWithoutCallIdIsUnderWay) {
+  model_.OnCallPlaced(0);
+  taken_[0] = true;
+  model_.OnCallIdentified(0, "", "");
+  EXPECT_EQ(render(model_.OnMakeCallCompleted(0, true, claim())), "DIALING 0 0; PROCEEDING 0 0");
+  EXPECT_FALSE(model_.Call(0).failed);
+  model_.Call(0).dropRequest = 9;
+  EXPECT_EQ(render(model_.OnDropAnswered(8)), "");
+  EXPECT_EQ(render(model_.OnDropAnswered(9)), "IDLE 0 0");
+}
+
 TEST_F(CallModelTest, FailedMakeCallReleasesTheEventsItHeld) {
   model_.OnCallPlaced(0);
   taken_[0] = true;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "session/csta_events.h"
+#include "session/device_identifier.h"
 
 namespace qv {
 namespace {
@@ -145,6 +146,43 @@ TEST(CstaEventsTest, ResponsesAndMalformedEvents) {
     EXPECT_FALSE(p.valid);
     EXPECT_NE(p.problem.find("no callID"), std::string::npos);
   }
+}
+
+TEST(CstaEventsTest, DeviceIdentifierDialects) {
+  struct Case {
+    std::string id, number, name;
+  };
+  const Case cases[] = {
+      {"201", "201", ""},
+      {"201@office", "201@office", ""},
+      {"SIP/hpbx-00000233", "SIP/hpbx-00000233", ""},
+      {"N<201>;noa=nk", "201", ""},
+      {"N<201>", "201", ""},
+      {"N<+4930123456>Erika Mustermann;displayNumber=+4930123456", "+4930123456", "Erika Mustermann"},
+      {"N<+4930123456>Erika Mustermann", "+4930123456", "Erika Mustermann"},
+      {"305;noa=nk;x=1", "305", ""},
+      {"a;b", "a;b", ""},
+      {"N<unclosed", "N<unclosed", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    DeviceIdentifier d = ParseDeviceIdentifier(c.id);
+    EXPECT_EQ(d.number, c.number);
+    EXPECT_EQ(d.name, c.name);
+  }
+  // As the PBX writes them, escaped; an element's name wins over the dialect's.
+  ParsedCallEvent p = parse(
+      "<DeliveredEvent><connection><callID>7</callID><deviceID>N&lt;201&gt;;noa=nk</deviceID></connection>"
+      "<alertingDevice><deviceIdentifier>N&lt;201&gt;;noa=nk</deviceIdentifier></alertingDevice>"
+      "<callingDevice><deviceIdentifier>N&lt;+4930123456&gt;Erika Mustermann;displayNumber=+4930123456"
+      "</deviceIdentifier></callingDevice><calledDevice><deviceIdentifier>N&lt;201&gt;Own</deviceIdentifier>"
+      "<deviceName>Desk</deviceName></calledDevice></DeliveredEvent>");
+  ASSERT_TRUE(p.valid);
+  EXPECT_EQ(p.event.deviceId, "N<201>;noa=nk") << "the connection keeps the PBX's spelling for requests";
+  EXPECT_EQ(p.event.subject.deviceId, "201");
+  EXPECT_EQ(p.event.calling.deviceId, "+4930123456");
+  EXPECT_EQ(p.event.calling.name, "Erika Mustermann");
+  EXPECT_EQ(p.event.called.name, "Desk");
 }
 
 TEST(CstaEventsTest, LongFieldsAreCut) {

@@ -13,6 +13,7 @@
 
 #include "platform/tapi.h"
 #include "tests/cti/line_recorder.h"
+#include "session/csta_frame.h"
 #include "session/session_timing.h"
 #include "tools/pbxsim/call_model.h"
 #include "tools/pbxsim/pbx_simulator.h"
@@ -324,6 +325,163 @@ TEST_F(CtiE2E, UnknownAndMalformedEventsAreIgnoredAndClosedCallsStayQuiet) {
   std::string log = LogText();
   EXPECT_NE(log.find("CSTA Rx: DeliveredEvent ignored: no callID in <connection>"), std::string::npos);
   EXPECT_NE(log.find("CTI: CallInformationEvent not acted on"), std::string::npos);
+}
+
+// Closing a call or the line completes what TAPI still waits for before it
+// returns; the PBX's later word on those requests is not passed on.
+TEST_F(CtiE2E, ClosingCompletesPendingRequestsOnceBeforeReturning) {
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  Start(true, silent);
+  sim_->calls()->IncomingCall("310", "");
+  sim_->calls()->IncomingCall("311", "");
+  ASSERT_TRUE(recorder().WaitNewCall(2));
+  auto [ht1, first] = recorder().NewCall(0);
+  auto [ht2, second] = recorder().NewCall(1);
+  ASSERT_TRUE(recorder().WaitState(ht2, LINECALLSTATE_OFFERING));
+  EXPECT_EQ(TSPI_lineAnswer(30, first, nullptr, 0), 30);
+  EXPECT_EQ(TSPI_lineAnswer(31, second, nullptr, 0), 31);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "AnswerCall") >= 2; }, 5s));
+  EXPECT_EQ(TSPI_lineCloseCall(first), 0);
+  EXPECT_EQ(recorder().CompletionCount(30), 1) << "completed before lineCloseCall returned";
+  EXPECT_EQ(recorder().CompletionCount(31), 0) << "another call's request stays";
+  EXPECT_EQ(TSPI_lineClose(line_), 0);
+  EXPECT_EQ(recorder().CompletionCount(31), 1) << "completed before lineClose returned";
+  LONG result = 0;
+  ASSERT_TRUE(recorder().WaitCompletion(30, result, 0ms));
+  EXPECT_EQ(result, kOperationFailed);
+  // The link drops: the session fails both requests again, which TAPI must not hear.
+  sim_->DropConnections();
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MonitorStart") >= 2; }, 5s));
+  EXPECT_EQ(
+      TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line_, QV_TSPI_VERSION, onEvent),
+      0);
+  HDRVCALL call = nullptr;
+  std::u16string number = u"0301234";
+  EXPECT_EQ(Complete(32, TSPI_lineMakeCall(32, line_, kOurCall, &call,
+                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  EXPECT_EQ(recorder().CompletionCount(30), 1);
+  EXPECT_EQ(recorder().CompletionCount(31), 1);
+  EXPECT_EQ(TSPI_lineCloseCall(second), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+TEST_F(CtiE2E, ClosingACallWhoseMakeCallIsUnansweredCompletesItInBothModes) {
+  for (bool callEvents : {false, true}) {
+    SCOPED_TRACE(callEvents ? "callevents 1" : "callevents 0");
+    Start(callEvents);
+    pbxsim::Behaviour b;
+    b.silentMakeCall = true;
+    sim_->SetBehaviour(b);
+    HDRVCALL call = nullptr;
+    std::u16string number = u"0301234";
+    EXPECT_EQ(
+        TSPI_lineMakeCall(40, line_, kOurCall, &call, reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr),
+        40);
+    ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MakeCall") >= 1; }, 5s));
+    EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+    EXPECT_EQ(recorder().CompletionCount(40), 1);
+    EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+    initialised_ = false;
+    EXPECT_EQ(recorder().CompletionCount(40), 1) << "the shutdown's failure is not passed on";
+    sim_->Stop();
+    sim_.reset();
+    recorder().Clear();
+  }
+}
+
+// What the line acts on must be a well-formed document; the shutdown says
+// why the calls it ends end.
+TEST_F(CtiE2E, MalformedEventsCreateNoCallsAndShutdownEndsCallsAsSuch) {
+  Start();
+  const std::string head = "<?xml version=\"1.0\"?><DeliveredEvent xmlns=\"urn:x\"><connection><callID>";
+  const std::string party =
+      "<alertingDevice><deviceIdentifier>201</deviceIdentifier></alertingDevice>"
+      "<callingDevice><deviceIdentifier>";
+  const std::string malformed[] = {
+      head + "BAD-1</callID><deviceID>201</deviceID>",
+      head + "BAD-2</deviceID></connection>" + party +
+          "555</deviceIdentifier></callingDevice></DeliveredEvent>",
+      head + "BAD-3</callID><deviceID>201</deviceID></connection>" + party +
+          "&bogus;</deviceIdentifier></callingDevice></DeliveredEvent>",
+      head + "BAD-4</callID><deviceID>201</deviceID></connection>" + party +
+          "556</deviceIdentifier></callingDevice></DeliveredEvent><DeliveredEvent/>",
+  };
+  for (const std::string& xml : malformed) sim_->SendRaw(*BuildCstaFrame(9999, xml));
+  sim_->calls()->IncomingCall("312", "Carol");
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  EXPECT_EQ(recorder().NewCallCount(), 1u) << "only the well-formed call";
+  const std::string log = LogText();
+  for (const char* fault :
+       {"document ends inside element <connection>", "end tag </deviceID> does not match <callID>",
+        "undeclared entity &bogus;", "a second root element"}) {
+    EXPECT_NE(log.find(std::string("CSTA Rx: DeliveredEvent ignored: not well-formed XML: ") + fault),
+              std::string::npos)
+        << fault;
+  }
+  EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+  initialised_ = false;
+  EXPECT_NE(LogText().find("CTI: provider shutting down, call 5"), std::string::npos);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+// A PBX that names no call: the call TAPI placed is under way once the PBX
+// took it, and is cleared by its device by a drop and by a close.
+TEST_F(CtiE2E, APlacedCallWithoutCallIdCanBeDroppedAndClosed) {
+  pbxsim::CallOptions anonymous;
+  anonymous.noCallIds = true;
+  Start(true, anonymous);
+  std::u16string number = u"0301234";
+  const HTAPICALL second = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCA12});
+  HDRVCALL dropped = nullptr, closed = nullptr;
+  EXPECT_EQ(Complete(50, TSPI_lineMakeCall(50, line_, kOurCall, &dropped,
+                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_PROCEEDING));
+  EXPECT_EQ(Complete(51, TSPI_lineDrop(51, dropped, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE)) << "the PBX's answer ends it";
+  EXPECT_EQ(recorder().States(kOurCall),
+            (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(TSPI_lineCloseCall(dropped), 0);
+  EXPECT_EQ(Complete(52, TSPI_lineMakeCall(52, line_, second, &closed,
+                                           reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(second, LINECALLSTATE_PROCEEDING));
+  EXPECT_EQ(TSPI_lineCloseCall(closed), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 2; }, 5s));
+  for (const auto& f : sim_->frames()) {
+    if (f.root != "ClearConnection") continue;
+    EXPECT_EQ(f.field("callID"), "");
+    EXPECT_EQ(f.field("deviceID"), "201") << "the device the MakeCall answer named";
+  }
+}
+
+// A PBX that names devices in its own dialect: our device is recognised and
+// the caller's number and name are told apart.
+TEST_F(CtiE2E, DialectDeviceIdentifiersOfferTheCallWithNumberAndName) {
+  Start();
+  sim_->SendRaw(*BuildCstaFrame(
+      9999,
+      "<?xml version=\"1.0\"?><DeliveredEvent xmlns=\"urn:x\"><connection><callID>D-1</callID>"
+      "<deviceID>N&lt;201&gt;;noa=nk</deviceID></connection><alertingDevice><deviceIdentifier>"
+      "N&lt;201&gt;;noa=nk</deviceIdentifier></alertingDevice><callingDevice><deviceIdentifier>"
+      "N&lt;+4930123456&gt;Erika Mustermann;displayNumber=+4930123456</deviceIdentifier></callingDevice>"
+      "<calledDevice><deviceIdentifier>N&lt;201&gt;;noa=nk</deviceIdentifier></calledDevice>"
+      "<localConnectionInfo>alerting</localConnectionInfo><cause>newCall</cause></DeliveredEvent>"));
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+  auto info = CallInfo(call);
+  EXPECT_EQ(At(info, kCallerFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+  EXPECT_EQ(Text(info, kCallerId), u"+4930123456");
+  EXPECT_EQ(Text(info, kCallerName), u"Erika Mustermann");
+  EXPECT_EQ(Text(info, kCalledId), u"201");
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+  EXPECT_EQ(sim_->frames().back().field("deviceID"), "N<201>;noa=nk") << "in the PBX's own spelling";
 }
 
 TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {

@@ -100,6 +100,10 @@ class Recorder {
     for (const auto& c : completions_) n += c.first == id ? 1 : 0;
     return n;
   }
+  std::size_t NewCallCount() {
+    std::lock_guard lock(lock_);
+    return newCalls_.size();
+  }
   std::size_t EventCount() {
     std::lock_guard lock(lock_);
     return events_.size();

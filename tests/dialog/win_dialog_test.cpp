@@ -163,7 +163,7 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
 
     RECT client{};
     GetClientRect(dialog, &client);
-    RECT size{0, 0, 253, 169};
+    RECT size{0, 0, 253, 185};
     MapDialogRect(dialog, &size);
     EXPECT_EQ(client.right, size.right);
     EXPECT_EQ(client.bottom, size.bottom);

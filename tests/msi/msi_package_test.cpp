@@ -212,6 +212,7 @@ const Setting kSettings[] = {
     {L"VERIFYCERT", L"verifycert", "1"},
     {L"CAFILE", L"cafile", "C:\\certs\\pbx ca.pem"},
     {L"TLSVERSION", L"tlsversion", "1.0"},
+    {L"INVOKEID", L"invokeid", "ascii"},
     {L"LOGROTATE", L"logrotate", "3"},
     {L"LINES", L"lines", "202=Reception, 300-302"},
 };

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -239,6 +240,16 @@ TEST_F(ListedLines, CallsGoOutFromTheirLinesExtensionInTheirLinesSlots) {
   EXPECT_EQ(TSPI_lineClose(first), 0);
   EXPECT_EQ(TSPI_lineClose(second), 0);
   FailPendingRequests(RequestOutcome::kLinkLost);
+  // Every MakeCall completed exactly once: at its close, or by its answer.
+  StopTapiDelivery();
+  StartTapiDelivery(recordCompletion);
+  {
+    std::lock_guard lock(completionsLock);
+    std::map<DRV_REQUESTID, int> times;
+    for (const auto& [id, result] : completions) ++times[id];
+    EXPECT_EQ(times.size(), 11u);
+    for (const auto& [id, count] : times) EXPECT_EQ(count, 1) << id;
+  }
   std::lock_guard lock(callTableLock);
   for (std::size_t i = 0; i < ListedLineCount(); ++i) {
     for (const CallSlot& slot : ListedLineAt(i)->slots) EXPECT_FALSE(slot.makeCallPending);

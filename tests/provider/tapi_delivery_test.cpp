@@ -110,5 +110,34 @@ TEST_F(TapiDelivery, ManyQueueingThreadsNeverOverlapInTapi) {
   }
 }
 
+// A closing entry point waits for everything queued before it; called from
+// inside a delivery it cannot wait, and its completions go next instead.
+TEST_F(TapiDelivery, ClosingWaitsForTheQueueOrGoesNextFromInsideADelivery) {
+  slow = true;
+  for (DRV_REQUESTID id = 1; id <= 50; ++id) QueueCompletion(id, 0);
+  EXPECT_FALSE(OnDeliveryThread());
+  EXPECT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
+  EXPECT_EQ(Seen().size(), 50u) << "everything queued before the wait was delivered";
+  std::atomic<bool> inside{false};
+  std::atomic<bool> queuedBehind{false};
+  QueueTapiCall([&] {
+    // 100 is queued behind this call before it goes on.
+    while (!queuedBehind) std::this_thread::yield();
+    inside = OnDeliveryThread();
+    QueueCompletion(200, 0);
+    QueueCompletionFirst(102, 0);
+    QueueCompletionFirst(101, 0);
+  });
+  QueueCompletion(100, 0);
+  queuedBehind = true;
+  EXPECT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
+  StopTapiDelivery();
+  EXPECT_TRUE(inside);
+  const auto all = Seen();
+  ASSERT_GE(all.size(), 50u);
+  std::vector<std::pair<DRV_REQUESTID, LONG>> tail(all.begin() + 50, all.end());
+  EXPECT_EQ(tail, (std::vector<std::pair<DRV_REQUESTID, LONG>>{{101, 0}, {102, 0}, {100, 0}, {200, 0}}));
+}
+
 }  // namespace
 }  // namespace qv

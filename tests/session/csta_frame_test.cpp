@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "session/csta_frame.h"
+#include "session/csta_profile.h"
+#include "session/csta_requests.h"
 
 namespace qv {
 namespace {
@@ -77,6 +79,60 @@ TEST(CstaFrameCutter, BufferStaysBoundedAcrossManyFrames) {
     ASSERT_EQ(cutter.next(frame), CstaFrameCutter::Status::frame);
   }
   EXPECT_EQ(cutter.buffered(), 0u);
+}
+
+// The four-digit profile: the header as written and read, the ids issued,
+// and the namespaces of the requests.
+TEST(CstaAsciiProfile, HeaderIdsAndNamespaces) {
+  struct Case {
+    std::uint32_t id;
+    std::string header;
+  };
+  for (const Case& c : {Case{1, "0001"}, Case{42, "0042"}, Case{9998, "9998"}, Case{9999, "9999"}}) {
+    Bytes frame = *BuildCstaFrame(c.id, "<a/>", InvokeIdFormat::kAscii);
+    EXPECT_EQ(frame.substr(0, 4), std::string("\0\0\0\x0c", 4));
+    EXPECT_EQ(frame.substr(4, 4), c.header);
+    CstaFrameCutter cutter;
+    cutter.setFormat(InvokeIdFormat::kAscii);
+    cutter.append(frame);
+    CstaFrame cut;
+    ASSERT_EQ(cutter.next(cut), CstaFrameCutter::Status::frame);
+    EXPECT_EQ(cut.invokeId, c.id);
+    EXPECT_EQ(cut.xml, "<a/>");
+  }
+  CstaFrameCutter cutter;
+  cutter.setFormat(InvokeIdFormat::kAscii);
+  cutter.append(std::string("\0\0\0\x0c\x00\x00\x00\x07<a/>", 12));
+  CstaFrame cut;
+  ASSERT_EQ(cutter.next(cut), CstaFrameCutter::Status::frame);
+  EXPECT_EQ(cut.invokeId, kAsciiEventInvokeId) << "a header that is no number reads as an event";
+  EXPECT_EQ(BuildCstaFrame(7, "<a/>")->substr(4, 4), std::string("\0\0\0\x07", 4)) << "binary unchanged";
+
+  EXPECT_EQ(NextInvokeId(InvokeIdFormat::kAscii, 9997), 9998u);
+  EXPECT_EQ(NextInvokeId(InvokeIdFormat::kAscii, 9998), 1u);
+  EXPECT_EQ(NextInvokeId(InvokeIdFormat::kBinary, 9998), 9999u);
+  EXPECT_EQ(NextInvokeId(InvokeIdFormat::kBinary, 0xFFFFFFFFu), 0u);
+
+  const std::string ed = "http://www.ecma-international.org/standards/ecma-323/csta/ed";
+  SetCstaProfile(InvokeIdFormat::kAscii);
+  EXPECT_EQ(ApplicationSessionNamespace(),
+            "http://www.ecma-international.org/standards/ecma-354/appl_session");
+  EXPECT_EQ(CstaRequestNamespace(), ed + "6") << "before the PBX chose";
+  for (std::string v : {"3", "4", "5"}) {
+    SetNegotiatedProtocolVersion(ed + v);
+    EXPECT_EQ(CstaRequestNamespace(), ed + v);
+    EXPECT_NE(MakeCallXml("201", "5", "").find("xmlns=\"" + ed + v + "\""), std::string::npos);
+  }
+  SetNegotiatedProtocolVersion("urn:other");
+  EXPECT_EQ(CstaRequestNamespace(), ed + "6");
+  SetNegotiatedProtocolVersion(ed + "5");
+  SetCstaProfile(InvokeIdFormat::kBinary);
+  SetNegotiatedProtocolVersion(ed + "5");
+  EXPECT_EQ(CstaRequestNamespace(), ed + "6") << "binary keeps the first release's edition";
+  EXPECT_EQ(ApplicationSessionNamespace(), kApplicationSessionNamespace);
+  EXPECT_EQ(ParseInvokeIdFormat("ascii"), InvokeIdFormat::kAscii);
+  EXPECT_EQ(ParseInvokeIdFormat("binary"), InvokeIdFormat::kBinary);
+  EXPECT_FALSE(ParseInvokeIdFormat("ASCII"));
 }
 
 }  // namespace

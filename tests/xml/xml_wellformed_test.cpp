@@ -39,6 +39,8 @@ TEST(XmlWellFormed, RefusesWhatIsNoDocumentAndNamesTheFault) {
       {"", "no root element"},
       {"<a><!-- x -- y --></a>", "\"--\" inside a comment"},
       {"<a>\x01</a>", "a byte that is no XML character"},
+      {"<:/>", "name : is no qualified name"},
+      {"<a b:c:d='1'/>", "name b:c:d is no qualified name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.doc);

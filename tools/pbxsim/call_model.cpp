@@ -179,6 +179,10 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     const std::string me = pbxName(field("callingDevice"));
     const std::string called = field("calledDirectoryNumber");
     device_ = me;
+    if (options_.noCallIds) {
+      out.push_back(Frame(id, MakeCallResponse("", me, called)));
+      return true;
+    }
     calls_[callId] = {called, options_.farName, false};
     out.push_back(Frame(id, MakeCallResponse(callId, me, called)));
     out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, me) +
@@ -228,6 +232,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   auto it = calls_.find(callId);
   if (root == "ClearConnection") {
     out.push_back(Frame(id, ClearConnectionResponse()));
+    if (callId.empty()) return true;  // nothing an event could name
     out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", callId, deviceId) +
                                                       deviceEl(p, "releasingDevice", deviceId) +
                                                       el(p, "localConnectionInfo", "null") +

@@ -21,6 +21,7 @@ struct CallOptions {
   bool refuseControl = false;   // call-control requests get CSTAErrorCode
   bool silentControl = false;   // call-control requests get no answer at all
   bool refuseSnapshot = false;  // SnapshotDevice gets CSTAErrorCode
+  bool noCallIds = false;       // a MakeCall's answer names no call and no events follow
 };
 
 class CallSim {

@@ -5,7 +5,7 @@
 //          [--flood N] [--cert PEM --key PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
 //          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
-//          [--devices FIRST-LAST]
+//          [--devices FIRST-LAST] [--invoke-id binary|ascii]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
 // of its certificate), then "pbxsim listening on HOST:PORT" once ready.
 // Commands on standard input, one a line: drop, refuse, listen, restart,
@@ -29,7 +29,7 @@ int usage() {
          "              [--flood N] [--cert PEM --key PEM] [--verbose]\n"
          "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
          "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n"
-         "              [--devices FIRST-LAST]\n";
+         "              [--devices FIRST-LAST] [--invoke-id binary|ascii]\n";
   return 2;
 }
 
@@ -85,7 +85,11 @@ int main(int argc, char** argv) {
         behaviour.coalesceAnswers = true;
       else if (arg == "--calls")
         options.calls = true;
-      else if (arg == "--answer-delay")
+      else if (arg == "--invoke-id") {
+        const std::string format = value();
+        if (format != "ascii" && format != "binary") return usage();
+        options.asciiInvokeIds = format == "ascii";
+      } else if (arg == "--answer-delay")
         callOptions.answerDelayMs = std::stoi(value());
       else if (arg == "--fail")
         callOptions.failCause = value();

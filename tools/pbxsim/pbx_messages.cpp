@@ -1,5 +1,7 @@
 #include "tools/pbxsim/pbx_messages.h"
 
+#include <atomic>
+
 namespace qv::pbxsim {
 
 namespace {
@@ -103,6 +105,13 @@ std::string ConnectionClearedEvent(std::string_view crossRefId, std::string_view
               "</csta:ConnectionClearedEvent>\n"});
 }
 
+namespace {
+std::atomic<bool> asciiInvokeIds{false};
+}  // namespace
+
+void SetAsciiInvokeIds(bool ascii) { asciiInvokeIds = ascii; }
+bool AsciiInvokeIds() { return asciiInvokeIds; }
+
 std::string Frame(std::uint32_t invokeId, std::string_view xml) {
   std::size_t length = xml.size() + 8;
   std::string f;
@@ -110,7 +119,12 @@ std::string Frame(std::uint32_t invokeId, std::string_view xml) {
   f.push_back('\0');
   f.push_back(static_cast<char>((length >> 8) & 0xFF));
   f.push_back(static_cast<char>(length & 0xFF));
-  for (int shift = 24; shift >= 0; shift -= 8) f.push_back(static_cast<char>((invokeId >> shift) & 0xFF));
+  if (asciiInvokeIds) {
+    const std::string digits = std::to_string(10000 + invokeId % 10000).substr(1);
+    f.append(digits);
+  } else {
+    for (int shift = 24; shift >= 0; shift -= 8) f.push_back(static_cast<char>((invokeId >> shift) & 0xFF));
+  }
   f.append(xml);
   return f;
 }

@@ -24,7 +24,11 @@ std::string EstablishedEvent(std::string_view crossRefId, std::string_view callI
 std::string ConnectionClearedEvent(std::string_view crossRefId, std::string_view callId,
                                    std::string_view device);
 
-// Frame around a message: two zero bytes, 16-bit length, 32-bit invoke id.
+// Frame around a message: two zero bytes, 16-bit length, the invoke id as a
+// 32-bit number or, once SetAsciiInvokeIds(true), as four ASCII digits.
 std::string Frame(std::uint32_t invokeId, std::string_view xml);
+// The simulator's header format for the whole process (--invoke-id).
+void SetAsciiInvokeIds(bool ascii);
+bool AsciiInvokeIds();
 
 }  // namespace qv::pbxsim

@@ -100,7 +100,9 @@ std::string ReceivedFrame::field(const std::string& name) const {
   return node ? node.text().get() : std::string();
 }
 
-Simulator::Simulator(Options options) : options_(std::move(options)) {}
+Simulator::Simulator(Options options) : options_(std::move(options)) {
+  SetAsciiInvokeIds(options_.asciiInvokeIds);
+}
 
 Simulator::~Simulator() { Stop(); }
 
@@ -365,8 +367,16 @@ void Simulator::Serve(Connection& connection) {
         }
         if (buffer.size() < length) break;
         frame.receivedAt = std::chrono::steady_clock::now();
-        frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
-                         (std::uint32_t{byte(6)} << 8) | byte(7);
+        if (options_.asciiInvokeIds) {
+          frame.invokeId = 0;
+          for (std::size_t k = 4; k < 8; ++k) {
+            if (byte(k) < '0' || byte(k) > '9') frame.problem = "invoke id not four ASCII digits";
+            frame.invokeId = frame.invokeId * 10 + (byte(k) - '0') % 10;
+          }
+        } else {
+          frame.invokeId = (std::uint32_t{byte(4)} << 24) | (std::uint32_t{byte(5)} << 16) |
+                           (std::uint32_t{byte(6)} << 8) | byte(7);
+        }
         frame.xml = buffer.substr(8, length - 8);
         if (byte(0) != 0 || byte(1) != 0) frame.problem = "reserved bytes not zero";
         buffer.erase(0, length);
@@ -394,8 +404,20 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
   if (frame.xml.size() < 2 || frame.xml.compare(frame.xml.size() - 2, 2, "\r\n") != 0) {
     addProblem("XML does not end with CR LF");
   }
-  if (frame.invokeId == 0 || frame.invokeId <= lastInvokeId) addProblem("invoke id not increasing");
+  // Four-digit ids wrap from 9998 to 1.
+  const bool wrapped = options_.asciiInvokeIds && lastInvokeId > 9000 && frame.invokeId < 1000;
+  if (frame.invokeId == 0 || (frame.invokeId <= lastInvokeId && !wrapped))
+    addProblem("invoke id not increasing");
   lastInvokeId = frame.invokeId;
+  if (options_.asciiInvokeIds) {
+    if (frame.invokeId == 9999) addProblem("invoke id 9999 is the events'");
+    const std::string ns = root.attribute("xmlns").value();
+    const bool session =
+        frame.root == "StartApplicationSession" || frame.root == "ResetApplicationSessionTimer";
+    const std::string expected = session ? "http://www.ecma-international.org/standards/ecma-354/appl_session"
+                                         : "http://www.ecma-international.org/standards/ecma-323/csta/ed5";
+    if (ns != expected) addProblem("namespace " + ns + ", expected " + expected);
+  }
 
   Behaviour b;
   std::vector<std::string> out;

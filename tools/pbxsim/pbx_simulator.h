@@ -42,6 +42,10 @@ struct Options {
   // counts as 300-999 and 1000-10299); empty: every device exists. A
   // MonitorStart for any other device is refused.
   std::string devices;
+  // The invoke id as four ASCII digits ("9999" on events), and our requests
+  // checked for the standard namespaces (ECMA-354 without the trailing
+  // slash, CSTA in edition 5, the one the login answer chooses).
+  bool asciiInvokeIds = false;
 };
 
 // Whether the device (with or without "@domain", "N<...>" forms aside) is
