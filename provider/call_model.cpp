@@ -437,7 +437,9 @@ std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, c
   CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
-    if (success) {
+    if (success && c.pickup) {
+      // The picked-up call's state comes with its events.
+    } else if (success) {
       SetState(slot, LINECALLSTATE_DIALING, 0, out);
       // Without a callID no event can be tied to the call: the PBX took it,
       // so it is under way until the PBX (or TAPI) ends it.

@@ -38,6 +38,7 @@ struct CtiCall {
   int partner = -1;              // the other call of a consultation pair
   bool isConference = false;     // the conference call of TSPI_lineCompleteTransfer
   int conference = -1;           // a party's conference call
+  bool pickup = false;           // TSPI_linePickup: placed like a MakeCall, incoming once picked
   bool seen = false;             // an event named it since the connection was lost
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
   // TSPI_lineDrop of a call without a callID: no event will end it, the
@@ -101,6 +102,8 @@ class CallModel {
   std::vector<CtiMessage> OnConsultationHeld(int consult, bool success);
   // TSPI_lineDial on the consultation call: it is placed as a MakeCall.
   void OnConsultationDialled(int consult);
+  // TSPI_linePickup took `slot` for the call it picks up.
+  void OnPickupPlaced(int slot);
   // TSPI_lineDrop of a consultation call not dialled yet: it ends here.
   std::vector<CtiMessage> OnUndialledDropped(int consult);
   // TSPI_lineCompleteTransfer in conference mode: `conference` is TAPI's new call.

@@ -51,6 +51,15 @@ void CallModel::OnConsultationDialled(int consult) {
   c.failed = false;
 }
 
+void CallModel::OnPickupPlaced(int slot) {
+  OnCallPlaced(slot);
+  CtiCall& c = Call(slot);
+  c.pickup = true;
+  c.outgoing = false;
+  c.origin = LINECALLORIGIN_INBOUND;
+  c.reason = LINECALLREASON_PICKUP;
+}
+
 std::vector<CtiMessage> CallModel::OnUndialledDropped(int consult) {
   std::vector<CtiMessage> out;
   SetState(consult, LINECALLSTATE_IDLE, 0, out);

@@ -67,7 +67,8 @@ inline constexpr DWORD kCtiTransferModes = 0x3;        // TRANSFER, CONFERENCE
 // A consultation keeps one call on hold; its conference has three parties.
 inline constexpr DWORD kCtiMaxOnHoldPending = 1;
 inline constexpr DWORD kCtiMaxConference = 3;
-inline constexpr DWORD kCtiAddressFeatures = 0x3003;  // FORWARD, MAKECALL, FORWARDFWD, FORWARDDND
+inline constexpr DWORD kCtiAddressFeatures = 0x3607;  // FORWARD, MAKECALL, PICKUP, PICKUPGROUP,
+                                                      // PICKUPDIRECT, FORWARDFWD, FORWARDDND
 inline constexpr DWORD kCtiForwardModes = 0x1111;     // UNCOND, BUSY, NOANSW, BUSYNA
 inline constexpr DWORD kCtiMaxForwardEntries = 4;     // do-not-disturb and the three kinds
 

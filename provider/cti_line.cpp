@@ -627,4 +627,37 @@ void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates) {
   addressStateMessages = addressStates;
 }
 
+LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
+               LPCWSTR groupId) {
+  constexpr const char* kEntry = "TSPI_linePickup";
+  ProviderEntryTrace(kEntry);
+  const std::string ringing = DialledDigits(destination);
+  const std::string group = DialledDigits(groupId);
+  if (ringing.empty() && group.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
+  if (lphdCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  const ProviderSettings settings = SettingsSnapshot();
+  const std::string ours = settings.username + "@" + settings.domain;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = ClaimTapiCallLocked(htCall);
+    if (index < 0) {
+      writeLog(3, std::string(kEntry) + ": no free call slot for the picked-up call");
+      return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+    }
+    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    slot.deviceId = ours;
+    slot.makeCallRequestId = requestId;
+    slot.makeCallPending = true;
+    RequestOpenedLocked(slot, requestId);
+    // Named by the pickup's answer and completed like a MakeCall.
+    model.OnPickupPlaced(index);
+    *lphdCall = reinterpret_cast<HDRVCALL>(&slot);
+    writeLog(5, std::string(kEntry) + (ringing.empty() ? " group " + group : " from " + ringing) +
+                    " in slot " + std::to_string(index));
+  }
+  if (!ringing.empty())
+    return Submit(RequestKind::kDirectedPickupCall, requestId, DirectedPickupCallXml(ringing, ours));
+  return Submit(RequestKind::kGroupPickupCall, requestId, GroupPickupCallXml(group, ours));
+}
+
 }  // namespace qv

@@ -52,6 +52,9 @@ LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCons
 LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
                          HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
+// TSPI_linePickup: the call TAPI created (htCall) is the one picked up.
+LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
+               LPCWSTR groupId);
 LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
 // Every request's outcome (callTableLock held): the calls TAPI created for a
 // consultation or a conference live or go with it.

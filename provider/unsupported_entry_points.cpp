@@ -175,9 +175,10 @@ extern "C" LONG TSPIAPI TSPI_linePark(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID /*dwRequestID*/, HDRVLINE /*hdLine*/,
-                                        DWORD /*dwAddressID*/, HTAPICALL /*htCall*/, LPHDRVCALL /*lphdCall*/,
-                                        LPCWSTR /*lpszDestAddress*/, LPCWSTR /*lpszGroupID*/) {
+extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+                                        HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress,
+                                        LPCWSTR lpszGroupID) {
+  if (qv::CtiEnabled()) return qv::CtiPickup(dwRequestID, htCall, lphdCall, lpszDestAddress, lpszGroupID);
   qv::ProviderEntryTrace("TSPI_linePickup");
   return 0;
 }

@@ -35,7 +35,7 @@ std::string twoCallRequest(std::string_view root, std::string_view heldCallId, s
   std::string x;
   x.reserve(320 + heldCallId.size() + activeCallId.size() + 2 * deviceId.size());
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<", root, " xmlns=\"", CstaRequestNamespace(), "\">");
   for (auto [element, callId] : {std::pair{std::string_view("heldCall"), heldCallId},
                                  std::pair{std::string_view("activeCall"), activeCallId}}) {
     appendLine(x, "<", element, ">");
@@ -86,6 +86,28 @@ std::string ConferenceCallXml(std::string_view heldCallId, std::string_view acti
 std::string AlternateCallXml(std::string_view heldCallId, std::string_view activeCallId,
                              std::string_view deviceId) {
   return twoCallRequest("AlternateCall", heldCallId, activeCallId, deviceId);
+}
+
+std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice) {
+  std::string x;
+  appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  appendLine(x, "<DirectedPickupCall xmlns=\"", CstaRequestNamespace(), "\">");
+  appendLine(x, "<callToBePickedUp>");
+  appendLine(x, "<deviceID>", escapeXml(ringingDevice), "</deviceID>");
+  appendLine(x, "</callToBePickedUp>");
+  appendLine(x, "<requestingDevice>", escapeXml(ourDevice), "</requestingDevice>");
+  appendLine(x, "</DirectedPickupCall>");
+  return x;
+}
+
+std::string GroupPickupCallXml(std::string_view group, std::string_view ourDevice) {
+  std::string x;
+  appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  appendLine(x, "<GroupPickupCall xmlns=\"", CstaRequestNamespace(), "\">");
+  appendLine(x, "<newDestination>", escapeXml(ourDevice), "</newDestination>");
+  appendLine(x, "<pickupGroup>", escapeXml(group), "</pickupGroup>");
+  appendLine(x, "</GroupPickupCall>");
+  return x;
 }
 
 }  // namespace qv

@@ -14,6 +14,9 @@ std::string SingleStepTransferCallXml(std::string_view callId, std::string_view 
                                       std::string_view transferredTo);
 std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
                            std::string_view newDestination);
+// Picking up a call ringing at another device, or in a pickup group, to ours.
+std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice);
+std::string GroupPickupCallXml(std::string_view group, std::string_view ourDevice);
 // Requests about two calls of our device: the one on hold and the active one.
 std::string TransferCallXml(std::string_view heldCallId, std::string_view activeCallId,
                             std::string_view deviceId);

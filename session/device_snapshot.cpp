@@ -1,5 +1,6 @@
 #include "session/device_snapshot.h"
 
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/log.h"
 #include "session/xml_line.h"
@@ -58,7 +59,7 @@ std::vector<SnapshotCall> ParseSnapshotDeviceResponse(const XmlNode& root) {
 std::string SnapshotDeviceXml(std::string_view deviceId) {
   std::string x;
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  appendLine(x, "<SnapshotDevice xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<SnapshotDevice xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<snapshotObject>", escapeXml(deviceId), "</snapshotObject>");
   appendLine(x, "</SnapshotDevice>");
   return x;

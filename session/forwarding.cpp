@@ -1,5 +1,6 @@
 #include "session/forwarding.h"
 
+#include "session/csta_profile.h"
 #include "session/csta_requests.h"
 #include "session/xml_line.h"
 
@@ -38,7 +39,7 @@ std::optional<ForwardSetting> setting(const XmlNode& node, const char* status, c
 std::string deviceRequest(std::string_view root, std::string_view device, std::string_view body = {}) {
   std::string x;
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  appendLine(x, "<", root, " xmlns=\"", kCstaNamespace, "\">");
+  appendLine(x, "<", root, " xmlns=\"", CstaRequestNamespace(), "\">");
   appendLine(x, "<device>", escapeXml(device), "</device>");
   x += body;
   appendLine(x, "</", root, ">");

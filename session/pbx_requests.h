@@ -24,6 +24,8 @@ enum class RequestKind : std::uint8_t {
   kSetDoNotDisturb,
   kGetForwarding,
   kGetDoNotDisturb,
+  kDirectedPickupCall,
+  kGroupPickupCall,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

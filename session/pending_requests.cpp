@@ -102,6 +102,13 @@ bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {
     request = *it;
     pending.erase(it);
   }
+  if (outcome == RequestOutcome::kSuccess &&
+      (request->kind == RequestKind::kDirectedPickupCall || request->kind == RequestKind::kGroupPickupCall)) {
+    if (SessionEvents* events = sessionEvents.load()) {
+      events->CallIdentified(request->requestId, findText(root, "pickedCall/callID"),
+                             findText(root, "pickedCall/deviceID"));
+    }
+  }
   if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kMakeCall) {
     if (SessionEvents* events = sessionEvents.load()) {
       events->CallIdentified(request->requestId, findText(root, "callingDevice/callID"),

@@ -21,6 +21,8 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kSetDoNotDisturb, "SetDoNotDisturbResponse", "TSPI_lineForward"},
     {RequestKind::kGetForwarding, "GetForwardingResponse", "GetForwarding"},
     {RequestKind::kGetDoNotDisturb, "GetDoNotDisturbResponse", "GetDoNotDisturb"},
+    {RequestKind::kDirectedPickupCall, "DirectedPickupCallResponse", "TSPI_linePickup"},
+    {RequestKind::kGroupPickupCall, "GroupPickupCallResponse", "TSPI_linePickup"},
 };
 
 }  // namespace

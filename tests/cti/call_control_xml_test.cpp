@@ -97,6 +97,9 @@ TEST(CallControlXmlTest, ValuesWithMarkupCharactersAreEscapedEverywhere) {
       {TransferCallXml(injected, "2", "201"), "heldCall/callID"},
       {ConferenceCallXml("1", v, "201"), "activeCall/callID"},
       {AlternateCallXml("1", "2", v), "activeCall/deviceID"},
+      {DirectedPickupCallXml(v, "201"), "callToBePickedUp/deviceID"},
+      {GroupPickupCallXml(injected, "201"), "pickupGroup"},
+      {GroupPickupCallXml("7", v), "newDestination"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.xml);

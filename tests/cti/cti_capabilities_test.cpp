@@ -40,7 +40,7 @@ const Member kMembers[] = {
     {120, test::kMarkerWord, 3, "dwTransferModes"},
     {128, test::kMarkerWord, 0x1111, "dwForwardModes"},
     {132, test::kMarkerWord, 4, "dwMaxForwardEntries"},
-    {176, 0x3, 0x3003, "dwAddressFeatures"},
+    {176, 0x3, 0x3607, "dwAddressFeatures"},
 };
 
 class CtiCapabilitiesTest : public ::testing::Test {

@@ -578,7 +578,7 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
       const std::size_t e = At(b, 44) + i * 24;
       entries.emplace_back(At(b, e), Text(b, e + 16));
     }
-    EXPECT_EQ(At(b, 28), static_cast<DWORD>(0x3003)) << "dwAddressFeatures";
+    EXPECT_EQ(At(b, 28), static_cast<DWORD>(0x3607)) << "dwAddressFeatures";
     return entries;
   };
   EXPECT_TRUE(forwardList().empty());
@@ -631,6 +631,43 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
             static_cast<LONG>(LINEERR_INVALPARAM));
   for (DRV_REQUESTID id : {30, 31, 32, 33}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
   EXPECT_EQ(recorder().CompletionCount(34), 0);
+}
+
+// A colleague's ringing call picked up by device and by group: it becomes
+// the call TAPI created for the request, connected to the caller.
+TEST_F(CtiE2E, PickupDirectedAndByGroup) {
+  Start();
+  sim_->calls()->RingColleague("305", "", "+4930777");
+  sim_->calls()->RingColleague("306", "7", "+4930888");
+  const auto kPicked = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x71C});
+  const auto kGroup = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x72C});
+  HDRVCALL picked = nullptr, byGroup = nullptr, none = nullptr;
+  std::u16string from = u"305", group = u"7";
+  EXPECT_EQ(Complete(40, TSPI_linePickup(40, line_, 0, kPicked, &picked,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kPicked, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(recorder().States(kPicked), std::vector<DWORD>{LINECALLSTATE_CONNECTED});
+  auto info = CallInfo(picked);
+  EXPECT_EQ(At(info, kOrigin), static_cast<DWORD>(LINECALLORIGIN_INBOUND));
+  EXPECT_EQ(At(info, kOrigin + 4), static_cast<DWORD>(LINECALLREASON_PICKUP));
+  EXPECT_EQ(Text(info, kConnectedId), u"+4930777");
+  EXPECT_EQ(Complete(41, TSPI_linePickup(41, line_, 0, kGroup, &byGroup, nullptr,
+                                         reinterpret_cast<LPCWSTR>(group.c_str()))),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kGroup, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(sim_->Count("GroupPickupCall"), 1u);
+  // Nothing left to pick up: refused once, and the handle is gone.
+  EXPECT_EQ(Complete(42, TSPI_linePickup(42, line_, 0, kOurCall, &none,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            kOperationFailed);
+  EXPECT_EQ(TSPI_linePickup(43, line_, 0, kOurCall, &none, nullptr, nullptr),
+            static_cast<LONG>(LINEERR_INVALADDRESS));
+  EXPECT_EQ(recorder().CountFor(kOurCall), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(none), 0);
+  for (DRV_REQUESTID id : {40, 41, 42}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  EXPECT_EQ(TSPI_lineCloseCall(picked), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(byGroup), 0);
 }
 
 // Consultation: an incoming call answered, then put aside for a call to 305.

@@ -120,8 +120,9 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
   static const char* const kControl[] = {
-      "AnswerCall",   "HoldCall",       "RetrieveCall",  "SingleStepTransferCall", "DeflectCall",
-      "TransferCall", "ConferenceCall", "AlternateCall", "SetForwarding",          "SetDoNotDisturb"};
+      "AnswerCall",    "HoldCall",        "RetrieveCall",       "SingleStepTransferCall",
+      "DeflectCall",   "TransferCall",    "ConferenceCall",     "AlternateCall",
+      "SetForwarding", "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
@@ -137,6 +138,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     }
     std::string info;
     for (const auto& [callId, call] : calls_) {
+      if (!call.ringingAt.empty()) continue;  // not at the monitored device
       info += "<snapshotDeviceResponseInfo><connectionIdentifier><callID>" + callId + "</callID><deviceID>" +
               device_ + "</deviceID></connectionIdentifier><localCallState><compoundCallState>" +
               "<localConnectionState>" + call.local +
@@ -211,6 +213,33 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     } else if (options_.answerDelayMs > 0) {
       Schedule(options_.answerDelayMs, [this, callId] { FarEndAnswers(callId); });
     }
+    return true;
+  }
+  if (root == "DirectedPickupCall" || root == "GroupPickupCall") {
+    const std::string from = pbxName(field("callToBePickedUp/deviceID"));
+    const std::string group = field("pickupGroup");
+    auto ringing = calls_.begin();
+    for (; ringing != calls_.end(); ++ringing) {
+      const Call& c = ringing->second;
+      if (!c.ringingAt.empty() && (root == "DirectedPickupCall" ? c.ringingAt == from : c.group == group))
+        break;
+    }
+    if (ringing == calls_.end()) {
+      out.push_back(Frame(id, CstaErrorCode("noCallToPickUp")));
+      return true;
+    }
+    Call& c = ringing->second;
+    c.ringingAt.clear();
+    c.local = "connected";
+    out.push_back(Frame(
+        id, response(root + "Response", "<pickedCall><callID>" + ringing->first + "</callID><deviceID>" +
+                                            device_ + "</deviceID></pickedCall>")));
+    out.push_back(Event("EstablishedEvent", connection(p, "establishedConnection", ringing->first, device_) +
+                                                deviceEl(p, "answeringDevice", device_) +
+                                                deviceEl(p, "callingDevice", c.other, c.otherName, true) +
+                                                deviceEl(p, "calledDevice", from.empty() ? device_ : from) +
+                                                el(p, "localConnectionInfo", "connected") +
+                                                el(p, "cause", "callPickup")));
     return true;
   }
   if (root == "SetForwarding") {
@@ -495,6 +524,17 @@ void CallSim::PhoneSetsDoNotDisturb(bool on) {
     DoNotDisturbLocked(on, out);
   }
   broadcast_(out);
+}
+
+std::string CallSim::RingColleague(const std::string& colleague, const std::string& group,
+                                   const std::string& from) {
+  std::lock_guard lock(lock_);
+  const std::string callId = NewCallId();
+  Call c{from, {}, true, "alerting"};
+  c.ringingAt = colleague;
+  c.group = group;
+  calls_[callId] = c;
+  return callId;
 }
 
 void CallSim::SendUnknownEvent() {

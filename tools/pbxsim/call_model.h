@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qv::pbxsim {
@@ -54,6 +55,8 @@ class CallSim {
   // types as ECMA-323 names them ("forwardImmediate", "forwardBusy", "forwardNoAns").
   void PhoneSetsForwarding(const std::string& type, bool on, const std::string& destination);
   void PhoneSetsDoNotDisturb(bool on);
+  // A call ringing at a colleague's device (in a pickup group), to be picked up.
+  std::string RingColleague(const std::string& colleague, const std::string& group, const std::string& from);
   void SendUnknownEvent();
   void SendMalformedEvent();
   // The monitored device (from MonitorStart), e.g. "201".
@@ -62,10 +65,18 @@ class CallSim {
 
  private:
   struct Call {
+    Call(std::string other_ = {}, std::string otherName_ = {}, bool incoming_ = false,
+         std::string local_ = "connected")
+        : other(std::move(other_)),
+          otherName(std::move(otherName_)),
+          incoming(incoming_),
+          local(std::move(local_)) {}
     std::string other;      // the far end's number
     std::string otherName;  // and name
     bool incoming = false;
-    std::string local = "connected";  // the monitored device's connection state
+    std::string local;      // the monitored device's connection state
+    std::string ringingAt;  // a colleague's device it rings at, not ours
+    std::string group;      // and that device's pickup group
   };
   std::string Event(std::string_view root, const std::string& body);
   std::string NewCallId();

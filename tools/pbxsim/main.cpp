@@ -146,6 +146,13 @@ int main(int argc, char** argv) {
     else if (calls != nullptr && word == "forward")  // forward TYPE on|off [DEST], set on the phone
       calls->PhoneSetsForwarding(first, after.substr(0, 2) == "on",
                                  after.size() > 3 ? after.substr(after.find(' ') + 1) : std::string());
+    else if (calls != nullptr && word == "colleague")  // colleague DEVICE GROUP FROM: rings there
+      std::cout << "call "
+                << calls->RingColleague(first, after.substr(0, after.find(' ')),
+                                        after.find(' ') == std::string::npos
+                                            ? std::string()
+                                            : after.substr(after.find(' ') + 1))
+                << std::endl;
     else if (calls != nullptr && word == "dnd")
       calls->PhoneSetsDoNotDisturb(first == "on");
     else if (calls != nullptr && word == "unknown")
