@@ -29,6 +29,8 @@ constexpr const char* kHelp =
     "commands: dial <number> | answer [#n] | drop [#n] | hold [#n] | unhold [#n]\n"
     "          transfer [#n] <number> | redirect [#n] <number> | close [#n] | status [#n]\n"
     "          consult [#n] | dial #n <number> | swap [#n] | complete [#n] [conference]\n"
+    "          pickup <number> | pickup group <id> | forward uncond|busy|noanswer|busyna <number>\n"
+    "          forward off | dnd on|off   (forward and dnd replace the whole forwarding)\n"
     "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
 
 struct MonitoredCall {
@@ -297,6 +299,79 @@ bool Monitor::Execute(const std::string& line) {
     }
     if (known.empty()) Say("   no calls");
     for (const auto& [number, hdCall] : known) PrintStatus(number, hdCall);
+    return true;
+  }
+  if (command == "forward" || command == "dnd") {
+    std::string mode;
+    std::string number;
+    words >> mode >> number;
+    struct Mode {
+      const char* name;
+      DWORD mode;
+    };
+    static constexpr Mode kModes[] = {{"uncond", LINEFORWARDMODE_UNCOND},
+                                      {"busy", LINEFORWARDMODE_BUSY},
+                                      {"noanswer", LINEFORWARDMODE_NOANSW},
+                                      {"busyna", LINEFORWARDMODE_BUSYNA}};
+    DWORD forwardMode = 0;
+    for (const Mode& m : kModes) forwardMode = mode == m.name ? m.mode : forwardMode;
+    const bool cancel = (command == "forward" && mode == "off") || (command == "dnd" && mode == "off");
+    if (!cancel && (command == "dnd" ? mode != "on" : forwardMode == 0 || number.empty())) {
+      Say("usage: forward uncond|busy|noanswer|busyna <number> | forward off | dnd on|off");
+      return true;
+    }
+    // One entry of six DWORDs (the 0x00020002 layout), its destination after it.
+    std::vector<unsigned char> list(8 + 24 + 2 * (number.size() + 1), 0);
+    auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, sizeof v); };
+    put(0, static_cast<DWORD>(list.size()));
+    put(4, cancel ? 0 : 1);
+    put(8, command == "dnd" ? LINEFORWARDMODE_UNCOND : forwardMode);
+    if (command == "forward" && !cancel) {
+      put(8 + 16, static_cast<DWORD>(2 * (number.size() + 1)));
+      put(8 + 20, 32);
+      for (std::size_t i = 0; i < number.size(); ++i)
+        list[32 + 2 * i] = static_cast<unsigned char>(number[i]);
+    }
+    auto forward = host_.get<decltype(&TSPI_lineForward)>("TSPI_lineForward");
+    if (forward == nullptr) return true;
+    HDRVCALL consult = nullptr;
+    DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
+    Report("TSPI_lineForward(" + line + ")",
+           forward(request, host_.hdLine, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+                   &consult, nullptr),
+           request);
+    return true;
+  }
+  if (command == "pickup") {
+    std::string first;
+    std::string group;
+    words >> first >> group;
+    const bool byGroup = first == "group";
+    std::u16string target = widen(byGroup ? group : first);
+    auto pickup = host_.get<decltype(&TSPI_linePickup)>("TSPI_linePickup");
+    if (target.empty() || pickup == nullptr) {
+      Say("usage: pickup <number> | pickup group <id>");
+      return true;
+    }
+    int ours = 0;
+    {
+      std::lock_guard guard(lock_);
+      ours = nextNumber_++;
+    }
+    HDRVCALL hdCall = nullptr;
+    auto text = reinterpret_cast<LPCWSTR>(target.c_str());
+    DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
+    LONG rc = pickup(request, host_.hdLine, 0, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
+                     byGroup ? nullptr : text, byGroup ? text : nullptr);
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      calls_[ours].hdCall = hdCall;
+    }
+    Report(
+        "TSPI_linePickup(call #" + std::to_string(ours) + ", " + (byGroup ? "group " + group : first) + ")",
+        rc, request);
     return true;
   }
   if (command == "dial" && words.peek() != EOF && (words >> std::ws).peek() == '#') {
