@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ticks.h"
 #include "provider/call_model.h"
 #include "provider/call_table.h"
 #include "provider/closing_requests.h"
@@ -28,6 +29,17 @@ namespace {
 
 // Guarded by callTableLock.
 CallModel model;
+// A TSPI_lineGenerateDigits whose GenerateDigits is still unanswered.
+struct DigitGeneration {
+  DRV_REQUESTID part = 0;  // the request id of its GenerateDigits
+  int slot = -1;
+  std::uint32_t generation = 0;
+  DWORD endToEndId = 0;
+  bool ended = false;  // LINE_GENERATE already queued; the answer is only swallowed
+};
+std::vector<DigitGeneration> digitGenerations;
+// Far above what TAPI hands out, and apart from the forwarding parts.
+DRV_REQUESTID nextDigitPart = 0x7E000000;
 bool running = false;
 
 // A request whose outcome decides the fate of a call TAPI created for it.
@@ -181,6 +193,41 @@ void Deliver(const CtiMessage& m) {
   }
 }
 
+// On the delivery thread: only the call it was generated on hears of it.
+void DeliverGenerate(int slot, std::uint32_t generation, DWORD term, DWORD endToEndId) {
+  LINEEVENT proc = nullptr;
+  HTAPILINE htLine = nullptr;
+  HTAPICALL htCall = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    const CtiCall& c = model.Call(slot);
+    if (!running || !c.used || c.generation != generation) return;
+    htCall = callTable[static_cast<std::size_t>(slot)].htCall;
+    proc = lineRecord.eventProc;
+    htLine = lineRecord.htLine;
+  }
+  if (proc != nullptr && htCall != nullptr)
+    proc(htLine, htCall, LINE_GENERATE, term, endToEndId, tickCount32());
+}
+
+void EndGenerationLocked(DigitGeneration& g, DWORD term) {
+  if (g.ended) return;
+  g.ended = true;
+  const int slot = g.slot;
+  const std::uint32_t generation = g.generation;
+  const DWORD id = g.endToEndId;
+  QueueTapiCall([slot, generation, term, id] { DeliverGenerate(slot, generation, term, id); });
+}
+
+// A call that left CONNECTED stops its digits.
+void CancelStaleGenerationsLocked() {
+  for (DigitGeneration& g : digitGenerations) {
+    const CtiCall& c = model.Call(g.slot);
+    if (!g.ended && (c.generation != g.generation || c.state != LINECALLSTATE_CONNECTED))
+      EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
+  }
+}
+
 void QueueLocked(const std::vector<CtiMessage>& messages) {
   for (const CtiMessage& m : messages) {
     if (m.kind == CtiMessage::Kind::kCallState) {
@@ -189,7 +236,10 @@ void QueueLocked(const std::vector<CtiMessage>& messages) {
     }
     QueueTapiCall([m] { Deliver(m); });
   }
-  if (!messages.empty()) NoteCountsLocked();
+  if (!messages.empty()) {
+    NoteCountsLocked();
+    CancelStaleGenerationsLocked();
+  }
 }
 
 CallModel::ClaimSlot Claimer() {
@@ -293,6 +343,7 @@ void StartCtiLine(const ProviderSettings& settings) {
   model.Reset(settings.username, settings.domain);
   CtiResetForwardingLocked();
   setups.clear();
+  digitGenerations.clear();
   linkWasLost = false;
   linkUp = false;
   lineStateMessages = 0;
@@ -658,6 +709,54 @@ LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, L
   if (!ringing.empty())
     return Submit(RequestKind::kDirectedPickupCall, requestId, DirectedPickupCallXml(ringing, ours));
   return Submit(RequestKind::kGroupPickupCall, requestId, GroupPickupCallXml(group, ours));
+}
+
+LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits) {
+  constexpr const char* kEntry = "TSPI_lineGenerateDigits";
+  ProviderEntryTrace(kEntry);
+  std::string text;
+  for (const WCHAR* p = digits; p != nullptr && *p != 0 && text.size() < 64; ++p) {
+    const auto unit = static_cast<std::uint16_t>(*p);
+    if ((unit >= '0' && unit <= '9') || unit == '*' || unit == '#' || (unit >= 'A' && unit <= 'D'))
+      text.push_back(static_cast<char>(unit));
+  }
+  std::string callId, deviceId;
+  DRV_REQUESTID part = 0;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = model.Call(index);
+    if (digits != nullptr) {
+      if (digitMode != LINEDIGITMODE_DTMF) return static_cast<LONG>(LINEERR_INVALDIGITMODE);
+      if (c.state != LINECALLSTATE_CONNECTED || c.callId.empty()) return RefuseInState(kEntry, c);
+      if (text.empty()) return static_cast<LONG>(LINEERR_INVALPARAM);
+    }
+    // A new request, or none (null digits), ends the one in progress.
+    for (DigitGeneration& g : digitGenerations) {
+      if (g.slot == index) EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
+    }
+    if (digits == nullptr) return 0;
+    part = nextDigitPart;
+    nextDigitPart = nextDigitPart >= 0x7EFFFFF0 ? 0x7E000000 : nextDigitPart + 1;
+    digitGenerations.push_back({part, index, c.generation, endToEndId, false});
+    callId = c.callId;
+    deviceId = c.ourDeviceId;
+  }
+  // Synchronous for TAPI: its end comes as LINE_GENERATE.
+  SubmitRequest(RequestKind::kGenerateDigits, part, GenerateDigitsXml(callId, deviceId, text));
+  return 0;
+}
+
+bool CtiDigitsPartCompleted(DRV_REQUESTID requestId, bool success) {
+  std::lock_guard lock(callTableLock);
+  for (auto it = digitGenerations.begin(); it != digitGenerations.end(); ++it) {
+    if (it->part != requestId) continue;
+    if (running) EndGenerationLocked(*it, success ? LINEGENERATETERM_DONE : LINEGENERATETERM_CANCEL);
+    digitGenerations.erase(it);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace qv

@@ -55,6 +55,12 @@ LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdCo
 // TSPI_linePickup: the call TAPI created (htCall) is the one picked up.
 LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
                LPCWSTR groupId);
+// TSPI_lineGenerateDigits (synchronous: 0 once GenerateDigits is queued);
+// null digits cancel the generation in progress.
+LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits);
+// The answer to a GenerateDigits: LINE_GENERATE DONE or CANCEL; false when
+// the request id is not one of those.
+bool CtiDigitsPartCompleted(DRV_REQUESTID requestId, bool success);
 LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
 // Every request's outcome (callTableLock held): the calls TAPI created for a
 // consultation or a conference live or go with it.

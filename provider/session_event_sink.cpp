@@ -16,6 +16,8 @@ namespace qv {
 void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOutcome outcome) {
   // One part of a TSPI_lineForward: TAPI hears once all parts are answered.
   if (CtiEnabled() && CtiForwardPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
+  // A GenerateDigits: TAPI hears of it as LINE_GENERATE, not as a completion.
+  if (CtiEnabled() && CtiDigitsPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
   int makeCallSlot = -1;
   {
     std::lock_guard lock(callTableLock);

@@ -105,9 +105,9 @@ extern "C" LONG TSPIAPI TSPI_lineGatherDigits(HDRVCALL /*hdCall*/, DWORD /*dwEnd
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGenerateDigits(HDRVCALL /*hdCall*/, DWORD /*dwEndToEndID*/,
-                                                DWORD /*dwDigitMode*/, LPCWSTR /*lpszDigits*/,
-                                                DWORD /*dwDuration*/) {
+extern "C" LONG TSPIAPI TSPI_lineGenerateDigits(HDRVCALL hdCall, DWORD dwEndToEndID, DWORD dwDigitMode,
+                                                LPCWSTR lpszDigits, DWORD /*dwDuration*/) {
+  if (qv::CtiEnabled()) return qv::CtiGenerateDigits(hdCall, dwEndToEndID, dwDigitMode, lpszDigits);
   qv::ProviderEntryTrace("TSPI_lineGenerateDigits");
   return 0;
 }

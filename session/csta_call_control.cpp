@@ -88,6 +88,11 @@ std::string AlternateCallXml(std::string_view heldCallId, std::string_view activ
   return twoCallRequest("AlternateCall", heldCallId, activeCallId, deviceId);
 }
 
+std::string GenerateDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits) {
+  return connectionRequest("GenerateDigits", "connectionToSendDigits", callId, deviceId, "charactersToSend",
+                           digits);
+}
+
 std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice) {
   std::string x;
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");

@@ -14,6 +14,8 @@ std::string SingleStepTransferCallXml(std::string_view callId, std::string_view 
                                       std::string_view transferredTo);
 std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
                            std::string_view newDestination);
+// DTMF digits sent on our connection.
+std::string GenerateDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits);
 // Picking up a call ringing at another device, or in a pickup group, to ours.
 std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice);
 std::string GroupPickupCallXml(std::string_view group, std::string_view ourDevice);

@@ -26,6 +26,7 @@ enum class RequestKind : std::uint8_t {
   kGetDoNotDisturb,
   kDirectedPickupCall,
   kGroupPickupCall,
+  kGenerateDigits,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

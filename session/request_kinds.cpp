@@ -23,6 +23,7 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kGetDoNotDisturb, "GetDoNotDisturbResponse", "GetDoNotDisturb"},
     {RequestKind::kDirectedPickupCall, "DirectedPickupCallResponse", "TSPI_linePickup"},
     {RequestKind::kGroupPickupCall, "GroupPickupCallResponse", "TSPI_linePickup"},
+    {RequestKind::kGenerateDigits, "GenerateDigitsResponse", "TSPI_lineGenerateDigits"},
 };
 
 }  // namespace

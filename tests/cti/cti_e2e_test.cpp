@@ -670,6 +670,57 @@ TEST_F(CtiE2E, PickupDirectedAndByGroup) {
   EXPECT_EQ(TSPI_lineCloseCall(byGroup), 0);
 }
 
+// Digits: DONE after the answer; CANCEL for the one a new request or null
+// digits replace, for a refusal, and when the call leaves CONNECTED.
+TEST_F(CtiE2E, GeneratedDigitsEndOnceEachWithDoneOrCancel) {
+  Start();
+  auto [ht, call] = Incoming("301", 0, false);
+  std::u16string digits = u"12#";
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 1, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0),
+      kInvalCallState)
+      << "only once connected";
+  EXPECT_EQ(Complete(100, TSPI_lineAnswer(100, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 2, LINEDIGITMODE_PULSE, reinterpret_cast<LPCWSTR>(digits.c_str()), 0),
+      static_cast<LONG>(LINEERR_INVALDIGITMODE));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 3, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 1));
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 4, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 5, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  EXPECT_EQ(TSPI_lineGenerateDigits(call, 6, LINEDIGITMODE_DTMF, nullptr, 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 3));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 7, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 8, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 5));
+  sim_->calls()->SetOptions({});
+  EXPECT_EQ(sim_->Count("GenerateDigits"), 5u);
+  // 9 waits unanswered while the far end hangs up.
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 9, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GenerateDigits") >= 6; }, 5s));
+  sim_->calls()->FarEndHangsUp();
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 6));
+  const DWORD kDone = LINEGENERATETERM_DONE, kCancel = LINEGENERATETERM_CANCEL;
+  EXPECT_EQ(recorder().CallMessages(ht, LINE_GENERATE),
+            (std::vector<std::pair<DWORD_PTR, DWORD_PTR>>{
+                {kDone, 3}, {kCancel, 4}, {kCancel, 5}, {kCancel, 7}, {kCancel, 8}, {kCancel, 9}}));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
 // Consultation: an incoming call answered, then put aside for a call to 305.
 class ConsultationE2E : public CtiE2E {
  protected:

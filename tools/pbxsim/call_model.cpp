@@ -120,9 +120,9 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
   static const char* const kControl[] = {
-      "AnswerCall",    "HoldCall",        "RetrieveCall",       "SingleStepTransferCall",
-      "DeflectCall",   "TransferCall",    "ConferenceCall",     "AlternateCall",
-      "SetForwarding", "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall"};
+      "AnswerCall",         "HoldCall",        "RetrieveCall",  "SingleStepTransferCall", "DeflectCall",
+      "TransferCall",       "ConferenceCall",  "AlternateCall", "SetForwarding",          "SetDoNotDisturb",
+      "DirectedPickupCall", "GroupPickupCall", "GenerateDigits"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
@@ -276,6 +276,10 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   Call& call = it->second;
   if (root == "AnswerCall" || root == "RetrieveCall") call.local = "connected";
   if (root == "HoldCall") call.local = "hold";
+  if (root == "GenerateDigits") {
+    out.push_back(Frame(id, response("GenerateDigitsResponse")));
+    return true;
+  }
   if (root == "AnswerCall") {
     out.push_back(Frame(id, response("AnswerCallResponse")));
     out.push_back(
