@@ -58,12 +58,13 @@ inline constexpr DWORD kCtiCallStates = 0x6F3B;  // IDLE, OFFERING, DIALTONE, DI
                                                  // CONNECTED, PROCEEDING, ONHOLD, CONFERENCED,
                                                  // ONHOLDPENDTRANSFER, DISCONNECTED
 inline constexpr DWORD kCtiDialToneModes = 0x1;  // NORMAL
-inline constexpr DWORD kCtiDisconnectModes = 0x3B3;    // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
-                                                       // UNREACHABLE, CONGESTION
-inline constexpr DWORD kCtiAddrCapFlags = 0x20;        // DIALED
-inline constexpr DWORD kCtiCallFeatures = 0x0E0208EC;  // ANSWER, BLINDTRANSFER, COMPLETETRANSF, DIAL, DROP,
-                                                       // HOLD, REDIRECT, SETUPTRANSFER, SWAPHOLD, UNHOLD
-inline constexpr DWORD kCtiTransferModes = 0x3;        // TRANSFER, CONFERENCE
+inline constexpr DWORD kCtiDisconnectModes = 0x3B3;  // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
+                                                     // UNREACHABLE, CONGESTION
+inline constexpr DWORD kCtiAddrCapFlags = 0x20;      // DIALED
+inline constexpr DWORD kCtiCallFeatures =
+    0x0E020AEC;  // ANSWER, BLINDTRANSFER, COMPLETETRANSF, DIAL, DROP,
+                 // GENERATEDIGITS, HOLD, REDIRECT, SETUPTRANSFER, SWAPHOLD, UNHOLD
+inline constexpr DWORD kCtiTransferModes = 0x3;  // TRANSFER, CONFERENCE
 // A consultation keeps one call on hold; its conference has three parties.
 inline constexpr DWORD kCtiMaxOnHoldPending = 1;
 inline constexpr DWORD kCtiMaxConference = 3;

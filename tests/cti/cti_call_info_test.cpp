@@ -117,18 +117,19 @@ TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
   const Case cases[] = {
       {"lone connected", LINECALLSTATE_CONNECTED, false, "1", -1, false, -1,
        LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-           LINECALLFEATURE_SETUPTRANSFER},
+           LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS},
       {"undialled consultation", LINECALLSTATE_DIALTONE, true, "", 0, false, -1,
        LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP},
       {"consultation ringing", LINECALLSTATE_RINGBACK, true, "2", 0, false, -1,
        LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DROP},
-      {"consultation connected", LINECALLSTATE_CONNECTED, true, "2", 0, false, -1, kPair},
+      {"consultation connected", LINECALLSTATE_CONNECTED, true, "2", 0, false, -1,
+       kPair | LINECALLFEATURE_GENERATEDIGITS},
       {"held for transfer", LINECALLSTATE_ONHOLDPENDTRANSFER, false, "1", 1, false, -1,
        kPair | LINECALLFEATURE_UNHOLD},
       {"held, consultation gone", LINECALLSTATE_ONHOLD, false, "1", -1, false, -1,
        LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP},
       {"conference call", LINECALLSTATE_CONNECTED, false, "9", -1, true, -1,
-       LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP},
+       LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS},
       {"conference party", LINECALLSTATE_CONFERENCED, false, "1", -1, false, 3, 0},
   };
   for (const Case& c : cases) {

@@ -36,7 +36,7 @@ const Member kMembers[] = {
     {96, test::kMarkerWord, 3, "dwMaxNumConference"},
     {100, test::kMarkerWord, 3, "dwMaxNumTransConf"},
     {104, 0x100020, 0x20, "dwAddrCapFlags"},
-    {108, 0x2C5, 0x0E0208EC, "dwCallFeatures"},
+    {108, 0x2C5, 0x0E020AEC, "dwCallFeatures"},
     {120, test::kMarkerWord, 3, "dwTransferModes"},
     {128, test::kMarkerWord, 0x1111, "dwForwardModes"},
     {132, test::kMarkerWord, 4, "dwMaxForwardEntries"},
@@ -74,7 +74,8 @@ TEST_F(CtiCapabilitiesTest, AdvertisedFeaturesAreTheOnesTheStatesOffer) {
             static_cast<DWORD>(LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
                                LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD |
                                LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL |
-                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD));
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD |
+                               LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(kCtiCallStates,
             static_cast<DWORD>(LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
                                LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |

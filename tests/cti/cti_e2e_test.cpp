@@ -187,8 +187,9 @@ TEST_F(CtiE2E, OutgoingCallFromDialingToIdleWithItsIdentities) {
   EXPECT_EQ(Text(info, kCalledId), u"0301234");
   EXPECT_EQ(At(info, kConnectedFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
   EXPECT_EQ(Text(info, kConnectedName), u"Far End");
-  EXPECT_EQ(StatusFeatures(call), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER |
-                                                     LINECALLFEATURE_DROP | LINECALLFEATURE_SETUPTRANSFER));
+  EXPECT_EQ(StatusFeatures(call),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE));
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
@@ -760,12 +761,13 @@ TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
   Start();
   EXPECT_EQ(TSPI_lineSetStatusMessages(line_, LINEDEVSTATE_NUMCALLS, LINEADDRESSSTATE_NUMCALLS), 0);
   Answered();
-  EXPECT_EQ(StatusFeatures(call_), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER |
-                                                      LINECALLFEATURE_DROP | LINECALLFEATURE_SETUPTRANSFER));
+  EXPECT_EQ(StatusFeatures(call_),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
   Consult(10);
   const DWORD pair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
   EXPECT_EQ(StatusFeatures(call_), pair | LINECALLFEATURE_UNHOLD);
-  EXPECT_EQ(StatusFeatures(consult_), pair);
+  EXPECT_EQ(StatusFeatures(consult_), pair | LINECALLFEATURE_GENERATEDIGITS);
   // One call active, one held for the transfer; TAPI's own members untouched.
   std::vector<unsigned char> dev(kLineDevStatusSize, 0xCC);
   reinterpret_cast<LPLINEDEVSTATUS>(dev.data())->dwTotalSize = kLineDevStatusSize;
@@ -824,7 +826,8 @@ TEST_F(ConsultationE2E, ConsultThenConferenceUntilTheConferenceIsDropped) {
   ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED));
   ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONFERENCED));
   ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONFERENCED));
-  EXPECT_EQ(StatusFeatures(conf_), static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP));
+  EXPECT_EQ(StatusFeatures(conf_),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(At(CallInfo(conf_), kOrigin), static_cast<DWORD>(LINECALLORIGIN_CONFERENCE));
   EXPECT_EQ(Complete(13, TSPI_lineDrop(13, conf_, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_IDLE));
