@@ -43,6 +43,8 @@ DWORD ReportedCallFeatures(const CtiCall& call) {
     features |= LINECALLFEATURE_SETUPTRANSFER;
   }
   if (call.isConference) features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
+  // The desk phone's dial tone: the number can be dialled from here.
+  if (state == LINECALLSTATE_DIALTONE && !call.consultation) features |= LINECALLFEATURE_DIAL;
   return features;
 }
 

@@ -575,6 +575,7 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
   const std::string number = DialledDigits(destination);
   const ProviderSettings settings = SettingsSnapshot();
   const std::string callingDevice = settings.username + "@" + settings.domain;
+  std::string deskCallId, deskDevice;
   {
     std::lock_guard lock(callTableLock);
     const int index = KnownCallLocked(hdCall);
@@ -582,6 +583,21 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
     const CtiCall& c = model.Call(index);
     if ((ReportedCallFeatures(c) & LINECALLFEATURE_DIAL) == 0) return RefuseInState(kEntry, c);
     if (number.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
+    if (!c.consultation) {
+      // The desk phone has dial tone: the PBX extends its call.
+      RequestOpenedLocked(callTable[static_cast<std::size_t>(index)], requestId);
+      deskCallId = c.callId;
+      deskDevice = c.ourDeviceId;
+    }
+  }
+  if (!deskCallId.empty()) {
+    writeLog(5, std::string(kEntry) + " " + number + " on call " + deskCallId);
+    return Submit(RequestKind::kDialDigits, requestId, DialDigitsXml(deskCallId, deskDevice, number));
+  }
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0 || !model.Call(index).consultation) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     CallSlot& slot = callTable[static_cast<std::size_t>(index)];
     slot.deviceId = callingDevice;
     slot.callId.clear();

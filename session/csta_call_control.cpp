@@ -93,6 +93,11 @@ std::string GenerateDigitsXml(std::string_view callId, std::string_view deviceId
                            digits);
 }
 
+std::string DialDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits) {
+  return connectionRequest("DialDigits", "connectionToBeExtended", callId, deviceId, "dialingSequence",
+                           digits);
+}
+
 std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice) {
   std::string x;
   appendLine(x, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");

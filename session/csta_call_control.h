@@ -16,6 +16,8 @@ std::string DeflectCallXml(std::string_view callId, std::string_view deviceId,
                            std::string_view newDestination);
 // DTMF digits sent on our connection.
 std::string GenerateDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits);
+// The number dialled on a call with dial tone.
+std::string DialDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits);
 // Picking up a call ringing at another device, or in a pickup group, to ours.
 std::string DirectedPickupCallXml(std::string_view ringingDevice, std::string_view ourDevice);
 std::string GroupPickupCallXml(std::string_view group, std::string_view ourDevice);

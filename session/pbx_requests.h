@@ -27,6 +27,7 @@ enum class RequestKind : std::uint8_t {
   kDirectedPickupCall,
   kGroupPickupCall,
   kGenerateDigits,
+  kDialDigits,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

@@ -24,6 +24,7 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kDirectedPickupCall, "DirectedPickupCallResponse", "TSPI_linePickup"},
     {RequestKind::kGroupPickupCall, "GroupPickupCallResponse", "TSPI_linePickup"},
     {RequestKind::kGenerateDigits, "GenerateDigitsResponse", "TSPI_lineGenerateDigits"},
+    {RequestKind::kDialDigits, "DialDigitsResponse", "TSPI_lineDial"},
 };
 
 }  // namespace

@@ -255,6 +255,23 @@ TEST_F(CtiE2E, DeskPhoneCallIsAnnouncedAndTheFarEndHangsUp) {
   EXPECT_EQ(sim_->Count("ClearConnection"), 0u);
 }
 
+TEST_F(CtiE2E, DialOnTheDeskPhonesDialTone) {
+  Start();
+  sim_->calls()->DeskPhoneOffHook();
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_DIALTONE));
+  EXPECT_EQ(StatusFeatures(call), static_cast<DWORD>(LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP));
+  std::u16string number = u"555";
+  EXPECT_EQ(Complete(50, TSPI_lineDial(50, call, reinterpret_cast<LPCWSTR>(number.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_RINGBACK));
+  EXPECT_EQ(recorder().States(ht), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
+                                                       LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK}));
+  EXPECT_EQ(TSPI_lineDial(51, call, reinterpret_cast<LPCWSTR>(number.c_str()), 0), kInvalCallState);
+  EXPECT_EQ(sim_->Count("DialDigits"), 1u);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
 TEST_F(CtiE2E, BusyAndFailedCalls) {
   pbxsim::CallOptions busy;
   busy.failCause = "busy";

@@ -120,9 +120,10 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
   static const char* const kControl[] = {
-      "AnswerCall",         "HoldCall",        "RetrieveCall",  "SingleStepTransferCall", "DeflectCall",
-      "TransferCall",       "ConferenceCall",  "AlternateCall", "SetForwarding",          "SetDoNotDisturb",
-      "DirectedPickupCall", "GroupPickupCall", "GenerateDigits"};
+      "AnswerCall",     "HoldCall",        "RetrieveCall",       "SingleStepTransferCall",
+      "DeflectCall",    "TransferCall",    "ConferenceCall",     "AlternateCall",
+      "SetForwarding",  "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall",
+      "GenerateDigits", "DialDigits"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
@@ -276,6 +277,21 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   Call& call = it->second;
   if (root == "AnswerCall" || root == "RetrieveCall") call.local = "connected";
   if (root == "HoldCall") call.local = "hold";
+  if (root == "DialDigits") {
+    const std::string number = field("dialingSequence");
+    call.other = number;
+    out.push_back(Frame(id, response("DialDigitsResponse")));
+    out.push_back(Event("OriginatedEvent",
+                        connection(p, "originatedConnection", callId, device_) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "normal")));
+    out.push_back(Event("DeliveredEvent",
+                        connection(p, "connection", callId, number) +
+                            deviceEl(p, "alertingDevice", number, options_.farName) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "newCall")));
+    return true;
+  }
   if (root == "GenerateDigits") {
     out.push_back(Frame(id, response("GenerateDigitsResponse")));
     return true;
@@ -528,6 +544,23 @@ void CallSim::PhoneSetsDoNotDisturb(bool on) {
     DoNotDisturbLocked(on, out);
   }
   broadcast_(out);
+}
+
+std::string CallSim::DeskPhoneOffHook() {
+  std::vector<std::string> out;
+  std::string callId;
+  {
+    std::lock_guard lock(lock_);
+    callId = NewCallId();
+    calls_[callId] = Call({}, options_.farName, false, "initiated");
+    const std::string p = "csta:";
+    out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
+                                                     deviceEl(p, "initiatingDevice", device_) +
+                                                     el(p, "localConnectionInfo", "initiated") +
+                                                     el(p, "cause", "newCall")));
+  }
+  broadcast_(out);
+  return callId;
 }
 
 std::string CallSim::RingColleague(const std::string& colleague, const std::string& group,

@@ -44,6 +44,8 @@ class CallSim {
   // Driven from tests and standard input; each returns the call's id.
   std::string IncomingCall(const std::string& from, const std::string& name);
   std::string DeskPhoneCall(const std::string& number);
+  // The desk phone goes off-hook and waits with dial tone.
+  std::string DeskPhoneOffHook();
   std::string FailedCall(const std::string& number, const std::string& cause);
   void FarEndAnswers(const std::string& callId = {});
   void FarEndHangsUp(const std::string& callId = {});

@@ -135,6 +135,8 @@ int main(int argc, char** argv) {
     std::string after = first.size() < rest.size() ? rest.substr(first.size() + 1) : std::string();
     if (calls != nullptr && word == "incoming")
       std::cout << "call " << calls->IncomingCall(first, after) << std::endl;
+    else if (calls != nullptr && word == "offhook")
+      std::cout << "call " << calls->DeskPhoneOffHook() << std::endl;
     else if (calls != nullptr && word == "desk")
       std::cout << "call " << calls->DeskPhoneCall(first) << std::endl;
     else if (calls != nullptr && word == "failed")
