@@ -41,8 +41,10 @@ DWORD CallFeaturesInState(DWORD state) {
     case LINECALLSTATE_OFFERING:
       return LINECALLFEATURE_ANSWER | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_DROP;
     case LINECALLSTATE_CONNECTED:
-      return LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP;
+      return LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+             LINECALLFEATURE_GENERATEDIGITS;
     case LINECALLSTATE_ONHOLD:
+    case LINECALLSTATE_ONHOLDPENDTRANSFER:
       return LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP;
     case LINECALLSTATE_DIALTONE:
     case LINECALLSTATE_DIALING:
@@ -123,6 +125,10 @@ const char* CallStateName(DWORD state) {
       return "ONHOLD";
     case LINECALLSTATE_DISCONNECTED:
       return "DISCONNECTED";
+    case LINECALLSTATE_ONHOLDPENDTRANSFER:
+      return "ONHOLDPENDTRANSFER";
+    case LINECALLSTATE_CONFERENCED:
+      return "CONFERENCED";
     default:
       return "?";
   }
@@ -188,6 +194,7 @@ void CallModel::SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessa
   c.state = state;
   c.mode = mode;
   out.push_back({CtiMessage::Kind::kCallState, slot, c.generation, state, mode});
+  if (ended(state)) Unlink(slot, out);
 }
 
 void CallModel::Info(int slot, DWORD bits, std::vector<CtiMessage>& out) {
@@ -296,6 +303,7 @@ std::vector<CtiMessage> CallModel::OnEvent(const CallEvent& e, const ClaimSlot& 
 
 void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out) {
   CtiCall& c = Call(slot);
+  c.seen = true;
   const std::string& actor = e.subject.Present() ? e.subject.deviceId : e.deviceId;
   if (IsOurs(e.deviceId)) c.ourDeviceId = e.deviceId;
   DWORD info = 0;
@@ -340,8 +348,9 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
       SetState(slot, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE, out);
       break;
     case CallEventKind::kHeld:
+      // Either call of a consultation pair waits on hold for the transfer.
       if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor)))
-        SetState(slot, LINECALLSTATE_ONHOLD, 0, out);
+        SetState(slot, c.partner >= 0 ? LINECALLSTATE_ONHOLDPENDTRANSFER : LINECALLSTATE_ONHOLD, 0, out);
       break;
     case CallEventKind::kRetrieved:
       if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor)))
@@ -382,6 +391,10 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
       }
       break;
     case CallEventKind::kConferenced: {
+      if (c.conference >= 0) {
+        Conferenced(slot, e, out);
+        break;
+      }
       int other = e.callId == c.callId ? Find(e.secondaryCallId) : Find(e.callId);
       if (other >= 0 && other != slot) SetState(other, LINECALLSTATE_IDLE, 0, out);
       if (!e.newCallId.empty() && e.newCallId != c.callId) {
@@ -425,7 +438,9 @@ std::vector<CtiMessage> CallModel::OnMakeCallCompleted(int slot, bool success, c
   CtiCall& c = Call(slot);
   if (c.used && c.madeByTapi && c.replyPending) {
     c.replyPending = false;
-    if (success) {
+    if (success && c.pickup) {
+      // The picked-up call's state comes with its events.
+    } else if (success) {
       SetState(slot, LINECALLSTATE_DIALING, 0, out);
       // Without a callID no event can be tied to the call: the PBX took it,
       // so it is under way until the PBX (or TAPI) ends it.
@@ -474,9 +489,11 @@ void CallModel::OnClosed(int slot) {
   if (c.used && c.madeByTapi && c.replyPending) orphaned_[static_cast<std::size_t>(slot)] = true;
   // Later events of a call TAPI has let go of do not make it a new one.
   if (c.used && !c.callId.empty() && !ended(c.state)) Ignore(c.callId);
-  std::uint32_t generation = c.generation + 1;
-  c = CtiCall{};
-  c.generation = generation;
+  if (c.partner >= 0) Call(c.partner).partner = -1;
+  for (CtiCall& party : calls_) {
+    if (c.isConference && party.conference == slot) party.conference = -1;
+  }
+  Fresh(slot);
 }
 
 }  // namespace qv

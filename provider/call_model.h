@@ -15,6 +15,7 @@
 #include "platform/tapi.h"
 #include "provider/call_table.h"
 #include "session/call_event.h"
+#include "session/device_snapshot.h"
 
 namespace qv {
 
@@ -33,6 +34,12 @@ struct CtiCall {
   CallParty caller;
   CallParty called;
   CallParty connected;
+  bool consultation = false;     // created by TSPI_lineSetupTransfer
+  int partner = -1;              // the other call of a consultation pair
+  bool isConference = false;     // the conference call of TSPI_lineCompleteTransfer
+  int conference = -1;           // a party's conference call
+  bool pickup = false;           // TSPI_linePickup: placed like a MakeCall, incoming once picked
+  bool seen = false;             // an event named it since the connection was lost
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
   // TSPI_lineDrop of a call without a callID: no event will end it, the
   // positive answer to this request does.
@@ -76,10 +83,33 @@ class CallModel {
   // The connection is gone (or the provider shuts down): every call still up
   // ends (its state is unknown now).
   std::vector<CtiMessage> OnLinkDown(bool shuttingDown = false);
+  // The connection is gone but may come back: the calls keep their state
+  // until the PBX's snapshot of the device is read.
+  void OnLinkLost();
+  // The snapshot after the reconnection: calls still there move to the
+  // reported state, calls gone end, calls TAPI has not seen are announced.
+  std::vector<CtiMessage> OnSnapshot(const std::vector<SnapshotCall>& calls, const ClaimSlot& claim);
   // The PBX accepted the drop of a call no event can name (dropRequest).
   std::vector<CtiMessage> OnDropAnswered(std::uint32_t requestId);
   // TAPI closed the call (or refused to take it): the slot is free.
   void OnClosed(int slot);
+
+  // Consultation and conference (call_relations.cpp).
+  // TSPI_lineSetupTransfer: `consult` is the new call TAPI created for `held`.
+  void OnConsultationSetUp(int held, int consult);
+  // The hold of the consultation's first call was answered: the new call
+  // has dial tone, or (on failure) is gone without a message.
+  std::vector<CtiMessage> OnConsultationHeld(int consult, bool success);
+  // TSPI_lineDial on the consultation call: it is placed as a MakeCall.
+  void OnConsultationDialled(int consult);
+  // TSPI_linePickup took `slot` for the call it picks up.
+  void OnPickupPlaced(int slot);
+  // TSPI_lineDrop of a consultation call not dialled yet: it ends here.
+  std::vector<CtiMessage> OnUndialledDropped(int consult);
+  // TSPI_lineCompleteTransfer in conference mode: `conference` is TAPI's new call.
+  void OnConferenceSetUp(int conference, int held, int active);
+  // The ConferenceCall was refused: the conference call is gone.
+  void OnConferenceFailed(int conference);
 
   const CtiCall& Call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
   CtiCall& Call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
@@ -98,6 +128,10 @@ class CallModel {
   void Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
   int Announce(const CallEvent& e, bool outgoing, const ClaimSlot& claim, std::vector<CtiMessage>& out);
   void SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessage>& out);
+  // A call ended: its consultation partner or conference parties follow.
+  void Unlink(int slot, std::vector<CtiMessage>& out);
+  void Conferenced(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
+  void Fresh(int slot);
   void Info(int slot, DWORD bits, std::vector<CtiMessage>& out);
   bool MakeCallAwaited() const;
   void Ignore(const std::string& callId);

@@ -4,7 +4,9 @@
 
 #include "platform/tapi.h"
 #include "provider/capability_answers.h"
+#include "provider/cti_line.h"
 #include "provider/cti_mode.h"
+#include "provider/cti_status.h"
 #include "provider/entry_trace.h"
 #include "provider/line_set.h"
 #include "provider/listed_line_state.h"
@@ -46,12 +48,14 @@ extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTAT
     if (line == nullptr) return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
     return qv::FillListedLineDevStatus(*line, lpLineDevStatus);
   }
+  if (qv::CtiEnabled()) return qv::FillCtiLineDevStatus(lpLineDevStatus);
   return static_cast<LONG>(0x8000002B);  // LINEERR_INVALLINEHANDLE
 }
 
 extern "C" LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
                                                   LPLINEADDRESSSTATUS lpAddressStatus) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressStatus");
+  if (qv::CtiEnabled()) return qv::FillCtiAddressStatus(lpAddressStatus);
   return qv::FillAddressStatus(lpAddressStatus);
 }
 
@@ -95,7 +99,8 @@ extern "C" LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLine
   // A listed line reports going out of and back into service as asked.
   if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine))
     qv::SetListedLineStatusMessages(*line, dwLineStates);
-  // Only logged: the provider never sends line or address status messages.
+  // The call-control line sends those it supports; otherwise only logged.
+  if (qv::CtiEnabled()) qv::CtiSetStatusMessages(dwLineStates, dwAddressStates);
   for (std::string_view text : qv::StatusMessageTexts(dwLineStates, dwAddressStates)) qv::writeLog(5, text);
   return 0;
 }

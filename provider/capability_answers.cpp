@@ -201,6 +201,13 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
       caps->dwAddrCapFlags = kCtiAddrCapFlags;
       caps->dwCallFeatures = kCtiCallFeatures;
       caps->dwAddressFeatures = kCtiAddressFeatures;
+      caps->dwMaxNumOnHoldPendingCalls = kCtiMaxOnHoldPending;
+      caps->dwMaxNumConference = kCtiMaxConference;
+      caps->dwMaxNumTransConf = kCtiMaxConference;
+      caps->dwTransferModes = kCtiTransferModes;
+      caps->dwForwardModes = kCtiForwardModes;
+      caps->dwMaxForwardEntries = kCtiMaxForwardEntries;
+      caps->dwAddressStates = LINEADDRESSSTATE_FORWARD | LINEADDRESSSTATE_NUMCALLS;
     }
   }
   if (addressSize > 0 && total >= needed) {

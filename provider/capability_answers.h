@@ -54,14 +54,24 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
 inline constexpr DWORD kCtiCallInfoStates =
     0x38340;                                     // CALLID, ORIGIN, REASON, CALLERID, CALLEDID, CONNECTEDID
 inline constexpr DWORD kCtiPartyIdFlags = 0x6D;  // BLOCKED, NAME, ADDRESS, UNKNOWN, UNAVAIL
-inline constexpr DWORD kCtiCallStates = 0x473B;  // IDLE, OFFERING, DIALTONE, DIALING, RINGBACK,
-                                                 // CONNECTED, PROCEEDING, ONHOLD, DISCONNECTED
+inline constexpr DWORD kCtiCallStates = 0x6F3B;  // IDLE, OFFERING, DIALTONE, DIALING, RINGBACK,
+                                                 // CONNECTED, PROCEEDING, ONHOLD, CONFERENCED,
+                                                 // ONHOLDPENDTRANSFER, DISCONNECTED
 inline constexpr DWORD kCtiDialToneModes = 0x1;  // NORMAL
-inline constexpr DWORD kCtiDisconnectModes = 0x3B3;    // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
-                                                       // UNREACHABLE, CONGESTION
-inline constexpr DWORD kCtiAddrCapFlags = 0x20;        // DIALED
-inline constexpr DWORD kCtiCallFeatures = 0x0802088C;  // ANSWER, BLINDTRANSFER, DROP, HOLD, REDIRECT, UNHOLD
-inline constexpr DWORD kCtiAddressFeatures = 0x2;      // MAKECALL
+inline constexpr DWORD kCtiDisconnectModes = 0x3B3;  // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
+                                                     // UNREACHABLE, CONGESTION
+inline constexpr DWORD kCtiAddrCapFlags = 0x20;      // DIALED
+inline constexpr DWORD kCtiCallFeatures =
+    0x0E020AEC;  // ANSWER, BLINDTRANSFER, COMPLETETRANSF, DIAL, DROP,
+                 // GENERATEDIGITS, HOLD, REDIRECT, SETUPTRANSFER, SWAPHOLD, UNHOLD
+inline constexpr DWORD kCtiTransferModes = 0x3;  // TRANSFER, CONFERENCE
+// A consultation keeps one call on hold; its conference has three parties.
+inline constexpr DWORD kCtiMaxOnHoldPending = 1;
+inline constexpr DWORD kCtiMaxConference = 3;
+inline constexpr DWORD kCtiAddressFeatures = 0x3607;  // FORWARD, MAKECALL, PICKUP, PICKUPGROUP,
+                                                      // PICKUPDIRECT, FORWARDFWD, FORWARDDND
+inline constexpr DWORD kCtiForwardModes = 0x1111;     // UNCOND, BUSY, NOANSW, BUSYNA
+inline constexpr DWORD kCtiMaxForwardEntries = 4;     // do-not-disturb and the three kinds
 
 // One address in use, no active or held calls.
 LONG FillAddressStatus(LPLINEADDRESSSTATUS status);

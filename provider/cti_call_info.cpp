@@ -23,11 +23,29 @@ DWORD ReportedCallState(const CtiCall& call) {
 }
 
 DWORD ReportedCallFeatures(const CtiCall& call) {
+  // A consultation call with dial tone is only known to us until it is dialled.
+  if (call.consultation && call.callId.empty() && call.state == LINECALLSTATE_DIALTONE && !call.replyPending)
+    return LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP;
   if (call.state == 0) return 0;
   // A call the PBX gave no callID can only be cleared, by its device.
   if (call.callId.empty())
     return call.madeByTapi ? CallFeaturesInState(call.state) & LINECALLFEATURE_DROP : 0;
-  return CallFeaturesInState(call.state);
+  DWORD features = CallFeaturesInState(call.state);
+  const DWORD state = call.state;
+  if (call.partner >= 0) {
+    if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_RINGBACK ||
+        state == LINECALLSTATE_PROCEEDING || state == LINECALLSTATE_ONHOLDPENDTRANSFER)
+      features |= LINECALLFEATURE_COMPLETETRANSF;
+    if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLDPENDTRANSFER)
+      features |= LINECALLFEATURE_SWAPHOLD;
+    features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_HOLD);
+  } else if (state == LINECALLSTATE_CONNECTED && !call.isConference && call.conference < 0) {
+    features |= LINECALLFEATURE_SETUPTRANSFER;
+  }
+  if (call.isConference) features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
+  // The desk phone's dial tone: the number can be dialled from here.
+  if (state == LINECALLSTATE_DIALTONE && !call.consultation) features |= LINECALLFEATURE_DIAL;
+  return features;
 }
 
 DWORD PartyIdFlags(const CallParty& party) {

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ticks.h"
 #include "provider/call_model.h"
 #include "provider/call_table.h"
 #include "provider/closing_requests.h"
@@ -16,9 +17,11 @@
 #include "session/csta_call_control.h"
 #include "session/csta_events.h"
 #include "session/csta_requests.h"
+#include "session/device_snapshot.h"
 #include "session/log.h"
 #include "session/pbx_requests.h"
 #include "session/session.h"
+#include "session/settings.h"
 
 namespace qv {
 
@@ -26,7 +29,109 @@ namespace {
 
 // Guarded by callTableLock.
 CallModel model;
+// A TSPI_lineGenerateDigits whose GenerateDigits is still unanswered.
+struct DigitGeneration {
+  DRV_REQUESTID part = 0;  // the request id of its GenerateDigits
+  int slot = -1;
+  std::uint32_t generation = 0;
+  DWORD endToEndId = 0;
+  bool ended = false;  // LINE_GENERATE already queued; the answer is only swallowed
+};
+std::vector<DigitGeneration> digitGenerations;
+// Far above what TAPI hands out, and apart from the forwarding parts.
+DRV_REQUESTID nextDigitPart = 0x7E000000;
 bool running = false;
+
+// A request whose outcome decides the fate of a call TAPI created for it.
+struct CallSetup {
+  DRV_REQUESTID requestId = 0;
+  int slot = -1;
+  std::uint32_t generation = 0;  // the call TAPI created, unless closed meanwhile
+  bool conference = false;       // ConferenceCall, else the consultation's HoldCall
+};
+std::vector<CallSetup> setups;
+// The connection was lost with calls kept: the next login reads the snapshot.
+bool linkWasLost = false;
+// Logged in and monitoring.
+bool linkUp = false;
+// What TSPI_lineSetStatusMessages asked for.
+DWORD lineStateMessages = 0;
+DWORD addressStateMessages = 0;
+CtiCallCounts lastCounts;
+
+CtiCallCounts CountCallsLocked() {
+  CtiCallCounts n;
+  for (int i = 0; i < kCallTableSize; ++i) {
+    const CtiCall& c = model.Call(i);
+    if (!c.used || !callTable[static_cast<std::size_t>(i)].inUse) continue;
+    switch (ReportedCallState(c)) {
+      case LINECALLSTATE_IDLE:
+        break;
+      case LINECALLSTATE_ONHOLD:
+        ++n.onHold;
+        break;
+      case LINECALLSTATE_ONHOLDPENDTRANSFER:
+      case LINECALLSTATE_ONHOLDPENDCONF:
+        ++n.onHoldPending;
+        break;
+      case LINECALLSTATE_CONFERENCED:
+        break;  // counted as its conference call
+      default:
+        ++n.active;
+        break;
+    }
+  }
+  return n;
+}
+
+// On the delivery thread, with nothing held: a status message TAPI asked for.
+void DeliverStatus(DWORD message, DWORD state) {
+  LINEEVENT proc = nullptr;
+  HTAPILINE htLine = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running) return;
+    const DWORD asked = message == LINE_LINEDEVSTATE ? lineStateMessages : addressStateMessages;
+    if ((asked & state) == 0) return;
+    proc = lineRecord.eventProc;
+    htLine = lineRecord.htLine;
+  }
+  if (proc == nullptr) return;
+  if (message == LINE_LINEDEVSTATE) {
+    proc(htLine, nullptr, LINE_LINEDEVSTATE, state, 0, 0);
+  } else {
+    proc(htLine, nullptr, LINE_ADDRESSSTATE, 0, state, 0);  // address 0
+  }
+}
+
+// After the calls changed: NUMCALLS where the counts did.
+void NoteCountsLocked() {
+  const CtiCallCounts now = CountCallsLocked();
+  if (now.active == lastCounts.active && now.onHold == lastCounts.onHold &&
+      now.onHoldPending == lastCounts.onHoldPending)
+    return;
+  lastCounts = now;
+  if ((lineStateMessages & LINEDEVSTATE_NUMCALLS) != 0)
+    QueueTapiCall([] { DeliverStatus(LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS); });
+  if ((addressStateMessages & LINEADDRESSSTATE_NUMCALLS) != 0)
+    QueueTapiCall([] { DeliverStatus(LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS); });
+}
+
+}  // namespace
+
+void CtiQueueAddressStateLocked(DWORD state) {
+  if ((addressStateMessages & state) != 0)
+    QueueTapiCall([state] { DeliverStatus(LINE_ADDRESSSTATE, state); });
+}
+
+namespace {
+
+void NoteLinkLocked(bool up) {
+  if (linkUp == up) return;
+  linkUp = up;
+  const DWORD state = up ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE;
+  if ((lineStateMessages & state) != 0) QueueTapiCall([state] { DeliverStatus(LINE_LINEDEVSTATE, state); });
+}
 
 int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
 
@@ -88,6 +193,41 @@ void Deliver(const CtiMessage& m) {
   }
 }
 
+// On the delivery thread: only the call it was generated on hears of it.
+void DeliverGenerate(int slot, std::uint32_t generation, DWORD term, DWORD endToEndId) {
+  LINEEVENT proc = nullptr;
+  HTAPILINE htLine = nullptr;
+  HTAPICALL htCall = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    const CtiCall& c = model.Call(slot);
+    if (!running || !c.used || c.generation != generation) return;
+    htCall = callTable[static_cast<std::size_t>(slot)].htCall;
+    proc = lineRecord.eventProc;
+    htLine = lineRecord.htLine;
+  }
+  if (proc != nullptr && htCall != nullptr)
+    proc(htLine, htCall, LINE_GENERATE, term, endToEndId, tickCount32());
+}
+
+void EndGenerationLocked(DigitGeneration& g, DWORD term) {
+  if (g.ended) return;
+  g.ended = true;
+  const int slot = g.slot;
+  const std::uint32_t generation = g.generation;
+  const DWORD id = g.endToEndId;
+  QueueTapiCall([slot, generation, term, id] { DeliverGenerate(slot, generation, term, id); });
+}
+
+// A call that left CONNECTED stops its digits.
+void CancelStaleGenerationsLocked() {
+  for (DigitGeneration& g : digitGenerations) {
+    const CtiCall& c = model.Call(g.slot);
+    if (!g.ended && (c.generation != g.generation || c.state != LINECALLSTATE_CONNECTED))
+      EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
+  }
+}
+
 void QueueLocked(const std::vector<CtiMessage>& messages) {
   for (const CtiMessage& m : messages) {
     if (m.kind == CtiMessage::Kind::kCallState) {
@@ -95,6 +235,10 @@ void QueueLocked(const std::vector<CtiMessage>& messages) {
                       CallStateName(m.param1) + " mode " + std::to_string(m.param2));
     }
     QueueTapiCall([m] { Deliver(m); });
+  }
+  if (!messages.empty()) {
+    NoteCountsLocked();
+    CancelStaleGenerationsLocked();
   }
 }
 
@@ -157,6 +301,25 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
   return Submit(kind, requestId, xml(t.callId, t.deviceId, number));
 }
 
+// Claims a slot for a call TAPI created itself (consultation, conference).
+int ClaimTapiCallLocked(HTAPICALL htCall) {
+  const int index = ClaimSlotLocked();
+  if (index >= 0) callTable[static_cast<std::size_t>(index)].htCall = htCall;
+  return index;
+}
+
+// The call behind a handle TAPI knows, or -1.
+int KnownCallLocked(HDRVCALL hdCall) {
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used) return -1;
+  return IndexOf(slot);
+}
+
+LONG RefuseInState(const char* entry, const CtiCall& c) {
+  writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
+  return static_cast<LONG>(LINEERR_INVALCALLSTATE);
+}
+
 }  // namespace
 
 std::string DialledDigits(LPCWSTR destination) {
@@ -178,6 +341,14 @@ void StartCtiLine(const ProviderSettings& settings) {
   SetCallEventsWanted(callEvents);
   std::lock_guard lock(callTableLock);
   model.Reset(settings.username, settings.domain);
+  CtiResetForwardingLocked();
+  setups.clear();
+  digitGenerations.clear();
+  linkWasLost = false;
+  linkUp = false;
+  lineStateMessages = 0;
+  addressStateMessages = 0;
+  lastCounts = {};
   ResetRequestRecordsLocked();
   running = callEvents;
 }
@@ -199,10 +370,46 @@ void CtiCallEventReceived(const CallEvent& event) {
 }
 
 void CtiLinkStateChanged(bool up) {
-  if (up) return;
+  std::string device;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running) return;
+    NoteLinkLocked(up);
+    if (!up) {
+      if (SessionStopping()) {
+        QueueLocked(model.OnLinkDown(true));
+      } else {
+        model.OnLinkLost();
+        linkWasLost = true;
+      }
+      return;
+    }
+    if (linkWasLost) {
+      linkWasLost = false;
+      const ProviderSettings settings = SettingsSnapshot();
+      device = settings.username + "@" + settings.domain;
+    }
+  }
+  CtiReadForwarding();
+  if (device.empty()) return;
+  // Queued behind the MonitorStart; nobody waits for its outcome but the line.
+  SubmitRequest(RequestKind::kSnapshotDevice, 0, SnapshotDeviceXml(device));
+}
+
+void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) {
   std::lock_guard lock(callTableLock);
   if (!running) return;
-  QueueLocked(model.OnLinkDown(SessionStopping()));
+  if (answered) {
+    QueueLocked(model.OnSnapshot(calls, Claimer()));
+    return;
+  }
+  // The next connection asks again.
+  if (linkLost) {
+    linkWasLost = true;
+    return;
+  }
+  writeLog(1, "CTI: no snapshot of the device from the PBX, its calls end");
+  QueueLocked(model.OnLinkDown(false));
 }
 
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {
@@ -225,6 +432,19 @@ LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 }
 
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    const CtiCall* c = index >= 0 ? &model.Call(index) : nullptr;
+    if (c != nullptr && c->consultation && c->callId.empty() && !c->replyPending &&
+        c->state == LINECALLSTATE_DIALTONE) {
+      // The PBX has no call yet: nothing to clear.
+      ProviderEntryTrace("TSPI_lineDrop");
+      QueueCompletion(requestId, 0);
+      QueueLocked(model.OnUndialledDropped(index));
+      return static_cast<LONG>(requestId);
+    }
+  }
   Target t;
   if (LONG rc = Check("TSPI_lineDrop", requestId, hdCall, LINECALLFEATURE_DROP, t)) return rc;
   if (t.callId.empty()) {
@@ -302,6 +522,257 @@ LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
     return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
   return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
+}
+
+void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
+  for (auto it = setups.begin(); it != setups.end(); ++it) {
+    if (it->requestId != requestId) continue;
+    const CallSetup setup = *it;
+    setups.erase(it);
+    if (!running || model.Call(setup.slot).generation != setup.generation) return;
+    CallSlot& slot = callTable[static_cast<std::size_t>(setup.slot)];
+    if (setup.conference) {
+      if (!success) {
+        model.OnConferenceFailed(setup.slot);
+        slot.inUse = false;
+      }
+      return;
+    }
+    QueueLocked(model.OnConsultationHeld(setup.slot, success));
+    if (!success) slot.inUse = false;
+    return;
+  }
+}
+
+LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                      LPHDRVCALL lphdConsultCall) {
+  constexpr const char* kEntry = "TSPI_lineSetupTransfer";
+  Target t;
+  if (LONG rc = Check(kEntry, requestId, hdCall, LINECALLFEATURE_SETUPTRANSFER, t)) return rc;
+  {
+    std::lock_guard lock(callTableLock);
+    const int held = KnownCallLocked(hdCall);
+    const int consult = held >= 0 && lphdConsultCall != nullptr ? ClaimTapiCallLocked(htConsultCall) : -1;
+    if (consult < 0) {
+      // Refused at once: the request is not TAPI's to wait for.
+      RequestFinishedLocked(requestId);
+      if (lphdConsultCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+      if (held < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+      writeLog(3, std::string(kEntry) + ": no free call slot for the consultation call");
+      return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+    }
+    model.OnConsultationSetUp(held, consult);
+    setups.push_back({requestId, consult, model.Call(consult).generation, false});
+    *lphdConsultCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(consult)]);
+    writeLog(4, "CTI: consultation for call " + t.callId + " in slot " + std::to_string(consult));
+  }
+  return Submit(RequestKind::kConsultationHold, requestId, HoldCallXml(t.callId, t.deviceId));
+}
+
+LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
+  constexpr const char* kEntry = "TSPI_lineDial";
+  ProviderEntryTrace(kEntry);
+  const std::string number = DialledDigits(destination);
+  const ProviderSettings settings = SettingsSnapshot();
+  const std::string callingDevice = settings.username + "@" + settings.domain;
+  std::string deskCallId, deskDevice;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = model.Call(index);
+    if ((ReportedCallFeatures(c) & LINECALLFEATURE_DIAL) == 0) return RefuseInState(kEntry, c);
+    if (number.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
+    if (!c.consultation) {
+      // The desk phone has dial tone: the PBX extends its call.
+      RequestOpenedLocked(callTable[static_cast<std::size_t>(index)], requestId);
+      deskCallId = c.callId;
+      deskDevice = c.ourDeviceId;
+    }
+  }
+  if (!deskCallId.empty()) {
+    writeLog(5, std::string(kEntry) + " " + number + " on call " + deskCallId);
+    return Submit(RequestKind::kDialDigits, requestId, DialDigitsXml(deskCallId, deskDevice, number));
+  }
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0 || !model.Call(index).consultation) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    slot.deviceId = callingDevice;
+    slot.callId.clear();
+    slot.makeCallRequestId = requestId;
+    slot.makeCallPending = true;
+    RequestOpenedLocked(slot, requestId);
+    model.OnConsultationDialled(index);
+    writeLog(5, std::string(kEntry) + " to " + number + " in slot " + std::to_string(index));
+  }
+  // The PBX keeps the first call on hold while the consultation is placed.
+  return Submit(RequestKind::kMakeCall, requestId,
+                MakeCallXml(callingDevice, number, settings.autooriginate ? "doNotPrompt" : ""));
+}
+
+LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                         HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode) {
+  constexpr const char* kEntry = "TSPI_lineCompleteTransfer";
+  ProviderEntryTrace(kEntry);
+  if (transferMode != LINETRANSFERMODE_TRANSFER && transferMode != LINETRANSFERMODE_CONFERENCE)
+    return static_cast<LONG>(LINEERR_INVALTRANSFERMODE);
+  const bool conference = transferMode == LINETRANSFERMODE_CONFERENCE;
+  if (conference && lphdConfCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  std::string heldId, activeId, deviceId;
+  {
+    std::lock_guard lock(callTableLock);
+    const int first = KnownCallLocked(hdCall);
+    const int second = KnownCallLocked(hdConsultCall);
+    if (first < 0 || second < 0 || first == second) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& a = model.Call(first);
+    const CtiCall& b = model.Call(second);
+    if ((ReportedCallFeatures(a) & LINECALLFEATURE_COMPLETETRANSF) == 0) return RefuseInState(kEntry, a);
+    if ((ReportedCallFeatures(b) & LINECALLFEATURE_COMPLETETRANSF) == 0 || a.partner != second)
+      return RefuseInState(kEntry, b);
+    // After a swap either handle may be the one on hold.
+    const bool firstHeld = a.state == LINECALLSTATE_ONHOLDPENDTRANSFER;
+    const int held = firstHeld ? first : second;
+    const int active = firstHeld ? second : first;
+    if (model.Call(held).state != LINECALLSTATE_ONHOLDPENDTRANSFER) return RefuseInState(kEntry, b);
+    heldId = model.Call(held).callId;
+    activeId = model.Call(active).callId;
+    deviceId = model.Call(held).ourDeviceId;
+    RequestOpenedLocked(callTable[static_cast<std::size_t>(held)], requestId);
+    if (conference) {
+      const int conf = ClaimTapiCallLocked(htConfCall);
+      if (conf < 0) {
+        writeLog(3, std::string(kEntry) + ": no free call slot for the conference call");
+        return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+      }
+      model.OnConferenceSetUp(conf, held, active);
+      setups.push_back({requestId, conf, model.Call(conf).generation, true});
+      *lphdConfCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(conf)]);
+    }
+  }
+  if (conference)
+    return Submit(RequestKind::kConferenceCall, requestId, ConferenceCallXml(heldId, activeId, deviceId));
+  return Submit(RequestKind::kTransferCall, requestId, TransferCallXml(heldId, activeId, deviceId));
+}
+
+LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall) {
+  constexpr const char* kEntry = "TSPI_lineSwapHold";
+  ProviderEntryTrace(kEntry);
+  std::string heldId, activeId, deviceId;
+  {
+    std::lock_guard lock(callTableLock);
+    const int active = KnownCallLocked(hdActiveCall);
+    const int held = KnownCallLocked(hdHeldCall);
+    if (active < 0 || held < 0 || active == held) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& a = model.Call(active);
+    const CtiCall& h = model.Call(held);
+    if (a.state != LINECALLSTATE_CONNECTED || (ReportedCallFeatures(a) & LINECALLFEATURE_SWAPHOLD) == 0)
+      return RefuseInState(kEntry, a);
+    if (h.state != LINECALLSTATE_ONHOLDPENDTRANSFER || a.partner != held) return RefuseInState(kEntry, h);
+    heldId = h.callId;
+    activeId = a.callId;
+    deviceId = a.ourDeviceId;
+    RequestOpenedLocked(callTable[static_cast<std::size_t>(active)], requestId);
+  }
+  return Submit(RequestKind::kAlternateCall, requestId, AlternateCallXml(heldId, activeId, deviceId));
+}
+
+CtiCallCounts CtiCountCalls() {
+  std::lock_guard lock(callTableLock);
+  return CountCallsLocked();
+}
+
+bool CtiInService() {
+  std::lock_guard lock(callTableLock);
+  return linkUp;
+}
+
+void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates) {
+  std::lock_guard lock(callTableLock);
+  lineStateMessages = lineStates;
+  addressStateMessages = addressStates;
+}
+
+LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
+               LPCWSTR groupId) {
+  constexpr const char* kEntry = "TSPI_linePickup";
+  ProviderEntryTrace(kEntry);
+  const std::string ringing = DialledDigits(destination);
+  const std::string group = DialledDigits(groupId);
+  if (ringing.empty() && group.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
+  if (lphdCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  const ProviderSettings settings = SettingsSnapshot();
+  const std::string ours = settings.username + "@" + settings.domain;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = ClaimTapiCallLocked(htCall);
+    if (index < 0) {
+      writeLog(3, std::string(kEntry) + ": no free call slot for the picked-up call");
+      return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+    }
+    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    slot.deviceId = ours;
+    slot.makeCallRequestId = requestId;
+    slot.makeCallPending = true;
+    RequestOpenedLocked(slot, requestId);
+    // Named by the pickup's answer and completed like a MakeCall.
+    model.OnPickupPlaced(index);
+    *lphdCall = reinterpret_cast<HDRVCALL>(&slot);
+    writeLog(5, std::string(kEntry) + (ringing.empty() ? " group " + group : " from " + ringing) +
+                    " in slot " + std::to_string(index));
+  }
+  if (!ringing.empty())
+    return Submit(RequestKind::kDirectedPickupCall, requestId, DirectedPickupCallXml(ringing, ours));
+  return Submit(RequestKind::kGroupPickupCall, requestId, GroupPickupCallXml(group, ours));
+}
+
+LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits) {
+  constexpr const char* kEntry = "TSPI_lineGenerateDigits";
+  ProviderEntryTrace(kEntry);
+  std::string text;
+  for (const WCHAR* p = digits; p != nullptr && *p != 0 && text.size() < 64; ++p) {
+    const auto unit = static_cast<std::uint16_t>(*p);
+    if ((unit >= '0' && unit <= '9') || unit == '*' || unit == '#' || (unit >= 'A' && unit <= 'D'))
+      text.push_back(static_cast<char>(unit));
+  }
+  std::string callId, deviceId;
+  DRV_REQUESTID part = 0;
+  {
+    std::lock_guard lock(callTableLock);
+    const int index = KnownCallLocked(hdCall);
+    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = model.Call(index);
+    if (digits != nullptr) {
+      if (digitMode != LINEDIGITMODE_DTMF) return static_cast<LONG>(LINEERR_INVALDIGITMODE);
+      if (c.state != LINECALLSTATE_CONNECTED || c.callId.empty()) return RefuseInState(kEntry, c);
+      if (text.empty()) return static_cast<LONG>(LINEERR_INVALPARAM);
+    }
+    // A new request, or none (null digits), ends the one in progress.
+    for (DigitGeneration& g : digitGenerations) {
+      if (g.slot == index) EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
+    }
+    if (digits == nullptr) return 0;
+    part = nextDigitPart;
+    nextDigitPart = nextDigitPart >= 0x7EFFFFF0 ? 0x7E000000 : nextDigitPart + 1;
+    digitGenerations.push_back({part, index, c.generation, endToEndId, false});
+    callId = c.callId;
+    deviceId = c.ourDeviceId;
+  }
+  // Synchronous for TAPI: its end comes as LINE_GENERATE.
+  SubmitRequest(RequestKind::kGenerateDigits, part, GenerateDigitsXml(callId, deviceId, text));
+  return 0;
+}
+
+bool CtiDigitsPartCompleted(DRV_REQUESTID requestId, bool success) {
+  std::lock_guard lock(callTableLock);
+  for (auto it = digitGenerations.begin(); it != digitGenerations.end(); ++it) {
+    if (it->part != requestId) continue;
+    if (running) EndGenerationLocked(*it, success ? LINEGENERATETERM_DONE : LINEGENERATETERM_CANCEL);
+    digitGenerations.erase(it);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace qv

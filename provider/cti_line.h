@@ -8,9 +8,13 @@
 // the delivery queue's leaf lock). TAPI is only called from the delivery
 // thread with no lock held; requests are submitted with no lock held.
 #include <string>
+#include <vector>
 
 #include "platform/tapi.h"
 #include "session/call_event.h"
+#include "provider/forward_list.h"
+#include "session/device_snapshot.h"
+#include "session/forwarding.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -23,6 +27,8 @@ void StopCtiLine();
 // From the session's sink, on the session's threads.
 void CtiCallEventReceived(const CallEvent& event);
 void CtiLinkStateChanged(bool up);
+// The answer to the SnapshotDevice sent after a reconnection.
+void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls);
 // The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
 void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
 // A request's completion was queued (callTableLock held).
@@ -41,8 +47,53 @@ LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall);
 LONG CtiBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiRedirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCloseCall(HDRVCALL hdCall);
+LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                      LPHDRVCALL lphdConsultCall);
+LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
+LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                         HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
+// TSPI_linePickup: the call TAPI created (htCall) is the one picked up.
+LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
+               LPCWSTR groupId);
+// TSPI_lineGenerateDigits (synchronous: 0 once GenerateDigits is queued);
+// null digits cancel the generation in progress.
+LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits);
+// The answer to a GenerateDigits: LINE_GENERATE DONE or CANCEL; false when
+// the request id is not one of those.
+bool CtiDigitsPartCompleted(DRV_REQUESTID requestId, bool success);
+LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
+// Every request's outcome (callTableLock held): the calls TAPI created for a
+// consultation or a conference live or go with it.
+void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success);
 LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
+
+// The line's calls by kind, for LINEDEVSTATUS and LINEADDRESSSTATUS.
+struct CtiCallCounts {
+  DWORD active = 0;
+  DWORD onHold = 0;
+  DWORD onHoldPending = 0;
+};
+CtiCallCounts CtiCountCalls();
+// Logged in and monitoring.
+bool CtiInService();
+// LINE_LINEDEVSTATE (INSERVICE, OUTOFSERVICE, NUMCALLS) and LINE_ADDRESSSTATE
+// (NUMCALLS) are sent for the states asked for here.
+void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates);
+
+// Forwarding and do-not-disturb (cti_forwarding.cpp).
+LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL lphdConsultCall);
+// The state as last reported or accepted.
+ForwardState CtiForwardState();
+void CtiResetForwardingLocked();  // provider start, callTableLock held
+// GetForwarding and GetDoNotDisturb, after each login.
+void CtiReadForwarding();
+void CtiForwardingReported(const ForwardingReport& report);
+// A SetForwarding or SetDoNotDisturb of a TSPI_lineForward was answered;
+// false when the request id is not one of those.
+bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success);
+// LINE_ADDRESSSTATE for address 0, if TAPI asked for it (callTableLock held).
+void CtiQueueAddressStateLocked(DWORD state);
 
 // Keeps the units "0"-"9", "*" and "#" of a TAPI address.
 std::string DialledDigits(LPCWSTR destination);

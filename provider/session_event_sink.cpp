@@ -14,6 +14,10 @@
 namespace qv {
 
 void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOutcome outcome) {
+  // One part of a TSPI_lineForward: TAPI hears once all parts are answered.
+  if (CtiEnabled() && CtiForwardPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
+  // A GenerateDigits: TAPI hears of it as LINE_GENERATE, not as a completion.
+  if (CtiEnabled() && CtiDigitsPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
   int makeCallSlot = -1;
   {
     std::lock_guard lock(callTableLock);
@@ -29,10 +33,17 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
     // Queued under the lock, so a close that comes now either finds the
     // request still open or finds its completion already queued. One that
     // a close has completed is not reported again.
+    const bool success = outcome == RequestOutcome::kSuccess;
     if (RequestFinishedLocked(requestId)) {
-      QueueCompletion(requestId,
-                      outcome == RequestOutcome::kSuccess ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
-      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, outcome == RequestOutcome::kSuccess);
+      // A call TAPI created for a failed request is gone before TAPI hears
+      // of the failure; one for a request that succeeded reports its state after.
+      if (!success && CtiEnabled()) CtiSetupCompletedLocked(requestId, false);
+      QueueCompletion(requestId, success ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED));
+      if (CtiEnabled()) CtiRequestCompletedLocked(requestId, success);
+      if (success && CtiEnabled()) CtiSetupCompletedLocked(requestId, true);
+    } else if (CtiEnabled()) {
+      // Completed as failed when its call was closed: so it stays.
+      CtiSetupCompletedLocked(requestId, false);
     }
   }
   // The call's state messages follow its completion.
@@ -61,6 +72,15 @@ void ProviderSessionEvents::LinkStateChanged(bool up) {
 
 void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
   ListedLineMonitorChanged(line, running);
+}
+
+void ProviderSessionEvents::DeviceSnapshot(bool answered, bool linkLost,
+                                           const std::vector<SnapshotCall>& calls) {
+  if (CtiEnabled()) CtiDeviceSnapshot(answered, linkLost, calls);
+}
+
+void ProviderSessionEvents::ForwardingReported(const ForwardingReport& report) {
+  if (CtiEnabled()) CtiForwardingReported(report);
 }
 
 ProviderSessionEvents& providerSessionEvents() {

@@ -14,6 +14,8 @@ class ProviderSessionEvents final : public SessionEvents {
   void CallEventReceived(const CallEvent& event) override;
   void LinkStateChanged(bool up) override;
   void LineMonitorChanged(int line, bool running) override;
+  void ForwardingReported(const ForwardingReport& report) override;
+  void DeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) override;
 };
 
 // The one sink of the process, registered with SetSessionEvents at

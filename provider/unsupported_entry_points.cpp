@@ -40,9 +40,12 @@ extern "C" LONG TSPIAPI TSPI_lineCompleteCall(DRV_REQUESTID /*dwRequestID*/, HDR
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                                  HDRVCALL /*hdConsultCall*/, HTAPICALL /*htConfCall*/,
-                                                  LPHDRVCALL /*lphdConfCall*/, DWORD /*dwTransferMode*/) {
+extern "C" LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                                  HDRVCALL hdConsultCall, HTAPICALL htConfCall,
+                                                  LPHDRVCALL lphdConfCall, DWORD dwTransferMode) {
+  if (qv::CtiEnabled())
+    return qv::CtiCompleteTransfer(dwRequestID, hdCall, hdConsultCall, htConfCall, lphdConfCall,
+                                   dwTransferMode);
   qv::ProviderEntryTrace("TSPI_lineCompleteTransfer");
   return 0;
 }
@@ -67,8 +70,9 @@ extern "C" LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID /*dwRequestID*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                      LPCWSTR /*lpszDestAddress*/, DWORD /*dwCountryCode*/) {
+extern "C" LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                      DWORD /*dwCountryCode*/) {
+  if (qv::CtiEnabled()) return qv::CtiDial(dwRequestID, hdCall, lpszDestAddress);
   qv::ProviderEntryTrace("TSPI_lineDial");
   return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
 }
@@ -83,12 +87,12 @@ extern "C" LONG TSPIAPI TSPI_lineDropOnClose(HDRVCALL /*hdCall*/) {
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID /*dwRequestID*/, HDRVLINE /*hdLine*/,
+extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/,
                                          DWORD /*bAllAddresses*/, DWORD /*dwAddressID*/,
-                                         LPLINEFORWARDLIST const /*lpForwardList*/,
-                                         DWORD /*dwNumRingsNoAnswer*/, HTAPICALL /*htConsultCall*/,
-                                         LPHDRVCALL /*lphdConsultCall*/,
+                                         LPLINEFORWARDLIST const lpForwardList, DWORD /*dwNumRingsNoAnswer*/,
+                                         HTAPICALL /*htConsultCall*/, LPHDRVCALL lphdConsultCall,
                                          LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled()) return qv::CtiForward(dwRequestID, lpForwardList, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineForward");
   return 0;
 }
@@ -101,9 +105,9 @@ extern "C" LONG TSPIAPI TSPI_lineGatherDigits(HDRVCALL /*hdCall*/, DWORD /*dwEnd
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGenerateDigits(HDRVCALL /*hdCall*/, DWORD /*dwEndToEndID*/,
-                                                DWORD /*dwDigitMode*/, LPCWSTR /*lpszDigits*/,
-                                                DWORD /*dwDuration*/) {
+extern "C" LONG TSPIAPI TSPI_lineGenerateDigits(HDRVCALL hdCall, DWORD dwEndToEndID, DWORD dwDigitMode,
+                                                LPCWSTR lpszDigits, DWORD /*dwDuration*/) {
+  if (qv::CtiEnabled()) return qv::CtiGenerateDigits(hdCall, dwEndToEndID, dwDigitMode, lpszDigits);
   qv::ProviderEntryTrace("TSPI_lineGenerateDigits");
   return 0;
 }
@@ -171,9 +175,10 @@ extern "C" LONG TSPIAPI TSPI_linePark(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID /*dwRequestID*/, HDRVLINE /*hdLine*/,
-                                        DWORD /*dwAddressID*/, HTAPICALL /*htCall*/, LPHDRVCALL /*lphdCall*/,
-                                        LPCWSTR /*lpszDestAddress*/, LPCWSTR /*lpszGroupID*/) {
+extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+                                        HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress,
+                                        LPCWSTR lpszGroupID) {
+  if (qv::CtiEnabled()) return qv::CtiPickup(dwRequestID, htCall, lphdCall, lpszDestAddress, lpszGroupID);
   qv::ProviderEntryTrace("TSPI_linePickup");
   return 0;
 }
@@ -306,15 +311,17 @@ extern "C" LONG TSPIAPI TSPI_lineSetupConference(DRV_REQUESTID /*dwRequestID*/, 
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSetupTransfer(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                               HTAPICALL /*htConsultCall*/, LPHDRVCALL /*lphdConsultCall*/,
+extern "C" LONG TSPIAPI TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                               HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
                                                LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled()) return qv::CtiSetupTransfer(dwRequestID, hdCall, htConsultCall, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineSetupTransfer");
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdActiveCall*/,
-                                          HDRVCALL /*hdHeldCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall,
+                                          HDRVCALL hdHeldCall) {
+  if (qv::CtiEnabled()) return qv::CtiSwapHold(dwRequestID, hdActiveCall, hdHeldCall);
   qv::ProviderEntryTrace("TSPI_lineSwapHold");
   return 0;
 }

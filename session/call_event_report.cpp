@@ -5,6 +5,7 @@
 #include <string>
 
 #include "session/csta_events.h"
+#include "session/forwarding.h"
 #include "session/line_monitors.h"
 #include "session/log.h"
 #include "session/pending_requests.h"
@@ -21,6 +22,19 @@ void SetCallEventsWanted(bool wanted) { callEventsWanted = wanted; }
 
 void ReportCallEvent(const XmlNode& root, std::string_view xml) {
   if (!callEventsWanted) return;
+  if (root.name == "ForwardingEvent" || root.name == "DoNotDisturbEvent") {
+    if (std::optional<std::string> problem = CheckWellFormedXml(xml)) {
+      writeLog(3, "CSTA Rx: " + root.name + " ignored: not well-formed XML: " + *problem);
+      return;
+    }
+    std::optional<ForwardingReport> report = ParseForwardingReport(root);
+    if (report && (report->dnd || !report->settings.empty())) {
+      if (SessionEvents* events = RegisteredSessionEvents()) events->ForwardingReported(*report);
+    } else {
+      writeLog(1, "CSTA Rx: " + root.name + " ignored: no forwarding type and status it names");
+    }
+    return;
+  }
   ParsedCallEvent parsed = ParseCallEvent(root);
   if (!parsed.isEvent) return;
   if (std::optional<std::string> problem = CheckWellFormedXml(xml)) {

@@ -79,7 +79,11 @@ void OnStartApplicationSessionPosResponse(SessionState& state, std::uint32_t, co
       SendMonitorStart(settings.username + "@" + settings.domain);
     }
   }
-  // What TAPI asked for meanwhile follows the monitor.
+  // What the provider asks for on a new connection and what TAPI asked for
+  // meanwhile follow the monitor.
+  if (duration > 0) {
+    if (SessionEvents* events = RegisteredSessionEvents()) events->LinkStateChanged(true);
+  }
   pbxLink().OpenSession();
 }
 

@@ -15,6 +15,19 @@ enum class RequestKind : std::uint8_t {
   kRetrieveCall,
   kSingleStepTransferCall,
   kDeflectCall,
+  kConsultationHold,
+  kTransferCall,
+  kConferenceCall,
+  kAlternateCall,
+  kSnapshotDevice,
+  kSetForwarding,
+  kSetDoNotDisturb,
+  kGetForwarding,
+  kGetDoNotDisturb,
+  kDirectedPickupCall,
+  kGroupPickupCall,
+  kGenerateDigits,
+  kDialDigits,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

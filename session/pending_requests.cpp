@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "session/device_snapshot.h"
+#include "session/forwarding.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/request_kinds.h"
@@ -45,6 +47,11 @@ std::optional<PendingRequest> TakeLocked(std::uint32_t invokeId) {
 }
 
 void Report(const PendingRequest& request, RequestOutcome outcome) {
+  if (request.kind == RequestKind::kSnapshotDevice && outcome != RequestOutcome::kSuccess) {
+    if (SessionEvents* events = sessionEvents.load())
+      events->DeviceSnapshot(
+          false, outcome == RequestOutcome::kLinkLost || outcome == RequestOutcome::kShutdown, {});
+  }
   if (request.requestId == 0) return;
   if (SessionEvents* events = sessionEvents.load()) events->RequestCompleted(request.requestId, outcome);
 }
@@ -95,11 +102,28 @@ bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {
     request = *it;
     pending.erase(it);
   }
+  if (outcome == RequestOutcome::kSuccess &&
+      (request->kind == RequestKind::kDirectedPickupCall || request->kind == RequestKind::kGroupPickupCall)) {
+    if (SessionEvents* events = sessionEvents.load()) {
+      events->CallIdentified(request->requestId, findText(root, "pickedCall/callID"),
+                             findText(root, "pickedCall/deviceID"));
+    }
+  }
   if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kMakeCall) {
     if (SessionEvents* events = sessionEvents.load()) {
       events->CallIdentified(request->requestId, findText(root, "callingDevice/callID"),
                              findText(root, "callingDevice/deviceID"));
     }
+  }
+  if (outcome == RequestOutcome::kSuccess &&
+      (request->kind == RequestKind::kGetForwarding || request->kind == RequestKind::kGetDoNotDisturb)) {
+    SessionEvents* events = sessionEvents.load();
+    std::optional<ForwardingReport> report = ParseForwardingReport(root);
+    if (events != nullptr && report) events->ForwardingReported(*report);
+  }
+  if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kSnapshotDevice) {
+    if (SessionEvents* events = sessionEvents.load())
+      events->DeviceSnapshot(true, false, ParseSnapshotDeviceResponse(root));
   }
   Report(*request, outcome);
   return true;

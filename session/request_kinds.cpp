@@ -12,6 +12,19 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kRetrieveCall, "RetrieveCallResponse", "TSPI_lineUnhold"},
     {RequestKind::kSingleStepTransferCall, "SingleStepTransferCallResponse", "TSPI_lineBlindTransfer"},
     {RequestKind::kDeflectCall, "DeflectCallResponse", "TSPI_lineRedirect"},
+    {RequestKind::kConsultationHold, "HoldCallResponse", "TSPI_lineSetupTransfer"},
+    {RequestKind::kTransferCall, "TransferCallResponse", "TSPI_lineCompleteTransfer"},
+    {RequestKind::kConferenceCall, "ConferenceCallResponse", "TSPI_lineCompleteTransfer"},
+    {RequestKind::kAlternateCall, "AlternateCallResponse", "TSPI_lineSwapHold"},
+    {RequestKind::kSnapshotDevice, "SnapshotDeviceResponse", "SnapshotDevice"},
+    {RequestKind::kSetForwarding, "SetForwardingResponse", "TSPI_lineForward"},
+    {RequestKind::kSetDoNotDisturb, "SetDoNotDisturbResponse", "TSPI_lineForward"},
+    {RequestKind::kGetForwarding, "GetForwardingResponse", "GetForwarding"},
+    {RequestKind::kGetDoNotDisturb, "GetDoNotDisturbResponse", "GetDoNotDisturb"},
+    {RequestKind::kDirectedPickupCall, "DirectedPickupCallResponse", "TSPI_linePickup"},
+    {RequestKind::kGroupPickupCall, "GroupPickupCallResponse", "TSPI_linePickup"},
+    {RequestKind::kGenerateDigits, "GenerateDigitsResponse", "TSPI_lineGenerateDigits"},
+    {RequestKind::kDialDigits, "DialDigitsResponse", "TSPI_lineDial"},
 };
 
 }  // namespace

@@ -7,10 +7,13 @@
 // TAPI and never blocks.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qv {
 
-struct CallEvent;  // session/call_event.h
+struct CallEvent;         // session/call_event.h
+struct SnapshotCall;      // session/device_snapshot.h
+struct ForwardingReport;  // session/forwarding.h
 
 // How a request handed to the session ended.
 enum class RequestOutcome : std::uint8_t {
@@ -38,6 +41,14 @@ class SessionEvents {
   // A listed line's device monitor started (running) or ended: refused by
   // the PBX, or the connection went. Only with listed lines.
   virtual void LineMonitorChanged(int /*line*/, bool /*running*/) {}
+  // The answer to a SnapshotDevice (submitted with request id 0): the
+  // device's calls, or answered false when it was refused, unanswered in
+  // time or lost with the link (linkLost).
+  // The monitored device's forwarding or do-not-disturb as the PBX reports
+  // it (GetForwarding, GetDoNotDisturb, ForwardingEvent, DoNotDisturbEvent).
+  virtual void ForwardingReported(const ForwardingReport& /*report*/) {}
+  virtual void DeviceSnapshot(bool /*answered*/, bool /*linkLost*/,
+                              const std::vector<SnapshotCall>& /*calls*/) {}
 };
 
 }  // namespace qv

@@ -44,6 +44,28 @@ TEST(CallControlXmlTest, EveryRequestNamesItsConnectionAndTarget) {
   }
 }
 
+// The requests about a held and an active call name both, in that order.
+TEST(CallControlXmlTest, TwoCallRequestsNameTheHeldAndTheActiveCall) {
+  struct Case {
+    std::string xml, root;
+  };
+  const Case cases[] = {
+      {TransferCallXml("1", "2", "201"), "TransferCall"},
+      {ConferenceCallXml("1", "2", "201"), "ConferenceCall"},
+      {AlternateCallXml("1", "2", "201"), "AlternateCall"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.root);
+    XmlNode root = parseXml(c.xml, true);
+    EXPECT_EQ(root.name, c.root);
+    EXPECT_EQ(findText(root, "heldCall/callID"), "1");
+    EXPECT_EQ(findText(root, "activeCall/callID"), "2");
+    EXPECT_EQ(findText(root, "heldCall/deviceID"), "201");
+    EXPECT_EQ(findText(root, "activeCall/deviceID"), "201");
+    EXPECT_LT(c.xml.find("<heldCall>"), c.xml.find("<activeCall>"));
+  }
+}
+
 // Values from the PBX and the store come back out of every document as they
 // went in, and cannot add elements to it.
 TEST(CallControlXmlTest, ValuesWithMarkupCharactersAreEscapedEverywhere) {
@@ -72,6 +94,12 @@ TEST(CallControlXmlTest, ValuesWithMarkupCharactersAreEscapedEverywhere) {
       {StartApplicationSessionXml("d", "u", injected),
        "applicationInfo/applicationSpecificInfo/SessionLoginInfo/password"},
       {ResetApplicationSessionTimerXml(v), "sessionID"},
+      {TransferCallXml(injected, "2", "201"), "heldCall/callID"},
+      {ConferenceCallXml("1", v, "201"), "activeCall/callID"},
+      {AlternateCallXml("1", "2", v), "activeCall/deviceID"},
+      {DirectedPickupCallXml(v, "201"), "callToBePickedUp/deviceID"},
+      {GroupPickupCallXml(injected, "201"), "pickupGroup"},
+      {GroupPickupCallXml("7", v), "newDestination"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.xml);

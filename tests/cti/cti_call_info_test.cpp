@@ -30,7 +30,7 @@ TEST(CtiCallInfoTest, VariablePartFollowsTheFixedPartInOrder) {
   EXPECT_EQ(b.at(4), needed);
   EXPECT_EQ(b.at(8), needed);
   EXPECT_EQ(b.at(40), 1234u);                               // dwCallID
-  EXPECT_EQ(b.at(52), static_cast<std::uint32_t>(0x473B));  // dwCallStates
+  EXPECT_EQ(b.at(52), static_cast<std::uint32_t>(0x6F3B));  // dwCallStates
   EXPECT_EQ(b.at(80), static_cast<std::uint32_t>(LINECALLORIGIN_INTERNAL));
   EXPECT_EQ(b.at(84), static_cast<std::uint32_t>(LINECALLREASON_DIRECT));
   EXPECT_EQ(b.at(108), static_cast<std::uint32_t>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
@@ -99,6 +99,51 @@ TEST(CtiCallInfoTest, PartyFlagsCallIdsAndUtf8) {
   EXPECT_EQ(Utf8ToUtf16("A\xE2\x82\xAC\xF0\x9F\x93\x9E"), u"A\u20AC\U0001F4DE");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF\xED\xA0\x80\xFF\xE2\x82"),
             u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+// A call's features depend on the calls it belongs with, not its state alone.
+TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
+  constexpr DWORD kPair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
+  struct Case {
+    const char* name;
+    DWORD state;
+    bool consultation;
+    const char* callId;
+    int partner;
+    bool isConference;
+    int conference;
+    DWORD features;
+  };
+  const Case cases[] = {
+      {"lone connected", LINECALLSTATE_CONNECTED, false, "1", -1, false, -1,
+       LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+           LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS},
+      {"undialled consultation", LINECALLSTATE_DIALTONE, true, "", 0, false, -1,
+       LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP},
+      {"consultation ringing", LINECALLSTATE_RINGBACK, true, "2", 0, false, -1,
+       LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DROP},
+      {"consultation connected", LINECALLSTATE_CONNECTED, true, "2", 0, false, -1,
+       kPair | LINECALLFEATURE_GENERATEDIGITS},
+      {"held for transfer", LINECALLSTATE_ONHOLDPENDTRANSFER, false, "1", 1, false, -1,
+       kPair | LINECALLFEATURE_UNHOLD},
+      {"held, consultation gone", LINECALLSTATE_ONHOLD, false, "1", -1, false, -1,
+       LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP},
+      {"conference call", LINECALLSTATE_CONNECTED, false, "9", -1, true, -1,
+       LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS},
+      {"conference party", LINECALLSTATE_CONFERENCED, false, "1", -1, false, 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CtiCall call;
+    call.used = true;
+    call.state = c.state;
+    call.consultation = c.consultation;
+    call.callId = c.callId;
+    call.partner = c.partner;
+    call.isConference = c.isConference;
+    call.conference = c.conference;
+    EXPECT_EQ(ReportedCallFeatures(call), c.features);
+  }
 }
 
 }  // namespace

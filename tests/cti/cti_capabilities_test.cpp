@@ -20,20 +20,27 @@ struct Member {
 };
 
 const Member kMembers[] = {
+    {36, test::kMarkerWord, 0x60, "dwAddressStates"},
     {40, 0x30, 0x38340, "dwCallInfoStates"},
     {44, 0x28, 0x6D, "dwCallerIDFlags"},
     {48, 0x28, 0x6D, "dwCalledIDFlags"},
     {52, test::kMarkerWord, 0x6D, "dwConnectedIDFlags"},
     {56, 0x28, 0x28, "dwRedirectionIDFlags"},
-    {64, 0x117, 0x473B, "dwCallStates"},
+    {64, 0x117, 0x6F3B, "dwCallStates"},
     {68, 0x20, 0x1, "dwDialToneModes"},
     {72, 0x8, 0x8, "dwBusyModes"},
     {80, 0x800, 0x3B3, "dwDisconnectModes"},
     {84, 1, 1, "dwMaxNumActiveCalls"},
     {88, test::kMarkerWord, 1, "dwMaxNumOnHoldCalls"},
+    {92, test::kMarkerWord, 1, "dwMaxNumOnHoldPendingCalls"},
+    {96, test::kMarkerWord, 3, "dwMaxNumConference"},
+    {100, test::kMarkerWord, 3, "dwMaxNumTransConf"},
     {104, 0x100020, 0x20, "dwAddrCapFlags"},
-    {108, 0x2C5, 0x0802088C, "dwCallFeatures"},
-    {176, 0x3, 0x2, "dwAddressFeatures"},
+    {108, 0x2C5, 0x0E020AEC, "dwCallFeatures"},
+    {120, test::kMarkerWord, 3, "dwTransferModes"},
+    {128, test::kMarkerWord, 0x1111, "dwForwardModes"},
+    {132, test::kMarkerWord, 4, "dwMaxForwardEntries"},
+    {176, 0x3, 0x3607, "dwAddressFeatures"},
 };
 
 class CtiCapabilitiesTest : public ::testing::Test {
@@ -65,11 +72,15 @@ TEST_F(CtiCapabilitiesTest, AdvertisedFeaturesAreTheOnesTheStatesOffer) {
   // Every call feature and state the line reports somewhere is advertised.
   EXPECT_EQ(kCtiCallFeatures,
             static_cast<DWORD>(LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-                               LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD));
+                               LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD |
+                               LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL |
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD |
+                               LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(kCtiCallStates,
             static_cast<DWORD>(LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
                                LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
-                               LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_DISCONNECTED));
+                               LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_DISCONNECTED |
+                               LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDTRANSFER));
   EXPECT_EQ(kCtiDisconnectModes,
             static_cast<DWORD>(LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN |
                                LINEDISCONNECTMODE_FORWARDED | LINEDISCONNECTMODE_BUSY |

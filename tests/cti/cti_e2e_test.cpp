@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "platform/tapi.h"
 #include "tests/cti/line_recorder.h"
@@ -133,6 +135,30 @@ class CtiE2E : public ::testing::Test {
     return status.dwCallFeatures;
   }
 
+  // Waits until the log written since `from` contains the text.
+  static bool WaitLog(std::size_t from, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string log = LogText();
+      if (log.size() > from && log.find(text, from) != std::string::npos) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+  // An incoming call from the PBX, answered unless asked otherwise.
+  std::pair<HTAPICALL, HDRVCALL> Incoming(const std::string& from, std::size_t index, bool answer = true) {
+    sim_->calls()->IncomingCall(from, "");
+    EXPECT_TRUE(recorder().WaitNewCall(index + 1));
+    auto [ht, call] = recorder().NewCall(index);
+    EXPECT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING));
+    if (answer) {
+      const DRV_REQUESTID id = 100 + static_cast<DRV_REQUESTID>(index);
+      EXPECT_EQ(Complete(id, TSPI_lineAnswer(id, call, nullptr, 0)), 0);
+      EXPECT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+    }
+    return {ht, call};
+  }
+
   std::unique_ptr<pbxsim::Simulator> sim_;
   HDRVLINE line_ = nullptr;
   bool initialised_ = false;
@@ -162,7 +188,8 @@ TEST_F(CtiE2E, OutgoingCallFromDialingToIdleWithItsIdentities) {
   EXPECT_EQ(At(info, kConnectedFlags), static_cast<DWORD>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
   EXPECT_EQ(Text(info, kConnectedName), u"Far End");
   EXPECT_EQ(StatusFeatures(call),
-            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP));
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE));
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
@@ -228,6 +255,23 @@ TEST_F(CtiE2E, DeskPhoneCallIsAnnouncedAndTheFarEndHangsUp) {
   EXPECT_EQ(sim_->Count("ClearConnection"), 0u);
 }
 
+TEST_F(CtiE2E, DialOnTheDeskPhonesDialTone) {
+  Start();
+  sim_->calls()->DeskPhoneOffHook();
+  ASSERT_TRUE(recorder().WaitNewCall(1));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_DIALTONE));
+  EXPECT_EQ(StatusFeatures(call), static_cast<DWORD>(LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP));
+  std::u16string number = u"555";
+  EXPECT_EQ(Complete(50, TSPI_lineDial(50, call, reinterpret_cast<LPCWSTR>(number.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_RINGBACK));
+  EXPECT_EQ(recorder().States(ht), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
+                                                       LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK}));
+  EXPECT_EQ(TSPI_lineDial(51, call, reinterpret_cast<LPCWSTR>(number.c_str()), 0), kInvalCallState);
+  EXPECT_EQ(sim_->Count("DialDigits"), 1u);
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
 TEST_F(CtiE2E, BusyAndFailedCalls) {
   pbxsim::CallOptions busy;
   busy.failCause = "busy";
@@ -252,6 +296,7 @@ TEST_F(CtiE2E, BusyAndFailedCalls) {
 }
 
 TEST_F(CtiE2E, ControlRequestsCompleteOnceOnRefusalAndOnLinkLoss) {
+  const std::size_t logFrom = LogText().size();
   pbxsim::CallOptions refuse;
   refuse.refuseControl = true;
   Start(true, refuse);
@@ -270,12 +315,11 @@ TEST_F(CtiE2E, ControlRequestsCompleteOnceOnRefusalAndOnLinkLoss) {
   LONG result = 1;
   ASSERT_TRUE(recorder().WaitCompletion(21, result, 1000ms)) << "failed at the drop, not at the deadline";
   EXPECT_EQ(result, kOperationFailed);
-  // The call's state is no longer known: it ends.
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
-  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
-            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "MonitorStart") >= 2; }, 5s))
       << "monitoring resumes after the reconnection";
+  // The PBX still offers the call: it stays as it was.
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: snapshot after the reconnection: 1 calls at the PBX, 0 changed"));
+  EXPECT_EQ(recorder().States(ht), std::vector<DWORD>{LINECALLSTATE_OFFERING});
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   EXPECT_EQ(recorder().CompletionCount(20), 1);
   EXPECT_EQ(recorder().CompletionCount(21), 1);
@@ -481,6 +525,385 @@ TEST_F(CtiE2E, WithoutCallEventsTheLineStaysAsItWas) {
   EXPECT_EQ(recorder().CompletionCount(6), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "ClearConnection") >= 1; }, 5s));
+}
+
+// Across a reconnection the calls the PBX still has keep their handles and
+// states; one that ended meanwhile goes idle, one that started is announced.
+TEST_F(CtiE2E, CallsSurviveAReconnectionAsThePbxReportsThem) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  auto [heldHt, held] = Incoming("301", 0);
+  EXPECT_EQ(Complete(20, TSPI_lineHold(20, held)), 0);
+  ASSERT_TRUE(recorder().WaitState(heldHt, LINECALLSTATE_ONHOLD));
+  auto [activeHt, active] = Incoming("302", 1);
+  auto [goneHt, gone] = Incoming("303", 2, false);
+  sim_->calls()->EndCallUnseen(sim_->calls()->lastCallId());
+  sim_->calls()->AddCallUnseen("304", "alerting");
+  const std::size_t heldStates = recorder().States(heldHt).size();
+  const std::size_t activeStates = recorder().States(activeHt).size();
+  sim_->DropConnections();
+  ASSERT_TRUE(WaitLog(logFrom,
+                      "CTI: snapshot after the reconnection: 3 calls at the PBX, 0 changed, 1 ended, 1 new"));
+  ASSERT_TRUE(recorder().WaitNewCall(4));
+  auto [newHt, fresh] = recorder().NewCall(3);
+  ASSERT_TRUE(recorder().WaitState(newHt, LINECALLSTATE_OFFERING));
+  ASSERT_TRUE(recorder().WaitState(goneHt, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(goneHt),
+            (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(recorder().ModeOf(goneHt, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
+  EXPECT_EQ(recorder().States(heldHt).size(), heldStates) << "no flap";
+  EXPECT_EQ(recorder().States(activeHt).size(), activeStates) << "no flap";
+  EXPECT_EQ(sim_->Count("SnapshotDevice"), 1u);
+  // The kept handles still act on their calls.
+  EXPECT_EQ(Complete(21, TSPI_lineUnhold(21, held)), 0);
+  ASSERT_TRUE(recorder().WaitStates(heldHt, heldStates + 1));
+  EXPECT_EQ(recorder().States(heldHt).back(), static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+  EXPECT_NE(LogText().find("CTI: connection lost, call 5001 kept in state ONHOLD until the PBX's snapshot",
+                           logFrom),
+            std::string::npos);
+  for (HDRVCALL c : {held, active, gone, fresh}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
+TEST_F(CtiE2E, WithoutASnapshotTheCallsEndAsBefore) {
+  const std::size_t logFrom = LogText().size();
+  pbxsim::CallOptions noSnapshot;
+  noSnapshot.refuseSnapshot = true;
+  Start(true, noSnapshot);
+  auto [ht, call] = Incoming("301", 0);
+  sim_->DropConnections();
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().ModeOf(ht, LINECALLSTATE_DISCONNECTED),
+            static_cast<DWORD>(LINEDISCONNECTMODE_UNKNOWN));
+  EXPECT_TRUE(WaitLog(logFrom, "CTI: no snapshot of the device from the PBX, its calls end"));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+// Forwarding and do-not-disturb: read at the monitor's start, set from the
+// application, changed on the phone; LINEADDRESSSTATUS lists them.
+TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GetDoNotDisturb") >= 1; }, 5s));
+  EXPECT_EQ(sim_->Count("GetForwarding"), 1u);
+  EXPECT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
+  auto forwardList = [this] {
+    std::vector<unsigned char> b(256, 0);
+    reinterpret_cast<LPLINEADDRESSSTATUS>(b.data())->dwTotalSize = 256;
+    EXPECT_EQ(TSPI_lineGetAddressStatus(line_, 0, reinterpret_cast<LPLINEADDRESSSTATUS>(b.data())), 0);
+    std::vector<std::pair<DWORD, std::u16string>> entries;
+    for (DWORD i = 0; i < At(b, 36); ++i) {
+      const std::size_t e = At(b, 44) + i * 24;
+      entries.emplace_back(At(b, e), Text(b, e + 16));
+    }
+    EXPECT_EQ(At(b, 28), static_cast<DWORD>(0x3607)) << "dwAddressFeatures";
+    return entries;
+  };
+  EXPECT_TRUE(forwardList().empty());
+  // Unconditional to 305 and do-not-disturb, as a 24-byte-entry list.
+  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
+  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
+  put(0, static_cast<DWORD>(list.size()));
+  put(4, 2);
+  put(8, LINEFORWARDMODE_UNCOND);
+  put(8 + 16, 8);
+  put(8 + 20, 56);
+  put(32, LINEFORWARDMODE_UNCOND);
+  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  HDRVCALL consult = reinterpret_cast<HDRVCALL>(std::uintptr_t{1});
+  EXPECT_EQ(Complete(30, TSPI_lineForward(30, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, &consult, nullptr)),
+            0);
+  EXPECT_EQ(consult, nullptr) << "no consultation call";
+  EXPECT_EQ(sim_->Count("SetForwarding"), 1u);
+  EXPECT_EQ(sim_->Count("SetDoNotDisturb"), 1u);
+  EXPECT_EQ(forwardList(), (std::vector<std::pair<DWORD, std::u16string>>{{LINEFORWARDMODE_UNCOND, u""},
+                                                                          {LINEFORWARDMODE_UNCOND, u"305"}}));
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_FORWARD));
+  // The same list again changes nothing and sends nothing.
+  EXPECT_EQ(Complete(31, TSPI_lineForward(31, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, nullptr, nullptr)),
+            0);
+  EXPECT_EQ(sim_->Count("SetForwarding"), 1u);
+  // On the phone: busy forwarding on, do-not-disturb off.
+  sim_->calls()->PhoneSetsForwarding("forwardBusy", true, "306");
+  sim_->calls()->PhoneSetsDoNotDisturb(false);
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: forwarding now immediate to 305 busy to 306"));
+  EXPECT_EQ(forwardList(), (std::vector<std::pair<DWORD, std::u16string>>{{LINEFORWARDMODE_UNCOND, u"305"},
+                                                                          {LINEFORWARDMODE_BUSY, u"306"}}));
+  // A null list cancels both kinds.
+  EXPECT_EQ(Complete(32, TSPI_lineForward(32, line_, 0, 0, nullptr, 0, nullptr, nullptr, nullptr)), 0);
+  EXPECT_EQ(sim_->Count("SetForwarding"), 3u);
+  EXPECT_TRUE(forwardList().empty());
+  // A refused part fails the request once.
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(Complete(33, TSPI_lineForward(33, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
+                                          0, nullptr, nullptr, nullptr)),
+            kOperationFailed);
+  // A malformed list is refused at once, without a frame.
+  put(4, 50);
+  EXPECT_EQ(TSPI_lineForward(34, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+                             nullptr, nullptr),
+            static_cast<LONG>(LINEERR_INVALPARAM));
+  for (DRV_REQUESTID id : {30, 31, 32, 33}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  EXPECT_EQ(recorder().CompletionCount(34), 0);
+}
+
+// A colleague's ringing call picked up by device and by group: it becomes
+// the call TAPI created for the request, connected to the caller.
+TEST_F(CtiE2E, PickupDirectedAndByGroup) {
+  Start();
+  sim_->calls()->RingColleague("305", "", "+4930777");
+  sim_->calls()->RingColleague("306", "7", "+4930888");
+  const auto kPicked = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x71C});
+  const auto kGroup = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x72C});
+  HDRVCALL picked = nullptr, byGroup = nullptr, none = nullptr;
+  std::u16string from = u"305", group = u"7";
+  EXPECT_EQ(Complete(40, TSPI_linePickup(40, line_, 0, kPicked, &picked,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kPicked, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(recorder().States(kPicked), std::vector<DWORD>{LINECALLSTATE_CONNECTED});
+  auto info = CallInfo(picked);
+  EXPECT_EQ(At(info, kOrigin), static_cast<DWORD>(LINECALLORIGIN_INBOUND));
+  EXPECT_EQ(At(info, kOrigin + 4), static_cast<DWORD>(LINECALLREASON_PICKUP));
+  EXPECT_EQ(Text(info, kConnectedId), u"+4930777");
+  EXPECT_EQ(Complete(41, TSPI_linePickup(41, line_, 0, kGroup, &byGroup, nullptr,
+                                         reinterpret_cast<LPCWSTR>(group.c_str()))),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kGroup, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(sim_->Count("GroupPickupCall"), 1u);
+  // Nothing left to pick up: refused once, and the handle is gone.
+  EXPECT_EQ(Complete(42, TSPI_linePickup(42, line_, 0, kOurCall, &none,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            kOperationFailed);
+  EXPECT_EQ(TSPI_linePickup(43, line_, 0, kOurCall, &none, nullptr, nullptr),
+            static_cast<LONG>(LINEERR_INVALADDRESS));
+  EXPECT_EQ(recorder().CountFor(kOurCall), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(none), 0);
+  for (DRV_REQUESTID id : {40, 41, 42}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  EXPECT_EQ(TSPI_lineCloseCall(picked), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(byGroup), 0);
+}
+
+// Digits: DONE after the answer; CANCEL for the one a new request or null
+// digits replace, for a refusal, and when the call leaves CONNECTED.
+TEST_F(CtiE2E, GeneratedDigitsEndOnceEachWithDoneOrCancel) {
+  Start();
+  auto [ht, call] = Incoming("301", 0, false);
+  std::u16string digits = u"12#";
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 1, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0),
+      kInvalCallState)
+      << "only once connected";
+  EXPECT_EQ(Complete(100, TSPI_lineAnswer(100, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 2, LINEDIGITMODE_PULSE, reinterpret_cast<LPCWSTR>(digits.c_str()), 0),
+      static_cast<LONG>(LINEERR_INVALDIGITMODE));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 3, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 1));
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 4, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 5, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  EXPECT_EQ(TSPI_lineGenerateDigits(call, 6, LINEDIGITMODE_DTMF, nullptr, 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 3));
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 7, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 8, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 5));
+  sim_->calls()->SetOptions({});
+  EXPECT_EQ(sim_->Count("GenerateDigits"), 5u);
+  // 9 waits unanswered while the far end hangs up.
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(
+      TSPI_lineGenerateDigits(call, 9, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0), 0);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GenerateDigits") >= 6; }, 5s));
+  sim_->calls()->FarEndHangsUp();
+  ASSERT_TRUE(recorder().WaitCallMessages(ht, LINE_GENERATE, 6));
+  const DWORD kDone = LINEGENERATETERM_DONE, kCancel = LINEGENERATETERM_CANCEL;
+  EXPECT_EQ(recorder().CallMessages(ht, LINE_GENERATE),
+            (std::vector<std::pair<DWORD_PTR, DWORD_PTR>>{
+                {kDone, 3}, {kCancel, 4}, {kCancel, 5}, {kCancel, 7}, {kCancel, 8}, {kCancel, 9}}));
+  EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+// Consultation: an incoming call answered, then put aside for a call to 305.
+class ConsultationE2E : public CtiE2E {
+ protected:
+  static constexpr std::size_t kLineDevStatusSize = 88;
+  static constexpr DWORD kHeldPending = LINECALLSTATE_ONHOLDPENDTRANSFER;
+  const HTAPICALL kConsult = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xC0});
+  const HTAPICALL kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
+
+  void Answered() {
+    sim_->calls()->IncomingCall("+4930555", "Alice Example");
+    ASSERT_TRUE(recorder().WaitNewCall(1));
+    std::tie(ht_, call_) = recorder().NewCall(0);
+    ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_OFFERING));
+    ASSERT_EQ(Complete(1, TSPI_lineAnswer(1, call_, nullptr, 0)), 0);
+    ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONNECTED));
+  }
+  void SetUpConsultation(DRV_REQUESTID id) {
+    ASSERT_EQ(Complete(id, TSPI_lineSetupTransfer(id, call_, kConsult, &consult_, nullptr)), 0);
+    ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_DIALTONE));
+    ASSERT_TRUE(recorder().WaitState(ht_, kHeldPending));
+  }
+  void Consult(DRV_REQUESTID id) {
+    SetUpConsultation(id);
+    EXPECT_EQ(StatusFeatures(consult_), static_cast<DWORD>(LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP));
+    std::u16string to = u"305";
+    ASSERT_EQ(Complete(id + 1, TSPI_lineDial(id + 1, consult_, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+    ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONNECTED));
+  }
+
+  HTAPICALL ht_ = nullptr;
+  HDRVCALL call_ = nullptr;
+  HDRVCALL consult_ = nullptr;
+  HDRVCALL conf_ = nullptr;
+};
+
+TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
+  Start();
+  EXPECT_EQ(TSPI_lineSetStatusMessages(line_, LINEDEVSTATE_NUMCALLS, LINEADDRESSSTATE_NUMCALLS), 0);
+  Answered();
+  EXPECT_EQ(StatusFeatures(call_),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
+  Consult(10);
+  const DWORD pair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
+  EXPECT_EQ(StatusFeatures(call_), pair | LINECALLFEATURE_UNHOLD);
+  EXPECT_EQ(StatusFeatures(consult_), pair | LINECALLFEATURE_GENERATEDIGITS);
+  // One call active, one held for the transfer; TAPI's own members untouched.
+  std::vector<unsigned char> dev(kLineDevStatusSize, 0xCC);
+  reinterpret_cast<LPLINEDEVSTATUS>(dev.data())->dwTotalSize = kLineDevStatusSize;
+  EXPECT_EQ(TSPI_lineGetLineDevStatus(line_, reinterpret_cast<LPLINEDEVSTATUS>(dev.data())), 0);
+  EXPECT_EQ(At(dev, 12), 0xCCCCCCCCu) << "dwNumOpens";
+  EXPECT_EQ(At(dev, 20), 1u) << "dwNumActiveCalls";
+  EXPECT_EQ(At(dev, 24), 0u) << "dwNumOnHoldCalls";
+  EXPECT_EQ(At(dev, 28), 1u) << "dwNumOnHoldPendCalls";
+  EXPECT_EQ(At(dev, 56), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
+  std::vector<unsigned char> addr(64, 0xCC);
+  reinterpret_cast<LPLINEADDRESSSTATUS>(addr.data())->dwTotalSize = 64;
+  EXPECT_EQ(TSPI_lineGetAddressStatus(line_, 0, reinterpret_cast<LPLINEADDRESSSTATUS>(addr.data())), 0);
+  EXPECT_EQ(At(addr, 12), 1u) << "dwNumInUse";
+  EXPECT_EQ(At(addr, 16), 1u) << "dwNumActiveCalls";
+  EXPECT_EQ(At(addr, 24), 1u) << "dwNumOnHoldPendCalls";
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS));
+  EXPECT_TRUE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS));
+  // Wrong handles and states are refused at once, without a frame.
+  const std::size_t framesBefore = sim_->frames().size();
+  EXPECT_EQ(TSPI_lineSetupTransfer(20, consult_, kConf, &conf_, nullptr), kInvalCallState);
+  EXPECT_EQ(TSPI_lineSwapHold(21, call_, consult_), kInvalCallState) << "the active call comes first";
+  EXPECT_EQ(TSPI_lineCompleteTransfer(22, call_, consult_, nullptr, nullptr, 0x10),
+            static_cast<LONG>(LINEERR_INVALTRANSFERMODE));
+  EXPECT_EQ(TSPI_lineDial(23, call_, reinterpret_cast<LPCWSTR>(u"1"), 0), kInvalCallState);
+  EXPECT_EQ(sim_->frames().size(), framesBefore);
+  EXPECT_EQ(Complete(12, TSPI_lineSwapHold(12, consult_, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, kHeldPending));
+  ASSERT_TRUE(recorder().WaitStates(ht_, 4)) << "the first call is back";
+  EXPECT_EQ(Complete(13, TSPI_lineCompleteTransfer(13, call_, consult_, nullptr, nullptr,
+                                                   LINETRANSFERMODE_TRANSFER)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  EXPECT_EQ(recorder().States(ht_),
+            (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED, kHeldPending,
+                                LINECALLSTATE_CONNECTED, LINECALLSTATE_IDLE}));
+  EXPECT_EQ(recorder().States(kConsult),
+            (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING,
+                                LINECALLSTATE_RINGBACK, LINECALLSTATE_CONNECTED, kHeldPending,
+                                LINECALLSTATE_IDLE}));
+  EXPECT_EQ(sim_->Count("TransferCall"), 1u);
+  EXPECT_EQ(sim_->Count("AlternateCall"), 1u);
+  for (DRV_REQUESTID id : {10, 11, 12, 13}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  for (DRV_REQUESTID id : {20, 21, 22, 23}) EXPECT_EQ(recorder().CompletionCount(id), 0) << id;
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+}
+
+TEST_F(ConsultationE2E, ConsultThenConferenceUntilTheConferenceIsDropped) {
+  Start();
+  Answered();
+  Consult(10);
+  EXPECT_EQ(Complete(12, TSPI_lineCompleteTransfer(12, call_, consult_, kConf, &conf_,
+                                                   LINETRANSFERMODE_CONFERENCE)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONFERENCED));
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONFERENCED));
+  EXPECT_EQ(StatusFeatures(conf_),
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS));
+  EXPECT_EQ(At(CallInfo(conf_), kOrigin), static_cast<DWORD>(LINECALLORIGIN_CONFERENCE));
+  EXPECT_EQ(Complete(13, TSPI_lineDrop(13, conf_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_IDLE)) << "the parties end with their conference";
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  EXPECT_EQ(sim_->Count("ConferenceCall"), 1u);
+  for (HDRVCALL c : {conf_, consult_, call_}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
+TEST_F(ConsultationE2E, DroppingTheConsultationLeavesTheFirstCallOnHold) {
+  Start();
+  Answered();
+  SetUpConsultation(10);
+  // Not dialled yet: the PBX has nothing to clear.
+  EXPECT_EQ(Complete(11, TSPI_lineDrop(11, consult_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_ONHOLD));
+  EXPECT_EQ(sim_->Count("ClearConnection"), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(Complete(12, TSPI_lineUnhold(12, call_)), 0);
+  ASSERT_TRUE(recorder().WaitStates(ht_, 5));
+  recorder().Clear();
+  Consult(20);
+  EXPECT_EQ(Complete(22, TSPI_lineDrop(22, consult_, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_ONHOLD));
+  EXPECT_EQ(Complete(23, TSPI_lineUnhold(23, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(recorder().States(ht_),
+            (std::vector<DWORD>{kHeldPending, LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
+  EXPECT_EQ(sim_->Count("RetrieveCall"), 2u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+}
+
+TEST_F(ConsultationE2E, AFailedConsultationCompletesOnceAndLeavesNoCall) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  Answered();
+  pbxsim::CallOptions refuse;
+  refuse.refuseControl = true;
+  sim_->calls()->SetOptions(refuse);
+  EXPECT_EQ(Complete(10, TSPI_lineSetupTransfer(10, call_, kConsult, &consult_, nullptr)), kOperationFailed);
+  pbxsim::CallOptions silent;
+  silent.silentControl = true;
+  sim_->calls()->SetOptions(silent);
+  EXPECT_EQ(TSPI_lineSetupTransfer(11, call_, kConsult, &consult_, nullptr), 11);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "HoldCall") >= 2; }, 5s));
+  sim_->DropConnections();
+  LONG result = 1;
+  ASSERT_TRUE(recorder().WaitCompletion(11, result, 1000ms)) << "failed at the drop";
+  EXPECT_EQ(result, kOperationFailed);
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: snapshot after the reconnection"));
+  EXPECT_EQ(recorder().States(ht_), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED}))
+      << "the first call is where it was";
+  EXPECT_EQ(recorder().CountFor(kConsult), 0u) << "TAPI drops the consultation call itself";
+  EXPECT_EQ(recorder().CompletionCount(10), 1);
+  EXPECT_EQ(recorder().CompletionCount(11), 1);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // the script did not set the environment.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -160,6 +162,51 @@ TEST_F(CtiWine, DeskPhoneCallAndFarEndHangsUp) {
                                 LINECALLSTATE_RINGBACK, LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED,
                                 LINECALLSTATE_IDLE}));
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
+}
+
+TEST_F(CtiWine, ConsultationThenConferenceAndForwardingFromThePhone) {
+  Command("incoming +4930555 Alice Example");
+  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
+  EXPECT_EQ(Complete(20, TSPI_lineAnswer(20, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  const auto kConsult = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xC0});
+  const auto kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
+  HDRVCALL consult = nullptr, conf = nullptr;
+  EXPECT_EQ(Complete(21, TSPI_lineSetupTransfer(21, call, kConsult, &consult, nullptr)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_DIALTONE, 10s));
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_ONHOLDPENDTRANSFER, 10s));
+  std::u16string to = u"305";
+  EXPECT_EQ(Complete(22, TSPI_lineDial(22, consult, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONNECTED, 10s));
+  EXPECT_EQ(
+      Complete(23, TSPI_lineCompleteTransfer(23, call, consult, kConf, &conf, LINETRANSFERMODE_CONFERENCE)),
+      0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED, 10s));
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONFERENCED, 10s));
+  EXPECT_EQ(Complete(24, TSPI_lineDrop(24, conf, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE, 10s));
+  for (HDRVCALL c : {conf, consult, call}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+  // Forwarding set on the desk phone shows in LINEADDRESSSTATUS.
+  Command("forward forwardBusy on 306");
+  std::vector<unsigned char> b(256, 0);
+  auto* status = reinterpret_cast<LPLINEADDRESSSTATUS>(b.data());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  do {
+    status->dwTotalSize = 256;
+    ASSERT_EQ(TSPI_lineGetAddressStatus(line_, 0, status), 0);
+    if (status->dwForwardNumEntries == 1) break;
+    std::this_thread::sleep_for(20ms);
+  } while (std::chrono::steady_clock::now() < deadline);
+  ASSERT_EQ(status->dwForwardNumEntries, 1u);
+  ASSERT_EQ(status->dwForwardSize, 24u + 8u) << "six DWORDs an entry";
+  DWORD mode = 0;
+  std::memcpy(&mode, b.data() + status->dwForwardOffset, 4);
+  EXPECT_EQ(mode, static_cast<DWORD>(LINEFORWARDMODE_BUSY));
+  Command("forward forwardBusy off");
+  const std::string record = Record();
+  EXPECT_EQ(Count(record, "\"root\":\"ConferenceCall\""), 1u);
 }
 
 }  // namespace

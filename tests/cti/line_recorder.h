@@ -108,6 +108,33 @@ class Recorder {
     std::lock_guard lock(lock_);
     return events_.size();
   }
+  // Waits for a line message (no call) with this first parameter.
+  bool WaitLineMessage(DWORD msg, DWORD_PTR param, std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, timeout, [&] {
+      for (const LineMessage& m : events_) {
+        if (m.msg == msg && m.htCall == nullptr && (m.p1 == param || m.p2 == param)) return true;
+      }
+      return false;
+    });
+  }
+  // The (p1, p2) of a call's messages of one kind, in order.
+  std::vector<std::pair<DWORD_PTR, DWORD_PTR>> CallMessages(HTAPICALL ht, DWORD msg) {
+    std::lock_guard lock(lock_);
+    std::vector<std::pair<DWORD_PTR, DWORD_PTR>> out;
+    for (const LineMessage& m : events_) {
+      if (m.msg == msg && m.htCall == ht) out.emplace_back(m.p1, m.p2);
+    }
+    return out;
+  }
+  bool WaitCallMessages(HTAPICALL ht, DWORD msg, std::size_t count, std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, timeout, [&] {
+      std::size_t n = 0;
+      for (const LineMessage& m : events_) n += m.msg == msg && m.htCall == ht ? 1 : 0;
+      return n >= count;
+    });
+  }
   std::size_t CountFor(HTAPICALL ht) {
     std::lock_guard lock(lock_);
     std::size_t n = 0;

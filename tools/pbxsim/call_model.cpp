@@ -119,14 +119,55 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
-  static const char* const kControl[] = {"AnswerCall", "HoldCall", "RetrieveCall", "SingleStepTransferCall",
-                                         "DeflectCall"};
+  static const char* const kControl[] = {
+      "AnswerCall",     "HoldCall",        "RetrieveCall",       "SingleStepTransferCall",
+      "DeflectCall",    "TransferCall",    "ConferenceCall",     "AlternateCall",
+      "SetForwarding",  "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall",
+      "GenerateDigits", "DialDigits"};
   bool control = false;
   for (const char* r : kControl) control = control || root == r;
   if (root == "MonitorStart") {
     std::lock_guard lock(lock_);
     device_ = pbxName(field("deviceObject"));
     return false;  // answered as always
+  }
+  if (root == "SnapshotDevice") {
+    std::lock_guard lock(lock_);
+    if (options_.refuseSnapshot) {
+      out.push_back(Frame(id, CstaErrorCode("requestIncompatibleWithObject")));
+      return true;
+    }
+    std::string info;
+    for (const auto& [callId, call] : calls_) {
+      if (!call.ringingAt.empty()) continue;  // not at the monitored device
+      info += "<snapshotDeviceResponseInfo><connectionIdentifier><callID>" + callId + "</callID><deviceID>" +
+              device_ + "</deviceID></connectionIdentifier><localCallState><compoundCallState>" +
+              "<localConnectionState>" + call.local +
+              "</localConnectionState></compoundCallState></localCallState></snapshotDeviceResponseInfo>";
+    }
+    out.push_back(
+        Frame(id, response("SnapshotDeviceResponse", "<crossRefIDorSnapshotData><snapshotData>" + info +
+                                                         "</snapshotData></crossRefIDorSnapshotData>")));
+    return true;
+  }
+  if (root == "GetForwarding" || root == "GetDoNotDisturb") {
+    std::lock_guard lock(lock_);
+    if (root == "GetDoNotDisturb") {
+      out.push_back(Frame(
+          id, response("GetDoNotDisturbResponse",
+                       std::string("<doNotDisturbOn>") + (dnd_ ? "true" : "false") + "</doNotDisturbOn>")));
+      return true;
+    }
+    std::string list;
+    for (const auto& [type, to] : forwarding_) {
+      list += "<forwardListItem><forwardingType>" + type +
+              "</forwardingType><forwardStatus>true</forwardStatus>"
+              "<forwardDN>" +
+              to + "</forwardDN></forwardListItem>";
+    }
+    out.push_back(
+        Frame(id, response("GetForwardingResponse", "<forwardingList>" + list + "</forwardingList>")));
+    return true;
   }
   if (!control && root != "MakeCall" && root != "ClearConnection") return false;
   std::unique_lock lock(lock_);
@@ -175,6 +216,47 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     }
     return true;
   }
+  if (root == "DirectedPickupCall" || root == "GroupPickupCall") {
+    const std::string from = pbxName(field("callToBePickedUp/deviceID"));
+    const std::string group = field("pickupGroup");
+    auto ringing = calls_.begin();
+    for (; ringing != calls_.end(); ++ringing) {
+      const Call& c = ringing->second;
+      if (!c.ringingAt.empty() && (root == "DirectedPickupCall" ? c.ringingAt == from : c.group == group))
+        break;
+    }
+    if (ringing == calls_.end()) {
+      out.push_back(Frame(id, CstaErrorCode("noCallToPickUp")));
+      return true;
+    }
+    Call& c = ringing->second;
+    c.ringingAt.clear();
+    c.local = "connected";
+    out.push_back(Frame(
+        id, response(root + "Response", "<pickedCall><callID>" + ringing->first + "</callID><deviceID>" +
+                                            device_ + "</deviceID></pickedCall>")));
+    out.push_back(Event("EstablishedEvent", connection(p, "establishedConnection", ringing->first, device_) +
+                                                deviceEl(p, "answeringDevice", device_) +
+                                                deviceEl(p, "callingDevice", c.other, c.otherName, true) +
+                                                deviceEl(p, "calledDevice", from.empty() ? device_ : from) +
+                                                el(p, "localConnectionInfo", "connected") +
+                                                el(p, "cause", "callPickup")));
+    return true;
+  }
+  if (root == "SetForwarding") {
+    out.push_back(Frame(id, response("SetForwardingResponse")));
+    ForwardingLocked(field("forwardingType"), field("activateForward") == "true", field("forwardDN"), out);
+    return true;
+  }
+  if (root == "SetDoNotDisturb") {
+    out.push_back(Frame(id, response("SetDoNotDisturbResponse")));
+    DoNotDisturbLocked(field("doNotDisturbOn") == "true", out);
+    return true;
+  }
+  if (root == "TransferCall" || root == "ConferenceCall" || root == "AlternateCall") {
+    TwoCallRequestLocked(id, root, field("heldCall/callID"), field("activeCall/callID"), out);
+    return true;
+  }
   const std::string callId = field("callID");
   const std::string deviceId = pbxName(field("deviceID"));
   auto it = calls_.find(callId);
@@ -193,6 +275,27 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     return true;
   }
   Call& call = it->second;
+  if (root == "AnswerCall" || root == "RetrieveCall") call.local = "connected";
+  if (root == "HoldCall") call.local = "hold";
+  if (root == "DialDigits") {
+    const std::string number = field("dialingSequence");
+    call.other = number;
+    out.push_back(Frame(id, response("DialDigitsResponse")));
+    out.push_back(Event("OriginatedEvent",
+                        connection(p, "originatedConnection", callId, device_) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "normal")));
+    out.push_back(Event("DeliveredEvent",
+                        connection(p, "connection", callId, number) +
+                            deviceEl(p, "alertingDevice", number, options_.farName) +
+                            deviceEl(p, "callingDevice", device_) + deviceEl(p, "calledDevice", number) +
+                            el(p, "localConnectionInfo", "connected") + el(p, "cause", "newCall")));
+    return true;
+  }
+  if (root == "GenerateDigits") {
+    out.push_back(Frame(id, response("GenerateDigitsResponse")));
+    return true;
+  }
   if (root == "AnswerCall") {
     out.push_back(Frame(id, response("AnswerCallResponse")));
     out.push_back(
@@ -239,13 +342,70 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   return true;
 }
 
+void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
+                                   const std::string& activeId, std::vector<std::string>& out) {
+  auto held = calls_.find(heldId);
+  auto active = calls_.find(activeId);
+  if (held == calls_.end() || active == calls_.end() || heldId == activeId) {
+    out.push_back(Frame(id, CstaErrorCode("invalidCallID")));
+    return;
+  }
+  const std::string p = "csta:";
+  const std::string oldCalls =
+      connection(p, "primaryOldCall", heldId, device_) + connection(p, "secondaryOldCall", activeId, device_);
+  if (root == "AlternateCall") {
+    held->second.local = "connected";
+    active->second.local = "hold";
+    out.push_back(Frame(id, response("AlternateCallResponse")));
+    out.push_back(Event("HeldEvent", connection(p, "heldConnection", activeId, device_) +
+                                         deviceEl(p, "holdingDevice", device_) +
+                                         el(p, "localConnectionInfo", "hold") + el(p, "cause", "alternate")));
+    out.push_back(Event("RetrievedEvent", connection(p, "retrievedConnection", heldId, device_) +
+                                              deviceEl(p, "retrievingDevice", device_) +
+                                              el(p, "localConnectionInfo", "connected") +
+                                              el(p, "cause", "alternate")));
+    return;
+  }
+  const std::string newCall = NewCallId();
+  const std::string other = active->second.other;
+  if (root == "TransferCall") {
+    out.push_back(Frame(
+        id, response("TransferCallResponse", "<transferredCall><callID>" + newCall + "</callID><deviceID>" +
+                                                 other + "</deviceID></transferredCall>")));
+    out.push_back(Event("TransferedEvent",
+                        oldCalls + deviceEl(p, "transferringDevice", device_) +
+                            deviceEl(p, "transferredToDevice", other) +
+                            el(p, "transferredConnections",
+                               el(p, "connectionListItem", connection(p, "newConnection", newCall, other))) +
+                            el(p, "localConnectionInfo", "null") + el(p, "cause", "transfer")));
+    calls_.erase(held);
+    calls_.erase(active);
+    return;
+  }
+  out.push_back(Frame(
+      id, response("ConferenceCallResponse", "<conferenceCall><callID>" + newCall + "</callID><deviceID>" +
+                                                 device_ + "</deviceID></conferenceCall>")));
+  std::string parties;
+  for (const std::string& party : {device_, held->second.other, other})
+    parties += el(p, "connectionListItem", connection(p, "newConnection", newCall, party));
+  out.push_back(Event("ConferencedEvent",
+                      oldCalls + deviceEl(p, "conferencingDevice", device_) +
+                          deviceEl(p, "addedParty", other) + el(p, "conferenceConnections", parties) +
+                          el(p, "localConnectionInfo", "connected") + el(p, "cause", "conference")));
+  Call conference = held->second;
+  conference.local = "connected";
+  calls_.erase(held);
+  calls_.erase(active);
+  calls_[newCall] = conference;
+}
+
 std::string CallSim::IncomingCall(const std::string& from, const std::string& name) {
   std::vector<std::string> out;
   std::string callId;
   {
     std::lock_guard lock(lock_);
     callId = NewCallId();
-    calls_[callId] = {from, name, true};
+    calls_[callId] = {from, name, true, "alerting"};
     const std::string p = "csta:";
     out.push_back(
         Event("DeliveredEvent",
@@ -335,6 +495,83 @@ void CallSim::FarEndHangsUp(const std::string& callId) {
     calls_.erase(it);
   }
   broadcast_(out);
+}
+
+void CallSim::EndCallUnseen(const std::string& callId) {
+  std::lock_guard lock(lock_);
+  calls_.erase(CallOrLast(callId));
+}
+
+std::string CallSim::AddCallUnseen(const std::string& other, const std::string& localState) {
+  std::lock_guard lock(lock_);
+  const std::string callId = NewCallId();
+  calls_[callId] = {other, {}, localState == "alerting", localState};
+  return callId;
+}
+
+void CallSim::ForwardingLocked(const std::string& type, bool on, const std::string& destination,
+                               std::vector<std::string>& out) {
+  if (on) {
+    forwarding_[type] = destination;
+  } else {
+    forwarding_.erase(type);
+  }
+  const std::string p = "csta:";
+  out.push_back(Event("ForwardingEvent", deviceEl(p, "device", device_) + el(p, "forwardingType", type) +
+                                             el(p, "forwardStatus", on ? "true" : "false") +
+                                             (on ? el(p, "forwardTo", destination) : std::string())));
+}
+
+void CallSim::DoNotDisturbLocked(bool on, std::vector<std::string>& out) {
+  dnd_ = on;
+  out.push_back(Event("DoNotDisturbEvent", deviceEl("csta:", "device", device_) +
+                                               el("csta:", "doNotDisturbOn", on ? "true" : "false")));
+}
+
+void CallSim::PhoneSetsForwarding(const std::string& type, bool on, const std::string& destination) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    ForwardingLocked(type, on, destination, out);
+  }
+  broadcast_(out);
+}
+
+void CallSim::PhoneSetsDoNotDisturb(bool on) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    DoNotDisturbLocked(on, out);
+  }
+  broadcast_(out);
+}
+
+std::string CallSim::DeskPhoneOffHook() {
+  std::vector<std::string> out;
+  std::string callId;
+  {
+    std::lock_guard lock(lock_);
+    callId = NewCallId();
+    calls_[callId] = Call({}, options_.farName, false, "initiated");
+    const std::string p = "csta:";
+    out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
+                                                     deviceEl(p, "initiatingDevice", device_) +
+                                                     el(p, "localConnectionInfo", "initiated") +
+                                                     el(p, "cause", "newCall")));
+  }
+  broadcast_(out);
+  return callId;
+}
+
+std::string CallSim::RingColleague(const std::string& colleague, const std::string& group,
+                                   const std::string& from) {
+  std::lock_guard lock(lock_);
+  const std::string callId = NewCallId();
+  Call c{from, {}, true, "alerting"};
+  c.ringingAt = colleague;
+  c.group = group;
+  calls_[callId] = c;
+  return callId;
 }
 
 void CallSim::SendUnknownEvent() {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qv::pbxsim {
@@ -18,9 +19,10 @@ struct CallOptions {
   int answerDelayMs = 0;  // far end answers a MakeCall after this long; < 0: never
   std::string failCause;  // a MakeCall's far end fails with this cause ("busy", ...)
   std::string farName = "Far End";
-  bool refuseControl = false;  // call-control requests get CSTAErrorCode
-  bool silentControl = false;  // call-control requests get no answer at all
-  bool noCallIds = false;      // a MakeCall's answer names no call and no events follow
+  bool refuseControl = false;   // call-control requests get CSTAErrorCode
+  bool silentControl = false;   // call-control requests get no answer at all
+  bool refuseSnapshot = false;  // SnapshotDevice gets CSTAErrorCode
+  bool noCallIds = false;       // a MakeCall's answer names no call and no events follow
 };
 
 class CallSim {
@@ -42,9 +44,21 @@ class CallSim {
   // Driven from tests and standard input; each returns the call's id.
   std::string IncomingCall(const std::string& from, const std::string& name);
   std::string DeskPhoneCall(const std::string& number);
+  // The desk phone goes off-hook and waits with dial tone.
+  std::string DeskPhoneOffHook();
   std::string FailedCall(const std::string& number, const std::string& cause);
   void FarEndAnswers(const std::string& callId = {});
   void FarEndHangsUp(const std::string& callId = {});
+  // Changes while no connection is there to hear of them: a call that ends,
+  // a call that starts at the device ("alerting", "connected", "hold").
+  void EndCallUnseen(const std::string& callId);
+  std::string AddCallUnseen(const std::string& other, const std::string& localState);
+  // Forwarding and do-not-disturb changed on the desk phone; forwarding
+  // types as ECMA-323 names them ("forwardImmediate", "forwardBusy", "forwardNoAns").
+  void PhoneSetsForwarding(const std::string& type, bool on, const std::string& destination);
+  void PhoneSetsDoNotDisturb(bool on);
+  // A call ringing at a colleague's device (in a pickup group), to be picked up.
+  std::string RingColleague(const std::string& colleague, const std::string& group, const std::string& from);
   void SendUnknownEvent();
   void SendMalformedEvent();
   // The monitored device (from MonitorStart), e.g. "201".
@@ -53,13 +67,28 @@ class CallSim {
 
  private:
   struct Call {
+    Call(std::string other_ = {}, std::string otherName_ = {}, bool incoming_ = false,
+         std::string local_ = "connected")
+        : other(std::move(other_)),
+          otherName(std::move(otherName_)),
+          incoming(incoming_),
+          local(std::move(local_)) {}
     std::string other;      // the far end's number
     std::string otherName;  // and name
     bool incoming = false;
+    std::string local;      // the monitored device's connection state
+    std::string ringingAt;  // a colleague's device it rings at, not ours
+    std::string group;      // and that device's pickup group
   };
   std::string Event(std::string_view root, const std::string& body);
   std::string NewCallId();
   void Schedule(int delayMs, std::function<void()> action);
+  // TransferCall, ConferenceCall and AlternateCall: a held and an active call of the device.
+  void TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
+                            const std::string& activeId, std::vector<std::string>& out);
+  void ForwardingLocked(const std::string& type, bool on, const std::string& destination,
+                        std::vector<std::string>& out);
+  void DoNotDisturbLocked(bool on, std::vector<std::string>& out);
   void FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out);
   std::string CallOrLast(const std::string& callId);
 
@@ -68,6 +97,8 @@ class CallSim {
   std::condition_variable wake_;
   CallOptions options_;
   std::map<std::string, Call> calls_;
+  std::map<std::string, std::string> forwarding_;  // type -> destination, for those on
+  bool dnd_ = false;
   std::string device_ = "201";
   std::string last_;
   int nextCall_ = 5000;

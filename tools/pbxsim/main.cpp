@@ -137,6 +137,8 @@ int main(int argc, char** argv) {
     std::string after = first.size() < rest.size() ? rest.substr(first.size() + 1) : std::string();
     if (calls != nullptr && word == "incoming")
       std::cout << "call " << calls->IncomingCall(first, after) << std::endl;
+    else if (calls != nullptr && word == "offhook")
+      std::cout << "call " << calls->DeskPhoneOffHook() << std::endl;
     else if (calls != nullptr && word == "desk")
       std::cout << "call " << calls->DeskPhoneCall(first) << std::endl;
     else if (calls != nullptr && word == "failed")
@@ -145,6 +147,18 @@ int main(int argc, char** argv) {
       calls->FarEndAnswers(first);
     else if (calls != nullptr && word == "hangup")
       calls->FarEndHangsUp(first);
+    else if (calls != nullptr && word == "forward")  // forward TYPE on|off [DEST], set on the phone
+      calls->PhoneSetsForwarding(first, after.substr(0, 2) == "on",
+                                 after.size() > 3 ? after.substr(after.find(' ') + 1) : std::string());
+    else if (calls != nullptr && word == "colleague")  // colleague DEVICE GROUP FROM: rings there
+      std::cout << "call "
+                << calls->RingColleague(first, after.substr(0, after.find(' ')),
+                                        after.find(' ') == std::string::npos
+                                            ? std::string()
+                                            : after.substr(after.find(' ') + 1))
+                << std::endl;
+    else if (calls != nullptr && word == "dnd")
+      calls->PhoneSetsDoNotDisturb(first == "on");
     else if (calls != nullptr && word == "unknown")
       calls->SendUnknownEvent();
     else if (calls != nullptr && word == "malformed")

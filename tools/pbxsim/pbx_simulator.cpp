@@ -427,8 +427,15 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
     Record(frame);
     b = behaviour_;
   }
+  // "heldCall/callID": the callID inside the first heldCall.
   auto text = [&](std::string_view name) {
-    pugi::xml_node n = findByLocalName(root, name);
+    pugi::xml_node n = root;
+    for (std::size_t from = 0; n;) {
+      std::size_t slash = name.find('/', from);
+      n = findByLocalName(n, name.substr(from, slash == std::string_view::npos ? slash : slash - from));
+      if (slash == std::string_view::npos) break;
+      from = slash + 1;
+    }
     return n ? std::string(n.text().get()) : std::string();
   };
   const std::uint32_t id = frame.invokeId;

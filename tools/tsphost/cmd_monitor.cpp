@@ -28,11 +28,15 @@ namespace {
 constexpr const char* kHelp =
     "commands: dial <number> | answer [#n] | drop [#n] | hold [#n] | unhold [#n]\n"
     "          transfer [#n] <number> | redirect [#n] <number> | close [#n] | status [#n]\n"
+    "          consult [#n] | dial #n <number> | swap [#n] | complete [#n] [conference]\n"
+    "          pickup <number> | pickup group <id> | forward uncond|busy|noanswer|busyna <number>\n"
+    "          forward off | dnd on|off   (forward and dnd replace the whole forwarding)\n"
     "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
 
 struct MonitoredCall {
   HDRVCALL hdCall = nullptr;
   DWORD state = 0;
+  int partner = 0;  // the other call of a consultation
 };
 
 struct LineMessage {
@@ -297,6 +301,104 @@ bool Monitor::Execute(const std::string& line) {
     for (const auto& [number, hdCall] : known) PrintStatus(number, hdCall);
     return true;
   }
+  if (command == "forward" || command == "dnd") {
+    std::string mode;
+    std::string number;
+    words >> mode >> number;
+    struct Mode {
+      const char* name;
+      DWORD mode;
+    };
+    static constexpr Mode kModes[] = {{"uncond", LINEFORWARDMODE_UNCOND},
+                                      {"busy", LINEFORWARDMODE_BUSY},
+                                      {"noanswer", LINEFORWARDMODE_NOANSW},
+                                      {"busyna", LINEFORWARDMODE_BUSYNA}};
+    DWORD forwardMode = 0;
+    for (const Mode& m : kModes) forwardMode = mode == m.name ? m.mode : forwardMode;
+    const bool cancel = (command == "forward" && mode == "off") || (command == "dnd" && mode == "off");
+    if (!cancel && (command == "dnd" ? mode != "on" : forwardMode == 0 || number.empty())) {
+      Say("usage: forward uncond|busy|noanswer|busyna <number> | forward off | dnd on|off");
+      return true;
+    }
+    // One entry of six DWORDs (the 0x00020002 layout), its destination after it.
+    std::vector<unsigned char> list(8 + 24 + 2 * (number.size() + 1), 0);
+    auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, sizeof v); };
+    put(0, static_cast<DWORD>(list.size()));
+    put(4, cancel ? 0 : 1);
+    put(8, command == "dnd" ? LINEFORWARDMODE_UNCOND : forwardMode);
+    if (command == "forward" && !cancel) {
+      put(8 + 16, static_cast<DWORD>(2 * (number.size() + 1)));
+      put(8 + 20, 32);
+      for (std::size_t i = 0; i < number.size(); ++i)
+        list[32 + 2 * i] = static_cast<unsigned char>(number[i]);
+    }
+    auto forward = host_.get<decltype(&TSPI_lineForward)>("TSPI_lineForward");
+    if (forward == nullptr) return true;
+    HDRVCALL consult = nullptr;
+    DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
+    Report("TSPI_lineForward(" + line + ")",
+           forward(request, host_.hdLine, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+                   &consult, nullptr),
+           request);
+    return true;
+  }
+  if (command == "pickup") {
+    std::string first;
+    std::string group;
+    words >> first >> group;
+    const bool byGroup = first == "group";
+    std::u16string target = widen(byGroup ? group : first);
+    auto pickup = host_.get<decltype(&TSPI_linePickup)>("TSPI_linePickup");
+    if (target.empty() || pickup == nullptr) {
+      Say("usage: pickup <number> | pickup group <id>");
+      return true;
+    }
+    int ours = 0;
+    {
+      std::lock_guard guard(lock_);
+      ours = nextNumber_++;
+    }
+    HDRVCALL hdCall = nullptr;
+    auto text = reinterpret_cast<LPCWSTR>(target.c_str());
+    DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
+    LONG rc = pickup(request, host_.hdLine, 0, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
+                     byGroup ? nullptr : text, byGroup ? text : nullptr);
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      calls_[ours].hdCall = hdCall;
+    }
+    Report(
+        "TSPI_linePickup(call #" + std::to_string(ours) + ", " + (byGroup ? "group " + group : first) + ")",
+        rc, request);
+    return true;
+  }
+  if (command == "dial" && words.peek() != EOF && (words >> std::ws).peek() == '#') {
+    // Dialling on a call TAPI already has: the consultation call.
+    std::string which;
+    std::string number;
+    words >> which;
+    std::getline(words >> std::ws, number);
+    const int ours = std::atoi(which.c_str() + 1);
+    HDRVCALL hdCall = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      auto it = calls_.find(ours);
+      if (it != calls_.end()) hdCall = it->second.hdCall;
+    }
+    auto dial = host_.get<decltype(&TSPI_lineDial)>("TSPI_lineDial");
+    if (hdCall == nullptr || number.empty() || dial == nullptr) {
+      Say("usage: dial #n <number>");
+      return true;
+    }
+    std::u16string destination = widen(number);
+    DRV_REQUESTID request = NextRequest();
+    std::lock_guard ordered(printLock_);
+    Report("TSPI_lineDial(call #" + std::to_string(ours) + ", \"" + number + "\")",
+           dial(request, hdCall, reinterpret_cast<LPCWSTR>(destination.c_str()), 0), request);
+    return true;
+  }
   if (command == "dial") {
     std::string number;
     std::getline(words >> std::ws, number);
@@ -364,6 +466,72 @@ bool Monitor::Execute(const std::string& line) {
       if (redirect != nullptr)
         Report("TSPI_lineRedirect(" + call + ", \"" + argument + "\")", redirect(request, hdCall, target, 0),
                request);
+    }
+  } else if (command == "consult") {
+    auto setup = host_.get<decltype(&TSPI_lineSetupTransfer)>("TSPI_lineSetupTransfer");
+    if (setup == nullptr) return true;
+    int consult = 0;
+    {
+      std::lock_guard guard(lock_);
+      consult = nextNumber_++;
+    }
+    HDRVCALL hdConsult = nullptr;
+    LONG rc =
+        setup(request, hdCall, reinterpret_cast<HTAPICALL>(std::uintptr_t(consult)), &hdConsult, nullptr);
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      calls_[consult].hdCall = hdConsult;
+      calls_[consult].partner = number;
+      calls_[number].partner = consult;
+    }
+    Report("TSPI_lineSetupTransfer(" + call + ", consultation call #" + std::to_string(consult) + ")", rc,
+           request);
+  } else if (command == "swap" || command == "complete") {
+    // The pair of a consultation: the call named and its partner.
+    int other = 0;
+    HDRVCALL hdOther = nullptr;
+    bool namedIsHeld = false;
+    {
+      std::lock_guard guard(lock_);
+      other = calls_[number].partner;
+      auto it = calls_.find(other);
+      if (it != calls_.end()) hdOther = it->second.hdCall;
+      namedIsHeld = calls_[number].state == LINECALLSTATE_ONHOLDPENDTRANSFER;
+    }
+    if (hdOther == nullptr) {
+      Say("!! call #" + std::to_string(number) + " has no consultation partner");
+      return true;
+    }
+    const int held = namedIsHeld ? number : other;
+    const int active = namedIsHeld ? other : number;
+    HDRVCALL hdHeld = namedIsHeld ? hdCall : hdOther;
+    HDRVCALL hdActive = namedIsHeld ? hdOther : hdCall;
+    const std::string pair = "call #" + std::to_string(held) + ", call #" + std::to_string(active);
+    if (command == "swap") {
+      auto swap = host_.get<decltype(&TSPI_lineSwapHold)>("TSPI_lineSwapHold");
+      if (swap != nullptr)
+        Report("TSPI_lineSwapHold(call #" + std::to_string(active) + ", call #" + std::to_string(held) + ")",
+               swap(request, hdActive, hdHeld), request);
+    } else {
+      auto complete = host_.get<decltype(&TSPI_lineCompleteTransfer)>("TSPI_lineCompleteTransfer");
+      if (complete == nullptr) return true;
+      const bool conference = argument == "conference";
+      int conf = 0;
+      HDRVCALL hdConf = nullptr;
+      if (conference) {
+        std::lock_guard guard(lock_);
+        conf = nextNumber_++;
+      }
+      LONG rc = complete(request, hdHeld, hdActive, reinterpret_cast<HTAPICALL>(std::uintptr_t(conf)),
+                         conference ? &hdConf : nullptr,
+                         conference ? LINETRANSFERMODE_CONFERENCE : LINETRANSFERMODE_TRANSFER);
+      if (conference && rc == static_cast<LONG>(request)) {
+        std::lock_guard guard(lock_);
+        calls_[conf].hdCall = hdConf;
+      }
+      Report("TSPI_lineCompleteTransfer(" + pair +
+                 (conference ? ", CONFERENCE, conference call #" + std::to_string(conf) : ", TRANSFER") + ")",
+             rc, request);
     }
   } else if (command == "close") {
     auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
