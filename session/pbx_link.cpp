@@ -37,7 +37,8 @@ void PbxLink::ConnectFailed() {
   state_ = State::kIdle;
 }
 
-void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName,
+                     const std::string& peer) {
   // Read before the link lock: the settings keep a lock of their own.
   const std::string versionText = encrypt ? SettingsSnapshot().tlsversion : std::string();
   // Made before the lock: with verifycert it reads the trusted roots.
@@ -70,6 +71,10 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     const std::optional<TlsVersionPolicy> policy = ParseTlsVersionPolicy(versionText);
     if (!policy) writeLog(1, "Unknown tlsversion '" + versionText + "', using 1.0");
     tls_->SetVersionPolicy(policy.value_or(TlsVersionPolicy::kTls10));
+    const std::string ticketFor = serverName + "\n" + peer;
+    if (ticket_ && ticketFor_ == ticketFor) tls_->SetResumptionTicket13(std::move(*ticket_));
+    ticket_.reset();
+    ticketFor_ = ticketFor;
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }
@@ -112,6 +117,12 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
     return state_ != State::kConnected || broken_ || holdForLogin_ || (tls_ && !tls_->HandshakeDone()) ||
            (queuedBytes_ == 0 && wire_.empty());
   });
+}
+
+void PbxLink::ForgetResumption() {
+  std::lock_guard lock(lock_);
+  ticket_.reset();
+  ticketFor_.clear();
 }
 
 void PbxLink::Abort() {
@@ -250,6 +261,9 @@ Bytes PbxLink::Unwrap(std::string_view received) {
   if (!tls_) return Bytes(received);
   Bytes plaintext = tls_->ReceiveBytes(received);
   wire_ += tls_->SendApplicationData({});
+  if (std::optional<Tls13Ticket> ticket = tls_->TakeLatestTicket13(); ticket && !tls_->Failed()) {
+    ticket_ = std::make_unique<Tls13Ticket>(std::move(*ticket));
+  }
   if ((tls_->Failed() || tls_->AlertReceived()) && !broken_) {
     // Neither a failed record nor an alert from the PBX leaves a connection
     // that can carry data.
