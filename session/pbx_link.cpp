@@ -41,7 +41,8 @@ void PbxLink::ConnectFailed() {
   state_ = State::kIdle;
 }
 
-void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName) {
+void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serverName,
+                     const std::string& peer) {
   // Read before the link lock: the settings keep a lock of their own.
   const ProviderSettings settings = encrypt ? SettingsSnapshot() : ProviderSettings();
   const std::string versionText = encrypt ? settings.tlsversion : std::string();
@@ -86,6 +87,10 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
                       "\" is sent only with TLS 1.2 or later; tlsversion 1.0 sends none");
     }
     if (credentials) tls_->SetClientCredentials(std::move(credentials));
+    const std::string ticketFor = serverName + "\n" + peer;
+    if (ticket_ && ticketFor_ == ticketFor) tls_->SetResumptionTicket13(std::move(*ticket_));
+    ticket_.reset();
+    ticketFor_ = ticketFor;
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
   }
@@ -129,6 +134,12 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
     return state_ != State::kConnected || broken_ || holdForLogin_ || awaitSession_ ||
            (tls_ && !tls_->HandshakeDone()) || (queuedBytes_ == 0 && wire_.empty());
   });
+}
+
+void PbxLink::ForgetResumption() {
+  std::lock_guard lock(lock_);
+  ticket_.reset();
+  ticketFor_.clear();
 }
 
 void PbxLink::Abort() {
@@ -347,6 +358,9 @@ Bytes PbxLink::Unwrap(std::string_view received) {
   if (!tls_) return Bytes(received);
   Bytes plaintext = tls_->ReceiveBytes(received);
   wire_ += tls_->SendApplicationData({});
+  if (std::optional<Tls13Ticket> ticket = tls_->TakeLatestTicket13(); ticket && !tls_->Failed()) {
+    ticket_ = std::make_unique<Tls13Ticket>(std::move(*ticket));
+  }
   if ((tls_->Failed() || tls_->AlertReceived()) && !broken_) {
     // Neither a failed record nor an alert from the PBX leaves a connection
     // that can carry data.

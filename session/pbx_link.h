@@ -30,6 +30,7 @@
 namespace qv {
 
 class TlsConnection;
+struct Tls13Ticket;
 
 // Frames waiting for the writer, the frame being written included.
 inline constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
@@ -54,7 +55,12 @@ class PbxLink {
   // fresh TlsConnection is set up and its ClientHello written. After
   // BeginConnecting the queue waits for SendRequestFirst (the login), whose
   // answer is due within the login deadline of this moment.
-  void Attach(SocketHandle socket, bool encrypt, const std::string& serverName);
+  // A TLS 1.3 ticket of the last connection to the same name and peer
+  // ("address:port") is offered, and taken: a connection that fails before
+  // it gets a new one makes the next connect a full handshake.
+  void Attach(SocketHandle socket, bool encrypt, const std::string& serverName, const std::string& peer = {});
+  // Forgets the kept ticket (provider shutdown).
+  void ForgetResumption();
   // Ends the writer, forgets the connection and hands the socket back.
   SocketHandle Detach();
   // Waits up to `limit` for the writer to put everything queued on the wire
@@ -132,6 +138,9 @@ class PbxLink {
   State state_ = State::kIdle;
   SocketHandle socket_ = kInvalidSocket;
   std::unique_ptr<TlsConnection> tls_;
+  // The last ticket the PBX gave, and the "name\npeer" it is good for.
+  std::unique_ptr<Tls13Ticket> ticket_;
+  std::string ticketFor_;
   bool broken_ = false;
   bool stopWriter_ = false;
   bool holdForLogin_ = false;  // queued frames wait for the login

@@ -109,7 +109,8 @@ bool ConnectToPbx(Session& s, const ProviderSettings& settings, bool firstAttemp
     std::lock_guard lock(s.sessionLock);
     s.state.Reset();
   }
-  pbxLink().Attach(result.socket, settings.encrypt, settings.domain);
+  pbxLink().Attach(result.socket, settings.encrypt, settings.domain,
+                   settings.address + ":" + std::to_string(settings.port));
   // A stop that came while connecting did not see this socket.
   if (s.shuttingDown) pbxLink().Abort();
   pbxLink().SendRequestFirst(
@@ -274,6 +275,8 @@ void StopSession() {
   s.worker.join();
   s.reader.join();
   closeSocket(pbxLink().Detach());
+  // Tickets live in memory only, for one load of the provider.
+  pbxLink().ForgetResumption();
   FailPendingRequests(RequestOutcome::kShutdown);
   if (s.networkingStarted) stopNetworking();
   s.networkingStarted = false;

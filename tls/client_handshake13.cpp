@@ -1,7 +1,8 @@
 // The client's TLS 1.3 handshake (tlsversion "1.3" and "auto", RFC 8446):
 // one step value per state, one function per message. Each function checks
 // that its message may come now, consumes it and names the next step.
-// Without pre-shared keys there is no resumption and no early data.
+// A ticket of an earlier connection is offered for resumption (psk_dhe_ke,
+// never early data).
 #include <algorithm>
 
 #include "crypto/digest.h"
@@ -48,6 +49,29 @@ bool sameBytes(std::string_view a, std::string_view b) {
 }
 
 const std::vector<std::uint16_t>& offeredSchemes13() { return OfferedSignatureSchemes(true); }
+
+HashAlgorithm ticketHash(const Tls13Ticket& ticket) { return FindTls13Suite(ticket.suite)->hash; }
+
+// Offers the ticket in the hello (its binder left as zeros).
+void offerTicket(const Tls13Ticket& ticket, std::uint32_t ageMs, ClientHello13& hello) {
+  hello.pskIdentity = ticket.identity;
+  hello.obfuscatedAge = ageMs + ticket.ageAdd;
+  hello.binderLength = digestSize(ticketHash(ticket));
+}
+
+// Writes the binder over the hello up to the binders (RFC 8446 4.2.11.2);
+// transcriptBefore is what precedes this hello (a retry's message_hash and
+// HelloRetryRequest).
+void sealBinder(const Tls13Ticket& ticket, std::string_view transcriptBefore, Bytes& body) {
+  const HashAlgorithm hash = ticketHash(ticket);
+  const std::size_t binderLength = digestSize(hash);
+  Bytes truncated(transcriptBefore);
+  truncated += static_cast<char>(kHandshakeClientHello);
+  truncated += uintToBytes(static_cast<std::uint32_t>(body.size()), 3);
+  truncated.append(body, 0, body.size() - PskBindersSize(binderLength));
+  const Bytes binder = Tls13ResumptionBinder(hash, ticket.psk, digestOf(hash, truncated));
+  body.replace(body.size() - binderLength, binderLength, binder);
+}
 
 }  // namespace
 
@@ -106,7 +130,15 @@ void TlsConnection::SendClientHello13() {
     hello.tls12Suites = Bytes(kTls12OfferedSuites) + Bytes(kTls10OnlySuites);
     hello.tls12Extensions = BuildClientHelloExtensions(serverName_);
   }
-  const Bytes body = BuildClientHello13(hello);
+  std::optional<std::uint32_t> ageMs;
+  if (ticket13_ && FindTls13Suite(ticket13_->suite) != nullptr) {
+    ageMs = TicketAgeMs(*ticket13_, std::chrono::steady_clock::now());
+    if (!ageMs) Log(3, "TLS resumption ticket expired");
+  }
+  if (ageMs) offerTicket(*ticket13_, *ageMs, hello);
+  tls13_.pskOffered = ageMs.has_value();
+  Bytes body = BuildClientHello13(hello);
+  if (tls13_.pskOffered) sealBinder(*ticket13_, {}, body);
   LogHandshakeData("SendClientHello", body);
   SendHandshake(kHandshakeClientHello, body);
   tls13_.firstHelloLength = handshake_.transcript.size();
@@ -314,7 +346,14 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
       again.tls12Suites = Bytes(kTls12OfferedSuites) + Bytes(kTls10OnlySuites);
       again.tls12Extensions = BuildClientHelloExtensions(serverName_);
     }
-    const Bytes helloBody = BuildClientHello13(again);
+    // The ticket stays only when its hash is the retry's suite's.
+    if (tls13_.pskOffered && ticketHash(*ticket13_) != suite->hash) tls13_.pskOffered = false;
+    std::optional<std::uint32_t> ageMs;
+    if (tls13_.pskOffered) ageMs = TicketAgeMs(*ticket13_, std::chrono::steady_clock::now());
+    tls13_.pskOffered = ageMs.has_value();
+    if (ageMs) offerTicket(*ticket13_, *ageMs, again);
+    Bytes helloBody = BuildClientHello13(again);
+    if (tls13_.pskOffered) sealBinder(*ticket13_, handshake_.transcript, helloBody);
     LogHandshakeData("SendClientHello", helloBody);
     SendHandshake(kHandshakeClientHello, helloBody);
     return;
@@ -323,6 +362,14 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
     Fail13(kAlertMissingExtension, "ServerHello without key_share");
     return;
   }
+  if (hello.hasPreSharedKey &&
+      (!tls13_.pskOffered || hello.selectedIdentity != 0 || ticketHash(*ticket13_) != suite->hash)) {
+    Fail13(kAlertIllegalParameter, "ServerHello selects PSK identity " +
+                                       std::to_string(hello.selectedIdentity) +
+                                       ", which was not offered with its suite");
+    return;
+  }
+  tls13_.resumed = hello.hasPreSharedKey;
   const auto share = std::find_if(tls13_.shares.begin(), tls13_.shares.end(),
                                   [&](const KeySharePrivate& own) { return own.group == hello.group; });
   if (share == tls13_.shares.end() || (tls13_.retryGroup != 0 && hello.group != tls13_.retryGroup)) {
@@ -341,7 +388,8 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
   handshake_.cipherSuite = uintToBytes(hello.suite, 2);
   version_ = kVersionTls12;
   tls13_.active = true;
-  Tls13DeriveHandshakeSecrets(suite->hash, shared, TranscriptHash13(), tls13_.secrets);
+  Tls13DeriveHandshakeSecrets(suite->hash, shared, TranscriptHash13(), tls13_.secrets,
+                              tls13_.resumed ? std::string_view(ticket13_->psk) : std::string_view());
   LogHandshakeData("Client Handshake Traffic Secret", tls13_.secrets.clientHandshakeTraffic);
   LogHandshakeData("Server Handshake Traffic Secret", tls13_.secrets.serverHandshakeTraffic);
   LogTlsMessage("TLS 1.3, suite " + hex16(hello.suite) + ", group " + hex16(hello.group));
@@ -355,7 +403,8 @@ void TlsConnection::ProcessEncryptedExtensions(std::string_view body) {
     Fail13(check.alert, check.error);
     return;
   }
-  tls13_.step = Tls13Step::kWaitCertificateOrRequest;
+  // With the PSK the server proves itself by its Finished alone.
+  tls13_.step = tls13_.resumed ? Tls13Step::kWaitFinished : Tls13Step::kWaitCertificateOrRequest;
 }
 
 void TlsConnection::ProcessCertificateRequest13(std::string_view body) {
@@ -467,13 +516,15 @@ void TlsConnection::ProcessFinished13(std::string_view message, bool moreInRecor
   LogHandshakeData("SendFinished", finished);
   SendHandshake(kHandshakeFinished, finished);
   if (!InstallKey13(write_, tls13_.clientTraffic)) return;
-  // Nothing hashes the transcript from here on (no resumption secret yet).
+  tls13_.resumptionMaster = Tls13ResumptionMasterSecret(hash, tls13_.secrets, TranscriptHash13());
+  // Nothing hashes the transcript from here on.
   handshake_.transcript.clear();
   tls13_.secrets = Tls13Secrets();
   handshake_.finishedPending = false;
   handshake_.done = true;
   tls13_.step = Tls13Step::kConnected;
   LogTlsMessage("TLS 1.3 handshake done");
+  Log(3, tls13_.resumed ? "TLS session resumed (TLS 1.3)" : "TLS full handshake (TLS 1.3)");
 }
 
 void TlsConnection::SendClientCertificate13() {
@@ -518,9 +569,18 @@ void TlsConnection::ProcessNewSessionTicket(std::string_view body) {
     Fail13(check.alert, check.error);
     return;
   }
-  // Resumption is not offered: the ticket is read and dropped.
-  LogTlsMessage("Ignoring NewSessionTicket (lifetime " + std::to_string(ticket.lifetime) + " s, " +
+  // The last one is kept for the next connection.
+  LogTlsMessage("NewSessionTicket (lifetime " + std::to_string(ticket.lifetime) + " s, " +
                 std::to_string(ticket.ticketLength) + " bytes)");
+  if (ticket.lifetime == 0) return;
+  Tls13Ticket kept;
+  kept.suite = tls13_.suite->id;
+  kept.identity = std::move(ticket.ticket);
+  kept.psk = Tls13TicketPsk(tls13_.suite->hash, tls13_.resumptionMaster, ticket.nonce);
+  kept.ageAdd = ticket.ageAdd;
+  kept.lifetimeSeconds = std::min(ticket.lifetime, kMaxTicketLifetimeSeconds);
+  kept.received = std::chrono::steady_clock::now();
+  latestTicket13_ = std::move(kept);
 }
 
 void TlsConnection::ProcessKeyUpdate(std::string_view body, bool moreInRecord) {

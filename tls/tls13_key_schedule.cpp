@@ -27,11 +27,30 @@ Bytes Tls13DeriveSecret(HashAlgorithm hash, std::string_view secret, std::string
   return hkdfExpandLabel(hash, secret, label, transcriptHash, digestSize(hash));
 }
 
-void Tls13DeriveHandshakeSecrets(HashAlgorithm hash, std::string_view sharedSecret,
-                                 std::string_view helloHash, Tls13Secrets& secrets) {
+Bytes Tls13EarlySecret(HashAlgorithm hash, std::string_view psk) {
   const Bytes zeros(digestSize(hash), '\0');
+  return hkdfExtract(hash, zeros, psk.empty() ? std::string_view(zeros) : psk);
+}
+
+Bytes Tls13ResumptionBinder(HashAlgorithm hash, std::string_view psk, std::string_view truncatedHash) {
+  const Bytes binderKey =
+      Tls13DeriveSecret(hash, Tls13EarlySecret(hash, psk), "res binder", digestOf(hash, {}));
+  return Tls13FinishedData(hash, binderKey, truncatedHash);
+}
+
+Bytes Tls13ResumptionMasterSecret(HashAlgorithm hash, const Tls13Secrets& secrets,
+                                  std::string_view clientFinishedHash) {
+  return Tls13DeriveSecret(hash, secrets.masterSecret, "res master", clientFinishedHash);
+}
+
+Bytes Tls13TicketPsk(HashAlgorithm hash, std::string_view resumptionMaster, std::string_view nonce) {
+  return hkdfExpandLabel(hash, resumptionMaster, "resumption", nonce, digestSize(hash));
+}
+
+void Tls13DeriveHandshakeSecrets(HashAlgorithm hash, std::string_view sharedSecret,
+                                 std::string_view helloHash, Tls13Secrets& secrets, std::string_view psk) {
   const Bytes emptyHash = digestOf(hash, {});
-  const Bytes early = hkdfExtract(hash, zeros, zeros);
+  const Bytes early = Tls13EarlySecret(hash, psk);
   const Bytes salt = Tls13DeriveSecret(hash, early, "derived", emptyHash);
   secrets.handshakeSecret = hkdfExtract(hash, salt, sharedSecret);
   secrets.clientHandshakeTraffic =

@@ -1,7 +1,7 @@
 #pragma once
-// The TLS 1.3 key schedule (RFC 8446 7.1) without pre-shared keys: early,
-// handshake and master secrets, the traffic secrets derived from them, the
-// record key and IV of a traffic secret, Finished and KeyUpdate.
+// The TLS 1.3 key schedule (RFC 8446 7.1), with or without a resumption
+// PSK: early, handshake and master secrets, the binder and resumption keys, the traffic secrets derived from
+// them, the record key and IV of a traffic secret, Finished and KeyUpdate.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -40,10 +40,20 @@ struct Tls13Secrets {
   Bytes serverApplicationTraffic;
 };
 
-// Handshake secret (no PSK: the early secret from zeros) and both
-// handshake traffic secrets; helloHash = Hash(ClientHello..ServerHello).
+// The early secret: HKDF-Extract(0, psk), zeros standing in for no PSK.
+Bytes Tls13EarlySecret(HashAlgorithm hash, std::string_view psk);
+// The binder of a resumption PSK over Hash(truncated ClientHello ...).
+Bytes Tls13ResumptionBinder(HashAlgorithm hash, std::string_view psk, std::string_view truncatedHash);
+// Handshake secret and both handshake traffic secrets; helloHash =
+// Hash(ClientHello..ServerHello); psk empty for a full handshake.
 void Tls13DeriveHandshakeSecrets(HashAlgorithm hash, std::string_view sharedSecret,
-                                 std::string_view helloHash, Tls13Secrets& secrets);
+                                 std::string_view helloHash, Tls13Secrets& secrets,
+                                 std::string_view psk = {});
+// resumption_master_secret; clientFinishedHash = Hash(ClientHello..client Finished).
+Bytes Tls13ResumptionMasterSecret(HashAlgorithm hash, const Tls13Secrets& secrets,
+                                  std::string_view clientFinishedHash);
+// The PSK a NewSessionTicket's nonce makes of the resumption master secret.
+Bytes Tls13TicketPsk(HashAlgorithm hash, std::string_view resumptionMaster, std::string_view nonce);
 // Master secret and both application traffic secrets from the handshake
 // secret; finishedHash = Hash(ClientHello..server Finished).
 void Tls13DeriveApplicationSecrets(HashAlgorithm hash, std::string_view finishedHash, Tls13Secrets& secrets);

@@ -146,6 +146,13 @@ Bytes BuildClientHello13(const ClientHello13& hello) {
   }
   appendExtension(block, kExtensionKeyShare, vector16(shares));
   if (!hello.cookie.empty()) appendExtension(block, kExtensionCookie, vector16(hello.cookie));
+  if (!hello.pskIdentity.empty()) {
+    appendExtension(block, kExtensionPskKeyExchangeModes, Bytes("\x01\x01", 2));
+    const Bytes identities = vector16(vector16(hello.pskIdentity) + uintToBytes(hello.obfuscatedAge, 4));
+    Bytes binder(1, static_cast<char>(hello.binderLength));
+    binder += Bytes(hello.binderLength, '\0');
+    appendExtension(block, kExtensionPreSharedKey, identities + vector16(binder));
+  }
   body += vector16(block);
   return body;
 }
@@ -224,8 +231,15 @@ Tls13Check ParseServerHello13(std::string_view body, ServerHello13& hello) {
         }
         hello.cookie = Bytes(extension.body.substr(2));
         break;
+      case kExtensionPreSharedKey:
+        if (hello.retryRequest)
+          return refuse(kAlertIllegalParameter, "pre_shared_key in a HelloRetryRequest");
+        if (extension.body.size() != 2)
+          return refuse(kAlertDecodeError, "Malformed pre_shared_key in ServerHello");
+        hello.hasPreSharedKey = true;
+        hello.selectedIdentity = static_cast<std::uint16_t>(bytesToUInt(extension.body));
+        break;
       default:
-        // pre_shared_key included: no key was offered.
         return refuse(kAlertUnsupportedExtension,
                       "Unrequested " + std::string(where) + " extension " + typeText(extension.type));
     }
@@ -353,16 +367,16 @@ Tls13Check ParseNewSessionTicket13(std::string_view body, NewSessionTicket13& ti
   HandshakeReader reader(body);
   if (body.size() < 4 + 4 + 1) return refuse(kAlertDecodeError, "NewSessionTicket too short");
   ticket.lifetime = bytesToUInt(reader.ReadBytes(4));
-  reader.ReadBytes(4);
+  ticket.ageAdd = static_cast<std::uint32_t>(bytesToUInt(reader.ReadBytes(4)));
   const std::size_t nonceLength = static_cast<std::uint8_t>(reader.ReadBytes(1)[0]);
   if (nonceLength + 2 > reader.Remaining())
     return refuse(kAlertDecodeError, "NewSessionTicket nonce runs past the message");
-  reader.ReadBytes(nonceLength);
+  ticket.nonce = Bytes(reader.ReadBytes(nonceLength));
   const std::size_t ticketLength = bytesToUInt(reader.ReadBytes(2));
   if (ticketLength == 0 || ticketLength + 2 > reader.Remaining()) {
     return refuse(kAlertDecodeError, "Malformed ticket in NewSessionTicket");
   }
-  reader.ReadBytes(ticketLength);
+  ticket.ticket = Bytes(reader.ReadBytes(ticketLength));
   ticket.ticketLength = ticketLength;
   std::vector<Extension> extensions;
   return readExtensions(reader.ReadBytes(reader.Remaining()), "NewSessionTicket", extensions);

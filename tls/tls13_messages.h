@@ -25,6 +25,7 @@ inline constexpr std::uint16_t kExtensionPreSharedKey = 0x0029;
 inline constexpr std::uint16_t kExtensionEarlyData = 0x002A;
 inline constexpr std::uint16_t kExtensionSupportedVersions = 0x002B;
 inline constexpr std::uint16_t kExtensionCookie = 0x002C;
+inline constexpr std::uint16_t kExtensionPskKeyExchangeModes = 0x002D;
 inline constexpr std::uint16_t kExtensionKeyShare = 0x0033;
 
 inline constexpr std::uint8_t kAlertUserCanceled = 90;
@@ -60,7 +61,17 @@ struct ClientHello13 {
   bool offerTls12 = false;
   Bytes tls12Suites;
   Bytes tls12Extensions;
+  // A resumption ticket: psk_key_exchange_modes (psk_dhe_ke) and, last,
+  // pre_shared_key with one identity and a binder of binderLength zeros
+  // that the caller replaces (the binder signs the hello before it).
+  Bytes pskIdentity;
+  std::uint32_t obfuscatedAge = 0;
+  std::size_t binderLength = 0;
 };
+
+// The bytes the binders list (with its length) takes at the end of a hello
+// offering one binder of binderLength bytes.
+inline std::size_t PskBindersSize(std::size_t binderLength) { return 2 + 1 + binderLength; }
 
 // The groups named in supported_groups, in order of preference.
 const std::vector<std::uint16_t>& Tls13OfferedGroups();
@@ -88,6 +99,8 @@ struct ServerHello13 {
   std::uint16_t group = 0;
   Bytes keyShare;  // empty in a HelloRetryRequest
   Bytes cookie;
+  bool hasPreSharedKey = false;
+  std::uint16_t selectedIdentity = 0;
 };
 Tls13Check ParseServerHello13(std::string_view body, ServerHello13& hello);
 
@@ -120,6 +133,9 @@ Bytes CertificateVerifyContent13(bool server, std::string_view transcriptHash);
 
 struct NewSessionTicket13 {
   std::uint32_t lifetime = 0;
+  std::uint32_t ageAdd = 0;
+  Bytes nonce;
+  Bytes ticket;
   std::size_t ticketLength = 0;
 };
 Tls13Check ParseNewSessionTicket13(std::string_view body, NewSessionTicket13& ticket);

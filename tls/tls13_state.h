@@ -48,6 +48,10 @@ struct Tls13Handshake {
   // server may answer in EncryptedExtensions.
   std::vector<std::uint16_t> answerableExtensions;
   bool updatingWriteKey = false;
+  // A ticket went out in the hello; the server took it.
+  bool pskOffered = false;
+  bool resumed = false;
+  Bytes resumptionMaster;
 };
 
 }  // namespace qv

@@ -11,14 +11,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tls/certificate_check.h"
 #include "tls/handshake_state.h"
 #include "tls/record_state.h"
 #include "tls/tls13_state.h"
+#include "tls/tls13_ticket.h"
 #include "tls/tls_log.h"
 #include "tls/tls_protocol.h"
 #include "tls/tls_version_policy.h"
@@ -50,6 +53,9 @@ class TlsConnection {
   // CertificateRequest is answered with; null (the default) answers with
   // an empty Certificate. Shared, so one loaded file serves every connection.
   void SetClientCredentials(std::shared_ptr<const ClientCredentials> credentials);
+  // Client, TLS 1.3: a ticket from an earlier connection to the same server,
+  // offered when it has not expired (a declined one means a full handshake).
+  void SetResumptionTicket13(std::optional<Tls13Ticket> ticket) { ticket13_ = std::move(ticket); }
 
   // --- Operations -----------------------------------------------------------
   // Client role; queues the ClientHello (it leaves with the next
@@ -84,6 +90,10 @@ class TlsConnection {
   bool CloseNotifySent() const { return closeNotifySent_; }
   // Client: the server's DER chain as accepted (empty after resumption).
   const std::vector<Bytes>& PeerCertificates() const { return handshake_.peerCertificate.chain; }
+  // TLS 1.3: the server accepted the offered ticket (no certificate came).
+  bool Resumed() const { return tls13_.resumed; }
+  // TLS 1.3: the last NewSessionTicket this connection got (once), for the next one.
+  std::optional<Tls13Ticket> TakeLatestTicket13() { return std::exchange(latestTicket13_, std::nullopt); }
   // The two bytes of the negotiated (or resumed) suite; empty before.
   const Bytes& CipherSuite() const { return handshake_.cipherSuite; }
   // The version the ServerHello chose (0x0301, 0x0303); 0 before it.
@@ -222,6 +232,8 @@ class TlsConnection {
   RecordState write_;
   HandshakeState handshake_;
   Tls13Handshake tls13_;
+  std::optional<Tls13Ticket> ticket13_;
+  std::optional<Tls13Ticket> latestTicket13_;
   Bytes receiveBuffer_;
   Bytes pendingPlaintext_;
   Bytes outgoingData_;

@@ -163,7 +163,7 @@ TEST_F(Rfc8448Client, RunsTheSimpleHandshakeByteForByte) {
   EXPECT_EQ(hexEncode(client.SendApplicationData("")),
             "140303000101" + hexEncode(t.Value("client", "send handshake record", "complete record", 1)));
   EXPECT_TRUE(client.ReceiveBytes(ServerRecord("send handshake record", 2)).empty());
-  EXPECT_TRUE(lines.Contains("Ignoring NewSessionTicket (lifetime 30 s")) << lines.text;
+  EXPECT_TRUE(lines.Contains("NewSessionTicket (lifetime 30 s")) << lines.text;
   const Bytes payload = t.Value("client", "send application_data record", "payload");
   EXPECT_EQ(hexEncode(client.SendApplicationData(payload)),
             hexEncode(t.Value("client", "send application_data record", "complete record")));
@@ -371,6 +371,71 @@ TEST(Tls13Client, HelloRetryRequestBringsASecp384r1ShareAndTheCookie) {
   EXPECT_TRUE(lines.Contains("1 Second HelloRetryRequest")) << lines.text;
 }
 
+// A ticket goes last in the hello with a binder over everything before the
+// binders; the server may select only that identity with a suite of its
+// hash; an expired ticket is not offered.
+TEST(Tls13Client, OffersItsTicketLastWithItsBinder) {
+  Tls13Ticket ticket;
+  ticket.suite = 0x1301;
+  ticket.identity = "ticket-1";
+  ticket.psk = Bytes(32, '\x42');
+  ticket.ageAdd = 1000;
+  ticket.lifetimeSeconds = 3600;
+  ticket.received = std::chrono::steady_clock::now();
+  const auto helloWith = [](const Tls13Ticket& offered, TlsConnection& client) {
+    client.SetVersionPolicy(TlsVersionPolicy::kTls13);
+    client.SetResumptionTicket13(offered);
+    client.StartClient();
+    return client.SendApplicationData("");
+  };
+  {
+    Lines lines;
+    TlsConnection client(lines.Log());
+    const Bytes hello = helloWith(ticket, client);
+    const Bytes message = hello.substr(5);
+    const std::size_t tail = 4 + 2 + 2 + 8 + 4 + 2 + 1 + 32;
+    ASSERT_GT(message.size(), tail);
+    const Bytes psk = message.substr(message.size() - tail);
+    EXPECT_EQ(hexEncode(psk.substr(0, 16)), "00290033000e0008" + hexEncode("ticket-1"));
+    const std::uint32_t age = static_cast<std::uint32_t>(bytesToUInt(psk.substr(16, 4)));
+    EXPECT_GE(age, 1000u);
+    EXPECT_LT(age, 1000u + 60000u);
+    EXPECT_EQ(hexEncode(psk.substr(20, 3)), "002120");
+    const Bytes truncated = message.substr(0, message.size() - 35);
+    EXPECT_EQ(psk.substr(23), Tls13ResumptionBinder(HashAlgorithm::kSha256, ticket.psk,
+                                                    digestOf(HashAlgorithm::kSha256, truncated)));
+    EXPECT_NE(message.find(Bytes("\x00\x2D\x00\x02\x01\x01", 6)), Bytes::npos);
+  }
+  const Bytes shareX25519 = extension(0x0033, Bytes("\x00\x1D\x00\x20", 4) + Bytes(32, '\x09'));
+  const struct {
+    const char* what;
+    Bytes selected;
+    std::uint16_t suite;
+  } refused[] = {
+      {"second identity", Bytes("\x00\x01", 2), 0x1301},
+      {"suite of another hash", Bytes("\x00\x00", 2), 0x1302},
+  };
+  for (const auto& c : refused) {
+    Lines lines;
+    TlsConnection client(lines.Log());
+    const Bytes hello = helloWith(ticket, client);
+    const Bytes body =
+        serverHelloBody(Bytes(32, 'r'), sessionIdOf(hello),
+                        kSupportedTls13 + shareX25519 + extension(0x0029, c.selected), c.suite);
+    client.ReceiveBytes(record(kContentHandshake, handshakeMessage(2, body)));
+    EXPECT_TRUE(client.Failed()) << c.what;
+    EXPECT_TRUE(lines.Contains("which was not offered with its suite")) << c.what << lines.text;
+  }
+  Tls13Ticket expired = ticket;
+  expired.received -= std::chrono::seconds(3601);
+  Lines lines;
+  TlsConnection client(lines.Log());
+  const Bytes hello = helloWith(expired, client);
+  EXPECT_EQ(hello.find(Bytes("\x00\x29\x00", 3)), Bytes::npos);
+  EXPECT_EQ(hello.find(Bytes("\x00\x2D\x00\x02", 4)), Bytes::npos);
+  EXPECT_TRUE(lines.Contains("TLS resumption ticket expired")) << lines.text;
+}
+
 TEST(Tls13Client, RefusesServerHellosItCannotTake) {
   const Bytes shareX25519 = extension(0x0033, Bytes("\x00\x1D\x00\x20", 4) + Bytes(32, '\x09'));
   const Bytes random(32, 'r');
@@ -397,8 +462,8 @@ TEST(Tls13Client, RefusesServerHellosItCannotTake) {
       {"TLS 1.2 suite under TLS 1.3", TlsVersionPolicy::kAuto, random, true, kSupportedTls13 + shareX25519,
        0xC02F, 47, "chose cipher suite c02f"},
       {"pre_shared_key never offered", TlsVersionPolicy::kTls13, random, true,
-       kSupportedTls13 + shareX25519 + extension(0x0029, Bytes("\x00\x00", 2)), 0x1301, 110,
-       "Unrequested ServerHello extension 0029"},
+       kSupportedTls13 + shareX25519 + extension(0x0029, Bytes("\x00\x00", 2)), 0x1301, 47,
+       "ServerHello selects PSK identity 0, which was not offered"},
       {"share for a group not sent", TlsVersionPolicy::kTls13, random, true,
        kSupportedTls13 + extension(0x0033, Bytes("\x00\x18\x00\x01\x04", 5)), 0x1301, 47,
        "key share for group 0018, which was not sent"},
