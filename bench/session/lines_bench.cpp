@@ -32,12 +32,15 @@
 #include "session/csta_frame.h"
 #include "session/line_monitors.h"
 #include "session/session_timing.h"
+#include "bench/session/wire_measures.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
 namespace qv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::NewMakeCall;
+using bench::Percentiles;
 using namespace std::chrono_literals;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -222,24 +225,6 @@ void BM_OneLineAmong(benchmark::State& state) {
   BuildLineSet({}, {});
 }
 BENCHMARK(BM_OneLineAmong)->Arg(1)->Arg(10000)->Unit(benchmark::kNanosecond);
-
-void Percentiles(benchmark::State& state, std::vector<double>& micros) {
-  std::sort(micros.begin(), micros.end());
-  auto pct = [&](double p) {
-    return micros[static_cast<std::size_t>(p * static_cast<double>(micros.size() - 1))];
-  };
-  state.counters["p50_us"] = pct(0.50);
-  state.counters["p99_us"] = pct(0.99);
-  state.counters["max_us"] = micros.back();
-}
-
-const pbxsim::ReceivedFrame* NewMakeCall(const std::vector<pbxsim::ReceivedFrame>& frames,
-                                         std::uint32_t after) {
-  for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-    if (it->root == "MakeCall") return it->invokeId > after ? &*it : nullptr;
-  }
-  return nullptr;
-}
 
 // TSPI_lineMakeCall on the middle line until pbxsim (in this process, plain
 // TCP, as the single-line figure) has read the frame.

@@ -26,12 +26,15 @@
 #include "session/csta_responses.h"
 #include "session/session_timing.h"
 #include "session/settings.h"
+#include "bench/session/wire_measures.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
 namespace qv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::NewMakeCall;
+using bench::Percentiles;
 using namespace std::chrono_literals;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -215,25 +218,6 @@ BENCHMARK(BM_EntryPointsUnderFaults)
     ->DenseRange(kHealthy, kBlackHoled)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-
-void Percentiles(benchmark::State& state, std::vector<double>& micros) {
-  std::sort(micros.begin(), micros.end());
-  auto pct = [&](double p) {
-    return micros[static_cast<std::size_t>(p * static_cast<double>(micros.size() - 1))];
-  };
-  state.counters["p50_us"] = pct(0.50);
-  state.counters["p99_us"] = pct(0.99);
-  state.counters["max_us"] = micros.back();
-}
-
-// The newest MakeCall pbxsim read with an invoke id above `after`.
-const pbxsim::ReceivedFrame* NewMakeCall(const std::vector<pbxsim::ReceivedFrame>& frames,
-                                         std::uint32_t after) {
-  for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-    if (it->root == "MakeCall") return it->invokeId > after ? &*it : nullptr;
-  }
-  return nullptr;
-}
 
 // TSPI_lineMakeCall until pbxsim has read the whole frame, through the
 // queue and the writer thread of a logged-in session.

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "bench/tls/memory_login.h"
 #include "tests/tls/openssl_memory_server.h"
 #include "tests/tls/tls_connection_test_peer.h"
 #include "tls/tls_connection.h"
@@ -16,8 +17,7 @@
 namespace qv {
 namespace {
 
-const std::string kLogin(300, 'L');
-const std::string kLoginReply(200, 'R');
+using namespace bench;
 
 // The reference client: TLS 1.2, the one suite, X25519, no tickets.
 SSL_CTX* referenceClientContext() {
@@ -30,35 +30,6 @@ SSL_CTX* referenceClientContext() {
   return context;
 }
 
-struct MemoryClient {
-  SSL* ssl;
-  BIO* in;
-  BIO* out;
-  explicit MemoryClient(SSL_CTX* context)
-      : ssl(SSL_new(context)), in(BIO_new(BIO_s_mem())), out(BIO_new(BIO_s_mem())) {
-    SSL_set_bio(ssl, in, out);
-    SSL_set_connect_state(ssl);
-  }
-  ~MemoryClient() { SSL_free(ssl); }
-};
-
-std::string drain(BIO* out) {
-  std::string bytes;
-  char buffer[20000];
-  int n;
-  while ((n = BIO_read(out, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
-  return bytes;
-}
-
-std::string readAll(SSL* ssl) {
-  std::string data;
-  char buffer[20000];
-  int n;
-  while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<std::size_t>(n));
-  ERR_clear_error();
-  return data;
-}
-
 void BM_Tls12HandshakeAndLogin_Ours(benchmark::State& state) {
   SSL_CTX* serverContext = test::makeServerContext();
   for (auto _ : state) {
@@ -68,14 +39,7 @@ void BM_Tls12HandshakeAndLogin_Ours(benchmark::State& state) {
     client.SetServerName("pbx.example.com");
     client.SetVersionPolicy(TlsVersionPolicy::kTls12);
     client.StartClient();
-    std::string toServer = client.SendApplicationData(kLogin);
-    std::string reply;
-    for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-      server.Feed(toServer);
-      if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-      reply += client.ReceiveBytes(server.Drain());
-      toServer = client.SendApplicationData("");
-    }
+    const std::string reply = loginOurs(client, server);
     if (reply != kLoginReply || client.CipherSuite() != Bytes("\xC0\x2F", 2))
       state.SkipWithError("handshake failed");
   }
@@ -88,17 +52,7 @@ void BM_Tls12HandshakeAndLogin_OpenSsl(benchmark::State& state) {
   for (auto _ : state) {
     test::MemoryServer server(serverContext);
     MemoryClient client(clientContext);
-    bool loginSent = false;
-    std::string reply;
-    for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-      if (!loginSent) loginSent = SSL_write(client.ssl, kLogin.data(), static_cast<int>(kLogin.size())) > 0;
-      ERR_clear_error();
-      server.Feed(drain(client.out));
-      if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-      const std::string flight = server.Drain();
-      BIO_write(client.in, flight.data(), static_cast<int>(flight.size()));
-      reply += readAll(client.ssl);
-    }
+    const std::string reply = loginOpenSsl(client, server);
     if (reply != kLoginReply) state.SkipWithError("handshake failed");
   }
   SSL_CTX_free(clientContext);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "bench/tls/memory_login.h"
 #include "tests/tls/openssl_memory_server.h"
 #include "tls/tls_connection.h"
 #include "tls/tls_version_policy.h"
@@ -14,8 +15,7 @@
 namespace qv {
 namespace {
 
-const std::string kLogin(300, 'L');
-const std::string kLoginReply(200, 'R');
+using namespace bench;
 
 // The reference client: libssl's defaults, TLS 1.3 only, no session reuse.
 SSL_CTX* referenceClientContext() {
@@ -23,35 +23,6 @@ SSL_CTX* referenceClientContext() {
   SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
   SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
   return context;
-}
-
-struct MemoryClient {
-  SSL* ssl;
-  BIO* in;
-  BIO* out;
-  explicit MemoryClient(SSL_CTX* context)
-      : ssl(SSL_new(context)), in(BIO_new(BIO_s_mem())), out(BIO_new(BIO_s_mem())) {
-    SSL_set_bio(ssl, in, out);
-    SSL_set_connect_state(ssl);
-  }
-  ~MemoryClient() { SSL_free(ssl); }
-};
-
-std::string drain(BIO* out) {
-  std::string bytes;
-  char buffer[20000];
-  int n;
-  while ((n = BIO_read(out, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
-  return bytes;
-}
-
-std::string readAll(SSL* ssl) {
-  std::string data;
-  char buffer[20000];
-  int n;
-  while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<std::size_t>(n));
-  ERR_clear_error();
-  return data;
 }
 
 void BM_Tls13HandshakeAndLogin_Ours(benchmark::State& state) {
@@ -63,14 +34,7 @@ void BM_Tls13HandshakeAndLogin_Ours(benchmark::State& state) {
     client.SetServerName("pbx.example.com");
     client.SetVersionPolicy(TlsVersionPolicy::kTls13);
     client.StartClient();
-    std::string toServer = client.SendApplicationData(kLogin);
-    std::string reply;
-    for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-      server.Feed(toServer);
-      if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-      reply += client.ReceiveBytes(server.Drain());
-      toServer = client.SendApplicationData("");
-    }
+    const std::string reply = loginOurs(client, server);
     if (reply != kLoginReply || client.NegotiatedVersion() != 0x0304) state.SkipWithError("handshake failed");
   }
   SSL_CTX_free(serverContext);
@@ -82,17 +46,7 @@ void BM_Tls13HandshakeAndLogin_OpenSsl(benchmark::State& state) {
   for (auto _ : state) {
     test::MemoryServer server(serverContext);
     MemoryClient client(clientContext);
-    bool loginSent = false;
-    std::string reply;
-    for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-      if (!loginSent) loginSent = SSL_write(client.ssl, kLogin.data(), static_cast<int>(kLogin.size())) > 0;
-      ERR_clear_error();
-      server.Feed(drain(client.out));
-      if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-      const std::string flight = server.Drain();
-      BIO_write(client.in, flight.data(), static_cast<int>(flight.size()));
-      reply += readAll(client.ssl);
-    }
+    const std::string reply = loginOpenSsl(client, server);
     if (reply != kLoginReply || SSL_version(client.ssl) != TLS1_3_VERSION)
       state.SkipWithError("handshake failed");
   }

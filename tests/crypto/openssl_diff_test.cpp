@@ -27,33 +27,15 @@
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
 #include "tests/crypto/hex.h"
+#include "tests/crypto/seeded_random.h"
 
 namespace qv {
 namespace {
 
 using test::hex;
 
-std::uint64_t seed() {
-  static const std::uint64_t value = [] {
-    const char* env = std::getenv("QV_TEST_SEED");
-    return env ? std::strtoull(env, nullptr, 0) : 20261208ull;
-  }();
-  return value;
-}
-
-class Random {
- public:
-  explicit Random(std::uint64_t salt) : engine_(seed() * 1000003u + salt) {}
-  std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine_); }
-  Bytes bytes(std::size_t n) {
-    Bytes out(n, '\0');
-    for (auto& c : out) c = static_cast<char>(engine_());
-    return out;
-  }
-
- private:
-  std::mt19937_64 engine_;
-};
+using Random = test::SeededRandom<20261208ull>;
+std::uint64_t seed() { return Random::seed(); }
 
 // --- ciphers -----------------------------------------------------------------
 

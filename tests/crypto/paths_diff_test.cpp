@@ -19,29 +19,14 @@
 #include "crypto/sha256.h"
 #include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
+#include "tests/crypto/seeded_random.h"
 
 namespace qv {
 namespace {
 
 using test::hex;
 
-class Random {
- public:
-  explicit Random(std::uint64_t salt) : engine_(seed() * 1000003u + salt) {}
-  static std::uint64_t seed() {
-    const char* env = std::getenv("QV_TEST_SEED");
-    return env ? std::strtoull(env, nullptr, 0) : 20261209ull;
-  }
-  std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine_); }
-  Bytes bytes(std::size_t n) {
-    Bytes out(n, '\0');
-    for (auto& c : out) c = static_cast<char>(engine_());
-    return out;
-  }
-
- private:
-  std::mt19937_64 engine_;
-};
+using Random = test::SeededRandom<20261209ull>;
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 

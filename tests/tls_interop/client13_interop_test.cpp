@@ -7,6 +7,7 @@
 
 #include "tests/tls/tls_test_util.h"
 #include "tests/tls_interop/peer_process.h"
+#include "tests/tls_interop/s_server_client.h"
 #include "tests/tls_interop/socket_driver.h"
 #include "tls/hello_extensions.h"
 #include "tls/signature_schemes.h"
@@ -62,19 +63,9 @@ class Client13Interop : public ::testing::Test {
     return server;
   }
 
-  void Configure(TlsConnection& tls, TlsVersionPolicy policy) {
-    tls.SetLog(test::testLog("CSTA: "));
-    tls.SetServerName("pbx.example.com");
-    tls.SetVerifyCertificates(false);
-    tls.SetVersionPolicy(policy);
-    tls.StartClient();
-  }
+  void Configure(TlsConnection& tls, TlsVersionPolicy policy) { test::startInteropClient(tls, policy); }
 
-  static bool Echoes(SocketDriver& link, const std::string& line) {
-    if (!link.Send(line + "\n")) return false;
-    const std::string reversed(line.rbegin(), line.rend());
-    return link.PumpUntilContains(reversed).find(reversed) != Bytes::npos;
-  }
+  static bool Echoes(SocketDriver& link, const std::string& line) { return test::echoesReversed(link, line); }
 
   test::ScratchDir dir_;
   std::uint16_t port_ = 0;

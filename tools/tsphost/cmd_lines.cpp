@@ -25,14 +25,6 @@ std::string wideMember(const std::vector<std::uint32_t>& words, DWORD offset, DW
   return narrow(units.data());
 }
 
-std::string guidText(const GUID& g) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return text;
-}
-
 bool listLines(Host& host) {
   auto getDevCaps = host.get<decltype(&TSPI_lineGetDevCaps)>("TSPI_lineGetDevCaps");
   auto getAddressCaps = host.get<decltype(&TSPI_lineGetAddressCaps)>("TSPI_lineGetAddressCaps");

@@ -38,6 +38,14 @@ std::string hex32(std::uint32_t value) {
   return text;
 }
 
+std::string guidText(const GUID& g) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
 std::string resultText(LONG result) {
   if (result >= 0) return std::to_string(result);
   struct Known {

@@ -71,6 +71,7 @@ void TSPIAPI lineEventProc(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWOR
 
 // Formatting helpers.
 std::string hex32(std::uint32_t value);
+std::string guidText(const GUID& guid);         // "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx"
 std::string resultText(LONG result);            // "0" or "0x8000000C (LINEERR_INCOMPATIBLEAPIVERSION)"
 std::string narrow(const WCHAR* text);          // UTF-16 to UTF-8
 std::u16string widen(const std::string& text);  // UTF-8 (ASCII) to UTF-16
