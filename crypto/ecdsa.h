@@ -13,8 +13,8 @@ namespace qv {
 bool ecdsaVerifyDer(EcCurve curve, std::string_view publicPoint, std::string_view digest,
                     std::string_view derSignature);
 // The same with r and s as big-endian byte strings (any length <= 66 bytes).
-bool ecdsaVerify(EcCurve curve, std::string_view publicPoint, std::string_view digest,
-                 std::string_view r, std::string_view s);
+bool ecdsaVerify(EcCurve curve, std::string_view publicPoint, std::string_view digest, std::string_view r,
+                 std::string_view s);
 // Signs a digest with a deterministic nonce (RFC 6979, HMAC-DRBG over `hash`,
 // which must be the hash that made the digest); DER signature, or empty when
 // the private scalar is invalid. Constant time in the private scalar and nonce.

@@ -28,9 +28,9 @@ struct SettingsStore {
   std::string cafile;
   std::string tlsversion;  // empty: not stored
   std::string clientcert;
-  std::string lines;       // empty: not stored
-  std::string guid;        // empty: not stored
-  std::string invokeid;    // empty: not stored
+  std::string lines;     // empty: not stored
+  std::string guid;      // empty: not stored
+  std::string invokeid;  // empty: not stored
 };
 
 // Writes the provider's settings where ReadSettings finds them.

@@ -283,13 +283,12 @@ TEST_F(WinDialogTest, TemplateHasItsControlsWhereTheyBelong) {
       GetWindowTextW(item, text, 128);
       labels.push_back(text);
     }
-    EXPECT_EQ(labels,
-              (std::vector<std::wstring>{
-                  L"Username (e.g. \"40\"):", L"Extensions (e.g. \"202; 300-349\"):", L"Password:",
-                  L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
-                  L"Address (e.g. \"pbx.example.com\"):", L"Port (e.g. \"443\"):",
-                  L"Use encryption for CSTA:", L"TLS version:", L"Client certificate:",
-                  L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
+    EXPECT_EQ(labels, (std::vector<std::wstring>{
+                          L"Username (e.g. \"40\"):", L"Extensions (e.g. \"202; 300-349\"):", L"Password:",
+                          L"Password (repeat):", L"Domain (e.g. \"example.com\"):",
+                          L"Address (e.g. \"pbx.example.com\"):", L"Port (e.g. \"443\"):",
+                          L"Use encryption for CSTA:", L"TLS version:", L"Client certificate:",
+                          L"" QV_VERSION_TEXT, L"Auto originate outbound calls:"}));
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
 }
