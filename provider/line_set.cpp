@@ -27,6 +27,11 @@ struct LineSet {
 // Replaced only while the provider is not running (no thread but TAPI's
 // own looks at it then); read freely while it runs.
 std::atomic<LineSet*> current{nullptr};
+// The set goes when the library is unloaded: a host that loads and unloads
+// the provider repeatedly must not lose one each time.
+struct SetOwner {
+  ~SetOwner() { delete current.exchange(nullptr); }
+} setOwner;
 std::mutex buildLock;
 // Guards the set's contents against the changes made while running.
 std::shared_mutex setLock;

@@ -303,7 +303,9 @@ TEST(EcdsaDer, StrictParsing) {
     SCOPED_TRACE(c.der);
     EXPECT_EQ(parseEcdsaSignatureDer(fromHex(c.der)).has_value(), c.valid);
   }
-  const auto parts = parseEcdsaSignatureDer(fromHex("300802020080020200ff"));
+  // The parts point into the DER, which must outlive them.
+  const Bytes der = fromHex("300802020080020200ff");
+  const auto parts = parseEcdsaSignatureDer(der);
   ASSERT_TRUE(parts);
   EXPECT_EQ(hex(parts->r), "0080");
   EXPECT_EQ(hex(parts->s), "00ff");
