@@ -44,7 +44,7 @@ wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 
 # Fuzz targets, each for a bounded time.
-cmake --preset fuzz -DQV_FUZZ_MAX_SECONDS=15 >/dev/null
+cmake --preset fuzz -DQV_FUZZ_MAX_SECONDS=8 >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 run ctest --preset fuzz -j 2
 
