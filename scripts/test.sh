@@ -9,22 +9,29 @@ bash scripts/setup.sh
 jobs=$(nproc)
 status=0
 run() { echo "== $*"; "$@" || status=1; }
+# Elapsed time at each phase, so a slow phase shows in the log.
+start=$SECONDS
+phase() { echo "== [$((SECONDS - start)) s] $*"; }
 
+phase native
 # Native build and tests.
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
 run ctest --preset native
 
+phase asan
 # The whole native suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 run ctest --preset asan
 
+phase tsan
 # Concurrency tests under ThreadSanitizer.
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 run ctest --preset tsan
 
+phase windows
 # Windows builds; the x64 tests run under wine in one throw-away prefix.
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$jobs"
@@ -35,6 +42,7 @@ cmake --build --preset windows-x86 -j "$jobs"
 # installed under wine by ctest --preset windows-x64 in a prefix of its own).
 run ctest --preset windows-x86
 # <<< Windows packages and x86 static checks
+phase wine
 export WINEPREFIX=$(mktemp -d /tmp/qv-wineprefix.XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i >/dev/null 2>&1 || true
@@ -43,10 +51,12 @@ run xvfb-run -a ctest --preset windows-x64
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 
+phase fuzz
 # Fuzz targets, each for a bounded time.
 cmake --preset fuzz -DQV_FUZZ_MAX_SECONDS=8 >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 run ctest --preset fuzz -j 2
 
+phase done
 if [ $status -ne 0 ]; then echo "SOME TESTS FAILED"; fi
 exit $status

@@ -76,8 +76,8 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
   const int overlapsBefore = CompletionOverlaps();
   InitProvider();
 
-  constexpr int kThreads = 8;
-  constexpr int kCallsEach = 15;
+  constexpr int kThreads = 5;
+  constexpr int kCallsEach = 24;
   const std::u16string tooLong(70000, u'5');
   std::atomic<int> made{0};
   std::vector<std::thread> threads;
@@ -86,8 +86,9 @@ TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
       for (int i = 0; i < kCallsEach; ++i) {
         DRV_REQUESTID id = static_cast<DRV_REQUESTID>(5000 + t * kCallsEach + i);
         HDRVCALL call = nullptr;
-        // Each thread holds one slot at a time (ten for eight threads): a
-        // refusal here is a bug, not load.
+        // A call closed before its answer keeps its slot until the answer
+        // arrives, and answers come in order, so each thread holds at most
+        // two slots (ten for five threads): a refusal here is a bug, not load.
         // Every third request cannot be framed: it fails on this thread while
         // the worker completes the others.
         const bool framed = i % 3 != 0;
