@@ -134,7 +134,7 @@ const char* CallStateName(DWORD state) {
   }
 }
 
-void CallModel::Reset(std::string ourNumber, std::string domain) {
+void CallModel::Reset(std::string ourNumber, std::string domain, std::string where) {
   for (CtiCall& c : calls_) {
     std::uint32_t generation = c.generation + 1;
     c = CtiCall{};
@@ -142,6 +142,7 @@ void CallModel::Reset(std::string ourNumber, std::string domain) {
   }
   ourNumber_ = std::move(ourNumber);
   domain_ = std::move(domain);
+  where_ = std::move(where);
   waiting_.clear();
   ignored_.clear();
   orphaned_.fill(false);
@@ -213,7 +214,7 @@ int CallModel::Announce(const CallEvent& e, bool outgoing, const ClaimSlot& clai
   int slot = claim ? claim() : -1;
   if (slot < 0 || slot >= kCallTableSize || Call(slot).used) {
     writeLog(1, "CTI: all " + std::to_string(kCallTableSize) + " call slots in use, call " + e.callId +
-                    (outgoing ? "" : " from " + e.calling.deviceId) + " not reported");
+                    (outgoing ? "" : " from " + e.calling.deviceId) + " not reported" + where_);
     Ignore(e.callId);
     return -1;
   }
@@ -245,7 +246,7 @@ int CallModel::Announce(const CallEvent& e, bool outgoing, const ClaimSlot& clai
     }
   }
   writeLog(3, std::string("CTI: new ") + (outgoing ? "outgoing" : "incoming") + " call " + e.callId +
-                  " in slot " + std::to_string(slot));
+                  " in slot " + std::to_string(slot) + where_);
   out.push_back({CtiMessage::Kind::kNewCall, slot, c.generation, 0, 0});
   return slot;
 }
@@ -466,7 +467,7 @@ std::vector<CtiMessage> CallModel::OnLinkDown(bool shuttingDown) {
     CtiCall& c = Call(i);
     if (!c.used || ended(c.state) || c.replyPending || c.state == 0) continue;
     writeLog(1, std::string(shuttingDown ? "CTI: provider shutting down" : "CTI: connection lost") +
-                    ", call " + c.callId + " ended");
+                    ", call " + c.callId + " ended" + where_);
     SetState(i, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
     SetState(i, LINECALLSTATE_IDLE, 0, out);
   }

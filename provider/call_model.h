@@ -66,8 +66,9 @@ const char* CallStateName(DWORD state);
 
 class CallModel {
  public:
-  // The user's extension and the PBX domain name the monitored device.
-  void Reset(std::string ourNumber, std::string domain);
+  // The user's extension and the PBX domain name the monitored device;
+  // `where` ends the model's log lines (which line of several it is).
+  void Reset(std::string ourNumber, std::string domain, std::string where = {});
 
   // Claims a free call-table slot for a call TAPI did not place; -1 when
   // none is free.
@@ -140,6 +141,7 @@ class CallModel {
   std::array<CtiCall, kCallTableSize> calls_{};
   std::string ourNumber_;
   std::string domain_;
+  std::string where_;
   std::deque<CallEvent> waiting_;
   std::deque<std::string> ignored_;
   // TAPI closed a call whose MakeCall answer is still to come: once it

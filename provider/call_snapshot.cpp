@@ -31,7 +31,7 @@ void CallModel::OnLinkLost() {
     c.seen = false;
     if (!c.used || c.state == 0 || c.state == LINECALLSTATE_IDLE || c.callId.empty()) continue;
     writeLog(1, "CTI: connection lost, call " + c.callId + " kept in state " + CallStateName(c.state) +
-                    " until the PBX's snapshot");
+                    " until the PBX's snapshot" + where_);
   }
 }
 
@@ -54,7 +54,7 @@ std::vector<CtiMessage> CallModel::OnSnapshot(const std::vector<SnapshotCall>& c
         break;
       case Reconciled::Kind::kEnd:
         ++endedCalls;
-        writeLog(1, "CTI: call " + Call(r.slot).callId + " is gone after the reconnection, ended");
+        writeLog(1, "CTI: call " + Call(r.slot).callId + " is gone after the reconnection, ended" + where_);
         SetState(r.slot, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, out);
         SetState(r.slot, LINECALLSTATE_IDLE, 0, out);
         break;
@@ -63,7 +63,7 @@ std::vector<CtiMessage> CallModel::OnSnapshot(const std::vector<SnapshotCall>& c
         const int slot = claim ? claim() : -1;
         if (slot < 0 || slot >= kCallTableSize || Call(slot).used) {
           writeLog(1, "CTI: all " + std::to_string(kCallTableSize) + " call slots in use, call " + r.callId +
-                          " not reported");
+                          " not reported" + where_);
           Ignore(r.callId);
           break;
         }
@@ -76,8 +76,8 @@ std::vector<CtiMessage> CallModel::OnSnapshot(const std::vector<SnapshotCall>& c
         c.origin = r.incoming ? LINECALLORIGIN_INBOUND : LINECALLORIGIN_OUTBOUND;
         c.callId = r.callId;
         c.ourDeviceId = ourNumber_;
-        writeLog(
-            3, "CTI: new call " + r.callId + " in slot " + std::to_string(slot) + " from the PBX's snapshot");
+        writeLog(3, "CTI: new call " + r.callId + " in slot " + std::to_string(slot) +
+                        " from the PBX's snapshot" + where_);
         out.push_back({CtiMessage::Kind::kNewCall, slot, c.generation, 0, 0});
         SetState(slot, r.state, ModeFor(r.state), out);
         break;
@@ -86,7 +86,7 @@ std::vector<CtiMessage> CallModel::OnSnapshot(const std::vector<SnapshotCall>& c
   }
   writeLog(3, "CTI: snapshot after the reconnection: " + std::to_string(calls.size()) +
                   " calls at the PBX, " + std::to_string(moved) + " changed, " + std::to_string(endedCalls) +
-                  " ended, " + std::to_string(announced) + " new");
+                  " ended, " + std::to_string(announced) + " new" + where_);
   return out;
 }
 

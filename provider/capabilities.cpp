@@ -46,16 +46,17 @@ extern "C" LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTAT
   if (qv::LinesListed()) {
     qv::ListedLine* line = qv::ListedLineFromHandle(hdLine);
     if (line == nullptr) return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    if (qv::CtiEnabled()) return qv::FillCtiLineDevStatus(hdLine, lpLineDevStatus);
     return qv::FillListedLineDevStatus(*line, lpLineDevStatus);
   }
-  if (qv::CtiEnabled()) return qv::FillCtiLineDevStatus(lpLineDevStatus);
+  if (qv::CtiEnabled()) return qv::FillCtiLineDevStatus(hdLine, lpLineDevStatus);
   return static_cast<LONG>(0x8000002B);  // LINEERR_INVALLINEHANDLE
 }
 
-extern "C" LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+extern "C" LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD /*dwAddressID*/,
                                                   LPLINEADDRESSSTATUS lpAddressStatus) {
   qv::ProviderEntryTrace("TSPI_lineGetAddressStatus");
-  if (qv::CtiEnabled()) return qv::FillCtiAddressStatus(lpAddressStatus);
+  if (qv::CtiEnabled()) return qv::FillCtiAddressStatus(hdLine, lpAddressStatus);
   return qv::FillAddressStatus(lpAddressStatus);
 }
 
@@ -100,7 +101,7 @@ extern "C" LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLine
   if (qv::ListedLine* line = qv::ListedLineFromHandle(hdLine))
     qv::SetListedLineStatusMessages(*line, dwLineStates);
   // The call-control line sends those it supports; otherwise only logged.
-  if (qv::CtiEnabled()) qv::CtiSetStatusMessages(dwLineStates, dwAddressStates);
+  if (qv::CtiEnabled()) qv::CtiSetStatusMessages(hdLine, dwLineStates, dwAddressStates);
   for (std::string_view text : qv::StatusMessageTexts(dwLineStates, dwAddressStates)) qv::writeLog(5, text);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "provider/cti_line.h"
 #include "provider/entry_trace.h"
 #include "provider/forward_list.h"
+#include "provider/line_set.h"
 #include "provider/tapi_delivery.h"
 #include "session/forwarding.h"
 #include "session/log.h"
@@ -21,8 +22,8 @@ namespace qv {
 namespace {
 
 // Guarded by callTableLock.
-ForwardState current;
 struct ForwardGroup {
+  CtiLine* line = nullptr;
   DRV_REQUESTID tapiRequest = 0;
   std::vector<DRV_REQUESTID> parts;  // still unanswered
   bool failed = false;
@@ -32,42 +33,54 @@ std::vector<ForwardGroup> groups;
 // Ids of the parts: far above what TAPI hands out, so they never meet.
 DRV_REQUESTID nextPart = 0x7F000000;
 
-std::string OurDevice() {
-  const ProviderSettings settings = SettingsSnapshot();
-  return settings.username + "@" + settings.domain;
-}
-
-void ChangeLocked(const ForwardState& next) {
+void ChangeLocked(CtiLine& line, const ForwardState& next) {
+  ForwardState& current = line.forwarding;
   if (next == current) return;
   current = next;
   writeLog(3, std::string("CTI: forwarding now") + (current.dnd ? " dnd" : "") +
                   (current.on[0] ? " immediate to " + current.to[0] : "") +
                   (current.on[1] ? " busy to " + current.to[1] : "") +
                   (current.on[2] ? " no-answer to " + current.to[2] : "") +
-                  (current.dnd || current.on[0] || current.on[1] || current.on[2] ? "" : " off"));
-  CtiQueueAddressStateLocked(LINEADDRESSSTATE_FORWARD);
+                  (current.dnd || current.on[0] || current.on[1] || current.on[2] ? "" : " off") +
+                  OnLine(line));
+  CtiQueueAddressStateLocked(line, LINEADDRESSSTATE_FORWARD);
 }
 
 }  // namespace
 
-ForwardState CtiForwardState() {
+ForwardState CtiForwardState(HDRVLINE hdLine) {
   std::lock_guard lock(callTableLock);
-  return current;
+  int position = -1;
+  if (LinesListed()) {
+    const ListedLine* named = ListedLineFromHandle(hdLine);
+    if (named == nullptr) return {};
+    position = static_cast<int>(named->position);
+  }
+  const CtiLine* line = FindCtiLineLocked(position);
+  return line != nullptr ? line->forwarding : ForwardState{};
 }
 
-void CtiResetForwardingLocked() {
-  current = {};
-  groups.clear();
-}
+void CtiResetForwardingLocked() { groups.clear(); }
 
-void CtiReadForwarding() {
-  const std::string device = OurDevice();
-  SubmitRequest(RequestKind::kGetForwarding, 0, GetForwardingXml(device));
-  SubmitRequest(RequestKind::kGetDoNotDisturb, 0, GetDoNotDisturbXml(device));
+void CtiReadForwarding(const CtiLine& line) {
+  std::string device;
+  {
+    std::lock_guard lock(callTableLock);
+    device = CtiDevice(line);
+  }
+  SubmitRequest(RequestKind::kGetForwarding, 0, GetForwardingXml(device), line.position);
+  SubmitRequest(RequestKind::kGetDoNotDisturb, 0, GetDoNotDisturbXml(device), line.position);
 }
 
 void CtiForwardingReported(const ForwardingReport& report) {
   std::lock_guard lock(callTableLock);
+  // A listed line not used yet has nothing to change unless something is on.
+  CtiLine* line = FindCtiLineLocked(report.line);
+  const bool anyOn = report.dnd.value_or(false) || std::any_of(report.settings.begin(), report.settings.end(),
+                                                               [](const ForwardSetting& s) { return s.on; });
+  if (line == nullptr && anyOn) line = CtiLineAtLocked(report.line);
+  if (line == nullptr) return;
+  const ForwardState& current = line->forwarding;
   ForwardState next = current;
   if (report.completeList) {
     next.on = {};
@@ -79,7 +92,7 @@ void CtiForwardingReported(const ForwardingReport& report) {
     next.to[k] = s.on ? s.destination : std::string();
   }
   if (report.dnd) next.dnd = *report.dnd;
-  ChangeLocked(next);
+  ChangeLocked(*line, next);
 }
 
 bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success) {
@@ -101,14 +114,15 @@ bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success) {
     failed = group->failed;
     // What the PBX accepted holds even without its events; a refusal is
     // followed by the events of what did change, if any.
-    if (!failed) ChangeLocked(group->target);
+    if (!failed) ChangeLocked(*group->line, group->target);
     groups.erase(group);
   }
   QueueCompletion(finished, failed ? static_cast<LONG>(LINEERR_OPERATIONFAILED) : 0);
   return true;
 }
 
-LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL lphdConsultCall) {
+LONG CtiForward(DRV_REQUESTID requestId, HDRVLINE hdLine, const LINEFORWARDLIST* list,
+                LPHDRVCALL lphdConsultCall) {
   ProviderEntryTrace("TSPI_lineForward");
   const ForwardRequest request = ParseForwardList(list);
   if (request.error != 0) {
@@ -117,8 +131,7 @@ LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL
   }
   // No consultation call is needed to forward.
   if (lphdConsultCall != nullptr) *lphdConsultCall = nullptr;
-  if (!CtiInService()) return static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
-  const std::string device = OurDevice();
+  if (!CtiInService(hdLine)) return static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
   struct Part {
     RequestKind kind;
     DRV_REQUESTID id;
@@ -127,7 +140,12 @@ LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL
   std::vector<Part> parts;
   {
     std::lock_guard lock(callTableLock);
+    CtiLine* line = CtiLineOfHandleLocked(hdLine);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    const std::string device = CtiDevice(*line);
+    const ForwardState& current = line->forwarding;
     ForwardGroup group;
+    group.line = line;
     group.tapiRequest = requestId;
     group.target = request.target;
     for (std::size_t k = 0; k < kForwardKinds; ++k) {

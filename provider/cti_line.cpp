@@ -1,6 +1,8 @@
 #include "provider/cti_line.h"
 
+#include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/ticks.h"
@@ -8,6 +10,7 @@
 #include "provider/call_table.h"
 #include "provider/closing_requests.h"
 #include "provider/cti_call_info.h"
+#include "provider/cti_line_state.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/line_set.h"
@@ -27,10 +30,19 @@ namespace qv {
 
 namespace {
 
-// Guarded by callTableLock.
-CallModel model;
+// All guarded by callTableLock.
+CtiLine single;
+// By position in the list of lines; made on first use, never freed while
+// the library is loaded (messages queued for a line point at it).
+std::vector<std::unique_ptr<CtiLine>> listed;
+std::string domain;
+bool running = false;
+// The single line is logged in and monitoring.
+bool linkUp = false;
+
 // A TSPI_lineGenerateDigits whose GenerateDigits is still unanswered.
 struct DigitGeneration {
+  CtiLine* line = nullptr;
   DRV_REQUESTID part = 0;  // the request id of its GenerateDigits
   int slot = -1;
   std::uint32_t generation = 0;
@@ -40,30 +52,35 @@ struct DigitGeneration {
 std::vector<DigitGeneration> digitGenerations;
 // Far above what TAPI hands out, and apart from the forwarding parts.
 DRV_REQUESTID nextDigitPart = 0x7E000000;
-bool running = false;
 
 // A request whose outcome decides the fate of a call TAPI created for it.
 struct CallSetup {
+  CtiLine* line = nullptr;
   DRV_REQUESTID requestId = 0;
   int slot = -1;
   std::uint32_t generation = 0;  // the call TAPI created, unless closed meanwhile
   bool conference = false;       // ConferenceCall, else the consultation's HoldCall
 };
 std::vector<CallSetup> setups;
-// The connection was lost with calls kept: the next login reads the snapshot.
-bool linkWasLost = false;
-// Logged in and monitoring.
-bool linkUp = false;
-// What TSPI_lineSetStatusMessages asked for.
-DWORD lineStateMessages = 0;
-DWORD addressStateMessages = 0;
-CtiCallCounts lastCounts;
+// TSPI_lineDrop of calls without a callID, by request id: the answer ends them.
+std::vector<std::pair<DRV_REQUESTID, CtiLine*>> drops;
 
-CtiCallCounts CountCallsLocked() {
+void ResetLocked(CtiLine& line) {
+  line.model.Reset(line.extension, domain, OnLine(line));
+  line.snapshotWanted = false;
+  line.lastCounts = {};
+  line.forwarding = {};
+  if (line.record != nullptr) {
+    line.record->statusMessages = 0;
+    line.record->addressStatusMessages = 0;
+  }
+}
+
+CtiCallCounts CountCallsLocked(CtiLine& line) {
   CtiCallCounts n;
   for (int i = 0; i < kCallTableSize; ++i) {
-    const CtiCall& c = model.Call(i);
-    if (!c.used || !callTable[static_cast<std::size_t>(i)].inUse) continue;
+    const CtiCall& c = line.model.Call(i);
+    if (!c.used || !line.Slot(i).inUse) continue;
     switch (ReportedCallState(c)) {
       case LINECALLSTATE_IDLE:
         break;
@@ -85,16 +102,17 @@ CtiCallCounts CountCallsLocked() {
 }
 
 // On the delivery thread, with nothing held: a status message TAPI asked for.
-void DeliverStatus(DWORD message, DWORD state) {
+void DeliverStatus(CtiLine* line, DWORD message, DWORD state) {
   LINEEVENT proc = nullptr;
   HTAPILINE htLine = nullptr;
   {
     std::lock_guard lock(callTableLock);
-    if (!running) return;
-    const DWORD asked = message == LINE_LINEDEVSTATE ? lineStateMessages : addressStateMessages;
+    if (!running || line->record == nullptr) return;
+    const DWORD asked =
+        message == LINE_LINEDEVSTATE ? line->record->statusMessages : line->record->addressStatusMessages;
     if ((asked & state) == 0) return;
-    proc = lineRecord.eventProc;
-    htLine = lineRecord.htLine;
+    proc = line->record->eventProc;
+    htLine = line->record->htLine;
   }
   if (proc == nullptr) return;
   if (message == LINE_LINEDEVSTATE) {
@@ -105,23 +123,83 @@ void DeliverStatus(DWORD message, DWORD state) {
 }
 
 // After the calls changed: NUMCALLS where the counts did.
-void NoteCountsLocked() {
-  const CtiCallCounts now = CountCallsLocked();
-  if (now.active == lastCounts.active && now.onHold == lastCounts.onHold &&
-      now.onHoldPending == lastCounts.onHoldPending)
+void NoteCountsLocked(CtiLine& line) {
+  const CtiCallCounts now = CountCallsLocked(line);
+  const CtiCallCounts& last = line.lastCounts;
+  if (now.active == last.active && now.onHold == last.onHold && now.onHoldPending == last.onHoldPending)
     return;
-  lastCounts = now;
-  if ((lineStateMessages & LINEDEVSTATE_NUMCALLS) != 0)
-    QueueTapiCall([] { DeliverStatus(LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS); });
-  if ((addressStateMessages & LINEADDRESSSTATE_NUMCALLS) != 0)
-    QueueTapiCall([] { DeliverStatus(LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS); });
+  line.lastCounts = now;
+  CtiLine* l = &line;
+  if ((line.record->statusMessages & LINEDEVSTATE_NUMCALLS) != 0)
+    QueueTapiCall([l] { DeliverStatus(l, LINE_LINEDEVSTATE, LINEDEVSTATE_NUMCALLS); });
+  if ((line.record->addressStatusMessages & LINEADDRESSSTATE_NUMCALLS) != 0)
+    QueueTapiCall([l] { DeliverStatus(l, LINE_ADDRESSSTATE, LINEADDRESSSTATE_NUMCALLS); });
+}
+
+void BindLocked(CtiLine& line, ListedLine& listedLine) {
+  line.record = &listedLine;
+  line.slots = &listedLine.slots;
+  line.extension = listedLine.extension;
+  line.position = static_cast<int>(listedLine.position);
+  ResetLocked(line);
 }
 
 }  // namespace
 
-void CtiQueueAddressStateLocked(DWORD state) {
-  if ((addressStateMessages & state) != 0)
-    QueueTapiCall([state] { DeliverStatus(LINE_ADDRESSSTATE, state); });
+CtiLine* CtiLineAtLocked(int position) {
+  if (position < 0) return LinesListed() ? nullptr : &single;
+  ListedLine* named = ListedLineAt(static_cast<std::size_t>(position));
+  if (named == nullptr) return nullptr;
+  const auto at = static_cast<std::size_t>(position);
+  if (at >= listed.size()) listed.resize(at + 1);
+  if (!listed[at]) listed[at] = std::make_unique<CtiLine>();
+  CtiLine& line = *listed[at];
+  if (line.record != named) BindLocked(line, *named);
+  return &line;
+}
+
+CtiLine* FindCtiLineLocked(int position) {
+  if (position < 0) return LinesListed() ? nullptr : &single;
+  const auto at = static_cast<std::size_t>(position);
+  if (at >= listed.size() || !listed[at]) return nullptr;
+  if (listed[at]->record != ListedLineAt(at)) return nullptr;
+  return listed[at].get();
+}
+
+CtiLine* CtiLineOfSlotLocked(const CallSlot* slot) {
+  if (slot == nullptr) return nullptr;
+  if (slot >= callTable.data() && slot < callTable.data() + kCallTableSize) return &single;
+  const ListedLine* named = ListedLineOfSlot(slot);
+  return named != nullptr ? CtiLineAtLocked(static_cast<int>(named->position)) : nullptr;
+}
+
+CtiLine* CtiLineOfHandleLocked(HDRVLINE hdLine) {
+  if (!LinesListed()) return &single;
+  const ListedLine* named = ListedLineFromHandle(hdLine);
+  return named != nullptr ? CtiLineAtLocked(static_cast<int>(named->position)) : nullptr;
+}
+
+std::string CtiDevice(const CtiLine& line) { return line.extension + "@" + domain; }
+
+std::string OnLine(const CtiLine& line) {
+  return line.Listed() ? " on line " + line.extension : std::string();
+}
+
+std::vector<CtiLine*> CtiLinesInUseLocked() {
+  std::vector<CtiLine*> lines;
+  if (!LinesListed()) lines.push_back(&single);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    if (CtiLine* line = FindCtiLineLocked(static_cast<int>(i))) lines.push_back(line);
+  }
+  return lines;
+}
+
+namespace {}  // namespace
+
+void CtiQueueAddressStateLocked(CtiLine& line, DWORD state) {
+  CtiLine* l = &line;
+  if ((line.record->addressStatusMessages & state) != 0)
+    QueueTapiCall([l, state] { DeliverStatus(l, LINE_ADDRESSSTATE, state); });
 }
 
 namespace {
@@ -130,17 +208,17 @@ void NoteLinkLocked(bool up) {
   if (linkUp == up) return;
   linkUp = up;
   const DWORD state = up ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE;
-  if ((lineStateMessages & state) != 0) QueueTapiCall([state] { DeliverStatus(LINE_LINEDEVSTATE, state); });
+  CtiLine* l = &single;
+  if ((single.record->statusMessages & state) != 0)
+    QueueTapiCall([l, state] { DeliverStatus(l, LINE_LINEDEVSTATE, state); });
 }
 
-int IndexOf(const CallSlot* slot) { return static_cast<int>(slot - callTable.data()); }
-
-int ClaimSlotLocked() {
+int ClaimSlotLocked(CtiLine& line) {
   // Without an open line TAPI cannot take a new call.
-  if (lineRecord.eventProc == nullptr) return -1;
+  if (line.record->eventProc == nullptr) return -1;
   for (int i = 0; i < kCallTableSize; ++i) {
-    CallSlot& s = callTable[static_cast<std::size_t>(i)];
-    if (s.inUse || s.makeCallPending || model.Call(i).used) continue;
+    CallSlot& s = line.Slot(i);
+    if (s.inUse || s.makeCallPending || line.model.Call(i).used) continue;
     s.inUse = true;
     s.htCall = nullptr;
     s.callId.clear();
@@ -152,19 +230,19 @@ int ClaimSlotLocked() {
 
 // On the delivery thread: the message reaches TAPI only if the call is still
 // the one it was queued for, with TAPI's handle as it is now.
-void Deliver(const CtiMessage& m) {
+void Deliver(CtiLine* line, const CtiMessage& m) {
   LINEEVENT proc = nullptr;
   HTAPILINE htLine = nullptr;
   HTAPICALL htCall = nullptr;
-  const auto hdCall = reinterpret_cast<DWORD_PTR>(&callTable[static_cast<std::size_t>(m.slot)]);
+  const auto hdCall = reinterpret_cast<DWORD_PTR>(line->Handle(m.slot));
   {
     std::lock_guard lock(callTableLock);
-    const CtiCall& c = model.Call(m.slot);
+    const CtiCall& c = line->model.Call(m.slot);
     if (!running || !c.used || c.generation != m.generation) return;
-    htCall = callTable[static_cast<std::size_t>(m.slot)].htCall;
+    htCall = line->Slot(m.slot).htCall;
     if (m.kind != CtiMessage::Kind::kNewCall && htCall == nullptr) return;
-    proc = lineRecord.eventProc;
-    htLine = lineRecord.htLine;
+    proc = line->record->eventProc;
+    htLine = line->record->htLine;
   }
   if (proc == nullptr) return;
   switch (m.kind) {
@@ -172,16 +250,16 @@ void Deliver(const CtiMessage& m) {
       HTAPICALL given = nullptr;
       proc(htLine, nullptr, LINE_NEWCALL, hdCall, reinterpret_cast<DWORD_PTR>(&given), 0);
       std::lock_guard lock(callTableLock);
-      CtiCall& c = model.Call(m.slot);
+      CtiCall& c = line->model.Call(m.slot);
       if (c.generation != m.generation) return;
       if (given == nullptr) {
         // TAPI could not take the call: it is dropped from the line.
         writeLog(1, "CTI: TAPI did not take call " + c.callId + ", not reported");
-        model.OnClosed(m.slot);
-        callTable[static_cast<std::size_t>(m.slot)].inUse = false;
+        line->model.OnClosed(m.slot);
+        line->Slot(m.slot).inUse = false;
         return;
       }
-      callTable[static_cast<std::size_t>(m.slot)].htCall = given;
+      line->Slot(m.slot).htCall = given;
       return;
     }
     case CtiMessage::Kind::kCallState:
@@ -194,17 +272,17 @@ void Deliver(const CtiMessage& m) {
 }
 
 // On the delivery thread: only the call it was generated on hears of it.
-void DeliverGenerate(int slot, std::uint32_t generation, DWORD term, DWORD endToEndId) {
+void DeliverGenerate(CtiLine* line, int slot, std::uint32_t generation, DWORD term, DWORD endToEndId) {
   LINEEVENT proc = nullptr;
   HTAPILINE htLine = nullptr;
   HTAPICALL htCall = nullptr;
   {
     std::lock_guard lock(callTableLock);
-    const CtiCall& c = model.Call(slot);
+    const CtiCall& c = line->model.Call(slot);
     if (!running || !c.used || c.generation != generation) return;
-    htCall = callTable[static_cast<std::size_t>(slot)].htCall;
-    proc = lineRecord.eventProc;
-    htLine = lineRecord.htLine;
+    htCall = line->Slot(slot).htCall;
+    proc = line->record->eventProc;
+    htLine = line->record->htLine;
   }
   if (proc != nullptr && htCall != nullptr)
     proc(htLine, htCall, LINE_GENERATE, term, endToEndId, tickCount32());
@@ -213,37 +291,59 @@ void DeliverGenerate(int slot, std::uint32_t generation, DWORD term, DWORD endTo
 void EndGenerationLocked(DigitGeneration& g, DWORD term) {
   if (g.ended) return;
   g.ended = true;
+  CtiLine* line = g.line;
   const int slot = g.slot;
   const std::uint32_t generation = g.generation;
   const DWORD id = g.endToEndId;
-  QueueTapiCall([slot, generation, term, id] { DeliverGenerate(slot, generation, term, id); });
+  QueueTapiCall([line, slot, generation, term, id] { DeliverGenerate(line, slot, generation, term, id); });
 }
 
 // A call that left CONNECTED stops its digits.
-void CancelStaleGenerationsLocked() {
+void CancelStaleGenerationsLocked(const CtiLine& line) {
   for (DigitGeneration& g : digitGenerations) {
-    const CtiCall& c = model.Call(g.slot);
+    if (g.line != &line) continue;
+    const CtiCall& c = line.model.Call(g.slot);
     if (!g.ended && (c.generation != g.generation || c.state != LINECALLSTATE_CONNECTED))
       EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
   }
 }
 
-void QueueLocked(const std::vector<CtiMessage>& messages) {
+void QueueLocked(CtiLine& line, const std::vector<CtiMessage>& messages) {
+  CtiLine* l = &line;
   for (const CtiMessage& m : messages) {
     if (m.kind == CtiMessage::Kind::kCallState) {
-      writeLog(4, "CTI: call " + model.Call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
-                      CallStateName(m.param1) + " mode " + std::to_string(m.param2));
+      writeLog(4, "CTI: call " + line.model.Call(m.slot).callId + " in slot " + std::to_string(m.slot) + " " +
+                      CallStateName(m.param1) + " mode " + std::to_string(m.param2) + OnLine(line));
     }
-    QueueTapiCall([m] { Deliver(m); });
+    QueueTapiCall([l, m] { Deliver(l, m); });
   }
   if (!messages.empty()) {
-    NoteCountsLocked();
-    CancelStaleGenerationsLocked();
+    NoteCountsLocked(line);
+    CancelStaleGenerationsLocked(line);
   }
 }
 
-CallModel::ClaimSlot Claimer() {
-  return [] { return ClaimSlotLocked(); };
+CallModel::ClaimSlot Claimer(CtiLine& line) {
+  return [&line] { return ClaimSlotLocked(line); };
+}
+
+// A call TAPI knows: its line and its slot there.
+struct CallRef {
+  CtiLine* line = nullptr;
+  int index = -1;
+  explicit operator bool() const { return line != nullptr; }
+  CtiCall& call() const { return line->model.Call(index); }
+  CallSlot& slot() const { return line->Slot(index); }
+};
+
+CallRef KnownCallLocked(HDRVCALL hdCall) {
+  CallSlot* slot = SlotFromHandle(hdCall);
+  if (slot == nullptr || !slot->inUse) return {};
+  CtiLine* line = CtiLineOfSlotLocked(slot);
+  if (line == nullptr) return {};
+  const int index = line->IndexOf(slot);
+  if (!line->model.Call(index).used) return {};
+  return {line, index};
 }
 
 struct Target {
@@ -256,17 +356,16 @@ struct Target {
 LONG Check(const char* entry, DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD feature, Target& target) {
   ProviderEntryTrace(entry);
   std::lock_guard lock(callTableLock);
-  CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  const CtiCall& c = model.Call(IndexOf(slot));
-  if (!c.used) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  const CallRef ref = KnownCallLocked(hdCall);
+  if (!ref) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  const CtiCall& c = ref.call();
   if ((ReportedCallFeatures(c) & feature) == 0) {
     writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
     return static_cast<LONG>(LINEERR_INVALCALLSTATE);
   }
   target.callId = c.callId;
   target.deviceId = c.ourDeviceId;
-  RequestOpenedLocked(*slot, requestId);
+  RequestOpenedLocked(ref.slot(), requestId);
   return 0;
 }
 
@@ -302,22 +401,21 @@ LONG SubmitToDestination(const char* entry, DRV_REQUESTID requestId, HDRVCALL hd
 }
 
 // Claims a slot for a call TAPI created itself (consultation, conference).
-int ClaimTapiCallLocked(HTAPICALL htCall) {
-  const int index = ClaimSlotLocked();
-  if (index >= 0) callTable[static_cast<std::size_t>(index)].htCall = htCall;
+int ClaimTapiCallLocked(CtiLine& line, HTAPICALL htCall) {
+  const int index = ClaimSlotLocked(line);
+  if (index >= 0) line.Slot(index).htCall = htCall;
   return index;
-}
-
-// The call behind a handle TAPI knows, or -1.
-int KnownCallLocked(HDRVCALL hdCall) {
-  CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used) return -1;
-  return IndexOf(slot);
 }
 
 LONG RefuseInState(const char* entry, const CtiCall& c) {
   writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
   return static_cast<LONG>(LINEERR_INVALCALLSTATE);
+}
+
+// Asks the PBX for the device's calls after the connection came back.
+void SubmitSnapshot(const CtiLine& line) {
+  // Nobody waits for its outcome but the line.
+  SubmitRequest(RequestKind::kSnapshotDevice, 0, SnapshotDeviceXml(CtiDevice(line)), line.position);
 }
 
 }  // namespace
@@ -333,24 +431,25 @@ std::string DialledDigits(LPCWSTR destination) {
 }
 
 void StartCtiLine(const ProviderSettings& settings) {
-  // Listed lines have no call model of their own yet: they answer as the
-  // single line does without call events.
-  const bool callEvents = settings.callevents && !LinesListed();
-  if (settings.callevents && !callEvents) writeLog(1, "CTI: callevents is not applied to a list of lines");
-  LatchCtiMode(callEvents);
-  SetCallEventsWanted(callEvents);
+  LatchCtiMode(settings.callevents);
+  SetCallEventsWanted(settings.callevents);
   std::lock_guard lock(callTableLock);
-  model.Reset(settings.username, settings.domain);
+  domain = settings.domain;
+  single.record = &lineRecord;
+  single.slots = &callTable;
+  single.extension = settings.username;
+  ResetLocked(single);
+  // Listed lines are bound again (and so reset) when next used.
+  for (auto& line : listed) {
+    if (line) line->record = nullptr;
+  }
   CtiResetForwardingLocked();
   setups.clear();
   digitGenerations.clear();
-  linkWasLost = false;
+  drops.clear();
   linkUp = false;
-  lineStateMessages = 0;
-  addressStateMessages = 0;
-  lastCounts = {};
   ResetRequestRecordsLocked();
-  running = callEvents;
+  running = settings.callevents;
 }
 
 void StopCtiLine() {
@@ -365,65 +464,123 @@ void CtiCallEventReceived(const CallEvent& event) {
     writeLog(5, "CTI: " + event.eventName + " not acted on");
     return;
   }
-  writeLog(4, "CTI: " + DescribeCallEvent(event));
-  QueueLocked(model.OnEvent(event, Claimer()));
+  // A listed line follows its calls while TAPI has it open, and those it
+  // already knows after that.
+  CtiLine* line = FindCtiLineLocked(event.line);
+  if (line == nullptr && event.line >= 0) {
+    const ListedLine* named = ListedLineAt(static_cast<std::size_t>(event.line));
+    if (named != nullptr && named->eventProc != nullptr) line = CtiLineAtLocked(event.line);
+  }
+  if (line == nullptr) {
+    writeLog(5, "CTI: " + event.eventName + " of a line not open, not acted on");
+    return;
+  }
+  writeLog(4, "CTI: " + DescribeCallEvent(event) + OnLine(*line));
+  QueueLocked(*line, line->model.OnEvent(event, Claimer(*line)));
 }
 
 void CtiLinkStateChanged(bool up) {
-  std::string device;
+  bool snapshot = false;
   {
     std::lock_guard lock(callTableLock);
     if (!running) return;
-    NoteLinkLocked(up);
+    if (!LinesListed()) NoteLinkLocked(up);
     if (!up) {
-      if (SessionStopping()) {
-        QueueLocked(model.OnLinkDown(true));
-      } else {
-        model.OnLinkLost();
-        linkWasLost = true;
+      const bool stopping = SessionStopping();
+      for (CtiLine* line : CtiLinesInUseLocked()) {
+        if (stopping) {
+          QueueLocked(*line, line->model.OnLinkDown(true));
+        } else {
+          line->model.OnLinkLost();
+          line->snapshotWanted = true;
+        }
       }
       return;
     }
-    if (linkWasLost) {
-      linkWasLost = false;
-      const ProviderSettings settings = SettingsSnapshot();
-      device = settings.username + "@" + settings.domain;
-    }
+    // Listed lines read theirs when their monitors start.
+    if (LinesListed()) return;
+    snapshot = single.snapshotWanted;
+    single.snapshotWanted = false;
   }
-  CtiReadForwarding();
-  if (device.empty()) return;
-  // Queued behind the MonitorStart; nobody waits for its outcome but the line.
-  SubmitRequest(RequestKind::kSnapshotDevice, 0, SnapshotDeviceXml(device));
+  CtiReadForwarding(single);
+  // Queued behind the MonitorStart.
+  if (snapshot) SubmitSnapshot(single);
 }
 
-void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) {
+void CtiLineMonitorChanged(int position, bool monitorRunning) {
+  if (!monitorRunning) return;  // the link's loss ends or keeps the calls
+  bool snapshot = false;
+  bool forwarding = false;
+  CtiLine* line = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running) return;
+    line = FindCtiLineLocked(position);
+    const ListedLine* named = ListedLineAt(static_cast<std::size_t>(position));
+    const bool open = named != nullptr && named->eventProc != nullptr;
+    if (line == nullptr && open) line = CtiLineAtLocked(position);
+    if (line == nullptr) return;
+    snapshot = line->snapshotWanted;
+    line->snapshotWanted = false;
+    forwarding = open;
+  }
+  if (forwarding) CtiReadForwarding(*line);
+  if (snapshot) SubmitSnapshot(*line);
+}
+
+void CtiLineOpened(HDRVLINE hdLine) {
+  CtiLine* line = nullptr;
+  {
+    std::lock_guard lock(callTableLock);
+    if (!running || !LinesListed()) return;
+    const ListedLine* named = ListedLineFromHandle(hdLine);
+    // An open line that is in service reads its forwarding now; one that
+    // is not yet does so when its monitor starts.
+    if (named == nullptr || !named->inService) return;
+    line = CtiLineAtLocked(static_cast<int>(named->position));
+  }
+  if (line != nullptr) CtiReadForwarding(*line);
+}
+
+void CtiLineRemovedLocked(int position) {
+  if (CtiLine* line = FindCtiLineLocked(position)) ResetLocked(*line);
+}
+
+void CtiDeviceSnapshot(int position, bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) {
   std::lock_guard lock(callTableLock);
   if (!running) return;
+  CtiLine* line = FindCtiLineLocked(position);
+  if (line == nullptr) return;
   if (answered) {
-    QueueLocked(model.OnSnapshot(calls, Claimer()));
+    QueueLocked(*line, line->model.OnSnapshot(calls, Claimer(*line)));
     return;
   }
   // The next connection asks again.
   if (linkLost) {
-    linkWasLost = true;
+    line->snapshotWanted = true;
     return;
   }
-  writeLog(1, "CTI: no snapshot of the device from the PBX, its calls end");
-  QueueLocked(model.OnLinkDown(false));
+  writeLog(1, "CTI: no snapshot of the device from the PBX, its calls end" + OnLine(*line));
+  QueueLocked(*line, line->model.OnLinkDown(false));
 }
 
-void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId) {
-  if (running) model.OnCallIdentified(slot, callId, deviceId);
+void CtiCallIdentifiedLocked(CallSlot* slot, const std::string& callId, const std::string& deviceId) {
+  if (!running) return;
+  if (CtiLine* line = CtiLineOfSlotLocked(slot))
+    line->model.OnCallIdentified(line->IndexOf(slot), callId, deviceId);
 }
 
-void CtiMakeCallCompleted(int slot, bool success) {
+void CtiMakeCallCompleted(CallSlot* slot, bool success) {
   std::lock_guard lock(callTableLock);
   if (!running) return;
-  QueueLocked(model.OnMakeCallCompleted(slot, success, Claimer()));
+  CtiLine* line = CtiLineOfSlotLocked(slot);
+  if (line == nullptr) return;
+  QueueLocked(*line, line->model.OnMakeCallCompleted(line->IndexOf(slot), success, Claimer(*line)));
 }
 
-void CtiCallPlacedLocked(int slot) {
-  if (running) model.OnCallPlaced(slot);
+void CtiCallPlacedLocked(CallSlot* slot) {
+  if (!running) return;
+  if (CtiLine* line = CtiLineOfSlotLocked(slot)) line->model.OnCallPlaced(line->IndexOf(slot));
 }
 
 LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
@@ -434,15 +591,16 @@ LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
   {
     std::lock_guard lock(callTableLock);
-    const int index = KnownCallLocked(hdCall);
-    const CtiCall* c = index >= 0 ? &model.Call(index) : nullptr;
-    if (c != nullptr && c->consultation && c->callId.empty() && !c->replyPending &&
-        c->state == LINECALLSTATE_DIALTONE) {
-      // The PBX has no call yet: nothing to clear.
-      ProviderEntryTrace("TSPI_lineDrop");
-      QueueCompletion(requestId, 0);
-      QueueLocked(model.OnUndialledDropped(index));
-      return static_cast<LONG>(requestId);
+    const CallRef ref = KnownCallLocked(hdCall);
+    if (ref) {
+      const CtiCall& c = ref.call();
+      if (c.consultation && c.callId.empty() && !c.replyPending && c.state == LINECALLSTATE_DIALTONE) {
+        // The PBX has no call yet: nothing to clear.
+        ProviderEntryTrace("TSPI_lineDrop");
+        QueueCompletion(requestId, 0);
+        QueueLocked(*ref.line, ref.line->model.OnUndialledDropped(ref.index));
+        return static_cast<LONG>(requestId);
+      }
     }
   }
   Target t;
@@ -451,13 +609,22 @@ LONG CtiDrop(DRV_REQUESTID requestId, HDRVCALL hdCall) {
     // The PBX sent no callID for this call: it is cleared by its device,
     // and only the answer says that it is gone.
     std::lock_guard lock(callTableLock);
-    if (CallSlot* slot = SlotFromHandle(hdCall)) model.Call(IndexOf(slot)).dropRequest = requestId;
+    if (const CallRef ref = KnownCallLocked(hdCall)) {
+      ref.call().dropRequest = requestId;
+      drops.emplace_back(requestId, ref.line);
+    }
   }
   return Submit(RequestKind::kClearConnection, requestId, ClearConnectionXml(t.callId, t.deviceId));
 }
 
 void CtiRequestCompletedLocked(std::uint32_t requestId, bool success) {
-  if (running && success) QueueLocked(model.OnDropAnswered(requestId));
+  for (auto it = drops.begin(); it != drops.end(); ++it) {
+    if (it->first != requestId) continue;
+    CtiLine* line = it->second;
+    drops.erase(it);
+    if (running && success) QueueLocked(*line, line->model.OnDropAnswered(requestId));
+    return;
+  }
 }
 
 LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
@@ -490,14 +657,16 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
     std::lock_guard lock(callTableLock);
     CallSlot* slot = SlotFromHandle(hdCall);
     if (slot == nullptr || !slot->inUse) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const int index = IndexOf(slot);
-    const CtiCall& c = model.Call(index);
-    // A call still up is dropped with its handle (by its device when the PBX
-    // gave no callID); an idle one needs nothing.
-    clear = c.used && (!c.callId.empty() || c.madeByTapi) && c.state != 0 && c.state != LINECALLSTATE_IDLE;
-    t.callId = c.callId;
-    t.deviceId = c.ourDeviceId;
-    model.OnClosed(index);
+    if (CtiLine* line = CtiLineOfSlotLocked(slot)) {
+      const int index = line->IndexOf(slot);
+      const CtiCall& c = line->model.Call(index);
+      // A call still up is dropped with its handle (by its device when the
+      // PBX gave no callID); an idle one needs nothing.
+      clear = c.used && (!c.callId.empty() || c.madeByTapi) && c.state != 0 && c.state != LINECALLSTATE_IDLE;
+      t.callId = c.callId;
+      t.deviceId = c.ourDeviceId;
+      line->model.OnClosed(index);
+    }
     slot->inUse = false;
     closed = CloseRequestsLocked(*slot);
   }
@@ -509,19 +678,20 @@ LONG CtiCloseCall(HDRVCALL hdCall) {
 LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status) {
   ProviderEntryTrace("TSPI_lineGetCallStatus");
   std::lock_guard lock(callTableLock);
-  CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
-    return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallStatus(status, model.Call(IndexOf(slot)));
+  const CallRef ref = KnownCallLocked(hdCall);
+  if (!ref) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  return FillCtiCallStatus(status, ref.call());
 }
 
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   ProviderEntryTrace("TSPI_lineGetCallInfo");
   std::lock_guard lock(callTableLock);
-  CallSlot* slot = SlotFromHandle(hdCall);
-  if (slot == nullptr || !slot->inUse || !model.Call(IndexOf(slot)).used)
-    return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-  return FillCtiCallInfo(info, model.Call(IndexOf(slot)));
+  const CallRef ref = KnownCallLocked(hdCall);
+  if (!ref) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  const LONG rc = FillCtiCallInfo(info, ref.call());
+  if (rc == 0 && ref.line->Listed() && info != nullptr)
+    info->dwLineDeviceID = ListedLineDeviceId(*static_cast<ListedLine*>(ref.line->record));
+  return rc;
 }
 
 void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
@@ -529,16 +699,17 @@ void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
     if (it->requestId != requestId) continue;
     const CallSetup setup = *it;
     setups.erase(it);
-    if (!running || model.Call(setup.slot).generation != setup.generation) return;
-    CallSlot& slot = callTable[static_cast<std::size_t>(setup.slot)];
+    CtiLine& line = *setup.line;
+    if (!running || line.model.Call(setup.slot).generation != setup.generation) return;
+    CallSlot& slot = line.Slot(setup.slot);
     if (setup.conference) {
       if (!success) {
-        model.OnConferenceFailed(setup.slot);
+        line.model.OnConferenceFailed(setup.slot);
         slot.inUse = false;
       }
       return;
     }
-    QueueLocked(model.OnConsultationHeld(setup.slot, success));
+    QueueLocked(line, line.model.OnConsultationHeld(setup.slot, success));
     if (!success) slot.inUse = false;
     return;
   }
@@ -551,20 +722,23 @@ LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCons
   if (LONG rc = Check(kEntry, requestId, hdCall, LINECALLFEATURE_SETUPTRANSFER, t)) return rc;
   {
     std::lock_guard lock(callTableLock);
-    const int held = KnownCallLocked(hdCall);
-    const int consult = held >= 0 && lphdConsultCall != nullptr ? ClaimTapiCallLocked(htConsultCall) : -1;
+    const CallRef held = KnownCallLocked(hdCall);
+    const int consult =
+        held && lphdConsultCall != nullptr ? ClaimTapiCallLocked(*held.line, htConsultCall) : -1;
     if (consult < 0) {
       // Refused at once: the request is not TAPI's to wait for.
       RequestFinishedLocked(requestId);
       if (lphdConsultCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
-      if (held < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+      if (!held) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
       writeLog(3, std::string(kEntry) + ": no free call slot for the consultation call");
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
     }
-    model.OnConsultationSetUp(held, consult);
-    setups.push_back({requestId, consult, model.Call(consult).generation, false});
-    *lphdConsultCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(consult)]);
-    writeLog(4, "CTI: consultation for call " + t.callId + " in slot " + std::to_string(consult));
+    CtiLine& line = *held.line;
+    line.model.OnConsultationSetUp(held.index, consult);
+    setups.push_back({&line, requestId, consult, line.model.Call(consult).generation, false});
+    *lphdConsultCall = line.Handle(consult);
+    writeLog(4,
+             "CTI: consultation for call " + t.callId + " in slot " + std::to_string(consult) + OnLine(line));
   }
   return Submit(RequestKind::kConsultationHold, requestId, HoldCallXml(t.callId, t.deviceId));
 }
@@ -574,18 +748,17 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
   ProviderEntryTrace(kEntry);
   const std::string number = DialledDigits(destination);
   const ProviderSettings settings = SettingsSnapshot();
-  const std::string callingDevice = settings.username + "@" + settings.domain;
-  std::string deskCallId, deskDevice;
+  std::string deskCallId, deskDevice, callingDevice;
   {
     std::lock_guard lock(callTableLock);
-    const int index = KnownCallLocked(hdCall);
-    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const CtiCall& c = model.Call(index);
+    const CallRef ref = KnownCallLocked(hdCall);
+    if (!ref) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = ref.call();
     if ((ReportedCallFeatures(c) & LINECALLFEATURE_DIAL) == 0) return RefuseInState(kEntry, c);
     if (number.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
     if (!c.consultation) {
       // The desk phone has dial tone: the PBX extends its call.
-      RequestOpenedLocked(callTable[static_cast<std::size_t>(index)], requestId);
+      RequestOpenedLocked(ref.slot(), requestId);
       deskCallId = c.callId;
       deskDevice = c.ourDeviceId;
     }
@@ -596,16 +769,19 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination) {
   }
   {
     std::lock_guard lock(callTableLock);
-    const int index = KnownCallLocked(hdCall);
-    if (index < 0 || !model.Call(index).consultation) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    const CallRef ref = KnownCallLocked(hdCall);
+    if (!ref || !ref.call().consultation) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    callingDevice = CtiDevice(*ref.line);
+    CallSlot& slot = ref.slot();
     slot.deviceId = callingDevice;
     slot.callId.clear();
     slot.makeCallRequestId = requestId;
     slot.makeCallPending = true;
     RequestOpenedLocked(slot, requestId);
-    model.OnConsultationDialled(index);
-    writeLog(5, std::string(kEntry) + " to " + number + " in slot " + std::to_string(index));
+    if (ref.line->Listed()) NoteListedMakeCallLocked(requestId, &slot);
+    ref.line->model.OnConsultationDialled(ref.index);
+    writeLog(5, std::string(kEntry) + " to " + number + " in slot " + std::to_string(ref.index) +
+                    OnLine(*ref.line));
   }
   // The PBX keeps the first call on hold while the consultation is placed.
   return Submit(RequestKind::kMakeCall, requestId,
@@ -623,32 +799,35 @@ LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdCo
   std::string heldId, activeId, deviceId;
   {
     std::lock_guard lock(callTableLock);
-    const int first = KnownCallLocked(hdCall);
-    const int second = KnownCallLocked(hdConsultCall);
-    if (first < 0 || second < 0 || first == second) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const CtiCall& a = model.Call(first);
-    const CtiCall& b = model.Call(second);
+    const CallRef first = KnownCallLocked(hdCall);
+    const CallRef second = KnownCallLocked(hdConsultCall);
+    if (!first || !second || first.line != second.line || first.index == second.index)
+      return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    CtiLine& line = *first.line;
+    const CtiCall& a = first.call();
+    const CtiCall& b = second.call();
     if ((ReportedCallFeatures(a) & LINECALLFEATURE_COMPLETETRANSF) == 0) return RefuseInState(kEntry, a);
-    if ((ReportedCallFeatures(b) & LINECALLFEATURE_COMPLETETRANSF) == 0 || a.partner != second)
+    if ((ReportedCallFeatures(b) & LINECALLFEATURE_COMPLETETRANSF) == 0 || a.partner != second.index)
       return RefuseInState(kEntry, b);
     // After a swap either handle may be the one on hold.
     const bool firstHeld = a.state == LINECALLSTATE_ONHOLDPENDTRANSFER;
-    const int held = firstHeld ? first : second;
-    const int active = firstHeld ? second : first;
-    if (model.Call(held).state != LINECALLSTATE_ONHOLDPENDTRANSFER) return RefuseInState(kEntry, b);
-    heldId = model.Call(held).callId;
-    activeId = model.Call(active).callId;
-    deviceId = model.Call(held).ourDeviceId;
-    RequestOpenedLocked(callTable[static_cast<std::size_t>(held)], requestId);
+    const int held = firstHeld ? first.index : second.index;
+    const int active = firstHeld ? second.index : first.index;
+    if (line.model.Call(held).state != LINECALLSTATE_ONHOLDPENDTRANSFER) return RefuseInState(kEntry, b);
+    heldId = line.model.Call(held).callId;
+    activeId = line.model.Call(active).callId;
+    deviceId = line.model.Call(held).ourDeviceId;
+    RequestOpenedLocked(line.Slot(held), requestId);
     if (conference) {
-      const int conf = ClaimTapiCallLocked(htConfCall);
+      const int conf = ClaimTapiCallLocked(line, htConfCall);
       if (conf < 0) {
+        RequestFinishedLocked(requestId);
         writeLog(3, std::string(kEntry) + ": no free call slot for the conference call");
         return static_cast<LONG>(LINEERR_CALLUNAVAIL);
       }
-      model.OnConferenceSetUp(conf, held, active);
-      setups.push_back({requestId, conf, model.Call(conf).generation, true});
-      *lphdConfCall = reinterpret_cast<HDRVCALL>(&callTable[static_cast<std::size_t>(conf)]);
+      line.model.OnConferenceSetUp(conf, held, active);
+      setups.push_back({&line, requestId, conf, line.model.Call(conf).generation, true});
+      *lphdConfCall = line.Handle(conf);
     }
   }
   if (conference)
@@ -662,65 +841,82 @@ LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeld
   std::string heldId, activeId, deviceId;
   {
     std::lock_guard lock(callTableLock);
-    const int active = KnownCallLocked(hdActiveCall);
-    const int held = KnownCallLocked(hdHeldCall);
-    if (active < 0 || held < 0 || active == held) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const CtiCall& a = model.Call(active);
-    const CtiCall& h = model.Call(held);
+    const CallRef active = KnownCallLocked(hdActiveCall);
+    const CallRef held = KnownCallLocked(hdHeldCall);
+    if (!active || !held || active.line != held.line || active.index == held.index)
+      return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& a = active.call();
+    const CtiCall& h = held.call();
     if (a.state != LINECALLSTATE_CONNECTED || (ReportedCallFeatures(a) & LINECALLFEATURE_SWAPHOLD) == 0)
       return RefuseInState(kEntry, a);
-    if (h.state != LINECALLSTATE_ONHOLDPENDTRANSFER || a.partner != held) return RefuseInState(kEntry, h);
+    if (h.state != LINECALLSTATE_ONHOLDPENDTRANSFER || a.partner != held.index)
+      return RefuseInState(kEntry, h);
     heldId = h.callId;
     activeId = a.callId;
     deviceId = a.ourDeviceId;
-    RequestOpenedLocked(callTable[static_cast<std::size_t>(active)], requestId);
+    RequestOpenedLocked(active.slot(), requestId);
   }
   return Submit(RequestKind::kAlternateCall, requestId, AlternateCallXml(heldId, activeId, deviceId));
 }
 
-CtiCallCounts CtiCountCalls() {
+CtiCallCounts CtiCountCalls(HDRVLINE hdLine) {
   std::lock_guard lock(callTableLock);
-  return CountCallsLocked();
+  int position = -1;
+  if (LinesListed()) {
+    const ListedLine* named = ListedLineFromHandle(hdLine);
+    if (named == nullptr) return {};
+    position = static_cast<int>(named->position);
+  }
+  CtiLine* line = FindCtiLineLocked(position);
+  return line != nullptr ? CountCallsLocked(*line) : CtiCallCounts{};
 }
 
-bool CtiInService() {
+bool CtiInService(HDRVLINE hdLine) {
   std::lock_guard lock(callTableLock);
-  return linkUp;
+  if (!LinesListed()) return linkUp;
+  const ListedLine* named = ListedLineFromHandle(hdLine);
+  return named != nullptr && named->inService;
 }
 
-void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates) {
+void CtiSetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addressStates) {
   std::lock_guard lock(callTableLock);
-  lineStateMessages = lineStates;
-  addressStateMessages = addressStates;
+  LineRecord* record = &lineRecord;
+  if (LinesListed()) record = ListedLineFromHandle(hdLine);
+  if (record == nullptr) return;
+  record->statusMessages = lineStates;
+  record->addressStatusMessages = addressStates;
 }
 
-LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
-               LPCWSTR groupId) {
+LONG CtiPickup(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
+               LPCWSTR destination, LPCWSTR groupId) {
   constexpr const char* kEntry = "TSPI_linePickup";
   ProviderEntryTrace(kEntry);
   const std::string ringing = DialledDigits(destination);
   const std::string group = DialledDigits(groupId);
   if (ringing.empty() && group.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
   if (lphdCall == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
-  const ProviderSettings settings = SettingsSnapshot();
-  const std::string ours = settings.username + "@" + settings.domain;
+  std::string ours;
   {
     std::lock_guard lock(callTableLock);
-    const int index = ClaimTapiCallLocked(htCall);
+    CtiLine* line = CtiLineOfHandleLocked(hdLine);
+    if (line == nullptr) return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    ours = CtiDevice(*line);
+    const int index = ClaimTapiCallLocked(*line, htCall);
     if (index < 0) {
       writeLog(3, std::string(kEntry) + ": no free call slot for the picked-up call");
       return static_cast<LONG>(LINEERR_CALLUNAVAIL);
     }
-    CallSlot& slot = callTable[static_cast<std::size_t>(index)];
+    CallSlot& slot = line->Slot(index);
     slot.deviceId = ours;
     slot.makeCallRequestId = requestId;
     slot.makeCallPending = true;
     RequestOpenedLocked(slot, requestId);
+    if (line->Listed()) NoteListedMakeCallLocked(requestId, &slot);
     // Named by the pickup's answer and completed like a MakeCall.
-    model.OnPickupPlaced(index);
-    *lphdCall = reinterpret_cast<HDRVCALL>(&slot);
+    line->model.OnPickupPlaced(index);
+    *lphdCall = line->Handle(index);
     writeLog(5, std::string(kEntry) + (ringing.empty() ? " group " + group : " from " + ringing) +
-                    " in slot " + std::to_string(index));
+                    " in slot " + std::to_string(index) + OnLine(*line));
   }
   if (!ringing.empty())
     return Submit(RequestKind::kDirectedPickupCall, requestId, DirectedPickupCallXml(ringing, ours));
@@ -740,9 +936,9 @@ LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWS
   DRV_REQUESTID part = 0;
   {
     std::lock_guard lock(callTableLock);
-    const int index = KnownCallLocked(hdCall);
-    if (index < 0) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
-    const CtiCall& c = model.Call(index);
+    const CallRef ref = KnownCallLocked(hdCall);
+    if (!ref) return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+    const CtiCall& c = ref.call();
     if (digits != nullptr) {
       if (digitMode != LINEDIGITMODE_DTMF) return static_cast<LONG>(LINEERR_INVALDIGITMODE);
       if (c.state != LINECALLSTATE_CONNECTED || c.callId.empty()) return RefuseInState(kEntry, c);
@@ -750,12 +946,12 @@ LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWS
     }
     // A new request, or none (null digits), ends the one in progress.
     for (DigitGeneration& g : digitGenerations) {
-      if (g.slot == index) EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
+      if (g.line == ref.line && g.slot == ref.index) EndGenerationLocked(g, LINEGENERATETERM_CANCEL);
     }
     if (digits == nullptr) return 0;
     part = nextDigitPart;
     nextDigitPart = nextDigitPart >= 0x7EFFFFF0 ? 0x7E000000 : nextDigitPart + 1;
-    digitGenerations.push_back({part, index, c.generation, endToEndId, false});
+    digitGenerations.push_back({ref.line, part, ref.index, c.generation, endToEndId, false});
     callId = c.callId;
     deviceId = c.ourDeviceId;
   }

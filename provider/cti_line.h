@@ -12,6 +12,7 @@
 
 #include "platform/tapi.h"
 #include "session/call_event.h"
+#include "provider/cti_line_state.h"
 #include "provider/forward_list.h"
 #include "session/device_snapshot.h"
 #include "session/forwarding.h"
@@ -27,17 +28,25 @@ void StopCtiLine();
 // From the session's sink, on the session's threads.
 void CtiCallEventReceived(const CallEvent& event);
 void CtiLinkStateChanged(bool up);
-// The answer to the SnapshotDevice sent after a reconnection.
-void CtiDeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls);
+// The answer to the SnapshotDevice sent after a reconnection, for a listed
+// line's position (-1: the single line).
+void CtiDeviceSnapshot(int position, bool answered, bool linkLost, const std::vector<SnapshotCall>& calls);
+// A listed line's monitor started (after each login): it reads its
+// forwarding if open, and its snapshot if it kept calls across a loss.
+void CtiLineMonitorChanged(int position, bool running);
+// TSPI_lineOpen of a listed line (no lock held).
+void CtiLineOpened(HDRVLINE hdLine);
+// A listed line was removed while running: its calls are forgotten.
+void CtiLineRemovedLocked(int position);
 // The MakeCall in `slot` was named by the PBX (callTableLock held by the caller).
-void CtiCallIdentifiedLocked(int slot, const std::string& callId, const std::string& deviceId);
+void CtiCallIdentifiedLocked(CallSlot* slot, const std::string& callId, const std::string& deviceId);
 // A request's completion was queued (callTableLock held).
 void CtiRequestCompletedLocked(std::uint32_t requestId, bool success);
 // The MakeCall's completion was queued (callTableLock not held).
-void CtiMakeCallCompleted(int slot, bool success);
+void CtiMakeCallCompleted(CallSlot* slot, bool success);
 
 // From TSPI_lineMakeCall with callTableLock held: the slot is a call TAPI places.
-void CtiCallPlacedLocked(int slot);
+void CtiCallPlacedLocked(CallSlot* slot);
 
 // The entry points of the call-control line.
 LONG CtiAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall);
@@ -53,8 +62,8 @@ LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
                          HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
 // TSPI_linePickup: the call TAPI created (htCall) is the one picked up.
-LONG CtiPickup(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destination,
-               LPCWSTR groupId);
+LONG CtiPickup(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
+               LPCWSTR destination, LPCWSTR groupId);
 // TSPI_lineGenerateDigits (synchronous: 0 once GenerateDigits is queued);
 // null digits cancel the generation in progress.
 LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits);
@@ -69,31 +78,27 @@ LONG CtiGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS status);
 LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info);
 
 // The line's calls by kind, for LINEDEVSTATUS and LINEADDRESSSTATUS.
-struct CtiCallCounts {
-  DWORD active = 0;
-  DWORD onHold = 0;
-  DWORD onHoldPending = 0;
-};
-CtiCallCounts CtiCountCalls();
-// Logged in and monitoring.
-bool CtiInService();
+CtiCallCounts CtiCountCalls(HDRVLINE hdLine);
+// Logged in and monitoring (a listed line: its monitor runs).
+bool CtiInService(HDRVLINE hdLine);
 // LINE_LINEDEVSTATE (INSERVICE, OUTOFSERVICE, NUMCALLS) and LINE_ADDRESSSTATE
-// (NUMCALLS) are sent for the states asked for here.
-void CtiSetStatusMessages(DWORD lineStates, DWORD addressStates);
+// (NUMCALLS, FORWARD) are sent for the states asked for here.
+void CtiSetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addressStates);
 
 // Forwarding and do-not-disturb (cti_forwarding.cpp).
-LONG CtiForward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, LPHDRVCALL lphdConsultCall);
-// The state as last reported or accepted.
-ForwardState CtiForwardState();
+LONG CtiForward(DRV_REQUESTID requestId, HDRVLINE hdLine, const LINEFORWARDLIST* list,
+                LPHDRVCALL lphdConsultCall);
+// The line's state as last reported or accepted.
+ForwardState CtiForwardState(HDRVLINE hdLine);
 void CtiResetForwardingLocked();  // provider start, callTableLock held
-// GetForwarding and GetDoNotDisturb, after each login.
-void CtiReadForwarding();
+// GetForwarding and GetDoNotDisturb of the line's device, after each login.
+void CtiReadForwarding(const CtiLine& line);
 void CtiForwardingReported(const ForwardingReport& report);
 // A SetForwarding or SetDoNotDisturb of a TSPI_lineForward was answered;
 // false when the request id is not one of those.
 bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success);
 // LINE_ADDRESSSTATE for address 0, if TAPI asked for it (callTableLock held).
-void CtiQueueAddressStateLocked(DWORD state);
+void CtiQueueAddressStateLocked(CtiLine& line, DWORD state);
 
 // Keeps the units "0"-"9", "*" and "#" of a TAPI address.
 std::string DialledDigits(LPCWSTR destination);

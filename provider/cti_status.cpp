@@ -14,7 +14,7 @@ constexpr LONG kInvalPointer = static_cast<LONG>(0x80000035);
 
 }  // namespace
 
-LONG FillCtiLineDevStatus(LPLINEDEVSTATUS status) {
+LONG FillCtiLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status) {
   if (status == nullptr) return kInvalPointer;
   if (status->dwTotalSize < kLineDevStatusFixedSize) {
     if (status->dwTotalSize >= 3 * sizeof(DWORD)) {
@@ -23,8 +23,8 @@ LONG FillCtiLineDevStatus(LPLINEDEVSTATUS status) {
     }
     return kStructureTooSmall;
   }
-  const CtiCallCounts n = CtiCountCalls();
-  const bool inService = CtiInService();
+  const CtiCallCounts n = CtiCountCalls(hdLine);
+  const bool inService = CtiInService(hdLine);
   status->dwNeededSize = kLineDevStatusFixedSize;
   status->dwUsedSize = kLineDevStatusFixedSize;
   status->dwNumActiveCalls = n.active;
@@ -45,9 +45,9 @@ LONG FillCtiLineDevStatus(LPLINEDEVSTATUS status) {
   return 0;
 }
 
-LONG FillCtiAddressStatus(LPLINEADDRESSSTATUS status) {
+LONG FillCtiAddressStatus(HDRVLINE hdLine, LPLINEADDRESSSTATUS status) {
   if (status == nullptr) return kInvalPointer;
-  const ForwardState forwarding = CtiForwardState();
+  const ForwardState forwarding = CtiForwardState(hdLine);
   const DWORD needed = kLineAddressStatusFixedSize + static_cast<DWORD>(ForwardListSize(forwarding));
   if (status->dwTotalSize < kLineAddressStatusFixedSize) {
     if (status->dwTotalSize >= 3 * sizeof(DWORD)) {
@@ -56,14 +56,14 @@ LONG FillCtiAddressStatus(LPLINEADDRESSSTATUS status) {
     }
     return kStructureTooSmall;
   }
-  const CtiCallCounts n = CtiCountCalls();
+  const CtiCallCounts n = CtiCountCalls(hdLine);
   status->dwNeededSize = needed;
   status->dwUsedSize = kLineAddressStatusFixedSize;
   status->dwNumInUse = 1;
   status->dwNumActiveCalls = n.active;
   status->dwNumOnHoldCalls = n.onHold;
   status->dwNumOnHoldPendCalls = n.onHoldPending;
-  status->dwAddressFeatures = CtiInService() ? kCtiAddressFeatures : 0;
+  status->dwAddressFeatures = CtiInService(hdLine) ? kCtiAddressFeatures : 0;
   status->dwNumRingsNoAnswer = 0;
   status->dwForwardNumEntries = 0;
   status->dwForwardSize = 0;

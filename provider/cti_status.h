@@ -7,7 +7,7 @@
 
 namespace qv {
 
-LONG FillCtiLineDevStatus(LPLINEDEVSTATUS status);
-LONG FillCtiAddressStatus(LPLINEADDRESSSTATUS status);
+LONG FillCtiLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status);
+LONG FillCtiAddressStatus(HDRVLINE hdLine, LPLINEADDRESSSTATUS status);
 
 }  // namespace qv

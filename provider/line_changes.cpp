@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "provider/call_table.h"
+#include "provider/cti_line.h"
+#include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/line_set.h"
 #include "provider/provider_state.h"
@@ -49,6 +51,7 @@ void RemoveLine(ListedLine& line) {
       slot.inUse = false;
     }
     line.inService = false;
+    if (CtiEnabled()) CtiLineRemovedLocked(static_cast<int>(line.position));
   }
   for (const auto& [callId, deviceId] : clears)
     SubmitRequest(RequestKind::kClearConnection, 0, ClearConnectionXml(callId, deviceId));

@@ -75,7 +75,7 @@ extern "C" LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hd
     qv::RequestOpenedLocked(*slot, dwRequestID);
     ++qv::callsMade;
     if (line != nullptr) qv::NoteListedMakeCallLocked(dwRequestID, slot);
-    if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(static_cast<int>(slot - qv::callTable.data()));
+    if (qv::CtiEnabled()) qv::CtiCallPlacedLocked(slot);
     if (lphdCall != nullptr) *lphdCall = reinterpret_cast<HDRVCALL>(slot);
     qv::writeLog(5, "TSPI_lineMakeCall to " + number + " CountryCode = " + std::to_string(dwCountryCode));
   }

@@ -26,8 +26,7 @@ struct ListedLine : LineRecord {
   GUID guid{};
   // Guarded by callTableLock, as the single line's table is.
   std::array<CallSlot, kCallTableSize> slots{};
-  bool inService = false;    // its device monitor runs
-  DWORD statusMessages = 0;  // LINEDEVSTATE_* asked for by TSPI_lineSetStatusMessages
+  bool inService = false;  // its device monitor runs
   // Set while the provider runs, under the set's own lock.
   bool created = false;  // announced with LINE_CREATE; deviceId once TAPI named it
   DWORD deviceId = 0;

@@ -162,9 +162,12 @@ extern "C" LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRV
   }
   *lphdLine = reinterpret_cast<HDRVLINE>(line);
   // The call-control line reads these on the session's and the delivery thread.
-  std::lock_guard lock(qv::callTableLock);
-  line->htLine = htLine;
-  line->eventProc = lpfnEventProc;
+  {
+    std::lock_guard lock(qv::callTableLock);
+    line->htLine = htLine;
+    line->eventProc = lpfnEventProc;
+  }
+  if (qv::CtiEnabled()) qv::CtiLineOpened(*lphdLine);
   return 0;
 }
 
@@ -177,6 +180,7 @@ extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
       line->eventProc = nullptr;
       line->htLine = nullptr;
       line->statusMessages = 0;
+      line->addressStatusMessages = 0;
       for (qv::CallSlot& slot : line->slots) {
         std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
         closed.insert(closed.end(), ofCall.begin(), ofCall.end());

@@ -23,6 +23,10 @@ struct ProviderState {
 struct LineRecord {
   LINEEVENT eventProc = nullptr;
   HTAPILINE htLine = nullptr;
+  // What TSPI_lineSetStatusMessages asked for (LINEDEVSTATE_*,
+  // LINEADDRESSSTATE_*); guarded by the call-table lock.
+  DWORD statusMessages = 0;
+  DWORD addressStatusMessages = 0;
 };
 
 extern ProviderState providerState;

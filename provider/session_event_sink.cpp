@@ -18,17 +18,14 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
   if (CtiEnabled() && CtiForwardPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
   // A GenerateDigits: TAPI hears of it as LINE_GENERATE, not as a completion.
   if (CtiEnabled() && CtiDigitsPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
-  int makeCallSlot = -1;
+  CallSlot* makeCallSlot = nullptr;
   {
     std::lock_guard lock(callTableLock);
     // A completed MakeCall no longer holds its slot once the call is closed.
     if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
       slot->makeCallPending = false;
-      if (ListedLineOfSlot(slot) != nullptr) {
-        TakeListedMakeCallLocked(requestId);
-      } else {
-        makeCallSlot = static_cast<int>(slot - callTable.data());
-      }
+      if (ListedLineOfSlot(slot) != nullptr) TakeListedMakeCallLocked(requestId);
+      makeCallSlot = slot;
     }
     // Queued under the lock, so a close that comes now either finds the
     // request still open or finds its completion already queued. One that
@@ -47,7 +44,7 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
     }
   }
   // The call's state messages follow its completion.
-  if (makeCallSlot >= 0 && CtiEnabled())
+  if (makeCallSlot != nullptr && CtiEnabled())
     CtiMakeCallCompleted(makeCallSlot, outcome == RequestOutcome::kSuccess);
 }
 
@@ -57,8 +54,7 @@ void ProviderSessionEvents::CallIdentified(std::uint32_t requestId, const std::s
   if (CallSlot* slot = SlotOfPendingMakeCallLocked(requestId)) {
     slot->callId = callId;
     slot->deviceId = deviceId;
-    if (CtiEnabled() && ListedLineOfSlot(slot) == nullptr)
-      CtiCallIdentifiedLocked(static_cast<int>(slot - callTable.data()), callId, deviceId);
+    if (CtiEnabled()) CtiCallIdentifiedLocked(slot, callId, deviceId);
   }
 }
 
@@ -72,11 +68,12 @@ void ProviderSessionEvents::LinkStateChanged(bool up) {
 
 void ProviderSessionEvents::LineMonitorChanged(int line, bool running) {
   ListedLineMonitorChanged(line, running);
+  if (CtiEnabled()) CtiLineMonitorChanged(line, running);
 }
 
-void ProviderSessionEvents::DeviceSnapshot(bool answered, bool linkLost,
+void ProviderSessionEvents::DeviceSnapshot(int line, bool answered, bool linkLost,
                                            const std::vector<SnapshotCall>& calls) {
-  if (CtiEnabled()) CtiDeviceSnapshot(answered, linkLost, calls);
+  if (CtiEnabled()) CtiDeviceSnapshot(line, answered, linkLost, calls);
 }
 
 void ProviderSessionEvents::ForwardingReported(const ForwardingReport& report) {

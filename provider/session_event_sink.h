@@ -15,7 +15,8 @@ class ProviderSessionEvents final : public SessionEvents {
   void LinkStateChanged(bool up) override;
   void LineMonitorChanged(int line, bool running) override;
   void ForwardingReported(const ForwardingReport& report) override;
-  void DeviceSnapshot(bool answered, bool linkLost, const std::vector<SnapshotCall>& calls) override;
+  void DeviceSnapshot(int line, bool answered, bool linkLost,
+                      const std::vector<SnapshotCall>& calls) override;
 };
 
 // The one sink of the process, registered with SetSessionEvents at

@@ -87,12 +87,12 @@ extern "C" LONG TSPIAPI TSPI_lineDropOnClose(HDRVCALL /*hdCall*/) {
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/,
-                                         DWORD /*bAllAddresses*/, DWORD /*dwAddressID*/,
-                                         LPLINEFORWARDLIST const lpForwardList, DWORD /*dwNumRingsNoAnswer*/,
-                                         HTAPICALL /*htConsultCall*/, LPHDRVCALL lphdConsultCall,
+extern "C" LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD /*bAllAddresses*/,
+                                         DWORD /*dwAddressID*/, LPLINEFORWARDLIST const lpForwardList,
+                                         DWORD /*dwNumRingsNoAnswer*/, HTAPICALL /*htConsultCall*/,
+                                         LPHDRVCALL lphdConsultCall,
                                          LPLINECALLPARAMS const /*lpCallParams*/) {
-  if (qv::CtiEnabled()) return qv::CtiForward(dwRequestID, lpForwardList, lphdConsultCall);
+  if (qv::CtiEnabled()) return qv::CtiForward(dwRequestID, hdLine, lpForwardList, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineForward");
   return 0;
 }
@@ -175,10 +175,11 @@ extern "C" LONG TSPIAPI TSPI_linePark(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE /*hdLine*/, DWORD /*dwAddressID*/,
+extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD /*dwAddressID*/,
                                         HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress,
                                         LPCWSTR lpszGroupID) {
-  if (qv::CtiEnabled()) return qv::CtiPickup(dwRequestID, htCall, lphdCall, lpszDestAddress, lpszGroupID);
+  if (qv::CtiEnabled())
+    return qv::CtiPickup(dwRequestID, hdLine, htCall, lphdCall, lpszDestAddress, lpszGroupID);
   qv::ProviderEntryTrace("TSPI_linePickup");
   return 0;
 }

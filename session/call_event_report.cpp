@@ -28,6 +28,8 @@ void ReportCallEvent(const XmlNode& root, std::string_view xml) {
       return;
     }
     std::optional<ForwardingReport> report = ParseForwardingReport(root);
+    if (report && MonitoringLines())
+      report->line = LineOfEvent(findText(root, "monitorCrossRefID"), findText(root, "device"));
     if (report && (report->dnd || !report->settings.empty())) {
       if (SessionEvents* events = RegisteredSessionEvents()) events->ForwardingReported(*report);
     } else {

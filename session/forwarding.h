@@ -31,6 +31,7 @@ struct ForwardingReport {
   bool completeList = false;  // GetForwarding: kinds not listed are off
   std::vector<ForwardSetting> settings;
   std::optional<bool> dnd;
+  int line = -1;  // the listed line it is about; -1: the single line
 };
 
 // Nothing for roots that are none of these; unknown forwarding types are skipped.

@@ -32,7 +32,8 @@ enum class RequestKind : std::uint8_t {
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).
 // Otherwise the outcome is reported exactly once, also when the request
-// cannot be queued.
-void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml);
+// cannot be queued. `line` is the listed line whose device the request is
+// about (-1: the single line); the reports its answer brings name it.
+void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml, int line = -1);
 
 }  // namespace qv

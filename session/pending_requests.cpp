@@ -25,6 +25,7 @@ struct PendingRequest {
   std::uint32_t requestId = 0;  // 0: nobody waits for the outcome
   RequestKind kind = RequestKind::kMakeCall;
   Clock::time_point deadline{};
+  int line = -1;  // the listed line whose device it is about
 };
 
 // See the lock order in the header. Few requests wait at a time (TAPI has
@@ -49,8 +50,9 @@ std::optional<PendingRequest> TakeLocked(std::uint32_t invokeId) {
 void Report(const PendingRequest& request, RequestOutcome outcome) {
   if (request.kind == RequestKind::kSnapshotDevice && outcome != RequestOutcome::kSuccess) {
     if (SessionEvents* events = sessionEvents.load())
-      events->DeviceSnapshot(
-          false, outcome == RequestOutcome::kLinkLost || outcome == RequestOutcome::kShutdown, {});
+      events->DeviceSnapshot(request.line, false,
+                             outcome == RequestOutcome::kLinkLost || outcome == RequestOutcome::kShutdown,
+                             {});
   }
   if (request.requestId == 0) return;
   if (SessionEvents* events = sessionEvents.load()) events->RequestCompleted(request.requestId, outcome);
@@ -62,7 +64,7 @@ void SetSessionEvents(SessionEvents* events) { sessionEvents.store(events); }
 
 SessionEvents* RegisteredSessionEvents() { return sessionEvents.load(); }
 
-void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml) {
+void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml, int line) {
   const Clock::time_point deadline = Clock::now() + CurrentSessionTiming().completionTimeout;
   std::optional<PendingRequest> unsent;
   {
@@ -71,12 +73,12 @@ void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml) {
     // The hook runs on this thread inside SendRequest, so the lock held here
     // covers it: the entry is in the table before an answer can be read.
     SentRequest sent = pbxLink().SendRequest(xml, [&](std::uint32_t invokeId) {
-      pending.push_back({invokeId, requestId, kind, deadline});
+      pending.push_back({invokeId, requestId, kind, deadline, line});
       recorded = true;
     });
     if (!sent.sent || !recorded) {
       if (recorded) unsent = TakeLocked(sent.invokeId);
-      if (!unsent) unsent = PendingRequest{sent.invokeId, requestId, kind, deadline};
+      if (!unsent) unsent = PendingRequest{sent.invokeId, requestId, kind, deadline, line};
     }
   }
   if (unsent) {
@@ -119,11 +121,12 @@ bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {
       (request->kind == RequestKind::kGetForwarding || request->kind == RequestKind::kGetDoNotDisturb)) {
     SessionEvents* events = sessionEvents.load();
     std::optional<ForwardingReport> report = ParseForwardingReport(root);
+    if (report) report->line = request->line;
     if (events != nullptr && report) events->ForwardingReported(*report);
   }
   if (outcome == RequestOutcome::kSuccess && request->kind == RequestKind::kSnapshotDevice) {
     if (SessionEvents* events = sessionEvents.load())
-      events->DeviceSnapshot(true, false, ParseSnapshotDeviceResponse(root));
+      events->DeviceSnapshot(request->line, true, false, ParseSnapshotDeviceResponse(root));
   }
   Report(*request, outcome);
   return true;

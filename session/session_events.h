@@ -41,13 +41,15 @@ class SessionEvents {
   // A listed line's device monitor started (running) or ended: refused by
   // the PBX, or the connection went. Only with listed lines.
   virtual void LineMonitorChanged(int /*line*/, bool /*running*/) {}
-  // The answer to a SnapshotDevice (submitted with request id 0): the
-  // device's calls, or answered false when it was refused, unanswered in
-  // time or lost with the link (linkLost).
   // The monitored device's forwarding or do-not-disturb as the PBX reports
-  // it (GetForwarding, GetDoNotDisturb, ForwardingEvent, DoNotDisturbEvent).
+  // it (GetForwarding, GetDoNotDisturb, ForwardingEvent, DoNotDisturbEvent);
+  // the report names the listed line it is about.
   virtual void ForwardingReported(const ForwardingReport& /*report*/) {}
-  virtual void DeviceSnapshot(bool /*answered*/, bool /*linkLost*/,
+  // The answer to a SnapshotDevice (submitted with request id 0) for the
+  // listed line it was submitted for (-1: the single line): the device's
+  // calls, or answered false when it was refused, unanswered in time or
+  // lost with the link (linkLost).
+  virtual void DeviceSnapshot(int /*line*/, bool /*answered*/, bool /*linkLost*/,
                               const std::vector<SnapshotCall>& /*calls*/) {}
 };
 

@@ -16,6 +16,7 @@ namespace qv {
 using namespace std::chrono_literals;
 
 struct LineMessage {
+  HTAPILINE htLine;
   HTAPICALL htCall;
   DWORD msg;
   DWORD_PTR p1, p2, p3;
@@ -24,7 +25,7 @@ struct LineMessage {
 // What TAPI's procedures received, in order.
 class Recorder {
  public:
-  void Event(HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+  void Event(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
     std::lock_guard lock(lock_);
     if (msg == LINE_NEWCALL) {
       // TAPI hands out its handle for the new call.
@@ -32,7 +33,7 @@ class Recorder {
       *reinterpret_cast<HTAPICALL*>(p2) = given;
       newCalls_.push_back({given, reinterpret_cast<HDRVCALL>(p1)});
     }
-    events_.push_back({htCall, msg, p1, p2, p3});
+    events_.push_back({htLine, htCall, msg, p1, p2, p3});
     changed_.notify_all();
   }
   void Completion(DRV_REQUESTID id, LONG result) {
@@ -141,6 +142,22 @@ class Recorder {
     for (const LineMessage& m : events_) n += m.htCall == ht ? 1 : 0;
     return n;
   }
+  // The lines a call's messages came for, in order, without repeats.
+  std::vector<HTAPILINE> LinesOf(HTAPICALL ht) {
+    std::lock_guard lock(lock_);
+    std::vector<HTAPILINE> out;
+    for (const LineMessage& m : events_) {
+      if (m.htCall == ht && (out.empty() || out.back() != m.htLine)) out.push_back(m.htLine);
+    }
+    return out;
+  }
+  // The line messages (no call) of one kind that came for a line.
+  std::size_t CountLineMessages(HTAPILINE line, DWORD msg) {
+    std::lock_guard lock(lock_);
+    std::size_t n = 0;
+    for (const LineMessage& m : events_) n += m.htLine == line && m.htCall == nullptr && m.msg == msg ? 1 : 0;
+    return n;
+  }
   void Clear() {
     std::lock_guard lock(lock_);
     events_.clear();
@@ -161,9 +178,9 @@ inline Recorder& recorder() {
   return r;
 }
 
-inline void TSPIAPI onEvent(HTAPILINE, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
+inline void TSPIAPI onEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
                             DWORD_PTR p3) {
-  recorder().Event(htCall, msg, p1, p2, p3);
+  recorder().Event(htLine, htCall, msg, p1, p2, p3);
 }
 inline void TSPIAPI onCompletion(DRV_REQUESTID id, LONG result) { recorder().Completion(id, result); }
 

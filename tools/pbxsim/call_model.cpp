@@ -64,6 +64,16 @@ std::string CallSim::device() {
   return device_;
 }
 
+void CallSim::UseDevice(const std::string& device) {
+  std::lock_guard lock(lock_);
+  device_ = device;
+}
+
+void CallSim::MonitorStarted(const std::string& device, const std::string& crossRef) {
+  std::lock_guard lock(lock_);
+  crossRefs_[device] = crossRef;
+}
+
 std::string CallSim::lastCallId() {
   std::lock_guard lock(lock_);
   return last_;
@@ -78,9 +88,11 @@ std::string CallSim::Event(std::string_view root, const std::string& body) {
   // Alternate the two ways a PBX writes the namespace.
   const bool prefixed = (eventCount_++ % 2) == 0;
   const std::string p = prefixed ? "csta:" : "";
+  const auto monitor = crossRefs_.find(device_);
+  const std::string crossRef = monitor == crossRefs_.end() ? "1" : monitor->second;
   std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + p + std::string(root) +
                   (prefixed ? " xmlns:csta=\"" : " xmlns=\"") + std::string(kCstaNs) + "\">" +
-                  el(p, "monitorCrossRefID", "1") + body + "</" + p + std::string(root) + ">\n";
+                  el(p, "monitorCrossRefID", crossRef) + body + "</" + p + std::string(root) + ">\n";
   // The body was written with the "csta:" prefix; the default form drops it.
   if (!prefixed) {
     std::string plain;
@@ -133,6 +145,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   }
   if (root == "SnapshotDevice") {
     std::lock_guard lock(lock_);
+    device_ = pbxName(field("snapshotObject"));
     if (options_.refuseSnapshot) {
       out.push_back(Frame(id, CstaErrorCode("requestIncompatibleWithObject")));
       return true;
@@ -140,6 +153,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     std::string info;
     for (const auto& [callId, call] : calls_) {
       if (!call.ringingAt.empty()) continue;  // not at the monitored device
+      if (!call.at.empty() && call.at != device_) continue;
       info += "<snapshotDeviceResponseInfo><connectionIdentifier><callID>" + callId + "</callID><deviceID>" +
               device_ + "</deviceID></connectionIdentifier><localCallState><compoundCallState>" +
               "<localConnectionState>" + call.local +
@@ -152,14 +166,15 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   }
   if (root == "GetForwarding" || root == "GetDoNotDisturb") {
     std::lock_guard lock(lock_);
+    device_ = pbxName(field("device"));
     if (root == "GetDoNotDisturb") {
-      out.push_back(Frame(
-          id, response("GetDoNotDisturbResponse",
-                       std::string("<doNotDisturbOn>") + (dnd_ ? "true" : "false") + "</doNotDisturbOn>")));
+      out.push_back(Frame(id, response("GetDoNotDisturbResponse", std::string("<doNotDisturbOn>") +
+                                                                      (dnd_[device_] ? "true" : "false") +
+                                                                      "</doNotDisturbOn>")));
       return true;
     }
     std::string list;
-    for (const auto& [type, to] : forwarding_) {
+    for (const auto& [type, to] : forwarding_[device_]) {
       list += "<forwardListItem><forwardingType>" + type +
               "</forwardingType><forwardStatus>true</forwardStatus>"
               "<forwardDN>" +
@@ -172,6 +187,16 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   if (!control && root != "MakeCall" && root != "ClearConnection") return false;
   std::unique_lock lock(lock_);
   const std::string p = "csta:";
+  // A request acts at the device it names.
+  for (std::string_view name :
+       {"deviceID", "heldCall/deviceID", "device", "requestingDevice", "newDestination"}) {
+    if (root == "DirectedPickupCall" && name == "deviceID") continue;  // the colleague's
+    if (root == "ClearConnection") break;                              // may name the far end
+    const std::string named = pbxName(field(name));
+    if (named.empty()) continue;
+    if (root != "GroupPickupCall" || name == "newDestination") device_ = named;
+    break;
+  }
   if (control && options_.silentControl) return true;
   if (control && options_.refuseControl) {
     out.push_back(Frame(id, CstaErrorCode("invalidCallState")));
@@ -187,6 +212,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
       return true;
     }
     calls_[callId] = {called, options_.farName, false};
+    calls_[callId].at = device_;
     out.push_back(Frame(id, MakeCallResponse(callId, me, called)));
     out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, me) +
                                                      deviceEl(p, "initiatingDevice", me) +
@@ -231,6 +257,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     }
     Call& c = ringing->second;
     c.ringingAt.clear();
+    c.at = device_;
     c.local = "connected";
     out.push_back(Frame(
         id, response(root + "Response", "<pickedCall><callID>" + ringing->first + "</callID><deviceID>" +
@@ -406,6 +433,7 @@ std::string CallSim::IncomingCall(const std::string& from, const std::string& na
     std::lock_guard lock(lock_);
     callId = NewCallId();
     calls_[callId] = {from, name, true, "alerting"};
+    calls_[callId].at = device_;
     const std::string p = "csta:";
     out.push_back(
         Event("DeliveredEvent",
@@ -424,6 +452,7 @@ std::string CallSim::DeskPhoneCall(const std::string& number) {
     std::lock_guard lock(lock_);
     callId = NewCallId();
     calls_[callId] = {number, options_.farName, false};
+    calls_[callId].at = device_;
     const std::string p = "csta:";
     out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
                                                      deviceEl(p, "initiatingDevice", device_) +
@@ -450,6 +479,7 @@ std::string CallSim::FailedCall(const std::string& number, const std::string& ca
     std::lock_guard lock(lock_);
     callId = NewCallId();
     calls_[callId] = {number, {}, false};
+    calls_[callId].at = device_;
     const std::string p = "csta:";
     out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
                                                      deviceEl(p, "initiatingDevice", device_) +
@@ -506,15 +536,16 @@ std::string CallSim::AddCallUnseen(const std::string& other, const std::string& 
   std::lock_guard lock(lock_);
   const std::string callId = NewCallId();
   calls_[callId] = {other, {}, localState == "alerting", localState};
+  calls_[callId].at = device_;
   return callId;
 }
 
 void CallSim::ForwardingLocked(const std::string& type, bool on, const std::string& destination,
                                std::vector<std::string>& out) {
   if (on) {
-    forwarding_[type] = destination;
+    forwarding_[device_][type] = destination;
   } else {
-    forwarding_.erase(type);
+    forwarding_[device_].erase(type);
   }
   const std::string p = "csta:";
   out.push_back(Event("ForwardingEvent", deviceEl(p, "device", device_) + el(p, "forwardingType", type) +
@@ -523,7 +554,7 @@ void CallSim::ForwardingLocked(const std::string& type, bool on, const std::stri
 }
 
 void CallSim::DoNotDisturbLocked(bool on, std::vector<std::string>& out) {
-  dnd_ = on;
+  dnd_[device_] = on;
   out.push_back(Event("DoNotDisturbEvent", deviceEl("csta:", "device", device_) +
                                                el("csta:", "doNotDisturbOn", on ? "true" : "false")));
 }
@@ -553,6 +584,7 @@ std::string CallSim::DeskPhoneOffHook() {
     std::lock_guard lock(lock_);
     callId = NewCallId();
     calls_[callId] = Call({}, options_.farName, false, "initiated");
+    calls_[callId].at = device_;
     const std::string p = "csta:";
     out.push_back(Event("ServiceInitiatedEvent", connection(p, "initiatedConnection", callId, device_) +
                                                      deviceEl(p, "initiatingDevice", device_) +
@@ -571,6 +603,7 @@ std::string CallSim::RingColleague(const std::string& colleague, const std::stri
   c.ringingAt = colleague;
   c.group = group;
   calls_[callId] = c;
+  calls_[callId].at = device_;
   return callId;
 }
 

@@ -61,8 +61,14 @@ class CallSim {
   std::string RingColleague(const std::string& colleague, const std::string& group, const std::string& from);
   void SendUnknownEvent();
   void SendMalformedEvent();
-  // The monitored device (from MonitorStart), e.g. "201".
+  // The device calls from the PBX's side start at: the last monitored one
+  // (MonitorStart) or the one asked for here, e.g. "201". Requests act on
+  // the device they name.
   std::string device();
+  void UseDevice(const std::string& device);
+  // The PBX named a device's monitor: its events carry that cross reference
+  // (without one, "1").
+  void MonitorStarted(const std::string& device, const std::string& crossRef);
   std::string lastCallId();
 
  private:
@@ -79,6 +85,7 @@ class CallSim {
     std::string local;      // the monitored device's connection state
     std::string ringingAt;  // a colleague's device it rings at, not ours
     std::string group;      // and that device's pickup group
+    std::string at;         // the monitored device it is a call of
   };
   std::string Event(std::string_view root, const std::string& body);
   std::string NewCallId();
@@ -97,9 +104,11 @@ class CallSim {
   std::condition_variable wake_;
   CallOptions options_;
   std::map<std::string, Call> calls_;
-  std::map<std::string, std::string> forwarding_;  // type -> destination, for those on
-  bool dnd_ = false;
+  // By device: forwarding type -> destination (those on), do-not-disturb.
+  std::map<std::string, std::map<std::string, std::string>> forwarding_;
+  std::map<std::string, bool> dnd_;
   std::string device_ = "201";
+  std::map<std::string, std::string> crossRefs_;  // device -> monitor
   std::string last_;
   int nextCall_ = 5000;
   int eventCount_ = 0;

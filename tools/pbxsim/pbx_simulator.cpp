@@ -469,6 +469,7 @@ void Simulator::Answer(Connection& connection, const ReceivedFrame& received, st
         ref = "m" + std::to_string(nextMonitor_++);
         monitors_[{connection.id, pbxDeviceName(device)}] = ref;
       }
+      if (calls_) calls_->MonitorStarted(pbxDeviceName(device), ref);
       out.push_back(Frame(id, MonitorStartResponse(ref)));
     }
   } else if (frame.root == "MonitorStop") {
