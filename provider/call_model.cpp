@@ -51,6 +51,7 @@ DWORD CallFeaturesInState(DWORD state) {
     case LINECALLSTATE_PROCEEDING:
     case LINECALLSTATE_RINGBACK:
     case LINECALLSTATE_DISCONNECTED:
+    case LINECALLSTATE_ONHOLDPENDCONF:
       return LINECALLFEATURE_DROP;
     default:
       return 0;
@@ -129,6 +130,8 @@ const char* CallStateName(DWORD state) {
       return "ONHOLDPENDTRANSFER";
     case LINECALLSTATE_CONFERENCED:
       return "CONFERENCED";
+    case LINECALLSTATE_ONHOLDPENDCONF:
+      return "ONHOLDPENDCONF";
     default:
       return "?";
   }
@@ -156,6 +159,17 @@ bool CallModel::IsOurs(std::string_view raw) const {
   std::size_t at = id.find('@');
   return at != std::string_view::npos && id.substr(0, at) == ourNumber_ &&
          (domain_.empty() || id.substr(at + 1) == domain_);
+}
+
+bool CallModel::SameDevice(std::string_view a, std::string_view b) {
+  auto number = [](std::string_view raw) {
+    std::string n = ParseDeviceIdentifier(withoutScheme(raw)).number;
+    const std::size_t at = n.find('@');
+    if (at != std::string::npos) n.resize(at);
+    return n;
+  };
+  const std::string x = number(a);
+  return !x.empty() && x == number(b);
 }
 
 int CallModel::Find(std::string_view callId) const {
@@ -349,9 +363,16 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
       SetState(slot, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE, out);
       break;
     case CallEventKind::kHeld:
-      // Either call of a consultation pair waits on hold for the transfer.
-      if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor)))
-        SetState(slot, c.partner >= 0 ? LINECALLSTATE_ONHOLDPENDTRANSFER : LINECALLSTATE_ONHOLD, 0, out);
+      // Either call of a consultation pair waits on hold for the transfer; a
+      // conference waits for the call to add, and the first call of one
+      // being set up is its party from now on.
+      if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor))) {
+        DWORD held = c.partner >= 0 ? LINECALLSTATE_ONHOLDPENDTRANSFER : LINECALLSTATE_ONHOLD;
+        if (c.isConference && JoiningCall(slot) >= 0) held = LINECALLSTATE_ONHOLDPENDCONF;
+        if (c.conference >= 0 && !c.joined && JoiningCall(c.conference) >= 0)
+          held = LINECALLSTATE_CONFERENCED;
+        SetState(slot, held, 0, out);
+      }
       break;
     case CallEventKind::kRetrieved:
       if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor)))
@@ -360,6 +381,8 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
     case CallEventKind::kConnectionCleared:
       if (IsOurs(e.deviceId) || (e.deviceId.empty() && IsOurs(actor))) {
         SetState(slot, LINECALLSTATE_IDLE, 0, out);
+      } else if (c.isConference) {
+        PartyLeft(slot, e, out);  // the conference goes on without them
       } else if (c.state != LINECALLSTATE_DISCONNECTED) {
         SetState(slot, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, out);
       }
@@ -392,8 +415,8 @@ void CallModel::Apply(int slot, const CallEvent& e, std::vector<CtiMessage>& out
       }
       break;
     case CallEventKind::kConferenced: {
-      if (c.conference >= 0) {
-        Conferenced(slot, e, out);
+      if (c.isConference || c.conference >= 0) {
+        Conferenced(c.isConference ? slot : c.conference, e, out);
         break;
       }
       int other = e.callId == c.callId ? Find(e.secondaryCallId) : Find(e.callId);

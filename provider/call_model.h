@@ -38,6 +38,9 @@ struct CtiCall {
   int partner = -1;              // the other call of a consultation pair
   bool isConference = false;     // the conference call of TSPI_lineCompleteTransfer
   int conference = -1;           // a party's conference call
+  int joining = -1;              // a consultation call's conference, until it is added
+  bool joined = false;           // a party of a conference the PBX reported
+  bool removing = false;         // TSPI_lineRemoveFromConference sent for this party
   bool pickup = false;           // TSPI_linePickup: placed like a MakeCall, incoming once picked
   bool seen = false;             // an event named it since the connection was lost
   std::uint32_t generation = 0;  // changes whenever the slot starts or ends a call
@@ -111,10 +114,29 @@ class CallModel {
   void OnConferenceSetUp(int conference, int held, int active);
   // The ConferenceCall was refused: the conference call is gone.
   void OnConferenceFailed(int conference);
+  // TSPI_lineSetupConference: `first` becomes a party of TAPI's new
+  // `conference` call, and `consult` is the call to add to it.
+  void OnConferenceSetupStarted(int conference, int first, int consult);
+  // TSPI_linePrepareAddToConference: `consult` is TAPI's new call to add.
+  void OnConferencePrepared(int conference, int consult);
+  // The HoldCall of either was answered: the conference waits on hold and
+  // the consultation has dial tone; on failure the calls TAPI created are
+  // gone without a message.
+  std::vector<CtiMessage> OnConferenceHeld(int consult, bool success);
+  // TSPI_lineAddToConference: the consultation joins when the PBX reports
+  // the conference, and stays as it is if the PBX refuses.
+  void OnAddToConference(int consult);
+  void OnAddToConferenceFailed(int consult);
+  // TSPI_lineRemoveFromConference was sent, and answered: the party ends
+  // (if no event ended it already).
+  void OnPartyRemoving(int party);
+  std::vector<CtiMessage> OnPartyRemoved(int party);
 
   const CtiCall& Call(int slot) const { return calls_[static_cast<std::size_t>(slot)]; }
   CtiCall& Call(int slot) { return calls_[static_cast<std::size_t>(slot)]; }
   bool IsOurs(std::string_view deviceId) const;
+  // Both identifiers name the same number.
+  static bool SameDevice(std::string_view a, std::string_view b);
   // The live call with this PBX callID, or -1.
   int Find(std::string_view callId) const;
   std::size_t WaitingEvents() const { return waiting_.size(); }
@@ -131,7 +153,11 @@ class CallModel {
   void SetState(int slot, DWORD state, DWORD mode, std::vector<CtiMessage>& out);
   // A call ended: its consultation partner or conference parties follow.
   void Unlink(int slot, std::vector<CtiMessage>& out);
-  void Conferenced(int slot, const CallEvent& e, std::vector<CtiMessage>& out);
+  void Conferenced(int conference, const CallEvent& e, std::vector<CtiMessage>& out);
+  // A party of the conference left it (or was removed).
+  void PartyLeft(int conference, const CallEvent& e, std::vector<CtiMessage>& out);
+  // The consultation call waiting to join the conference, or -1.
+  int JoiningCall(int conference) const;
   void Fresh(int slot);
   void Info(int slot, DWORD bits, std::vector<CtiMessage>& out);
   bool MakeCallAwaited() const;

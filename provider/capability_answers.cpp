@@ -204,6 +204,8 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
       caps->dwMaxNumOnHoldPendingCalls = kCtiMaxOnHoldPending;
       caps->dwMaxNumConference = kCtiMaxConference;
       caps->dwMaxNumTransConf = kCtiMaxConference;
+      caps->dwRemoveFromConfCaps = kCtiRemoveFromConfCaps;
+      caps->dwRemoveFromConfState = kCtiRemoveFromConfState;
       caps->dwTransferModes = kCtiTransferModes;
       caps->dwForwardModes = kCtiForwardModes;
       caps->dwMaxForwardEntries = kCtiMaxForwardEntries;

@@ -54,17 +54,21 @@ LONG FillAddressCaps(LPLINEADDRESSCAPS caps, DWORD deviceId, std::string_view us
 inline constexpr DWORD kCtiCallInfoStates =
     0x38340;                                     // CALLID, ORIGIN, REASON, CALLERID, CALLEDID, CONNECTEDID
 inline constexpr DWORD kCtiPartyIdFlags = 0x6D;  // BLOCKED, NAME, ADDRESS, UNKNOWN, UNAVAIL
-inline constexpr DWORD kCtiCallStates = 0x6F3B;  // IDLE, OFFERING, DIALTONE, DIALING, RINGBACK,
+inline constexpr DWORD kCtiCallStates = 0x7F3B;  // IDLE, OFFERING, DIALTONE, DIALING, RINGBACK,
                                                  // CONNECTED, PROCEEDING, ONHOLD, CONFERENCED,
-                                                 // ONHOLDPENDTRANSFER, DISCONNECTED
+                                                 // ONHOLDPENDCONF, ONHOLDPENDTRANSFER, DISCONNECTED
 inline constexpr DWORD kCtiDialToneModes = 0x1;  // NORMAL
 inline constexpr DWORD kCtiDisconnectModes = 0x3B3;  // NORMAL, UNKNOWN, FORWARDED, BUSY, BADADDRESS,
                                                      // UNREACHABLE, CONGESTION
-inline constexpr DWORD kCtiAddrCapFlags = 0x20;      // DIALED
+inline constexpr DWORD kCtiAddrCapFlags = 0x4020;    // DIALED, CONFERENCEHELD
 inline constexpr DWORD kCtiCallFeatures =
-    0x0E020AEC;  // ANSWER, BLINDTRANSFER, COMPLETETRANSF, DIAL, DROP,
-                 // GENERATEDIGITS, HOLD, REDIRECT, SETUPTRANSFER, SWAPHOLD, UNHOLD
-inline constexpr DWORD kCtiTransferModes = 0x3;  // TRANSFER, CONFERENCE
+    0x0F070AEE;  // ADDTOCONF, ANSWER, BLINDTRANSFER, COMPLETETRANSF, DIAL, DROP,
+                 // GENERATEDIGITS, HOLD, PREPAREADDCONF, REDIRECT, REMOVEFROMCONF,
+                 // SETUPCONF, SETUPTRANSFER, SWAPHOLD, UNHOLD
+// Any party can be removed; its call goes idle.
+inline constexpr DWORD kCtiRemoveFromConfCaps = 0x3;   // LINEREMOVEFROMCONF_ANY
+inline constexpr DWORD kCtiRemoveFromConfState = 0x1;  // LINECALLSTATE_IDLE
+inline constexpr DWORD kCtiTransferModes = 0x3;        // TRANSFER, CONFERENCE
 // A consultation keeps one call on hold; its conference has three parties.
 inline constexpr DWORD kCtiMaxOnHoldPending = 1;
 inline constexpr DWORD kCtiMaxConference = 3;

@@ -39,10 +39,19 @@ DWORD ReportedCallFeatures(const CtiCall& call) {
     if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLDPENDTRANSFER)
       features |= LINECALLFEATURE_SWAPHOLD;
     features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_HOLD);
+  } else if (call.joining >= 0) {
+    // The call to add: the conference is the call on hold.
+    if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_RINGBACK)
+      features |= LINECALLFEATURE_ADDTOCONF;
+    features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_HOLD);
   } else if (state == LINECALLSTATE_CONNECTED && !call.isConference && call.conference < 0) {
-    features |= LINECALLFEATURE_SETUPTRANSFER;
+    features |= LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SETUPCONF;
   }
-  if (call.isConference) features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
+  if (call.isConference) {
+    features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
+    if (state == LINECALLSTATE_CONNECTED) features |= LINECALLFEATURE_PREPAREADDCONF;
+  }
+  if (call.joined && state == LINECALLSTATE_CONFERENCED) features |= LINECALLFEATURE_REMOVEFROMCONF;
   // The desk phone's dial tone: the number can be dialled from here.
   if (state == LINECALLSTATE_DIALTONE && !call.consultation) features |= LINECALLFEATURE_DIAL;
   return features;

@@ -11,6 +11,7 @@
 #include "provider/closing_requests.h"
 #include "provider/cti_call_info.h"
 #include "provider/cti_line_state.h"
+#include "provider/cti_requests.h"
 #include "provider/cti_mode.h"
 #include "provider/entry_trace.h"
 #include "provider/line_set.h"
@@ -53,14 +54,6 @@ std::vector<DigitGeneration> digitGenerations;
 // Far above what TAPI hands out, and apart from the forwarding parts.
 DRV_REQUESTID nextDigitPart = 0x7E000000;
 
-// A request whose outcome decides the fate of a call TAPI created for it.
-struct CallSetup {
-  CtiLine* line = nullptr;
-  DRV_REQUESTID requestId = 0;
-  int slot = -1;
-  std::uint32_t generation = 0;  // the call TAPI created, unless closed meanwhile
-  bool conference = false;       // ConferenceCall, else the consultation's HoldCall
-};
 std::vector<CallSetup> setups;
 // TSPI_lineDrop of calls without a callID, by request id: the answer ends them.
 std::vector<std::pair<DRV_REQUESTID, CtiLine*>> drops;
@@ -194,8 +187,6 @@ std::vector<CtiLine*> CtiLinesInUseLocked() {
   return lines;
 }
 
-namespace {}  // namespace
-
 void CtiQueueAddressStateLocked(CtiLine& line, DWORD state) {
   CtiLine* l = &line;
   if ((line.record->addressStatusMessages & state) != 0)
@@ -308,6 +299,8 @@ void CancelStaleGenerationsLocked(const CtiLine& line) {
   }
 }
 
+}  // namespace
+
 void QueueLocked(CtiLine& line, const std::vector<CtiMessage>& messages) {
   CtiLine* l = &line;
   for (const CtiMessage& m : messages) {
@@ -327,15 +320,6 @@ CallModel::ClaimSlot Claimer(CtiLine& line) {
   return [&line] { return ClaimSlotLocked(line); };
 }
 
-// A call TAPI knows: its line and its slot there.
-struct CallRef {
-  CtiLine* line = nullptr;
-  int index = -1;
-  explicit operator bool() const { return line != nullptr; }
-  CtiCall& call() const { return line->model.Call(index); }
-  CallSlot& slot() const { return line->Slot(index); }
-};
-
 CallRef KnownCallLocked(HDRVCALL hdCall) {
   CallSlot* slot = SlotFromHandle(hdCall);
   if (slot == nullptr || !slot->inUse) return {};
@@ -345,11 +329,6 @@ CallRef KnownCallLocked(HDRVCALL hdCall) {
   if (!line->model.Call(index).used) return {};
   return {line, index};
 }
-
-struct Target {
-  std::string callId;
-  std::string deviceId;
-};
 
 // Checks the call and its state under the lock; the request itself is
 // submitted after, with no lock held.
@@ -411,6 +390,8 @@ LONG RefuseInState(const char* entry, const CtiCall& c) {
   writeLog(3, std::string(entry) + ": not possible in state " + CallStateName(ReportedCallState(c)));
   return static_cast<LONG>(LINEERR_INVALCALLSTATE);
 }
+
+namespace {
 
 // Asks the PBX for the device's calls after the connection came back.
 void SubmitSnapshot(const CtiLine& line) {
@@ -694,6 +675,8 @@ LONG CtiGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO info) {
   return rc;
 }
 
+void NoteCallSetupLocked(const CallSetup& setup) { setups.push_back(setup); }
+
 void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
   for (auto it = setups.begin(); it != setups.end(); ++it) {
     if (it->requestId != requestId) continue;
@@ -702,16 +685,21 @@ void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success) {
     CtiLine& line = *setup.line;
     if (!running || line.model.Call(setup.slot).generation != setup.generation) return;
     CallSlot& slot = line.Slot(setup.slot);
-    if (setup.conference) {
-      if (!success) {
-        line.model.OnConferenceFailed(setup.slot);
-        slot.inUse = false;
-      }
-      return;
+    switch (setup.kind) {
+      case SetupKind::kConsultation:
+        QueueLocked(line, line.model.OnConsultationHeld(setup.slot, success));
+        if (!success) slot.inUse = false;
+        return;
+      case SetupKind::kConference:
+        if (!success) {
+          line.model.OnConferenceFailed(setup.slot);
+          slot.inUse = false;
+        }
+        return;
+      default:
+        CtiConferenceStepCompletedLocked(setup, success);
+        return;
     }
-    QueueLocked(line, line.model.OnConsultationHeld(setup.slot, success));
-    if (!success) slot.inUse = false;
-    return;
   }
 }
 
@@ -735,7 +723,8 @@ LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCons
     }
     CtiLine& line = *held.line;
     line.model.OnConsultationSetUp(held.index, consult);
-    setups.push_back({&line, requestId, consult, line.model.Call(consult).generation, false});
+    setups.push_back(
+        {&line, requestId, consult, line.model.Call(consult).generation, SetupKind::kConsultation});
     *lphdConsultCall = line.Handle(consult);
     writeLog(4,
              "CTI: consultation for call " + t.callId + " in slot " + std::to_string(consult) + OnLine(line));
@@ -826,7 +815,7 @@ LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdCo
         return static_cast<LONG>(LINEERR_CALLUNAVAIL);
       }
       line.model.OnConferenceSetUp(conf, held, active);
-      setups.push_back({&line, requestId, conf, line.model.Call(conf).generation, true});
+      setups.push_back({&line, requestId, conf, line.model.Call(conf).generation, SetupKind::kConference});
       *lphdConfCall = line.Handle(conf);
     }
   }

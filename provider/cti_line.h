@@ -61,6 +61,14 @@ LONG CtiSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCons
 LONG CtiDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destination);
 LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdConsultCall,
                          HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD transferMode);
+// Conferences (cti_conference.cpp).
+LONG CtiSetupConference(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConfCall,
+                        LPHDRVCALL lphdConfCall, HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
+                        DWORD numParties);
+LONG CtiPrepareAddToConference(DRV_REQUESTID requestId, HDRVCALL hdConfCall, HTAPICALL htConsultCall,
+                               LPHDRVCALL lphdConsultCall);
+LONG CtiAddToConference(DRV_REQUESTID requestId, HDRVCALL hdConfCall, HDRVCALL hdConsultCall);
+LONG CtiRemoveFromConference(DRV_REQUESTID requestId, HDRVCALL hdCall);
 // TSPI_linePickup: the call TAPI created (htCall) is the one picked up.
 LONG CtiPickup(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
                LPCWSTR destination, LPCWSTR groupId);

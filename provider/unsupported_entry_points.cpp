@@ -13,8 +13,9 @@ extern "C" LONG TSPIAPI TSPI_lineAccept(DRV_REQUESTID /*dwRequestID*/, HDRVCALL 
   return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
 }
 
-extern "C" LONG TSPIAPI TSPI_lineAddToConference(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdConfCall*/,
-                                                 HDRVCALL /*hdConsultCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineAddToConference(DRV_REQUESTID dwRequestID, HDRVCALL hdConfCall,
+                                                 HDRVCALL hdConsultCall) {
+  if (qv::CtiEnabled()) return qv::CtiAddToConference(dwRequestID, hdConfCall, hdConsultCall);
   qv::ProviderEntryTrace("TSPI_lineAddToConference");
   return 0;
 }
@@ -184,10 +185,11 @@ extern "C" LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLi
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_linePrepareAddToConference(DRV_REQUESTID /*dwRequestID*/,
-                                                        HDRVCALL /*hdConfCall*/, HTAPICALL /*htConsultCall*/,
-                                                        LPHDRVCALL /*lphdConsultCall*/,
+extern "C" LONG TSPIAPI TSPI_linePrepareAddToConference(DRV_REQUESTID dwRequestID, HDRVCALL hdConfCall,
+                                                        HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
                                                         LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled())
+    return qv::CtiPrepareAddToConference(dwRequestID, hdConfCall, htConsultCall, lphdConsultCall);
   qv::ProviderEntryTrace("TSPI_linePrepareAddToConference");
   return 0;
 }
@@ -204,7 +206,8 @@ extern "C" LONG TSPIAPI TSPI_lineReleaseUserUserInfo(DRV_REQUESTID /*dwRequestID
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineRemoveFromConference(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/) {
+extern "C" LONG TSPIAPI TSPI_lineRemoveFromConference(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
+  if (qv::CtiEnabled()) return qv::CtiRemoveFromConference(dwRequestID, hdCall);
   qv::ProviderEntryTrace("TSPI_lineRemoveFromConference");
   return 0;
 }
@@ -303,11 +306,14 @@ extern "C" LONG TSPIAPI TSPI_lineSetTerminal(DRV_REQUESTID /*dwRequestID*/, HDRV
   return 0;
 }
 
-extern "C" LONG TSPIAPI TSPI_lineSetupConference(DRV_REQUESTID /*dwRequestID*/, HDRVCALL /*hdCall*/,
-                                                 HDRVLINE /*hdLine*/, HTAPICALL /*htConfCall*/,
-                                                 LPHDRVCALL /*lphdConfCall*/, HTAPICALL /*htConsultCall*/,
-                                                 LPHDRVCALL /*lphdConsultCall*/, DWORD /*dwNumParties*/,
+extern "C" LONG TSPIAPI TSPI_lineSetupConference(DRV_REQUESTID dwRequestID, HDRVCALL hdCall,
+                                                 HDRVLINE /*hdLine*/, HTAPICALL htConfCall,
+                                                 LPHDRVCALL lphdConfCall, HTAPICALL htConsultCall,
+                                                 LPHDRVCALL lphdConsultCall, DWORD dwNumParties,
                                                  LPLINECALLPARAMS const /*lpCallParams*/) {
+  if (qv::CtiEnabled())
+    return qv::CtiSetupConference(dwRequestID, hdCall, htConfCall, lphdConfCall, htConsultCall,
+                                  lphdConsultCall, dwNumParties);
   qv::ProviderEntryTrace("TSPI_lineSetupConference");
   return 0;
 }

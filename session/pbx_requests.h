@@ -28,6 +28,10 @@ enum class RequestKind : std::uint8_t {
   kGroupPickupCall,
   kGenerateDigits,
   kDialDigits,
+  kConferenceHold,
+  kPrepareConferenceHold,
+  kAddToConference,
+  kRemoveFromConference,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

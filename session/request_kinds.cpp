@@ -25,6 +25,10 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kGroupPickupCall, "GroupPickupCallResponse", "TSPI_linePickup"},
     {RequestKind::kGenerateDigits, "GenerateDigitsResponse", "TSPI_lineGenerateDigits"},
     {RequestKind::kDialDigits, "DialDigitsResponse", "TSPI_lineDial"},
+    {RequestKind::kConferenceHold, "HoldCallResponse", "TSPI_lineSetupConference"},
+    {RequestKind::kPrepareConferenceHold, "HoldCallResponse", "TSPI_linePrepareAddToConference"},
+    {RequestKind::kAddToConference, "ConferenceCallResponse", "TSPI_lineAddToConference"},
+    {RequestKind::kRemoveFromConference, "ClearConnectionResponse", "TSPI_lineRemoveFromConference"},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <string>
 
@@ -21,7 +22,11 @@ using namespace std::chrono_literals;
 // certificates pbxsim trusts.
 class ClientCertificateFiles {
  public:
-  ClientCertificateFiles() : dir_(std::filesystem::temp_directory_path() / "qv-clientcert-e2e") {
+  // A folder of its own, so that two runs at once (two build trees) do not
+  // remove each other's keys.
+  ClientCertificateFiles()
+      : dir_(std::filesystem::temp_directory_path() /
+             ("qv-clientcert-e2e-" + std::to_string(std::random_device{}()))) {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     ok_ = make("rsa", "-newkey rsa:2048") && make("p256", "-newkey ec -pkeyopt ec_paramgen_curve:P-256") &&

@@ -30,7 +30,7 @@ TEST(CtiCallInfoTest, VariablePartFollowsTheFixedPartInOrder) {
   EXPECT_EQ(b.at(4), needed);
   EXPECT_EQ(b.at(8), needed);
   EXPECT_EQ(b.at(40), 1234u);                               // dwCallID
-  EXPECT_EQ(b.at(52), static_cast<std::uint32_t>(0x6F3B));  // dwCallStates
+  EXPECT_EQ(b.at(52), static_cast<std::uint32_t>(0x7F3B));  // dwCallStates
   EXPECT_EQ(b.at(80), static_cast<std::uint32_t>(LINECALLORIGIN_INTERNAL));
   EXPECT_EQ(b.at(84), static_cast<std::uint32_t>(LINECALLREASON_DIRECT));
   EXPECT_EQ(b.at(108), static_cast<std::uint32_t>(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
@@ -113,11 +113,13 @@ TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
     bool isConference;
     int conference;
     DWORD features;
+    int joining = -1;
+    bool joined = false;
   };
   const Case cases[] = {
       {"lone connected", LINECALLSTATE_CONNECTED, false, "1", -1, false, -1,
        LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-           LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS},
+           LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SETUPCONF | LINECALLFEATURE_GENERATEDIGITS},
       {"undialled consultation", LINECALLSTATE_DIALTONE, true, "", 0, false, -1,
        LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP},
       {"consultation ringing", LINECALLSTATE_RINGBACK, true, "2", 0, false, -1,
@@ -129,8 +131,18 @@ TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
       {"held, consultation gone", LINECALLSTATE_ONHOLD, false, "1", -1, false, -1,
        LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP},
       {"conference call", LINECALLSTATE_CONNECTED, false, "9", -1, true, -1,
-       LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS},
+       LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS |
+           LINECALLFEATURE_PREPAREADDCONF},
       {"conference party", LINECALLSTATE_CONFERENCED, false, "1", -1, false, 3, 0},
+      {"party of a reported conference", LINECALLSTATE_CONFERENCED, false, "1", -1, false, 3,
+       LINECALLFEATURE_REMOVEFROMCONF, -1, true},
+      {"conference waiting for a party", LINECALLSTATE_ONHOLDPENDCONF, false, "9", -1, true, -1,
+       LINECALLFEATURE_DROP},
+      {"conference being set up", LINECALLSTATE_ONHOLDPENDCONF, false, "", -1, true, -1, 0},
+      {"call to add, ringing", LINECALLSTATE_RINGBACK, true, "2", -1, false, -1,
+       LINECALLFEATURE_ADDTOCONF | LINECALLFEATURE_DROP, 4},
+      {"call to add, connected", LINECALLSTATE_CONNECTED, true, "2", -1, false, -1,
+       LINECALLFEATURE_ADDTOCONF | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -142,6 +154,8 @@ TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
     call.partner = c.partner;
     call.isConference = c.isConference;
     call.conference = c.conference;
+    call.joining = c.joining;
+    call.joined = c.joined;
     EXPECT_EQ(ReportedCallFeatures(call), c.features);
   }
 }

@@ -26,7 +26,7 @@ const Member kMembers[] = {
     {48, 0x28, 0x6D, "dwCalledIDFlags"},
     {52, test::kMarkerWord, 0x6D, "dwConnectedIDFlags"},
     {56, 0x28, 0x28, "dwRedirectionIDFlags"},
-    {64, 0x117, 0x6F3B, "dwCallStates"},
+    {64, 0x117, 0x7F3B, "dwCallStates"},
     {68, 0x20, 0x1, "dwDialToneModes"},
     {72, 0x8, 0x8, "dwBusyModes"},
     {80, 0x800, 0x3B3, "dwDisconnectModes"},
@@ -35,8 +35,10 @@ const Member kMembers[] = {
     {92, test::kMarkerWord, 1, "dwMaxNumOnHoldPendingCalls"},
     {96, test::kMarkerWord, 3, "dwMaxNumConference"},
     {100, test::kMarkerWord, 3, "dwMaxNumTransConf"},
-    {104, 0x100020, 0x20, "dwAddrCapFlags"},
-    {108, 0x2C5, 0x0E020AEC, "dwCallFeatures"},
+    {104, 0x100020, 0x4020, "dwAddrCapFlags"},
+    {108, 0x2C5, 0x0F070AEE, "dwCallFeatures"},
+    {112, test::kMarkerWord, 3, "dwRemoveFromConfCaps"},
+    {116, test::kMarkerWord, 1, "dwRemoveFromConfState"},
     {120, test::kMarkerWord, 3, "dwTransferModes"},
     {128, test::kMarkerWord, 0x1111, "dwForwardModes"},
     {132, test::kMarkerWord, 4, "dwMaxForwardEntries"},
@@ -71,16 +73,18 @@ TEST_F(CtiCapabilitiesTest, AddressCapsInBothModes) {
 TEST_F(CtiCapabilitiesTest, AdvertisedFeaturesAreTheOnesTheStatesOffer) {
   // Every call feature and state the line reports somewhere is advertised.
   EXPECT_EQ(kCtiCallFeatures,
-            static_cast<DWORD>(LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-                               LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD |
-                               LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL |
-                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD |
-                               LINECALLFEATURE_GENERATEDIGITS));
+            static_cast<DWORD>(
+                LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
+                LINECALLFEATURE_HOLD | LINECALLFEATURE_REDIRECT | LINECALLFEATURE_UNHOLD |
+                LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_DIAL | LINECALLFEATURE_SETUPTRANSFER |
+                LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_GENERATEDIGITS | LINECALLFEATURE_SETUPCONF |
+                LINECALLFEATURE_ADDTOCONF | LINECALLFEATURE_PREPAREADDCONF | LINECALLFEATURE_REMOVEFROMCONF));
   EXPECT_EQ(kCtiCallStates,
             static_cast<DWORD>(LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
                                LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
                                LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_DISCONNECTED |
-                               LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDTRANSFER));
+                               LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDTRANSFER |
+                               LINECALLSTATE_ONHOLDPENDCONF));
   EXPECT_EQ(kCtiDisconnectModes,
             static_cast<DWORD>(LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_UNKNOWN |
                                LINEDISCONNECTMODE_FORWARDED | LINEDISCONNECTMODE_BUSY |

@@ -25,7 +25,8 @@ TEST_F(CtiE2E, OutgoingCallFromDialingToIdleWithItsIdentities) {
   EXPECT_EQ(Text(info, kConnectedName), u"Far End");
   EXPECT_EQ(StatusFeatures(call),
             static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SETUPCONF |
+                               LINECALLFEATURE_GENERATEDIGITS));
   EXPECT_EQ(Complete(2, TSPI_lineDrop(2, call, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kOurCall, LINECALLSTATE_IDLE));
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
@@ -605,7 +606,8 @@ TEST_F(ConsultationE2E, ConsultSwapAndTransfer) {
   Answered();
   EXPECT_EQ(StatusFeatures(call_),
             static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_DROP |
-                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_GENERATEDIGITS));
+                               LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SETUPCONF |
+                               LINECALLFEATURE_GENERATEDIGITS));
   Consult(10);
   const DWORD pair = LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_DROP;
   EXPECT_EQ(StatusFeatures(call_), pair | LINECALLFEATURE_UNHOLD);
@@ -669,7 +671,8 @@ TEST_F(ConsultationE2E, ConsultThenConferenceUntilTheConferenceIsDropped) {
   ASSERT_TRUE(recorder().WaitState(ht_, LINECALLSTATE_CONFERENCED));
   ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_CONFERENCED));
   EXPECT_EQ(StatusFeatures(conf_),
-            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS));
+            static_cast<DWORD>(LINECALLFEATURE_HOLD | LINECALLFEATURE_DROP | LINECALLFEATURE_GENERATEDIGITS |
+                               LINECALLFEATURE_PREPAREADDCONF));
   EXPECT_EQ(At(CallInfo(conf_), kOrigin), static_cast<DWORD>(LINECALLORIGIN_CONFERENCE));
   EXPECT_EQ(Complete(13, TSPI_lineDrop(13, conf_, nullptr, 0)), 0);
   ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_IDLE));

@@ -1,5 +1,6 @@
 #include "tools/pbxsim/call_model.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "tools/pbxsim/pbx_messages.h"
@@ -117,9 +118,14 @@ void CallSim::Schedule(int delayMs, std::function<void()> action) {
   });
 }
 
+void CallSim::AtCallDeviceLocked(const Call& call) {
+  if (!call.at.empty()) device_ = call.at;
+}
+
 void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::string>& out) {
   auto it = calls_.find(callId);
   if (it == calls_.end()) return;
+  AtCallDeviceLocked(it->second);
   const std::string p = "csta:";
   out.push_back(
       Event("EstablishedEvent", connection(p, "establishedConnection", callId, it->second.other) +
@@ -294,7 +300,12 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
                                                       deviceEl(p, "releasingDevice", deviceId) +
                                                       el(p, "localConnectionInfo", "null") +
                                                       el(p, "cause", "normalClearing")));
-    if (deviceId == device_) calls_.erase(callId);
+    if (deviceId == device_) {
+      calls_.erase(callId);
+    } else if (auto conf = calls_.find(callId); conf != calls_.end()) {
+      auto& parties = conf->second.parties;
+      parties.erase(std::remove(parties.begin(), parties.end(), deviceId), parties.end());
+    }
     return true;
   }
   if (it == calls_.end()) {
@@ -412,14 +423,16 @@ void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, co
   out.push_back(Frame(
       id, response("ConferenceCallResponse", "<conferenceCall><callID>" + newCall + "</callID><deviceID>" +
                                                  device_ + "</deviceID></conferenceCall>")));
-  std::string parties;
-  for (const std::string& party : {device_, held->second.other, other})
+  Call conference = held->second;
+  if (conference.parties.empty()) conference.parties.push_back(conference.other);
+  conference.parties.push_back(other);
+  std::string parties = el(p, "connectionListItem", connection(p, "newConnection", newCall, device_));
+  for (const std::string& party : conference.parties)
     parties += el(p, "connectionListItem", connection(p, "newConnection", newCall, party));
   out.push_back(Event("ConferencedEvent",
                       oldCalls + deviceEl(p, "conferencingDevice", device_) +
                           deviceEl(p, "addedParty", other) + el(p, "conferenceConnections", parties) +
                           el(p, "localConnectionInfo", "connected") + el(p, "cause", "conference")));
-  Call conference = held->second;
   conference.local = "connected";
   calls_.erase(held);
   calls_.erase(active);
@@ -512,6 +525,7 @@ void CallSim::FarEndHangsUp(const std::string& callId) {
     const std::string id = CallOrLast(callId);
     auto it = calls_.find(id);
     if (it == calls_.end()) return;
+    AtCallDeviceLocked(it->second);
     const std::string p = "csta:";
     out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", id, it->second.other) +
                                                       deviceEl(p, "releasingDevice", it->second.other) +
@@ -523,6 +537,24 @@ void CallSim::FarEndHangsUp(const std::string& callId) {
                                                       el(p, "localConnectionInfo", "null") +
                                                       el(p, "cause", "normalClearing")));
     calls_.erase(it);
+  }
+  broadcast_(out);
+}
+
+void CallSim::PartyLeaves(const std::string& conferenceId, const std::string& party) {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    auto it = calls_.find(conferenceId);
+    if (it == calls_.end()) return;
+    AtCallDeviceLocked(it->second);
+    auto& parties = it->second.parties;
+    parties.erase(std::remove(parties.begin(), parties.end(), party), parties.end());
+    const std::string p = "csta:";
+    out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", conferenceId, party) +
+                                                      deviceEl(p, "releasingDevice", party) +
+                                                      el(p, "localConnectionInfo", "connected") +
+                                                      el(p, "cause", "normalClearing")));
   }
   broadcast_(out);
 }

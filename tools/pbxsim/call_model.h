@@ -49,6 +49,8 @@ class CallSim {
   std::string FailedCall(const std::string& number, const std::string& cause);
   void FarEndAnswers(const std::string& callId = {});
   void FarEndHangsUp(const std::string& callId = {});
+  // One far end of a conference hangs up; the conference goes on.
+  void PartyLeaves(const std::string& conferenceId, const std::string& party);
   // Changes while no connection is there to hear of them: a call that ends,
   // a call that starts at the device ("alerting", "connected", "hold").
   void EndCallUnseen(const std::string& callId);
@@ -82,12 +84,15 @@ class CallSim {
     std::string other;      // the far end's number
     std::string otherName;  // and name
     bool incoming = false;
-    std::string local;      // the monitored device's connection state
-    std::string ringingAt;  // a colleague's device it rings at, not ours
-    std::string group;      // and that device's pickup group
-    std::string at;         // the monitored device it is a call of
+    std::string local;                 // the monitored device's connection state
+    std::string ringingAt;             // a colleague's device it rings at, not ours
+    std::string group;                 // and that device's pickup group
+    std::string at;                    // the monitored device it is a call of
+    std::vector<std::string> parties;  // a conference's far ends
   };
   std::string Event(std::string_view root, const std::string& body);
+  // What the far end does happens at the device the call is at.
+  void AtCallDeviceLocked(const Call& call);
   std::string NewCallId();
   void Schedule(int delayMs, std::function<void()> action);
   // TransferCall, ConferenceCall and AlternateCall: a held and an active call of the device.

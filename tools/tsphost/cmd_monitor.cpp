@@ -29,6 +29,9 @@ constexpr const char* kHelp =
     "commands: dial <number> | answer [#n] | drop [#n] | hold [#n] | unhold [#n]\n"
     "          transfer [#n] <number> | redirect [#n] <number> | close [#n] | status [#n]\n"
     "          consult [#n] | dial #n <number> | swap [#n] | complete [#n] [conference]\n"
+    "          conference [#n] | add [#n] | remove [#n] | digits [#n] <0-9*#>\n"
+    "          (conference: a conference from the call and a call to add; add on the call to add\n"
+    "          joins it, add on a conference call prepares the next one)\n"
     "          pickup <number> | pickup group <id> | forward uncond|busy|noanswer|busyna <number>\n"
     "          forward off | dnd on|off   (forward and dnd replace the whole forwarding)\n"
     "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
@@ -36,7 +39,8 @@ constexpr const char* kHelp =
 struct MonitoredCall {
   HDRVCALL hdCall = nullptr;
   DWORD state = 0;
-  int partner = 0;  // the other call of a consultation
+  int partner = 0;     // the other call of a consultation
+  int conference = 0;  // a call to add: its conference call
 };
 
 struct LineMessage {
@@ -74,6 +78,57 @@ class Monitor {
 
   void Start() {
     printer_ = std::thread([this] { PrintLoop(); });
+  }
+  // conference: TSPI_lineSetupConference from the call; add: the call to
+  // add joins its conference, or a conference call gets the next call to add.
+  // printLock_ is held by the caller.
+  void Conference(const std::string& command, int number, HDRVCALL hdCall, const std::string& call,
+                  DRV_REQUESTID request) {
+    int conf = 0;
+    HDRVCALL hdConf = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      conf = command == "add" ? calls_[number].conference : 0;
+      if (conf != 0) hdConf = calls_[conf].hdCall;
+    }
+    if (conf != 0) {
+      auto add = host_.get<decltype(&TSPI_lineAddToConference)>("TSPI_lineAddToConference");
+      if (add != nullptr)
+        Report("TSPI_lineAddToConference(conference call #" + std::to_string(conf) + ", " + call + ")",
+               add(request, hdConf, hdCall), request);
+      return;
+    }
+    int added = 0;
+    {
+      std::lock_guard guard(lock_);
+      if (command == "conference") conf = nextNumber_++;
+      added = nextNumber_++;
+    }
+    HDRVCALL hdAdded = nullptr;
+    LONG rc = 0;
+    std::string text;
+    if (command == "conference") {
+      auto setup = host_.get<decltype(&TSPI_lineSetupConference)>("TSPI_lineSetupConference");
+      if (setup == nullptr) return;
+      rc = setup(request, hdCall, host_.hdLine, reinterpret_cast<HTAPICALL>(std::uintptr_t(conf)), &hdConf,
+                 reinterpret_cast<HTAPICALL>(std::uintptr_t(added)), &hdAdded, 3, nullptr);
+      text = "TSPI_lineSetupConference(" + call + ", conference call #" + std::to_string(conf) +
+             ", call to add #" + std::to_string(added) + ")";
+    } else {
+      auto prepare = host_.get<decltype(&TSPI_linePrepareAddToConference)>("TSPI_linePrepareAddToConference");
+      if (prepare == nullptr) return;
+      conf = number;
+      hdConf = hdCall;
+      rc = prepare(request, hdCall, reinterpret_cast<HTAPICALL>(std::uintptr_t(added)), &hdAdded, nullptr);
+      text = "TSPI_linePrepareAddToConference(" + call + ", call to add #" + std::to_string(added) + ")";
+    }
+    if (rc == static_cast<LONG>(request)) {
+      std::lock_guard guard(lock_);
+      calls_[conf].hdCall = hdConf;
+      calls_[added].hdCall = hdAdded;
+      calls_[added].conference = conf;
+    }
+    Report(text, rc, request);
   }
   void Stop() {
     {
@@ -228,6 +283,13 @@ void Monitor::Print(const LineMessage& m) {
       }
       return;
     }
+    case LINE_GENERATE:
+      Say("<- LINE_GENERATE " + call +
+          (m.param1 == LINEGENERATETERM_DONE     ? " DONE"
+           : m.param1 == LINEGENERATETERM_CANCEL ? " CANCEL"
+                                                 : " " + std::to_string(m.param1)) +
+          " (digits of request " + std::to_string(m.param2) + ")");
+      return;
     case LINE_CALLINFO:
       if (hdCall != nullptr)
         PrintCallInfo("<- LINE_CALLINFO " + call + " " + callInfoStateNames(static_cast<DWORD>(m.param1)),
@@ -533,6 +595,23 @@ bool Monitor::Execute(const std::string& line) {
                  (conference ? ", CONFERENCE, conference call #" + std::to_string(conf) : ", TRANSFER") + ")",
              rc, request);
     }
+  } else if (command == "conference" || command == "add") {
+    Conference(command, number, hdCall, call, request);
+  } else if (command == "remove") {
+    auto remove = host_.get<decltype(&TSPI_lineRemoveFromConference)>("TSPI_lineRemoveFromConference");
+    if (remove != nullptr)
+      Report("TSPI_lineRemoveFromConference(" + call + ")", remove(request, hdCall), request);
+  } else if (command == "digits") {
+    auto generate = host_.get<decltype(&TSPI_lineGenerateDigits)>("TSPI_lineGenerateDigits");
+    if (argument.empty() || generate == nullptr) {
+      Say("usage: digits [#n] <digits>");
+      return true;
+    }
+    std::u16string digits = widen(argument);
+    // Synchronous: LINE_GENERATE (with request as its end-to-end id) follows.
+    Say("-> TSPI_lineGenerateDigits(" + call + ", \"" + argument + "\") = " +
+        resultText(
+            generate(hdCall, request, LINEDIGITMODE_DTMF, reinterpret_cast<LPCWSTR>(digits.c_str()), 0)));
   } else if (command == "close") {
     auto closeCall = host_.get<decltype(&TSPI_lineCloseCall)>("TSPI_lineCloseCall");
     if (closeCall != nullptr) {
