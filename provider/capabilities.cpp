@@ -21,11 +21,14 @@ extern "C" LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD /*dwTSPIVers
     const qv::ListedLine* line = qv::ListedLineFromDevice(dwDeviceID);
     if (line == nullptr) return static_cast<LONG>(LINEERR_BADDEVICEID);
     const std::u16string name = qv::ListedLineName(*line);
-    return qv::FillLineDevCaps(lpLineDevCaps, {name, line->permanentLineId, line->guid});
+    return qv::FillLineDevCaps(lpLineDevCaps,
+                               {name, line->permanentLineId, line->guid,
+                                qv::CtiEnabled() ? qv::kCtiLineStates : qv::kServiceLineStates});
   }
   const qv::ProviderSettings settings = qv::SettingsSnapshot();
   return qv::FillLineDevCaps(lpLineDevCaps, dwDeviceID, qv::providerState.permanentProviderId,
-                             qv::providerState.lineDeviceIdBase, settings.guid);
+                             qv::providerState.lineDeviceIdBase, settings.guid,
+                             qv::CtiEnabled(settings) ? qv::kCtiLineStates : 0);
 }
 
 extern "C" LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD /*dwAddressID*/,

@@ -117,10 +117,10 @@ DWORD PermanentLineId(std::uint32_t permanentProviderId, std::uint32_t lineDevic
 }
 
 LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanentProviderId,
-                     std::uint32_t lineDeviceIdBase, std::string_view guid) {
+                     std::uint32_t lineDeviceIdBase, std::string_view guid, DWORD lineStates) {
   return FillLineDevCaps(
       caps, LineNaming{kLineNameText, PermanentLineId(permanentProviderId, lineDeviceIdBase, deviceId),
-                       ParseLineGuid(guid)});
+                       ParseLineGuid(guid), lineStates});
 }
 
 LONG FillLineDevCaps(LPLINEDEVCAPS caps, const LineNaming& naming) {
@@ -161,6 +161,7 @@ LONG FillLineDevCaps(LPLINEDEVCAPS caps, const LineNaming& naming) {
   caps->dwDevCapFlags = 0x20;  // LINEDEVCAPFLAGS_CLOSEDROP
   caps->dwMaxNumActiveCalls = 1;
   caps->dwLineFeatures = 8;  // LINEFEATURE_MAKECALL
+  caps->dwLineStates = naming.lineStates;
   std::memcpy(&caps->PermanentLineGuid, &naming.guid, sizeof naming.guid);
   return 0;
 }

@@ -31,13 +31,14 @@ DWORD PermanentLineId(std::uint32_t permanentProviderId, std::uint32_t lineDevic
 // Fills LINEDEVCAPS (whole buffer cleared first). A buffer smaller than the
 // fixed part gets only its size members and LINEERR_STRUCTURETOOSMALL.
 LONG FillLineDevCaps(LPLINEDEVCAPS caps, DWORD deviceId, std::uint32_t permanentProviderId,
-                     std::uint32_t lineDeviceIdBase, std::string_view guid);
+                     std::uint32_t lineDeviceIdBase, std::string_view guid, DWORD lineStates = 0);
 
 // What tells one listed line from another in LINEDEVCAPS.
 struct LineNaming {
   std::u16string_view name;
   DWORD permanentLineId = 0;
   GUID guid{};
+  DWORD lineStates = 0;  // the LINE_LINEDEVSTATE messages the line sends
 };
 // LINEDEVCAPS of a listed line: as the single line's, with its own name and
 // identifiers.
@@ -75,7 +76,13 @@ inline constexpr DWORD kCtiMaxConference = 3;
 inline constexpr DWORD kCtiAddressFeatures = 0x3607;  // FORWARD, MAKECALL, PICKUP, PICKUPGROUP,
                                                       // PICKUPDIRECT, FORWARDFWD, FORWARDDND
 inline constexpr DWORD kCtiForwardModes = 0x1111;     // UNCOND, BUSY, NOANSW, BUSYNA
-inline constexpr DWORD kCtiMaxForwardEntries = 4;     // do-not-disturb and the three kinds
+inline constexpr DWORD kCtiMaxForwardEntries = 4;
+// LINEDEVCAPS.dwLineStates: the LINE_LINEDEVSTATE messages a line sends as
+// TSPI_lineSetStatusMessages asks (none for the single line without call
+// events, as the first release).
+inline constexpr DWORD kServiceLineStates = LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE;
+inline constexpr DWORD kCtiLineStates =
+    kServiceLineStates | LINEDEVSTATE_NUMCALLS;  // do-not-disturb and the three kinds
 
 // One address in use, no active or held calls.
 LONG FillAddressStatus(LPLINEADDRESSSTATUS status);

@@ -435,6 +435,11 @@ void StartCtiLine(const ProviderSettings& settings) {
 
 void StopCtiLine() {
   std::lock_guard lock(callTableLock);
+  // Calls kept across a loss that no snapshot settled end with the provider,
+  // as those of a link that was up do.
+  for (CtiLine* line : running ? CtiLinesInUseLocked() : std::vector<CtiLine*>{}) {
+    if (line->snapshotWanted) QueueLocked(*line, line->model.OnLinkDown(true));
+  }
   running = false;
 }
 

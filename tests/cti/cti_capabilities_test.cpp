@@ -2,6 +2,8 @@
 // offsets; with callevents 0 the answer stays that of the plain line.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
 #include "platform/tapi.h"
 #include "provider/capability_answers.h"
 #include "session/settings.h"
@@ -67,6 +69,18 @@ TEST_F(CtiCapabilitiesTest, AddressCapsInBothModes) {
     for (const Member& m : kMembers) EXPECT_EQ(buffer.at(m.offset), on ? m.cti : m.plain) << m.name;
     EXPECT_EQ(buffer.at(4), 236u);
     EXPECT_EQ(buffer.wide(228, 8), u"201");
+  }
+}
+
+TEST_F(CtiCapabilitiesTest, LineStatesAreAdvertisedOnlyWithCallEvents) {
+  for (bool on : {false, true}) {
+    setCallEvents(on);
+    CapsBuffer buffer(1024);
+    ASSERT_EQ(TSPI_lineGetDevCaps(0, 0x00020002, 0, buffer.as<LINEDEVCAPS>()), 0);
+    EXPECT_EQ(
+        buffer.at(offsetof(LINEDEVCAPS, dwLineStates)),
+        on ? static_cast<DWORD>(LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE | LINEDEVSTATE_NUMCALLS)
+           : 0u);
   }
 }
 

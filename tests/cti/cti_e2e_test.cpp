@@ -416,6 +416,18 @@ TEST_F(CtiE2E, WithoutASnapshotTheCallsEndAsBefore) {
   EXPECT_EQ(TSPI_lineCloseCall(call), 0);
 }
 
+TEST_F(CtiE2E, CallsKeptAcrossALossEndWithTheProviderIfNoSnapshotCame) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  Incoming("301", 0);
+  sim_->Stop();  // no PBX to come back to
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: connection lost, call 5001 kept in state CONNECTED"));
+  EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+  initialised_ = false;
+  EXPECT_TRUE(WaitLog(logFrom, "CTI: provider shutting down, call 5001 ended"));
+  sim_.reset();
+}
+
 // Forwarding and do-not-disturb: read at the monitor's start, set from the
 // application, changed on the phone; LINEADDRESSSTATUS lists them.
 TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {

@@ -296,6 +296,7 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
   if (root == "ClearConnection") {
     out.push_back(Frame(id, ClearConnectionResponse()));
     if (callId.empty()) return true;  // nothing an event could name
+    if (it != calls_.end()) AtCallDeviceLocked(it->second);
     out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", callId, deviceId) +
                                                       deviceEl(p, "releasingDevice", deviceId) +
                                                       el(p, "localConnectionInfo", "null") +

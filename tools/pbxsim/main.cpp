@@ -10,7 +10,8 @@
 // of its certificate), then "pbxsim listening on HOST:PORT" once ready.
 // Commands on standard input, one a line: drop, refuse, listen, restart,
 // badframe, quit; with --calls also: incoming NUMBER [NAME], desk NUMBER,
-// failed NUMBER CAUSE, answer [CALLID], hangup [CALLID], unknown, malformed.
+// failed NUMBER CAUSE, answer [CALLID], hangup [CALLID], unknown, malformed,
+// device NUMBER (where the next calls start), leave CONFERENCE PARTY.
 #include <iostream>
 #include <string>
 #include <thread>
@@ -157,6 +158,10 @@ int main(int argc, char** argv) {
                                             ? std::string()
                                             : after.substr(after.find(' ') + 1))
                 << std::endl;
+    else if (calls != nullptr && word == "device")  // device NUMBER: where the next calls start
+      calls->UseDevice(first);
+    else if (calls != nullptr && word == "leave")  // leave CONFERENCE PARTY: a party hangs up
+      calls->PartyLeaves(first, after);
     else if (calls != nullptr && word == "dnd")
       calls->PhoneSetsDoNotDisturb(first == "on");
     else if (calls != nullptr && word == "unknown")

@@ -34,6 +34,7 @@ constexpr const char* kHelp =
     "          joins it, add on a conference call prepares the next one)\n"
     "          pickup <number> | pickup group <id> | forward uncond|busy|noanswer|busyna <number>\n"
     "          forward off | dnd on|off   (forward and dnd replace the whole forwarding)\n"
+    "          line <n> (with several lines: the line dial, pickup and forward act on)\n"
     "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
 
 struct MonitoredCall {
@@ -44,6 +45,7 @@ struct MonitoredCall {
 };
 
 struct LineMessage {
+  int line = 0;  // the line's device offset, with several lines open
   int call = 0;  // our number, from htCall
   DWORD message = 0;
   DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
@@ -56,9 +58,12 @@ class Monitor {
   explicit Monitor(Host& host) : host_(host) {}
 
   // Runs on the provider's delivery thread: only records and hands over.
-  void OnLineEvent(HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+  void OnLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                   DWORD_PTR p3) {
     std::lock_guard guard(lock_);
-    LineMessage m{static_cast<int>(reinterpret_cast<std::uintptr_t>(htCall)), message, p1, p2, p3};
+    // Lines this monitor opened itself carry their device offset + 1.
+    const int line = many_ ? static_cast<int>(reinterpret_cast<std::uintptr_t>(htLine)) - 1 : 0;
+    LineMessage m{line, static_cast<int>(reinterpret_cast<std::uintptr_t>(htCall)), message, p1, p2, p3};
     if (message == LINE_NEWCALL) {
       // TAPI names the new call by writing its handle back before returning.
       m.call = nextNumber_++;
@@ -71,7 +76,7 @@ class Monitor {
   // Runs on the provider's delivery thread too.
   void OnCompletion(DRV_REQUESTID request, LONG result) {
     std::lock_guard guard(lock_);
-    queue_.push_back({0, kCompletion, static_cast<DWORD_PTR>(request),
+    queue_.push_back({0, 0, kCompletion, static_cast<DWORD_PTR>(request),
                       static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0});
     wake_.notify_all();
   }
@@ -110,7 +115,7 @@ class Monitor {
     if (command == "conference") {
       auto setup = host_.get<decltype(&TSPI_lineSetupConference)>("TSPI_lineSetupConference");
       if (setup == nullptr) return;
-      rc = setup(request, hdCall, host_.hdLine, reinterpret_cast<HTAPICALL>(std::uintptr_t(conf)), &hdConf,
+      rc = setup(request, hdCall, CurrentLine(), reinterpret_cast<HTAPICALL>(std::uintptr_t(conf)), &hdConf,
                  reinterpret_cast<HTAPICALL>(std::uintptr_t(added)), &hdAdded, 3, nullptr);
       text = "TSPI_lineSetupConference(" + call + ", conference call #" + std::to_string(conf) +
              ", call to add #" + std::to_string(added) + ")";
@@ -141,6 +146,37 @@ class Monitor {
 
   bool Execute(const std::string& line);
 
+  // Opens every line of a list (or only `only`), each named in the output;
+  // a single line is opened as always.
+  bool OpenLines(int only) {
+    if (host_.numLines <= 1 && only < 0) return openLine(host_);
+    auto lineOpen = host_.get<decltype(&TSPI_lineOpen)>("TSPI_lineOpen");
+    if (lineOpen == nullptr) return false;
+    many_ = true;
+    for (DWORD i = 0; i < host_.numLines; ++i) {
+      if (only >= 0 && i != static_cast<DWORD>(only)) continue;
+      HDRVLINE hdLine = nullptr;
+      const LONG rc = lineOpen(host_.lineDeviceIdBase + i, reinterpret_cast<HTAPILINE>(std::uintptr_t{i} + 1),
+                               &hdLine, host_.tspiVersion, &lineEventProc);
+      Say("-> TSPI_lineOpen(" + std::to_string(host_.lineDeviceIdBase + i) + ") = " + resultText(rc));
+      if (rc != 0) return false;
+      lines_.emplace_back(static_cast<int>(i), hdLine);
+    }
+    if (lines_.empty()) return false;
+    host_.hdLine = lines_.front().second;
+    host_.lineOpen = true;
+    Say("commands act on line " + std::to_string(lines_.front().first) + "; 'line <n>' picks another");
+    return true;
+  }
+  // All but the line teardown closes.
+  void CloseOtherLines() {
+    auto lineClose = host_.get<decltype(&TSPI_lineClose)>("TSPI_lineClose");
+    for (const auto& [number, hdLine] : lines_) {
+      if (hdLine != lines_.front().second && lineClose != nullptr)
+        Say("-> TSPI_lineClose(line " + std::to_string(number) + ") = " + resultText(lineClose(hdLine)));
+    }
+  }
+
  private:
   void PrintLoop();
   void Print(const LineMessage& m);
@@ -164,7 +200,13 @@ class Monitor {
         (rc == static_cast<LONG>(request) ? " (completion follows)" : ""));
   }
 
+  // The line commands act on.
+  HDRVLINE CurrentLine() const { return lines_.empty() ? host_.hdLine : lines_[current_].second; }
+
   Host& host_;
+  std::vector<std::pair<int, HDRVLINE>> lines_;  // device offset, handle (several lines)
+  std::size_t current_ = 0;
+  bool many_ = false;
   std::mutex lock_;  // calls_, queue_, numbers
   std::condition_variable wake_;
   std::deque<LineMessage> queue_;
@@ -243,7 +285,8 @@ void Monitor::Print(const LineMessage& m) {
       if (m.message == LINE_CALLSTATE) it->second.state = static_cast<DWORD>(m.param1);
     }
   }
-  const std::string call = "call #" + std::to_string(m.call);
+  const std::string call =
+      "call #" + std::to_string(m.call) + (many_ ? " on line " + std::to_string(m.line) : "");
   switch (m.message) {
     case kCompletion: {
       // A command names its request once its TSPI call returned; it holds
@@ -400,7 +443,7 @@ bool Monitor::Execute(const std::string& line) {
     DRV_REQUESTID request = NextRequest();
     std::lock_guard ordered(printLock_);
     Report("TSPI_lineForward(" + line + ")",
-           forward(request, host_.hdLine, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+           forward(request, CurrentLine(), 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
                    &consult, nullptr),
            request);
     return true;
@@ -425,7 +468,7 @@ bool Monitor::Execute(const std::string& line) {
     auto text = reinterpret_cast<LPCWSTR>(target.c_str());
     DRV_REQUESTID request = NextRequest();
     std::lock_guard ordered(printLock_);
-    LONG rc = pickup(request, host_.hdLine, 0, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
+    LONG rc = pickup(request, CurrentLine(), 0, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
                      byGroup ? nullptr : text, byGroup ? text : nullptr);
     if (rc == static_cast<LONG>(request)) {
       std::lock_guard guard(lock_);
@@ -461,6 +504,18 @@ bool Monitor::Execute(const std::string& line) {
            dial(request, hdCall, reinterpret_cast<LPCWSTR>(destination.c_str()), 0), request);
     return true;
   }
+  if (command == "line") {
+    int wanted = -1;
+    words >> wanted;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      if (lines_[i].first != wanted) continue;
+      current_ = i;
+      Say("commands act on line " + std::to_string(wanted));
+      return true;
+    }
+    Say("!! no such line open");
+    return true;
+  }
   if (command == "dial") {
     std::string number;
     std::getline(words >> std::ws, number);
@@ -478,7 +533,7 @@ bool Monitor::Execute(const std::string& line) {
     std::u16string destination = widen(number);
     DRV_REQUESTID request = NextRequest();
     std::lock_guard ordered(printLock_);
-    LONG rc = makeCall(request, host_.hdLine, reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
+    LONG rc = makeCall(request, CurrentLine(), reinterpret_cast<HTAPICALL>(std::uintptr_t(ours)), &hdCall,
                        reinterpret_cast<LPCWSTR>(destination.c_str()), 0, nullptr);
     if (rc == static_cast<LONG>(request)) {
       std::lock_guard guard(lock_);
@@ -639,8 +694,8 @@ bool initMonitored(Host& host) {
   auto init = host.get<decltype(&TSPI_providerInit)>("TSPI_providerInit");
   if (init == nullptr) return false;
   DWORD options = 0;
-  LONG rc = init(host.tspiVersion, host.permanentProviderId, host.lineDeviceIdBase, host.phoneDeviceIdBase, 1,
-                 1, &monitorCompletion, &options);
+  LONG rc = init(host.tspiVersion, host.permanentProviderId, host.lineDeviceIdBase, host.phoneDeviceIdBase,
+                 host.numLines > 0 ? host.numLines : 1, 1, &monitorCompletion, &options);
   std::printf("-> TSPI_providerInit(%s, %u, line base %u, phone base %u) = %s\n",
               hex32(host.tspiVersion).c_str(), static_cast<unsigned>(host.permanentProviderId),
               static_cast<unsigned>(host.lineDeviceIdBase), static_cast<unsigned>(host.phoneDeviceIdBase),
@@ -652,19 +707,30 @@ bool initMonitored(Host& host) {
 }  // namespace
 
 int runMonitor(const std::vector<std::string>& args) {
-  const std::vector<std::string> providers = chooseProviders(args);
+  // --line N: only that line of a list of lines; otherwise all of them.
+  std::vector<std::string> rest;
+  int only = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--line" && i + 1 < args.size()) {
+      only = std::atoi(args[++i].c_str());
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  const std::vector<std::string> providers = chooseProviders(rest);
   if (providers.empty()) {
-    std::printf("usage: tsphost monitor [provider file]   (commands on standard input)\n");
+    std::printf("usage: tsphost monitor [provider file] [--line N]   (commands on standard input)\n");
     return 2;
   }
   Host host;
   Monitor monitor(host);
-  setLineEventObserver([&monitor](HTAPILINE, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
-                                  DWORD_PTR p3) { monitor.OnLineEvent(htCall, message, p1, p2, p3); });
+  setLineEventObserver(
+      [&monitor](HTAPILINE htLine, HTAPICALL htCall, DWORD message, DWORD_PTR p1, DWORD_PTR p2,
+                 DWORD_PTR p3) { monitor.OnLineEvent(htLine, htCall, message, p1, p2, p3); });
   activeMonitor = &monitor;
   monitor.Start();
   bool ok = loadProvider(host, providers.front()) && negotiate(host) && enumerateDevices(host) &&
-            initMonitored(host) && openLine(host);
+            initMonitored(host) && monitor.OpenLines(only);
   if (ok) {
     std::printf("%s", kHelp);
     std::fflush(stdout);
@@ -674,6 +740,7 @@ int runMonitor(const std::vector<std::string>& args) {
       if (!monitor.Execute(line)) break;
     }
   }
+  monitor.CloseOtherLines();
   ok = tearDown(host) && ok;
   activeMonitor = nullptr;  // no completion comes after TSPI_providerShutdown
   monitor.Stop();
