@@ -103,17 +103,20 @@ struct Json {
   double number = 0;
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;
+  // An object's members: keys[i] names values[i]. (A vector of pairs of
+  // the type being defined is not portable.)
+  std::vector<std::string> keys;
+  std::vector<Json> values;
 
   const Json& operator[](std::string_view key) const {
     static const Json kNone;
-    for (const auto& [k, v] : members)
-      if (k == key) return v;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == key) return values[i];
     return kNone;
   }
   bool has(std::string_view key) const {
-    for (const auto& m : members)
-      if (m.first == key) return true;
+    for (const std::string& k : keys)
+      if (k == key) return true;
     return false;
   }
   const std::string& str() const { return text; }
@@ -206,7 +209,8 @@ class JsonParser {
         if (pos_ >= text_.size() || text_[pos_++] != ':') return false;
         Json member;
         if (!value(member, depth + 1)) return false;
-        out.members.emplace_back(std::move(key), std::move(member));
+        out.keys.push_back(std::move(key));
+        out.values.push_back(std::move(member));
         skipSpace();
         if (pos_ >= text_.size()) return false;
         if (text_[pos_] == ',') {

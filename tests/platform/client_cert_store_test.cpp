@@ -40,6 +40,8 @@ const char kRsaCertificate[] =
     "VpcAMesrn+8HonC4VVvkGa2zED0rcvsIw44RspWtVcAhGOscf+1Q0Hg182heqGwQ\n"
     "jg==\n"
     "-----END CERTIFICATE-----\n";
+// Used by the Windows store tests only.
+#ifdef _WIN32
 const char kP256Certificate[] =
     "-----BEGIN CERTIFICATE-----\n"
     "MIIBczCCARmgAwIBAgIUdZKX1pgxKm6Hgd37hQkeu7k5aOwwCgYIKoZIzj0EAwIw\n"
@@ -65,6 +67,7 @@ const char kP521Certificate[] =
     "1mpa5U0+k+hNpjcCQgDuSc/pVpQX5RzpKijjzu3ZL1nGvix7zZvco8Y6Gq9hmw/A\n"
     "vjn8Php25HSFtJ436oHxKTyvYACnHbq+xS6CpDlg7A==\n"
     "-----END CERTIFICATE-----\n";
+#endif
 
 std::string derOf(const char* pem) {
   std::vector<Bytes> der = ReadPemCertificates(pem);

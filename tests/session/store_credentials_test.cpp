@@ -24,8 +24,8 @@ TEST(StoreCredentials, ThumbprintsAsPastedAreReadAndAnythingElseRefused) {
       "0123456789ABCDEF0123456789ABCDEF01234567",
       "01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67",
       "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67",
-      "\xE2\x80\x8E"
-      "0123456789abcdef0123456789abcdef01234567",  // copied from the certificate window
+      ("\xE2\x80\x8E"
+       "0123456789abcdef0123456789abcdef01234567"),  // copied from the certificate window
   };
   for (const char* text : accepted) {
     SCOPED_TRACE(text);
@@ -40,8 +40,8 @@ TEST(StoreCredentials, ThumbprintsAsPastedAreReadAndAnythingElseRefused) {
       "0123456789abcdef0123456789abcdef0123456789",
       "0123456789abcdef0123456789abcdef0123456g",
       "0x23456789abcdef0123456789abcdef01234567",
-      "\xE2\x80"
-      "0123456789abcdef0123456789abcdef01234567",  // a broken mark
+      ("\xE2\x80"
+       "0123456789abcdef0123456789abcdef01234567"),  // a broken mark
   };
   for (const char* text : refused) EXPECT_FALSE(ParseStoreThumbprint(text).has_value()) << text;
 }
