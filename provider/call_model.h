@@ -159,6 +159,9 @@ class CallModel {
   // The consultation call waiting to join the conference, or -1.
   int JoiningCall(int conference) const;
   void Fresh(int slot);
+  // A call TAPI created (consultation or conference) in `slot`, on the
+  // device of the call `from`.
+  CtiCall& NewTapiCall(int slot, int from, bool conference);
   void Info(int slot, DWORD bits, std::vector<CtiMessage>& out);
   bool MakeCallAwaited() const;
   void Ignore(const std::string& callId);

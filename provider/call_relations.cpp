@@ -14,15 +14,20 @@ void CallModel::Fresh(int slot) {
   c.generation = generation;
 }
 
-void CallModel::OnConsultationSetUp(int held, int consult) {
-  Fresh(consult);
-  CtiCall& c = Call(consult);
+CtiCall& CallModel::NewTapiCall(int slot, int from, bool conference) {
+  Fresh(slot);
+  CtiCall& c = Call(slot);
   c.used = true;
-  c.consultation = true;
+  c.consultation = !conference;
+  c.isConference = conference;
   c.outgoing = true;
-  c.origin = LINECALLORIGIN_OUTBOUND;
-  c.ourDeviceId = Call(held).ourDeviceId;
-  c.partner = held;
+  c.origin = conference ? LINECALLORIGIN_CONFERENCE : LINECALLORIGIN_OUTBOUND;
+  c.ourDeviceId = Call(from).ourDeviceId;
+  return c;
+}
+
+void CallModel::OnConsultationSetUp(int held, int consult) {
+  NewTapiCall(consult, held, false).partner = held;
   Call(held).partner = consult;
 }
 
@@ -67,13 +72,7 @@ std::vector<CtiMessage> CallModel::OnUndialledDropped(int consult) {
 }
 
 void CallModel::OnConferenceSetUp(int conference, int held, int active) {
-  Fresh(conference);
-  CtiCall& c = Call(conference);
-  c.used = true;
-  c.isConference = true;
-  c.outgoing = true;
-  c.origin = LINECALLORIGIN_CONFERENCE;
-  c.ourDeviceId = Call(held).ourDeviceId;
+  NewTapiCall(conference, held, true);
   Call(held).conference = conference;
   Call(active).conference = conference;
 }
@@ -127,26 +126,13 @@ int CallModel::JoiningCall(int conference) const {
 }
 
 void CallModel::OnConferenceSetupStarted(int conference, int first, int consult) {
-  Fresh(conference);
-  CtiCall& c = Call(conference);
-  c.used = true;
-  c.isConference = true;
-  c.outgoing = true;
-  c.origin = LINECALLORIGIN_CONFERENCE;
-  c.ourDeviceId = Call(first).ourDeviceId;
+  NewTapiCall(conference, first, true);
   Call(first).conference = conference;
   OnConferencePrepared(conference, consult);
 }
 
 void CallModel::OnConferencePrepared(int conference, int consult) {
-  Fresh(consult);
-  CtiCall& c = Call(consult);
-  c.used = true;
-  c.consultation = true;
-  c.outgoing = true;
-  c.origin = LINECALLORIGIN_OUTBOUND;
-  c.ourDeviceId = Call(conference).ourDeviceId;
-  c.joining = conference;
+  NewTapiCall(consult, conference, false).joining = conference;
 }
 
 std::vector<CtiMessage> CallModel::OnConferenceHeld(int consult, bool success) {

@@ -45,14 +45,9 @@ LONG CtiSetupConference(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCo
                         LPHDRVCALL lphdConfCall, HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
                         DWORD numParties) {
   constexpr const char* kEntry = "TSPI_lineSetupConference";
-  if (lphdConfCall == nullptr || lphdConsultCall == nullptr) {
-    ProviderEntryTrace(kEntry);
-    return static_cast<LONG>(LINEERR_INVALPOINTER);
-  }
-  if (numParties > kCtiMaxConference) {
-    ProviderEntryTrace(kEntry);
-    return static_cast<LONG>(LINEERR_CONFERENCEFULL);
-  }
+  if (lphdConfCall == nullptr || lphdConsultCall == nullptr)
+    return RefuseAtEntry(kEntry, static_cast<LONG>(LINEERR_INVALPOINTER));
+  if (numParties > kCtiMaxConference) return RefuseAtEntry(kEntry, static_cast<LONG>(LINEERR_CONFERENCEFULL));
   // A conference starts from a call: hdCall null (SETUPCONFNULL) is not offered.
   Target t;
   if (LONG rc = Check(kEntry, requestId, hdCall, LINECALLFEATURE_SETUPCONF, t)) return rc;
@@ -85,10 +80,7 @@ LONG CtiSetupConference(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htCo
 LONG CtiPrepareAddToConference(DRV_REQUESTID requestId, HDRVCALL hdConfCall, HTAPICALL htConsultCall,
                                LPHDRVCALL lphdConsultCall) {
   constexpr const char* kEntry = "TSPI_linePrepareAddToConference";
-  if (lphdConsultCall == nullptr) {
-    ProviderEntryTrace(kEntry);
-    return static_cast<LONG>(LINEERR_INVALPOINTER);
-  }
+  if (lphdConsultCall == nullptr) return RefuseAtEntry(kEntry, static_cast<LONG>(LINEERR_INVALPOINTER));
   Target t;
   if (LONG rc = Check(kEntry, requestId, hdConfCall, LINECALLFEATURE_PREPAREADDCONF, t)) return rc;
   {
@@ -123,9 +115,8 @@ LONG CtiAddToConference(DRV_REQUESTID requestId, HDRVCALL hdConfCall, HDRVCALL h
   std::string heldId, activeId, deviceId;
   {
     std::lock_guard lock(callTableLock);
-    const CallRef conf = KnownCallLocked(hdConfCall);
-    const CallRef consult = KnownCallLocked(hdConsultCall);
-    if (!conf || !consult || conf.line != consult.line || !conf.call().isConference)
+    CallRef conf, consult;
+    if (!CallPairLocked(hdConfCall, hdConsultCall, conf, consult) || !conf.call().isConference)
       return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     CtiLine& line = *conf.line;
     const CtiCall& added = consult.call();

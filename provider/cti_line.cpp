@@ -320,6 +320,12 @@ CallModel::ClaimSlot Claimer(CtiLine& line) {
   return [&line] { return ClaimSlotLocked(line); };
 }
 
+bool CallPairLocked(HDRVCALL first, HDRVCALL second, CallRef& a, CallRef& b) {
+  a = KnownCallLocked(first);
+  b = KnownCallLocked(second);
+  return a && b && a.line == b.line && a.index != b.index;
+}
+
 CallRef KnownCallLocked(HDRVCALL hdCall) {
   CallSlot* slot = SlotFromHandle(hdCall);
   if (slot == nullptr || !slot->inUse) return {};
@@ -384,6 +390,11 @@ int ClaimTapiCallLocked(CtiLine& line, HTAPICALL htCall) {
   const int index = ClaimSlotLocked(line);
   if (index >= 0) line.Slot(index).htCall = htCall;
   return index;
+}
+
+LONG RefuseAtEntry(const char* entry, LONG error) {
+  ProviderEntryTrace(entry);
+  return error;
 }
 
 LONG RefuseInState(const char* entry, const CtiCall& c) {
@@ -793,9 +804,8 @@ LONG CtiCompleteTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HDRVCALL hdCo
   std::string heldId, activeId, deviceId;
   {
     std::lock_guard lock(callTableLock);
-    const CallRef first = KnownCallLocked(hdCall);
-    const CallRef second = KnownCallLocked(hdConsultCall);
-    if (!first || !second || first.line != second.line || first.index == second.index)
+    CallRef first, second;
+    if (!CallPairLocked(hdCall, hdConsultCall, first, second))
       return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     CtiLine& line = *first.line;
     const CtiCall& a = first.call();
@@ -835,9 +845,8 @@ LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeld
   std::string heldId, activeId, deviceId;
   {
     std::lock_guard lock(callTableLock);
-    const CallRef active = KnownCallLocked(hdActiveCall);
-    const CallRef held = KnownCallLocked(hdHeldCall);
-    if (!active || !held || active.line != held.line || active.index == held.index)
+    CallRef active, held;
+    if (!CallPairLocked(hdActiveCall, hdHeldCall, active, held))
       return static_cast<LONG>(LINEERR_INVALCALLHANDLE);
     const CtiCall& a = active.call();
     const CtiCall& h = held.call();

@@ -22,6 +22,8 @@ struct CallRef {
   CallSlot& slot() const { return line->Slot(index); }
 };
 CallRef KnownCallLocked(HDRVCALL hdCall);
+// Two different calls TAPI knows, of one line (else LINEERR_INVALCALLHANDLE).
+bool CallPairLocked(HDRVCALL first, HDRVCALL second, CallRef& a, CallRef& b);
 
 struct Target {
   std::string callId;
@@ -35,6 +37,8 @@ LONG Submit(RequestKind kind, DRV_REQUESTID requestId, std::string xml);
 // Claims a slot for a call TAPI created itself (consultation, conference).
 int ClaimTapiCallLocked(CtiLine& line, HTAPICALL htCall);
 LONG RefuseInState(const char* entry, const CtiCall& c);
+// Refused before any call is looked at: traced, nothing sent.
+LONG RefuseAtEntry(const char* entry, LONG error);
 // Queues the model's messages for the delivery thread.
 void QueueLocked(CtiLine& line, const std::vector<CtiMessage>& messages);
 
