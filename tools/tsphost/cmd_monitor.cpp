@@ -34,6 +34,7 @@ constexpr const char* kHelp =
     "          joins it, add on a conference call prepares the next one)\n"
     "          pickup <number> | pickup group <id> | forward uncond|busy|noanswer|busyna <number>\n"
     "          forward off | dnd on|off   (forward and dnd replace the whole forwarding)\n"
+    "          forwarding (the line's calls, forwarding and do-not-disturb)\n"
     "          line <n> (with several lines: the line dial, pickup and forward act on)\n"
     "          calls | wait <ms> | help | quit   (#n: a call number; default: the newest call)\n";
 
@@ -182,6 +183,8 @@ class Monitor {
   void Print(const LineMessage& m);
   void PrintCallInfo(const std::string& head, HDRVCALL hdCall);
   void PrintStatus(int number, HDRVCALL hdCall);
+  // LINEADDRESSSTATUS of the current line: call counts, forwarding, DND.
+  void PrintForwarding();
   void Say(const std::string& text) {
     std::lock_guard guard(printLock_);
     std::printf("%s\n", text.c_str());
@@ -258,6 +261,46 @@ void Monitor::PrintCallInfo(const std::string& head, HDRVCALL hdCall) {
       "\n     connected " +
       partyText(info, info->dwConnectedIDFlags, info->dwConnectedIDSize, info->dwConnectedIDOffset,
                 info->dwConnectedIDNameSize, info->dwConnectedIDNameOffset));
+}
+
+void Monitor::PrintForwarding() {
+  auto getStatus = host_.get<decltype(&TSPI_lineGetAddressStatus)>("TSPI_lineGetAddressStatus");
+  std::vector<std::uint64_t> storage(256);
+  auto* status = reinterpret_cast<LINEADDRESSSTATUS*>(storage.data());
+  status->dwTotalSize = static_cast<DWORD>(storage.size() * sizeof(std::uint64_t));
+  const LONG rc = getStatus != nullptr ? getStatus(CurrentLine(), 0, status) : -1;
+  if (rc != 0) {
+    Say("-> TSPI_lineGetAddressStatus = " + resultText(rc));
+    return;
+  }
+  // Entries of the negotiated version: six DWORDs each.
+  const auto* base = reinterpret_cast<const unsigned char*>(status);
+  auto word = [&](std::size_t at) {
+    DWORD v;
+    std::memcpy(&v, base + at, sizeof v);
+    return v;
+  };
+  std::string entries;
+  for (DWORD i = 0; i < status->dwForwardNumEntries; ++i) {
+    const std::size_t e = status->dwForwardOffset + i * 24u;
+    const DWORD mode = word(e);
+    const DWORD size = word(e + 16), offset = word(e + 20);
+    std::u16string to;
+    for (DWORD k = 0; k + 3 < size && offset + k + 1 < status->dwUsedSize; k += 2)
+      to.push_back(static_cast<char16_t>(base[offset + k] | base[offset + k + 1] << 8));
+    const std::string name = mode == LINEFORWARDMODE_UNCOND   ? "UNCOND"
+                             : mode == LINEFORWARDMODE_BUSY   ? "BUSY"
+                             : mode == LINEFORWARDMODE_NOANSW ? "NOANSW"
+                             : mode == LINEFORWARDMODE_BUSYNA ? "BUSYNA"
+                                                              : hex32(mode);
+    entries += (entries.empty() ? "" : ", ") +
+               (to.empty() && mode == LINEFORWARDMODE_UNCOND
+                    ? std::string("do-not-disturb")
+                    : name + " to " + narrow(reinterpret_cast<const WCHAR*>(to.c_str())));
+  }
+  Say("   calls: " + std::to_string(status->dwNumActiveCalls) + " active, " +
+      std::to_string(status->dwNumOnHoldCalls) + " on hold, " + std::to_string(status->dwNumOnHoldPendCalls) +
+      " on hold pending; forwarding: " + (entries.empty() ? "none" : entries));
 }
 
 void Monitor::PrintStatus(int number, HDRVCALL hdCall) {
@@ -502,6 +545,10 @@ bool Monitor::Execute(const std::string& line) {
     std::lock_guard ordered(printLock_);
     Report("TSPI_lineDial(call #" + std::to_string(ours) + ", \"" + number + "\")",
            dial(request, hdCall, reinterpret_cast<LPCWSTR>(destination.c_str()), 0), request);
+    return true;
+  }
+  if (command == "forwarding") {
+    PrintForwarding();
     return true;
   }
   if (command == "line") {
