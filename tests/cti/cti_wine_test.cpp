@@ -209,5 +209,33 @@ TEST_F(CtiWine, ConsultationThenConferenceAndForwardingFromThePhone) {
   EXPECT_EQ(Count(record, "\"root\":\"ConferenceCall\""), 1u);
 }
 
+// A conference built step by step through the Windows build.
+TEST_F(CtiWine, ConferenceSetUpAddedAndAPartyRemoved) {
+  Command("incoming +4930666 Bob Example");
+  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
+  auto [ht, call] = recorder().NewCall(0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
+  EXPECT_EQ(Complete(30, TSPI_lineAnswer(30, call, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  const auto kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
+  const auto kAdded = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xA1});
+  HDRVCALL conf = nullptr, added = nullptr;
+  EXPECT_EQ(Complete(31, TSPI_lineSetupConference(31, call, line_, kConf, &conf, kAdded, &added, 3, nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kAdded, LINECALLSTATE_DIALTONE, 10s));
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_ONHOLDPENDCONF, 10s));
+  std::u16string to = u"305";
+  EXPECT_EQ(Complete(32, TSPI_lineDial(32, added, reinterpret_cast<LPCWSTR>(to.c_str()), 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kAdded, LINECALLSTATE_CONNECTED, 10s));
+  EXPECT_EQ(Complete(33, TSPI_lineAddToConference(33, conf, added)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED, 10s));
+  ASSERT_TRUE(recorder().WaitState(kAdded, LINECALLSTATE_CONFERENCED, 10s));
+  EXPECT_EQ(Complete(34, TSPI_lineRemoveFromConference(34, added)), 0);
+  ASSERT_TRUE(recorder().WaitState(kAdded, LINECALLSTATE_IDLE, 10s));
+  EXPECT_EQ(Complete(35, TSPI_lineDrop(35, conf, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_IDLE, 10s));
+  for (HDRVCALL c : {conf, added, call}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
 }  // namespace
 }  // namespace qv
