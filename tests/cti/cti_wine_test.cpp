@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/tapi.h"
 #include "session/session_timing.h"
@@ -94,6 +95,16 @@ class CtiWine : public ::testing::Test {
     return result;
   }
 
+  // The PBX offers the first call of the test; it is answered.
+  void AnswerIncoming(const std::string& from, DRV_REQUESTID id, HTAPICALL& ht, HDRVCALL& call) {
+    Command("incoming " + from);
+    ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
+    std::tie(ht, call) = recorder().NewCall(0);
+    ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
+    EXPECT_EQ(Complete(id, TSPI_lineAnswer(id, call, nullptr, 0)), 0);
+    ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  }
+
   HDRVLINE line_ = nullptr;
   bool initialised_ = false;
 };
@@ -165,12 +176,9 @@ TEST_F(CtiWine, DeskPhoneCallAndFarEndHangsUp) {
 }
 
 TEST_F(CtiWine, ConsultationThenConferenceAndForwardingFromThePhone) {
-  Command("incoming +4930555 Alice Example");
-  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
-  auto [ht, call] = recorder().NewCall(0);
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
-  EXPECT_EQ(Complete(20, TSPI_lineAnswer(20, call, nullptr, 0)), 0);
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  HTAPICALL ht = nullptr;
+  HDRVCALL call = nullptr;
+  ASSERT_NO_FATAL_FAILURE(AnswerIncoming("+4930555 Alice Example", 20, ht, call));
   const auto kConsult = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xC0});
   const auto kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
   HDRVCALL consult = nullptr, conf = nullptr;
@@ -211,12 +219,9 @@ TEST_F(CtiWine, ConsultationThenConferenceAndForwardingFromThePhone) {
 
 // A conference built step by step through the Windows build.
 TEST_F(CtiWine, ConferenceSetUpAddedAndAPartyRemoved) {
-  Command("incoming +4930666 Bob Example");
-  ASSERT_TRUE(recorder().WaitNewCall(1, 10s));
-  auto [ht, call] = recorder().NewCall(0);
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_OFFERING, 10s));
-  EXPECT_EQ(Complete(30, TSPI_lineAnswer(30, call, nullptr, 0)), 0);
-  ASSERT_TRUE(recorder().WaitState(ht, LINECALLSTATE_CONNECTED, 10s));
+  HTAPICALL ht = nullptr;
+  HDRVCALL call = nullptr;
+  ASSERT_NO_FATAL_FAILURE(AnswerIncoming("+4930666 Bob Example", 30, ht, call));
   const auto kConf = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCF});
   const auto kAdded = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xA1});
   HDRVCALL conf = nullptr, added = nullptr;
