@@ -4,9 +4,8 @@
 // the script did not set the environment.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
