@@ -428,6 +428,21 @@ TEST_F(CtiE2E, CallsKeptAcrossALossEndWithTheProviderIfNoSnapshotCame) {
   sim_.reset();
 }
 
+// Do-not-disturb and unconditional forwarding to 305: a LINEFORWARDLIST of
+// two 24-byte entries.
+std::vector<unsigned char> DndAndUnconditionalTo305() {
+  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
+  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
+  put(0, static_cast<DWORD>(list.size()));
+  put(4, 2);
+  put(8, LINEFORWARDMODE_UNCOND);
+  put(8 + 16, 8);
+  put(8 + 20, 56);
+  put(32, LINEFORWARDMODE_UNCOND);
+  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  return list;
+}
+
 // Forwarding and do-not-disturb: read at the monitor's start, set from the
 // application, changed on the phone; LINEADDRESSSTATUS lists them.
 TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
@@ -438,16 +453,7 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
   EXPECT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
   auto forwardList = [this] { return ForwardList(line_); };
   EXPECT_TRUE(forwardList().empty());
-  // Unconditional to 305 and do-not-disturb, as a 24-byte-entry list.
-  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
-  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
-  put(0, static_cast<DWORD>(list.size()));
-  put(4, 2);
-  put(8, LINEFORWARDMODE_UNCOND);
-  put(8 + 16, 8);
-  put(8 + 20, 56);
-  put(32, LINEFORWARDMODE_UNCOND);
-  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  std::vector<unsigned char> list = DndAndUnconditionalTo305();
   HDRVCALL consult = reinterpret_cast<HDRVCALL>(std::uintptr_t{1});
   EXPECT_EQ(Complete(30, TSPI_lineForward(30, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
                                           0, nullptr, &consult, nullptr)),
@@ -481,7 +487,7 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
                                           0, nullptr, nullptr, nullptr)),
             kOperationFailed);
   // A malformed list is refused at once, without a frame.
-  put(4, 50);
+  list[4] = 50;  // entries
   EXPECT_EQ(TSPI_lineForward(34, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
                              nullptr, nullptr),
             static_cast<LONG>(LINEERR_INVALPARAM));
@@ -496,16 +502,7 @@ TEST_F(CtiE2E, AForwardInProgressCompletesOnceAtCloseLinkLossAndShutdown) {
   const std::size_t logFrom = LogText().size();
   Start();
   ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GetDoNotDisturb") >= 1; }, 5s));
-  // Unconditional to 305 and do-not-disturb: two parts.
-  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
-  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
-  put(0, static_cast<DWORD>(list.size()));
-  put(4, 2);
-  put(8, LINEFORWARDMODE_UNCOND);
-  put(8 + 16, 8);
-  put(8 + 20, 56);
-  put(32, LINEFORWARDMODE_UNCOND);
-  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  std::vector<unsigned char> list = DndAndUnconditionalTo305();  // two parts
   auto forward = [&](DRV_REQUESTID id, bool cancel) {
     return TSPI_lineForward(id, line_, 0, 0,
                             cancel ? nullptr : reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
