@@ -778,6 +778,16 @@ TEST_F(ConsultationE2E, DroppingTheConsultationLeavesTheFirstCallOnHold) {
             (std::vector<DWORD>{kHeldPending, LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
   EXPECT_EQ(sim_->Count("RetrieveCall"), 2u);
   EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  // Unholding beside a consultation not dialled yet ends it here and retrieves.
+  recorder().Clear();
+  SetUpConsultation(30);
+  EXPECT_EQ(Complete(32, TSPI_lineUnhold(32, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitStates(ht_, 3));
+  EXPECT_EQ(recorder().States(ht_).back(), static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(sim_->Count("RetrieveCall"), 3u);
+  EXPECT_EQ(sim_->Count("ReconnectCall"), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
 }
 
