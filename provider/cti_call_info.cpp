@@ -50,6 +50,8 @@ DWORD ReportedCallFeatures(const CtiCall& call) {
   if (call.isConference) {
     features &= ~static_cast<DWORD>(LINECALLFEATURE_BLINDTRANSFER);
     if (state == LINECALLSTATE_CONNECTED) features |= LINECALLFEATURE_PREPAREADDCONF;
+    // Back to the conference, without the call to add.
+    if (state == LINECALLSTATE_ONHOLDPENDCONF) features |= LINECALLFEATURE_UNHOLD;
   }
   if (call.joined && state == LINECALLSTATE_CONFERENCED) features |= LINECALLFEATURE_REMOVEFROMCONF;
   // The desk phone's dial tone: the number can be dialled from here.

@@ -4,6 +4,7 @@
 // state is read when the monitor starts and kept from the device's events.
 #include <algorithm>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "provider/call_table.h"
@@ -27,6 +28,9 @@ struct ForwardGroup {
   DRV_REQUESTID tapiRequest = 0;
   std::vector<DRV_REQUESTID> parts;  // still unanswered
   bool failed = false;
+  // TSPI_lineClose completed the request: the answers still to come are
+  // only swallowed.
+  bool closed = false;
   ForwardState target;
 };
 std::vector<ForwardGroup> groups;
@@ -110,6 +114,10 @@ bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success) {
     }
     if (group == groups.end()) return false;
     if (!group->parts.empty()) return true;
+    if (group->closed) {
+      groups.erase(group);
+      return true;
+    }
     finished = group->tapiRequest;
     failed = group->failed;
     // What the PBX accepted holds even without its events; a refusal is
@@ -119,6 +127,19 @@ bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success) {
   }
   QueueCompletion(finished, failed ? static_cast<LONG>(LINEERR_OPERATIONFAILED) : 0);
   return true;
+}
+
+std::vector<DRV_REQUESTID> CtiCloseForwardsLocked(HDRVLINE hdLine) {
+  std::vector<DRV_REQUESTID> closed;
+  const CtiLine* line = CtiLineOfHandleLocked(hdLine);
+  for (ForwardGroup& group : groups) {
+    if (group.line != line || group.closed) continue;
+    group.closed = true;
+    closed.push_back(group.tapiRequest);
+    writeLog(3, "TSPI_lineClose: TSPI_lineForward " + std::to_string(group.tapiRequest) + " still under way" +
+                    OnLine(*group.line));
+  }
+  return closed;
 }
 
 LONG CtiForward(DRV_REQUESTID requestId, HDRVLINE hdLine, const LINEFORWARDLIST* list,

@@ -436,6 +436,7 @@ void StartCtiLine(const ProviderSettings& settings) {
     if (line) line->record = nullptr;
   }
   CtiResetForwardingLocked();
+  CtiReconnectionsResetLocked(false);
   setups.clear();
   digitGenerations.clear();
   drops.clear();
@@ -483,6 +484,7 @@ void CtiLinkStateChanged(bool up) {
     if (!running) return;
     if (!LinesListed()) NoteLinkLocked(up);
     if (!up) {
+      CtiReconnectionsResetLocked(true);
       const bool stopping = SessionStopping();
       for (CtiLine* line : CtiLinesInUseLocked()) {
         if (stopping) {
@@ -630,6 +632,8 @@ LONG CtiHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
 }
 
 LONG CtiUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
+  LONG result = 0;
+  if (CtiReconnect(requestId, hdCall, result)) return result;
   return SubmitForCall("TSPI_lineUnhold", requestId, hdCall, LINECALLFEATURE_UNHOLD,
                        RequestKind::kRetrieveCall, RetrieveCallXml);
 }

@@ -16,6 +16,7 @@
 #include "provider/forward_list.h"
 #include "session/device_snapshot.h"
 #include "session/forwarding.h"
+#include "session/session_events.h"
 #include "session/settings.h"
 
 namespace qv {
@@ -79,6 +80,15 @@ LONG CtiGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWS
 // the request id is not one of those.
 bool CtiDigitsPartCompleted(DRV_REQUESTID requestId, bool success);
 LONG CtiSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
+// TSPI_lineUnhold of a call held beside a consultation or a call to add
+// (cti_reconnect.cpp): the other call is dropped as the held one comes
+// back; false (nothing done) for any other call.
+bool CtiReconnect(DRV_REQUESTID requestId, HDRVCALL hdCall, LONG& result);
+// An answer to one of its requests; false when the request id is not one of those.
+bool CtiReconnectPartCompleted(DRV_REQUESTID requestId, RequestOutcome outcome);
+// A new connection may offer ReconnectCall again; a provider start also
+// forgets the requests (callTableLock held).
+void CtiReconnectionsResetLocked(bool connectionOnly);
 // Every request's outcome (callTableLock held): the calls TAPI created for a
 // consultation or a conference live or go with it.
 void CtiSetupCompletedLocked(DRV_REQUESTID requestId, bool success);
@@ -105,6 +115,9 @@ void CtiForwardingReported(const ForwardingReport& report);
 // A SetForwarding or SetDoNotDisturb of a TSPI_lineForward was answered;
 // false when the request id is not one of those.
 bool CtiForwardPartCompleted(DRV_REQUESTID requestId, bool success);
+// TSPI_lineClose: the line's TSPI_lineForward requests still under way, for
+// the closer to complete (callTableLock held).
+std::vector<DRV_REQUESTID> CtiCloseForwardsLocked(HDRVLINE hdLine);
 // LINE_ADDRESSSTATE for address 0, if TAPI asked for it (callTableLock held).
 void CtiQueueAddressStateLocked(CtiLine& line, DWORD state);
 

@@ -185,6 +185,10 @@ extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
         std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
         closed.insert(closed.end(), ofCall.begin(), ofCall.end());
       }
+      if (qv::CtiEnabled()) {
+        std::vector<DRV_REQUESTID> forwards = qv::CtiCloseForwardsLocked(hdLine);
+        closed.insert(closed.end(), forwards.begin(), forwards.end());
+      }
     }
     qv::CompleteClosedRequests(closed);
     return 0;
@@ -196,6 +200,10 @@ extern "C" LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine) {
     for (qv::CallSlot& slot : qv::callTable) {
       std::vector<DRV_REQUESTID> ofCall = qv::CloseRequestsLocked(slot);
       closed.insert(closed.end(), ofCall.begin(), ofCall.end());
+    }
+    if (qv::CtiEnabled()) {
+      std::vector<DRV_REQUESTID> forwards = qv::CtiCloseForwardsLocked(hdLine);
+      closed.insert(closed.end(), forwards.begin(), forwards.end());
     }
   }
   qv::CompleteClosedRequests(closed);

@@ -18,6 +18,8 @@ void ProviderSessionEvents::RequestCompleted(std::uint32_t requestId, RequestOut
   if (CtiEnabled() && CtiForwardPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
   // A GenerateDigits: TAPI hears of it as LINE_GENERATE, not as a completion.
   if (CtiEnabled() && CtiDigitsPartCompleted(requestId, outcome == RequestOutcome::kSuccess)) return;
+  // A step of returning to a held call: TAPI hears once the call is back.
+  if (CtiEnabled() && CtiReconnectPartCompleted(requestId, outcome)) return;
   CallSlot* makeCallSlot = nullptr;
   {
     std::lock_guard lock(callTableLock);

@@ -88,6 +88,11 @@ std::string AlternateCallXml(std::string_view heldCallId, std::string_view activ
   return twoCallRequest("AlternateCall", heldCallId, activeCallId, deviceId);
 }
 
+std::string ReconnectCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                             std::string_view deviceId) {
+  return twoCallRequest("ReconnectCall", heldCallId, activeCallId, deviceId);
+}
+
 std::string GenerateDigitsXml(std::string_view callId, std::string_view deviceId, std::string_view digits) {
   return connectionRequest("GenerateDigits", "connectionToSendDigits", callId, deviceId, "charactersToSend",
                            digits);

@@ -28,5 +28,8 @@ std::string ConferenceCallXml(std::string_view heldCallId, std::string_view acti
                               std::string_view deviceId);
 std::string AlternateCallXml(std::string_view heldCallId, std::string_view activeCallId,
                              std::string_view deviceId);
+// Clears the active call and retrieves the held one, in one request.
+std::string ReconnectCallXml(std::string_view heldCallId, std::string_view activeCallId,
+                             std::string_view deviceId);
 
 }  // namespace qv

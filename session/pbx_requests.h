@@ -32,6 +32,7 @@ enum class RequestKind : std::uint8_t {
   kPrepareConferenceHold,
   kAddToConference,
   kRemoveFromConference,
+  kReconnectCall,
 };
 
 // requestId 0: nobody waits for the outcome (it is still traced and logged).

@@ -29,6 +29,7 @@ constexpr RequestKindInfo kRequestKinds[] = {
     {RequestKind::kPrepareConferenceHold, "HoldCallResponse", "TSPI_linePrepareAddToConference"},
     {RequestKind::kAddToConference, "ConferenceCallResponse", "TSPI_lineAddToConference"},
     {RequestKind::kRemoveFromConference, "ClearConnectionResponse", "TSPI_lineRemoveFromConference"},
+    {RequestKind::kReconnectCall, "ReconnectCallResponse", "TSPI_lineUnhold"},
 };
 
 }  // namespace

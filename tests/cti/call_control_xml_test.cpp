@@ -53,6 +53,7 @@ TEST(CallControlXmlTest, TwoCallRequestsNameTheHeldAndTheActiveCall) {
       {TransferCallXml("1", "2", "201"), "TransferCall"},
       {ConferenceCallXml("1", "2", "201"), "ConferenceCall"},
       {AlternateCallXml("1", "2", "201"), "AlternateCall"},
+      {ReconnectCallXml("1", "2", "201"), "ReconnectCall"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.root);
@@ -97,6 +98,7 @@ TEST(CallControlXmlTest, ValuesWithMarkupCharactersAreEscapedEverywhere) {
       {TransferCallXml(injected, "2", "201"), "heldCall/callID"},
       {ConferenceCallXml("1", v, "201"), "activeCall/callID"},
       {AlternateCallXml("1", "2", v), "activeCall/deviceID"},
+      {ReconnectCallXml(injected, "2", "201"), "heldCall/callID"},
       {DirectedPickupCallXml(v, "201"), "callToBePickedUp/deviceID"},
       {GroupPickupCallXml(injected, "201"), "pickupGroup"},
       {GroupPickupCallXml("7", v), "newDestination"},

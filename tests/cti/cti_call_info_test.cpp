@@ -137,7 +137,7 @@ TEST(CtiCallInfoTest, FeaturesOfConsultationAndConferenceCalls) {
       {"party of a reported conference", LINECALLSTATE_CONFERENCED, false, "1", -1, false, 3,
        LINECALLFEATURE_REMOVEFROMCONF, -1, true},
       {"conference waiting for a party", LINECALLSTATE_ONHOLDPENDCONF, false, "9", -1, true, -1,
-       LINECALLFEATURE_DROP},
+       LINECALLFEATURE_DROP | LINECALLFEATURE_UNHOLD},
       {"conference being set up", LINECALLSTATE_ONHOLDPENDCONF, false, "", -1, true, -1, 0},
       {"call to add, ringing", LINECALLSTATE_RINGBACK, true, "2", -1, false, -1,
        LINECALLFEATURE_ADDTOCONF | LINECALLFEATURE_DROP, 4},

@@ -87,6 +87,37 @@ TEST_F(ConferenceE2E, BuiltUpStepByStepAPartyRemovedAnotherLeaves) {
   for (HDRVCALL c : {first, conf, added, second}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
 }
 
+// Unholding the conference while the next party's call is up returns to the
+// conference and drops that call, with ReconnectCall.
+TEST_F(ConferenceE2E, UnholdingTheConferenceDropsTheCallToAdd) {
+  Start();
+  auto [firstHt, first] = Incoming("+4930555", 0);
+  HDRVCALL conf = nullptr, added = nullptr, second = nullptr;
+  EXPECT_EQ(
+      Complete(1, TSPI_lineSetupConference(1, first, line_, kConf, &conf, kFirstAdded, &added, 3, nullptr)),
+      0);
+  DialToAdd(2, added, kFirstAdded, u"305");
+  EXPECT_EQ(Complete(3, TSPI_lineAddToConference(3, conf, added)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConf, LINECALLSTATE_CONNECTED));
+  // Room for the next party.
+  EXPECT_EQ(Complete(7, TSPI_lineRemoveFromConference(7, added)), 0);
+  ASSERT_TRUE(recorder().WaitState(kFirstAdded, LINECALLSTATE_IDLE));
+  EXPECT_EQ(Complete(4, TSPI_linePrepareAddToConference(4, conf, kSecondAdded, &second, nullptr)), 0);
+  DialToAdd(5, second, kSecondAdded, u"306");
+  EXPECT_EQ(StatusFeatures(conf), static_cast<DWORD>(LINECALLFEATURE_DROP | LINECALLFEATURE_UNHOLD));
+  EXPECT_EQ(Complete(6, TSPI_lineUnhold(6, conf)), 0);
+  ASSERT_TRUE(recorder().WaitState(kSecondAdded, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitStates(kConf, 5));
+  EXPECT_EQ(
+      recorder().States(kConf),
+      (std::vector<DWORD>{LINECALLSTATE_ONHOLDPENDCONF, LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLDPENDCONF,
+                          LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
+  EXPECT_EQ(recorder().States(firstHt).back(), static_cast<DWORD>(LINECALLSTATE_CONFERENCED));
+  EXPECT_EQ(sim_->Count("ReconnectCall"), 1u);
+  EXPECT_EQ(sim_->Count("RetrieveCall"), 0u);
+  for (HDRVCALL c : {first, conf, added, second}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+}
+
 // Dropping the call to add before it joins takes the conference set up for
 // it away and leaves the first call on hold.
 TEST_F(ConferenceE2E, DroppingTheCallToAddUndoesTheSetUp) {

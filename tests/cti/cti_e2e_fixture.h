@@ -171,6 +171,15 @@ class CtiE2E : public ::testing::Test {
     }
     return false;
   }
+  // Waits until pbxsim holds back the answers of `count` requests (CallOptions::holdAnswers).
+  bool WaitHeldRequests(std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (sim_->calls()->HeldRequests() < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
   // An incoming call from the PBX, answered unless asked otherwise.
   std::pair<HTAPICALL, HDRVCALL> Incoming(const std::string& from, std::size_t index, bool answer = true) {
     sim_->calls()->IncomingCall(from, "");

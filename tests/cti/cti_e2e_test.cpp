@@ -428,6 +428,21 @@ TEST_F(CtiE2E, CallsKeptAcrossALossEndWithTheProviderIfNoSnapshotCame) {
   sim_.reset();
 }
 
+// Do-not-disturb and unconditional forwarding to 305: a LINEFORWARDLIST of
+// two 24-byte entries.
+std::vector<unsigned char> DndAndUnconditionalTo305() {
+  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
+  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
+  put(0, static_cast<DWORD>(list.size()));
+  put(4, 2);
+  put(8, LINEFORWARDMODE_UNCOND);
+  put(8 + 16, 8);
+  put(8 + 20, 56);
+  put(32, LINEFORWARDMODE_UNCOND);
+  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  return list;
+}
+
 // Forwarding and do-not-disturb: read at the monitor's start, set from the
 // application, changed on the phone; LINEADDRESSSTATUS lists them.
 TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
@@ -438,16 +453,7 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
   EXPECT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
   auto forwardList = [this] { return ForwardList(line_); };
   EXPECT_TRUE(forwardList().empty());
-  // Unconditional to 305 and do-not-disturb, as a 24-byte-entry list.
-  std::vector<unsigned char> list(8 + 2 * 24 + 8, 0);
-  auto put = [&](std::size_t at, DWORD v) { std::memcpy(list.data() + at, &v, 4); };
-  put(0, static_cast<DWORD>(list.size()));
-  put(4, 2);
-  put(8, LINEFORWARDMODE_UNCOND);
-  put(8 + 16, 8);
-  put(8 + 20, 56);
-  put(32, LINEFORWARDMODE_UNCOND);
-  for (int i = 0; i < 3; ++i) list[56 + 2 * i] = static_cast<unsigned char>("305"[i]);
+  std::vector<unsigned char> list = DndAndUnconditionalTo305();
   HDRVCALL consult = reinterpret_cast<HDRVCALL>(std::uintptr_t{1});
   EXPECT_EQ(Complete(30, TSPI_lineForward(30, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()),
                                           0, nullptr, &consult, nullptr)),
@@ -481,12 +487,67 @@ TEST_F(CtiE2E, ForwardingAndDoNotDisturbFromTheApplicationAndThePhone) {
                                           0, nullptr, nullptr, nullptr)),
             kOperationFailed);
   // A malformed list is refused at once, without a frame.
-  put(4, 50);
+  list[4] = 50;  // entries
   EXPECT_EQ(TSPI_lineForward(34, line_, 0, 0, reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
                              nullptr, nullptr),
             static_cast<LONG>(LINEERR_INVALPARAM));
   for (DRV_REQUESTID id : {30, 31, 32, 33}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
   EXPECT_EQ(recorder().CompletionCount(34), 0);
+}
+
+// A TSPI_lineForward still under way (its answers held back) completes once
+// when the line closes, the link goes or the provider shuts down; answers
+// that come after a close complete nothing.
+TEST_F(CtiE2E, AForwardInProgressCompletesOnceAtCloseLinkLossAndShutdown) {
+  const std::size_t logFrom = LogText().size();
+  Start();
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "GetDoNotDisturb") >= 1; }, 5s));
+  std::vector<unsigned char> list = DndAndUnconditionalTo305();  // two parts
+  auto forward = [&](DRV_REQUESTID id, bool cancel) {
+    return TSPI_lineForward(id, line_, 0, 0,
+                            cancel ? nullptr : reinterpret_cast<LPLINEFORWARDLIST>(list.data()), 0, nullptr,
+                            nullptr, nullptr);
+  };
+  EXPECT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
+  pbxsim::CallOptions hold;
+  hold.holdAnswers = true;
+  sim_->calls()->SetOptions(hold);
+  EXPECT_EQ(forward(30, false), 30);
+  ASSERT_TRUE(WaitHeldRequests(2));
+  EXPECT_EQ(TSPI_lineClose(line_), 0);
+  EXPECT_EQ(recorder().CompletionCount(30), 1) << "completed before the close returned";
+  LONG result = 0;
+  EXPECT_TRUE(recorder().WaitCompletion(30, result));
+  EXPECT_EQ(result, kOperationFailed);
+  EXPECT_TRUE(WaitLog(logFrom, "TSPI_lineClose: TSPI_lineForward 30 still under way"));
+  EXPECT_EQ(sim_->calls()->ReleaseAnswers(), 4u) << "two answers, two events";
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: forwarding now dnd immediate to 305"));
+  EXPECT_EQ(recorder().CompletionCount(30), 1);
+  EXPECT_FALSE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_FORWARD, 0ms))
+      << "nothing reaches a closed line";
+
+  // Open again: the link goes while a cancelling forward waits.
+  ASSERT_EQ(
+      TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(std::uintptr_t{0x1}), &line_, QV_TSPI_VERSION, onEvent),
+      0);
+  EXPECT_EQ(forward(31, true), 31);
+  ASSERT_TRUE(WaitHeldRequests(4));
+  sim_->calls()->SetOptions({});
+  sim_->DropConnections();
+  ASSERT_TRUE(recorder().WaitCompletion(31, result, 1000ms));
+  EXPECT_EQ(result, kOperationFailed);
+  // Read again after the login: the PBX took the cancel before the link went.
+  ASSERT_TRUE(WaitLog(logFrom, "CTI: forwarding now off"));
+
+  // And shutdown while one waits.
+  sim_->calls()->SetOptions(hold);
+  EXPECT_EQ(forward(32, false), 32);
+  ASSERT_TRUE(WaitHeldRequests(6));
+  EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+  initialised_ = false;
+  for (DRV_REQUESTID id : {30, 31, 32}) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  EXPECT_TRUE(recorder().WaitCompletion(32, result, 0ms));
+  EXPECT_EQ(result, kOperationFailed);
 }
 
 // A colleague's ringing call picked up by device and by group: it becomes
@@ -716,6 +777,105 @@ TEST_F(ConsultationE2E, DroppingTheConsultationLeavesTheFirstCallOnHold) {
   EXPECT_EQ(recorder().States(ht_),
             (std::vector<DWORD>{kHeldPending, LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
   EXPECT_EQ(sim_->Count("RetrieveCall"), 2u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  // Unholding beside a consultation not dialled yet ends it here and retrieves.
+  recorder().Clear();
+  SetUpConsultation(30);
+  EXPECT_EQ(Complete(32, TSPI_lineUnhold(32, call_)), 0);
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  ASSERT_TRUE(recorder().WaitStates(ht_, 3));
+  EXPECT_EQ(recorder().States(ht_).back(), static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+  EXPECT_EQ(sim_->Count("RetrieveCall"), 3u);
+  EXPECT_EQ(sim_->Count("ReconnectCall"), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+}
+
+// Unholding the held call while the consultation is up returns to it: one
+// ReconnectCall where the PBX offers it; after a refusal ClearConnection then
+// RetrieveCall, also for the next return on that connection.
+TEST_F(ConsultationE2E, UnholdingTheHeldCallDropsTheConsultationOnBothPaths) {
+  struct Row {
+    bool refused;
+    std::size_t reconnects, clears, retrieves;  // after two returns
+  };
+  for (const Row& row : {Row{false, 2, 0, 0}, Row{true, 1, 2, 2}}) {
+    SCOPED_TRACE(row.refused ? "refused" : "offered");
+    const std::size_t logFrom = LogText().size();
+    pbxsim::CallOptions calls;
+    calls.refuseReconnect = row.refused;
+    Start(true, calls);
+    Answered();
+    recorder().Clear();
+    for (DRV_REQUESTID id : {10, 20}) {
+      Consult(id);
+      EXPECT_EQ(Complete(id + 2, TSPI_lineUnhold(id + 2, call_)), 0);
+      ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+      ASSERT_TRUE(recorder().WaitStates(ht_, 3));
+      EXPECT_EQ(recorder().States(ht_),
+                (std::vector<DWORD>{kHeldPending, LINECALLSTATE_ONHOLD, LINECALLSTATE_CONNECTED}));
+      EXPECT_EQ(recorder().States(kConsult).rbegin()[1], static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+      EXPECT_EQ(StatusFeatures(call_) & LINECALLFEATURE_SETUPTRANSFER,
+                static_cast<DWORD>(LINECALLFEATURE_SETUPTRANSFER));
+      EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+      recorder().Clear();
+    }
+    EXPECT_EQ(sim_->Count("ReconnectCall"), row.reconnects);
+    EXPECT_EQ(sim_->Count("ClearConnection"), row.clears);
+    EXPECT_EQ(sim_->Count("RetrieveCall"), row.retrieves);
+    EXPECT_EQ(LogText().find("the PBX refused ReconnectCall", logFrom) != std::string::npos, row.refused);
+    EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+    EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
+    initialised_ = false;
+    sim_->Stop();
+    sim_.reset();
+  }
+}
+
+// Returning completes once: when the held call is closed before the answers
+// come (nothing more is sent then), and when the link goes during the
+// fallback's RetrieveCall.
+TEST_F(ConsultationE2E, ReturningToTheHeldCallCompletesOnce) {
+  const std::size_t logFrom = LogText().size();
+  pbxsim::CallOptions calls;
+  calls.refuseReconnect = true;
+  Start(true, calls);
+  Answered();
+  Consult(10);
+  const std::string consultId = std::to_string(At(CallInfo(consult_), kCallId));
+  calls.holdAnswers = true;
+  sim_->calls()->SetOptions(calls);
+  EXPECT_EQ(TSPI_lineUnhold(12, call_), 12);
+  ASSERT_TRUE(WaitHeldRequests(1));
+  EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
+  EXPECT_EQ(recorder().CompletionCount(12), 1) << "completed before the close returned";
+  LONG result = 0;
+  EXPECT_TRUE(recorder().WaitCompletion(12, result));
+  EXPECT_EQ(result, kOperationFailed);
+  EXPECT_EQ(sim_->calls()->ReleaseAnswers(), 1u);
+  ASSERT_TRUE(WaitLog(logFrom, "the PBX refused ReconnectCall"));
+  EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
+  recorder().Clear();
+
+  // The next return goes by ClearConnection at once; its RetrieveCall is lost with the link.
+  calls.holdAnswers = false;
+  sim_->calls()->SetOptions(calls);
+  Answered();
+  Consult(20);
+  calls.silentControl = true;
+  sim_->calls()->SetOptions(calls);
+  EXPECT_EQ(TSPI_lineUnhold(22, call_), 22);
+  ASSERT_TRUE(sim_->WaitFor([](const auto& f) { return CountRoot(f, "RetrieveCall") >= 1; }, 5s));
+  ASSERT_TRUE(recorder().WaitState(kConsult, LINECALLSTATE_IDLE));
+  sim_->DropConnections();
+  ASSERT_TRUE(recorder().WaitCompletion(22, result, 1000ms));
+  EXPECT_EQ(result, kOperationFailed);
+  EXPECT_EQ(sim_->Count("ReconnectCall"), 1u) << "refused once on this connection";
+  std::size_t clearsOfFirstConsult = 0;
+  for (const auto& f : sim_->frames())
+    clearsOfFirstConsult += f.root == "ClearConnection" && f.field("callID") == consultId ? 1 : 0;
+  EXPECT_EQ(clearsOfFirstConsult, 1u) << "only the close's";
+  EXPECT_EQ(recorder().CompletionCount(22), 1);
   EXPECT_EQ(TSPI_lineCloseCall(consult_), 0);
   EXPECT_EQ(TSPI_lineCloseCall(call_), 0);
 }

@@ -241,5 +241,53 @@ TEST_F(CtiWine, ConferenceSetUpAddedAndAPartyRemoved) {
   for (HDRVCALL c : {conf, added, call}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
 }
 
+// A colleague's ringing call picked up by device and by group through the
+// Windows build: each becomes the call TAPI created for the request.
+TEST_F(CtiWine, PickupDirectedAndByGroup) {
+  ASSERT_EQ(TSPI_lineSetStatusMessages(line_, 0, LINEADDRESSSTATE_FORWARD), 0);
+  Command("colleague 305 8 +4930777");
+  Command("colleague 306 7 +4930888");
+  // pbxsim reads its commands in order: once do-not-disturb shows, both ring.
+  Command("dnd on");
+  ASSERT_TRUE(recorder().WaitLineMessage(LINE_ADDRESSSTATE, LINEADDRESSSTATE_FORWARD, 10s));
+  Command("dnd off");
+  const auto kPicked = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x71C});
+  const auto kGroup = reinterpret_cast<HTAPICALL>(std::uintptr_t{0x72C});
+  HDRVCALL picked = nullptr, byGroup = nullptr, none = nullptr;
+  std::u16string from = u"305", group = u"7";
+  EXPECT_EQ(Complete(40, TSPI_linePickup(40, line_, 0, kPicked, &picked,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kPicked, LINECALLSTATE_CONNECTED, 10s));
+  EXPECT_EQ(recorder().States(kPicked), std::vector<DWORD>{LINECALLSTATE_CONNECTED});
+  std::vector<unsigned char> buffer(1024, 0xCC);
+  auto* info = reinterpret_cast<LPLINECALLINFO>(buffer.data());
+  info->dwTotalSize = 1024;
+  ASSERT_EQ(TSPI_lineGetCallInfo(picked, info), 0);
+  EXPECT_EQ(info->dwOrigin, static_cast<DWORD>(LINECALLORIGIN_INBOUND));
+  EXPECT_EQ(info->dwReason, static_cast<DWORD>(LINECALLREASON_PICKUP));
+  ASSERT_EQ(info->dwConnectedIDSize, 18u);
+  EXPECT_EQ(buffer[info->dwConnectedIDOffset], '+');
+  EXPECT_EQ(Complete(41, TSPI_linePickup(41, line_, 0, kGroup, &byGroup, nullptr,
+                                         reinterpret_cast<LPCWSTR>(group.c_str()))),
+            0);
+  ASSERT_TRUE(recorder().WaitState(kGroup, LINECALLSTATE_CONNECTED, 10s));
+  // Nothing left ringing at 305: refused once, and TAPI hears nothing of the call.
+  EXPECT_EQ(Complete(42, TSPI_linePickup(42, line_, 0, kOurCall, &none,
+                                         reinterpret_cast<LPCWSTR>(from.c_str()), nullptr)),
+            static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_EQ(recorder().CountFor(kOurCall), 0u);
+  EXPECT_EQ(TSPI_lineCloseCall(none), 0);
+  EXPECT_EQ(Complete(43, TSPI_lineDrop(43, picked, nullptr, 0)), 0);
+  EXPECT_EQ(Complete(44, TSPI_lineDrop(44, byGroup, nullptr, 0)), 0);
+  ASSERT_TRUE(recorder().WaitState(kPicked, LINECALLSTATE_IDLE, 10s));
+  ASSERT_TRUE(recorder().WaitState(kGroup, LINECALLSTATE_IDLE, 10s));
+  for (DRV_REQUESTID id = 40; id <= 44; ++id) EXPECT_EQ(recorder().CompletionCount(id), 1) << id;
+  for (HDRVCALL c : {picked, byGroup}) EXPECT_EQ(TSPI_lineCloseCall(c), 0);
+  const std::string record = Record();
+  EXPECT_EQ(Count(record, "\"root\":\"DirectedPickupCall\""), 2u);
+  EXPECT_EQ(Count(record, "\"root\":\"GroupPickupCall\""), 1u);
+}
+
 }  // namespace
 }  // namespace qv

@@ -36,6 +36,14 @@ std::string pbxName(const std::string& id) {
   return at == std::string::npos ? id : id.substr(0, at);
 }
 
+bool isControl(std::string_view root) {
+  static constexpr std::string_view kControl[] = {
+      "AnswerCall",      "HoldCall",           "RetrieveCall",    "SingleStepTransferCall", "DeflectCall",
+      "TransferCall",    "ConferenceCall",     "AlternateCall",   "ReconnectCall",          "SetForwarding",
+      "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall", "GenerateDigits",         "DialDigits"};
+  return std::find(std::begin(kControl), std::end(kControl), root) != std::end(kControl);
+}
+
 std::string response(std::string_view root, const std::string& inner = {}) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + std::string(root) + " xmlns=\"" +
          std::string(kCstaNs) + "\">" + inner + "</" + std::string(root) + ">\n";
@@ -137,13 +145,36 @@ void CallSim::FarEndAnswersLocked(const std::string& callId, std::vector<std::st
 
 bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& field,
                         std::vector<std::string>& out) {
-  static const char* const kControl[] = {
-      "AnswerCall",     "HoldCall",        "RetrieveCall",       "SingleStepTransferCall",
-      "DeflectCall",    "TransferCall",    "ConferenceCall",     "AlternateCall",
-      "SetForwarding",  "SetDoNotDisturb", "DirectedPickupCall", "GroupPickupCall",
-      "GenerateDigits", "DialDigits"};
-  bool control = false;
-  for (const char* r : kControl) control = control || root == r;
+  std::vector<std::string> answer;
+  if (!Answer(id, root, field, answer)) return false;
+  std::lock_guard lock(lock_);
+  if (options_.holdAnswers && isControl(root)) {
+    heldAnswers_.insert(heldAnswers_.end(), answer.begin(), answer.end());
+    ++heldRequests_;
+  } else {
+    out.insert(out.end(), answer.begin(), answer.end());
+  }
+  return true;
+}
+
+std::size_t CallSim::ReleaseAnswers() {
+  std::vector<std::string> out;
+  {
+    std::lock_guard lock(lock_);
+    out.swap(heldAnswers_);
+  }
+  if (!out.empty()) broadcast_(out);
+  return out.size();
+}
+
+std::size_t CallSim::HeldRequests() {
+  std::lock_guard lock(lock_);
+  return heldRequests_;
+}
+
+bool CallSim::Answer(std::uint32_t id, const std::string& root, const Field& field,
+                     std::vector<std::string>& out) {
+  const bool control = isControl(root);
   if (root == "MonitorStart") {
     std::lock_guard lock(lock_);
     device_ = pbxName(field("deviceObject"));
@@ -286,7 +317,12 @@ bool CallSim::OnRequest(std::uint32_t id, const std::string& root, const Field& 
     DoNotDisturbLocked(field("doNotDisturbOn") == "true", out);
     return true;
   }
-  if (root == "TransferCall" || root == "ConferenceCall" || root == "AlternateCall") {
+  if (root == "ReconnectCall" && options_.refuseReconnect) {
+    out.push_back(Frame(id, CstaErrorCode("invalidFeature")));
+    return true;
+  }
+  if (root == "TransferCall" || root == "ConferenceCall" || root == "AlternateCall" ||
+      root == "ReconnectCall") {
     TwoCallRequestLocked(id, root, field("heldCall/callID"), field("activeCall/callID"), out);
     return true;
   }
@@ -403,6 +439,21 @@ void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, co
                                               deviceEl(p, "retrievingDevice", device_) +
                                               el(p, "localConnectionInfo", "connected") +
                                               el(p, "cause", "alternate")));
+    return;
+  }
+  if (root == "ReconnectCall") {
+    // The active call is cleared at our device, then the held one comes back.
+    held->second.local = "connected";
+    out.push_back(Frame(id, response("ReconnectCallResponse")));
+    out.push_back(Event("ConnectionClearedEvent", connection(p, "droppedConnection", activeId, device_) +
+                                                      deviceEl(p, "releasingDevice", device_) +
+                                                      el(p, "localConnectionInfo", "null") +
+                                                      el(p, "cause", "normalClearing")));
+    out.push_back(Event("RetrievedEvent", connection(p, "retrievedConnection", heldId, device_) +
+                                              deviceEl(p, "retrievingDevice", device_) +
+                                              el(p, "localConnectionInfo", "connected") +
+                                              el(p, "cause", "normal")));
+    calls_.erase(active);
     return;
   }
   const std::string newCall = NewCallId();

@@ -19,10 +19,13 @@ struct CallOptions {
   int answerDelayMs = 0;  // far end answers a MakeCall after this long; < 0: never
   std::string failCause;  // a MakeCall's far end fails with this cause ("busy", ...)
   std::string farName = "Far End";
-  bool refuseControl = false;   // call-control requests get CSTAErrorCode
-  bool silentControl = false;   // call-control requests get no answer at all
-  bool refuseSnapshot = false;  // SnapshotDevice gets CSTAErrorCode
-  bool noCallIds = false;       // a MakeCall's answer names no call and no events follow
+  bool refuseControl = false;    // call-control requests get CSTAErrorCode
+  bool silentControl = false;    // call-control requests get no answer at all
+  bool refuseSnapshot = false;   // SnapshotDevice gets CSTAErrorCode
+  bool noCallIds = false;        // a MakeCall's answer names no call and no events follow
+  bool refuseReconnect = false;  // ReconnectCall is not offered: CSTAErrorCode
+  // Call-control answers (and their events) wait until ReleaseAnswers.
+  bool holdAnswers = false;
 };
 
 class CallSim {
@@ -40,6 +43,11 @@ class CallSim {
   // framed answer and events.
   bool OnRequest(std::uint32_t invokeId, const std::string& root, const Field& field,
                  std::vector<std::string>& out);
+  // Sends the answers held back (CallOptions::holdAnswers), in order;
+  // returns how many frames.
+  std::size_t ReleaseAnswers();
+  // Call-control requests held back so far.
+  std::size_t HeldRequests();
 
   // Driven from tests and standard input; each returns the call's id.
   std::string IncomingCall(const std::string& from, const std::string& name);
@@ -90,12 +98,15 @@ class CallSim {
     std::string at;                    // the monitored device it is a call of
     std::vector<std::string> parties;  // a conference's far ends
   };
+  bool Answer(std::uint32_t invokeId, const std::string& root, const Field& field,
+              std::vector<std::string>& out);
   std::string Event(std::string_view root, const std::string& body);
   // What the far end does happens at the device the call is at.
   void AtCallDeviceLocked(const Call& call);
   std::string NewCallId();
   void Schedule(int delayMs, std::function<void()> action);
-  // TransferCall, ConferenceCall and AlternateCall: a held and an active call of the device.
+  // TransferCall, ConferenceCall, AlternateCall and ReconnectCall: a held and an
+  // active call of the device.
   void TwoCallRequestLocked(std::uint32_t id, const std::string& root, const std::string& heldId,
                             const std::string& activeId, std::vector<std::string>& out);
   void ForwardingLocked(const std::string& type, bool on, const std::string& destination,
@@ -119,6 +130,8 @@ class CallSim {
   int eventCount_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> timers_;
+  std::vector<std::string> heldAnswers_;
+  std::size_t heldRequests_ = 0;
 };
 
 }  // namespace qv::pbxsim

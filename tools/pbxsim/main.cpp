@@ -4,7 +4,7 @@
 //          [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]
 //          [--flood N] [--cert PEM --key PEM] [--client-ca PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
-//          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]
+//          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE] [--refuse-reconnect]]
 //          [--devices FIRST-LAST] [--invoke-id binary|ascii]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
 // of its certificate), then "pbxsim listening on HOST:PORT" once ready.
@@ -29,7 +29,8 @@ int usage() {
          "              [--silent-makecall] [--silent-keepalive] [--split] [--coalesce]\n"
          "              [--flood N] [--cert PEM --key PEM] [--client-ca PEM] [--verbose]\n"
          "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
-         "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE]]\n"
+         "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE] "
+         "[--refuse-reconnect]]\n"
          "              [--devices FIRST-LAST] [--invoke-id binary|ascii]\n";
   return 2;
 }
@@ -96,6 +97,8 @@ int main(int argc, char** argv) {
         callOptions.answerDelayMs = std::stoi(value());
       else if (arg == "--fail")
         callOptions.failCause = value();
+      else if (arg == "--refuse-reconnect")
+        callOptions.refuseReconnect = true;
       else if (arg == "--flood")
         behaviour.floodEvents = std::stoi(value());
       else if (arg == "--silent")
