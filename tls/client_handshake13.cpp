@@ -578,6 +578,10 @@ void TlsConnection::ProcessNewSessionTicket(std::string_view body) {
   LogTlsMessage("NewSessionTicket (lifetime " + std::to_string(ticket.lifetime) + " s, " +
                 std::to_string(ticket.ticketLength) + " bytes)");
   if (ticket.lifetime == 0) return;
+  if (ticket.ticket.size() > kMaxKeptTicketBytes) {
+    Log(3, "NewSessionTicket of " + std::to_string(ticket.ticket.size()) + " bytes is not kept");
+    return;
+  }
   Tls13Ticket kept;
   kept.suite = tls13_.suite->id;
   kept.identity = std::move(ticket.ticket);

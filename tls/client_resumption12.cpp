@@ -60,6 +60,10 @@ void TlsConnection::ProcessNewSessionTicket12(std::string_view body) {
     FailHandshake(kAlertDecodeError, error);
     return;
   }
+  if (ticket->ticket.size() > kMaxKeptTicketBytes) {
+    Log(3, "NewSessionTicket of " + std::to_string(ticket->ticket.size()) + " bytes is not kept");
+    ticket->ticket.clear();
+  }
   handshake_.ticketReceived = true;
   handshake_.newTicket = std::move(ticket->ticket);
   handshake_.ticketLifetimeHint = ticket->lifetimeHint;

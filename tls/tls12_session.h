@@ -3,6 +3,7 @@
 // server gave, its RFC 5077 ticket if any, and the master secret. Only
 // sessions made with the extended master secret (RFC 7627) are kept.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,10 @@ struct Tls12Session {
 };
 
 inline constexpr std::uint8_t kHandshakeNewSessionTicket12 = 4;
+// A longer ticket (TLS 1.2 or 1.3) is not kept: it would swell the next
+// hello past what its length fields hold (servers' tickets are a few
+// hundred bytes).
+inline constexpr std::size_t kMaxKeptTicketBytes = 16 * 1024;
 
 // The body of a TLS 1.2 NewSessionTicket (RFC 5077 3.3): the hint and the
 // ticket, filling the body exactly. An empty ticket is allowed (the server

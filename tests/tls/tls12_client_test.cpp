@@ -467,5 +467,27 @@ TEST_F(Tls12Client, ServerWithoutExtendedMasterSecretIsNeverResumed) {
   EXPECT_FALSE(r.session.has_value()) << r.log;
 }
 
+// A ticket too long to be offered again (20 KB of the server's own data in
+// it) is not kept, under either version; the connection goes on.
+int bigTicket(SSL* ssl, void* /*arg*/) {
+  static const std::string data(20000, 'x');
+  return SSL_SESSION_set1_ticket_appdata(SSL_get_session(ssl), data.data(), data.size());
+}
+
+TEST_F(Tls12Client, OversizedTicketsAreNotKept) {
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kTls13}) {
+    SSL_CTX* context =
+        withTickets(Context({}, policy == TlsVersionPolicy::kTls12 ? TLS1_2_VERSION : 0), true);
+    SSL_CTX_set_session_ticket_cb(context, bigTicket, nullptr, nullptr);
+    Session s(context, policy);
+    s.Pump("login", "welcome");
+    EXPECT_EQ(s.clientReceived, "welcome") << s.log.All();
+    EXPECT_TRUE(s.log.Contains("bytes is not kept")) << s.log.All();
+    const std::optional<Tls12Session> session = s.client.TakeLatestSession12();
+    EXPECT_TRUE(!session || session->ticket.empty());
+    EXPECT_FALSE(s.client.TakeLatestTicket13().has_value());
+  }
+}
+
 }  // namespace
 }  // namespace qv
