@@ -155,6 +155,39 @@ TEST_F(Resumption13Interop, GnuTlsSecondConnectResumes) {
   EXPECT_TRUE(resumed) << server->Output();
 }
 
+// TLS 1.2 against gnutls-serv: its ticket (and with --noticket its session
+// id) resumes the next connection.
+TEST_F(Resumption13Interop, GnuTlsTls12SessionResumes) {
+  if (!test::commandExists("gnutls-serv")) GTEST_SKIP() << "no gnutls-serv";
+  for (const char* options : {"", " --noticket"}) {
+    auto server = StartGnuTls(std::string("NORMAL:-VERS-ALL:+VERS-TLS1.2") + options);
+    std::optional<Tls12Session> session;
+    for (int round = 0; round < 3; ++round) {
+      TlsConnection tls;
+      tls.SetServerName("pbx.example.com");
+      tls.SetVerifyCertificates(false);
+      tls.SetVersionPolicy(TlsVersionPolicy::kTls12);
+      tls.SetResumptionSession12(session);
+      tls.StartClient();
+      SocketHandle socket = kInvalidSocket;
+      for (int attempt = 0; attempt < 300 && socket == kInvalidSocket; ++attempt) {
+        socket = SocketDriver::Connect(port_);
+        if (socket == kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      SocketDriver link(tls, socket);
+      ASSERT_TRUE(link.Valid() && link.Send("resume me\n")) << options;
+      ASSERT_NE(link.PumpUntilContains("resume me").find("resume me"), Bytes::npos)
+          << options << server->Output();
+      EXPECT_EQ(tls.Resumed(), round > 0) << options << " round " << round;
+      session = tls.TakeLatestSession12();
+      ASSERT_TRUE(session.has_value()) << options;
+      EXPECT_EQ(session->ticket.empty(), std::string(options) != "") << options;
+      tls.SendCloseNotify();
+      link.Send("");
+    }
+  }
+}
+
 // The link's connections as the session makes them: the ticket (TLS 1.3) or
 // session (TLS 1.2) of one goes to the next for the same name and peer, never
 // to another peer or name.
