@@ -89,7 +89,9 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
     if (credentials) tls_->SetClientCredentials(std::move(credentials));
     const std::string ticketFor = serverName + "\n" + peer;
     if (ticket_ && ticketFor_ == ticketFor) tls_->SetResumptionTicket13(std::move(*ticket_));
+    if (session12_ && ticketFor_ == ticketFor) tls_->SetResumptionSession12(std::move(*session12_));
     ticket_.reset();
+    session12_.reset();
     ticketFor_ = ticketFor;
     tls_->StartClient();
     wire_ += tls_->SendApplicationData({});
@@ -139,6 +141,7 @@ void PbxLink::Flush(std::chrono::milliseconds limit) {
 void PbxLink::ForgetResumption() {
   std::lock_guard lock(lock_);
   ticket_.reset();
+  session12_.reset();
   ticketFor_.clear();
 }
 
@@ -360,6 +363,9 @@ Bytes PbxLink::Unwrap(std::string_view received) {
   wire_ += tls_->SendApplicationData({});
   if (std::optional<Tls13Ticket> ticket = tls_->TakeLatestTicket13(); ticket && !tls_->Failed()) {
     ticket_ = std::make_unique<Tls13Ticket>(std::move(*ticket));
+  }
+  if (std::optional<Tls12Session> session = tls_->TakeLatestSession12(); session && !tls_->Failed()) {
+    session12_ = std::make_unique<Tls12Session>(std::move(*session));
   }
   if ((tls_->Failed() || tls_->AlertReceived()) && !broken_) {
     // Neither a failed record nor an alert from the PBX leaves a connection

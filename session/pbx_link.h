@@ -31,6 +31,7 @@ namespace qv {
 
 class TlsConnection;
 struct Tls13Ticket;
+struct Tls12Session;
 
 // Frames waiting for the writer, the frame being written included.
 inline constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
@@ -55,11 +56,11 @@ class PbxLink {
   // fresh TlsConnection is set up and its ClientHello written. After
   // BeginConnecting the queue waits for SendRequestFirst (the login), whose
   // answer is due within the login deadline of this moment.
-  // A TLS 1.3 ticket of the last connection to the same name and peer
-  // ("address:port") is offered, and taken: a connection that fails before
-  // it gets a new one makes the next connect a full handshake.
+  // A TLS 1.3 ticket or TLS 1.2 session of the last connection to the same
+  // name and peer ("address:port") is offered, and taken: a connection that
+  // fails before it gets a new one makes the next connect a full handshake.
   void Attach(SocketHandle socket, bool encrypt, const std::string& serverName, const std::string& peer = {});
-  // Forgets the kept ticket (provider shutdown).
+  // Forgets the kept ticket and session (provider shutdown).
   void ForgetResumption();
   // Ends the writer, forgets the connection and hands the socket back.
   SocketHandle Detach();
@@ -138,8 +139,10 @@ class PbxLink {
   State state_ = State::kIdle;
   SocketHandle socket_ = kInvalidSocket;
   std::unique_ptr<TlsConnection> tls_;
-  // The last ticket the PBX gave, and the "name\npeer" it is good for.
+  // The last ticket (TLS 1.3) or session (TLS 1.2) the PBX gave, and the
+  // "name\npeer" they are good for.
   std::unique_ptr<Tls13Ticket> ticket_;
+  std::unique_ptr<Tls12Session> session12_;
   std::string ticketFor_;
   bool broken_ = false;
   bool stopWriter_ = false;

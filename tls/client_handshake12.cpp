@@ -1,7 +1,7 @@
 // The client's TLS 1.2 handshake (tlsversion "1.2" and "auto"): the hello
 // with its extensions, the version and suite the server chose, the signed
-// ECDHE share, the ECDHE key exchange and the client certificate. Resumption is not offered: each
-// connection runs a full handshake.
+// ECDHE share, the ECDHE key exchange and the client certificate. Resumption
+// is in client_resumption12.cpp.
 #include "crypto/digest.h"
 #include "crypto/rsa.h"
 #include "crypto/x25519.h"
@@ -37,12 +37,14 @@ void TlsConnection::SendClientHello12() {
   handshake_.clientRandom = randomBytes(32);
   Bytes suites(kTls12OfferedSuites);
   if (versionPolicy_ == TlsVersionPolicy::kAuto) suites.append(kTls10OnlySuites);
+  const Bytes ticket = OfferSession12();
   Bytes body = versionBytes(kVersionTls12) + handshake_.clientRandom;
-  body += '\0';
+  body += static_cast<char>(handshake_.offeredSessionId.size());
+  body += handshake_.offeredSessionId;
   body += uintToBytes(static_cast<std::uint32_t>(suites.size()), 2);
   body += suites;
   body += Bytes("\x01\x00", 2);
-  body += BuildClientHelloExtensions(serverName_);
+  body += BuildClientHelloExtensions(serverName_, ticket);
   LogHandshakeData("SendClientHello", body);
   SendHandshake(kHandshakeClientHello, body);
 }
@@ -95,9 +97,12 @@ void TlsConnection::ProcessServerHello12(std::string_view body) {
   }
   handshake_.cipherSuite = Bytes(suite);
   handshake_.extendedMasterSecret = extensions.extensions.extendedMasterSecret;
+  handshake_.ticketExpected = extensions.extensions.sessionTicket;
   version_ = chosen;
+  if (!AcceptResumption12(chosen, suite, handshake_.extendedMasterSecret)) return;
   LogTlsMessage("TLS " + versionText(chosen) + ", suite " + hexEncode(suite) +
-                (handshake_.extendedMasterSecret ? ", extended master secret" : ""));
+                (handshake_.extendedMasterSecret ? ", extended master secret" : "") +
+                (handshake_.resumed ? ", resumed" : ""));
 }
 
 void TlsConnection::ProcessServerKeyExchange(std::string_view body) {

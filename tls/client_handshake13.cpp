@@ -110,6 +110,10 @@ void TlsConnection::SendClientHello13() {
   handshake_.cipherSuite.clear();
   handshake_.clientRandom = randomBytes(32);
   handshake_.sessionId = randomBytes(32);
+  // Under "auto" a TLS 1.2 session rides along: its id as the legacy session
+  // id, its ticket in the TLS 1.2 extensions.
+  const Bytes ticket12 = versionPolicy_ == TlsVersionPolicy::kAuto ? OfferSession12() : Bytes();
+  if (!handshake_.offeredSessionId.empty()) handshake_.sessionId = handshake_.offeredSessionId;
   // The first hello opens the transcript (a retry request replaces it by its hash).
   handshake_.transcript.clear();
   tls13_ = Tls13Handshake();
@@ -128,7 +132,7 @@ void TlsConnection::SendClientHello13() {
   if (versionPolicy_ == TlsVersionPolicy::kAuto) {
     hello.offerTls12 = true;
     hello.tls12Suites = Bytes(kTls12OfferedSuites) + Bytes(kTls10OnlySuites);
-    hello.tls12Extensions = BuildClientHelloExtensions(serverName_);
+    hello.tls12Extensions = BuildClientHelloExtensions(serverName_, ticket12);
   }
   std::optional<std::uint32_t> ageMs;
   if (ticket13_ && FindTls13Suite(ticket13_->suite) != nullptr) {
@@ -344,7 +348,8 @@ void TlsConnection::ProcessServerHello13(std::string_view message) {
     if (versionPolicy_ == TlsVersionPolicy::kAuto) {
       again.offerTls12 = true;
       again.tls12Suites = Bytes(kTls12OfferedSuites) + Bytes(kTls10OnlySuites);
-      again.tls12Extensions = BuildClientHelloExtensions(serverName_);
+      again.tls12Extensions = BuildClientHelloExtensions(
+          serverName_, handshake_.offeredSessionId.empty() ? Bytes() : session12_->ticket);
     }
     // The ticket stays only when its hash is the retry's suite's.
     if (tls13_.pskOffered && ticketHash(*ticket13_) != suite->hash) tls13_.pskOffered = false;
@@ -573,6 +578,10 @@ void TlsConnection::ProcessNewSessionTicket(std::string_view body) {
   LogTlsMessage("NewSessionTicket (lifetime " + std::to_string(ticket.lifetime) + " s, " +
                 std::to_string(ticket.ticketLength) + " bytes)");
   if (ticket.lifetime == 0) return;
+  if (ticket.ticket.size() > kMaxKeptTicketBytes) {
+    Log(3, "NewSessionTicket of " + std::to_string(ticket.ticket.size()) + " bytes is not kept");
+    return;
+  }
   Tls13Ticket kept;
   kept.suite = tls13_.suite->id;
   kept.identity = std::move(ticket.ticket);

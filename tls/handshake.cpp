@@ -70,6 +70,7 @@ void TlsConnection::HandleHandshakeMessage(std::uint8_t type, std::string_view m
                                                (role_ == TlsRole::kClient ? "server" : "client"));
     return;
   }
+  if (RefusedInResumption12(type)) return;
   switch (type) {
     case kHandshakeHelloRequest:
       LogHandshakeData("ProcessHelloRequest", body);
@@ -111,6 +112,16 @@ void TlsConnection::HandleHandshakeMessage(std::uint8_t type, std::string_view m
       }
       handshake_.transcript.append(message);
       if (handshake_.finishedPending) SendFinished();
+      if (!failed_ && role_ == TlsRole::kClient && versionPolicy_ != TlsVersionPolicy::kTls10) {
+        CompleteHandshake12();
+      }
+      break;
+    case kHandshakeNewSessionTicket12:
+      if (role_ == TlsRole::kClient && versionPolicy_ != TlsVersionPolicy::kTls10) {
+        ProcessNewSessionTicket12(body);
+      } else {
+        Log(6, "Ignoring handshake type " + std::to_string(type));
+      }
       break;
     default:
       Log(6, "Ignoring handshake type " + std::to_string(type));

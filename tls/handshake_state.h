@@ -32,6 +32,16 @@ struct HandshakeState {
   std::uint16_t offeredVersion = 0;
   // The server agreed to bind the master secret to the handshake (RFC 7627).
   bool extendedMasterSecret = false;
+  // Client, TLS 1.2 resumption: the session id the hello carried for the
+  // offered session (empty when none was offered); whether the server
+  // resumed it; whether its ServerHello announced a NewSessionTicket, and
+  // that ticket once it came.
+  Bytes offeredSessionId;
+  bool resumed = false;
+  bool ticketExpected = false;
+  bool ticketReceived = false;
+  Bytes newTicket;
+  std::uint32_t ticketLifetimeHint = 0;
   // Client, ECDHE: the server's share and its named group once the
   // signature checked out.
   Bytes serverShare;

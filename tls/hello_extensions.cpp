@@ -31,7 +31,7 @@ std::string typeText(std::uint16_t type) { return hexEncode(uintToBytes(type, 2)
 
 }  // namespace
 
-Bytes BuildClientHelloExtensions(std::string_view serverName) {
+Bytes BuildClientHelloExtensions(std::string_view serverName, std::string_view ticket) {
   Bytes block;
   if (!serverName.empty()) {
     const auto nameLength = static_cast<std::uint32_t>(serverName.size());
@@ -48,6 +48,7 @@ Bytes BuildClientHelloExtensions(std::string_view serverName) {
   for (const std::uint16_t scheme : schemes) schemeList += uintToBytes(scheme, 2);
   appendExtension(block, kExtensionSignatureAlgorithms, schemeList);
   appendExtension(block, kExtensionExtendedMasterSecret, {});
+  appendExtension(block, kExtensionSessionTicket, ticket);
   appendExtension(block, kExtensionRenegotiationInfo, Bytes(1, '\0'));
   return uintToBytes(static_cast<std::uint32_t>(block.size()), 2) + block;
 }
@@ -94,6 +95,10 @@ ExtensionCheck ParseServerHelloExtensions(std::string_view rest) {
         if (!body.empty())
           return refuse(kAlertDecodeError, "Non-empty extended_master_secret in ServerHello");
         check.extensions.extendedMasterSecret = true;
+        break;
+      case kExtensionSessionTicket:
+        if (!body.empty()) return refuse(kAlertDecodeError, "Non-empty session_ticket in ServerHello");
+        check.extensions.sessionTicket = true;
         break;
       case kExtensionRenegotiationInfo:
         if (body.size() != 1 || body[0] != '\0') {

@@ -1,6 +1,7 @@
 #pragma once
 // TLS 1.2 hello extensions: the block a client sends, and the checks on the
-// block a server answers with (RFC 5246 7.4.1.4, RFC 4492, RFC 5746, RFC 7627).
+// block a server answers with (RFC 5246 7.4.1.4, RFC 4492, RFC 5746, RFC 7627,
+// RFC 5077).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ inline constexpr std::uint16_t kExtensionSupportedGroups = 0x000A;
 inline constexpr std::uint16_t kExtensionEcPointFormats = 0x000B;
 inline constexpr std::uint16_t kExtensionSignatureAlgorithms = 0x000D;
 inline constexpr std::uint16_t kExtensionExtendedMasterSecret = 0x0017;
+inline constexpr std::uint16_t kExtensionSessionTicket = 0x0023;
 inline constexpr std::uint16_t kExtensionRenegotiationInfo = 0xFF01;
 
 inline constexpr std::uint16_t kGroupX25519 = 0x001D;
@@ -32,12 +34,15 @@ inline constexpr std::uint16_t kSchemeRsaPssRsaeSha512 = 0x0806;
 // The extensions block (with its two-byte length) of a TLS 1.2 ClientHello:
 // server_name (when a name is given), supported_groups (X25519, secp256r1,
 // secp384r1), ec_point_formats, signature_algorithms, extended_master_secret,
-// empty renegotiation_info.
-Bytes BuildClientHelloExtensions(std::string_view serverName);
+// session_ticket (the ticket offered, or empty to ask for one), empty
+// renegotiation_info.
+Bytes BuildClientHelloExtensions(std::string_view serverName, std::string_view ticket = {});
 
 struct ServerHelloExtensions {
   bool extendedMasterSecret = false;
   bool renegotiationInfo = false;
+  // The server will send a NewSessionTicket.
+  bool sessionTicket = false;
 };
 
 // Outcome of a parse: alert 0 means accepted; otherwise the fatal alert to

@@ -20,6 +20,7 @@
 #include "tls/certificate_check.h"
 #include "tls/handshake_state.h"
 #include "tls/record_state.h"
+#include "tls/tls12_session.h"
 #include "tls/tls13_state.h"
 #include "tls/tls13_ticket.h"
 #include "tls/tls_log.h"
@@ -56,6 +57,10 @@ class TlsConnection {
   // Client, TLS 1.3: a ticket from an earlier connection to the same server,
   // offered when it has not expired (a declined one means a full handshake).
   void SetResumptionTicket13(std::optional<Tls13Ticket> ticket) { ticket13_ = std::move(ticket); }
+  // Client, TLS 1.2 ("1.2", and "auto" when the server stops at 1.2): a
+  // session of an earlier connection to the same server, offered by its
+  // ticket or id (a declined one means a full handshake).
+  void SetResumptionSession12(std::optional<Tls12Session> session) { session12_ = std::move(session); }
 
   // --- Operations -----------------------------------------------------------
   // Client role; queues the ClientHello (it leaves with the next
@@ -90,10 +95,14 @@ class TlsConnection {
   bool CloseNotifySent() const { return closeNotifySent_; }
   // Client: the server's DER chain as accepted (empty after resumption).
   const std::vector<Bytes>& PeerCertificates() const { return handshake_.peerCertificate.chain; }
-  // TLS 1.3: the server accepted the offered ticket (no certificate came).
-  bool Resumed() const { return tls13_.resumed; }
+  // The server accepted the offered ticket or session (no certificate came).
+  bool Resumed() const { return tls13_.resumed || handshake_.resumed; }
   // TLS 1.3: the last NewSessionTicket this connection got (once), for the next one.
   std::optional<Tls13Ticket> TakeLatestTicket13() { return std::exchange(latestTicket13_, std::nullopt); }
+  // TLS 1.2: the session this connection made or resumed (once, after the
+  // server's Finished checked out), for the next one; none without the
+  // extended master secret.
+  std::optional<Tls12Session> TakeLatestSession12() { return std::exchange(latestSession12_, std::nullopt); }
   // The two bytes of the negotiated (or resumed) suite; empty before.
   const Bytes& CipherSuite() const { return handshake_.cipherSuite; }
   // The version the ServerHello chose (0x0301, 0x0303); 0 before it.
@@ -152,6 +161,15 @@ class TlsConnection {
   // none fits) and, after the key exchange, its CertificateVerify.
   void SendClientCertificate12();
   void SendClientCertificateVerify12();
+  // Resumption (client_resumption12.cpp): the session the hello offers
+  // (its session id set, its ticket returned), the ServerHello's verdict on
+  // it, the ticket, and the session kept once the handshake is done.
+  Bytes OfferSession12();
+  bool AcceptResumption12(std::uint16_t chosenVersion, std::string_view suite, bool extendedMasterSecret);
+  void ProcessNewSessionTicket12(std::string_view body);
+  // A resumed handshake has no certificate, key exchange or request.
+  bool RefusedInResumption12(std::uint8_t type);
+  void CompleteHandshake12();
 
   // --- Client role, TLS 1.3 (client_handshake13.cpp) -----------------------
   void SendClientHello13();
@@ -234,6 +252,8 @@ class TlsConnection {
   Tls13Handshake tls13_;
   std::optional<Tls13Ticket> ticket13_;
   std::optional<Tls13Ticket> latestTicket13_;
+  std::optional<Tls12Session> session12_;
+  std::optional<Tls12Session> latestSession12_;
   Bytes receiveBuffer_;
   Bytes pendingPlaintext_;
   Bytes outgoingData_;

@@ -1,8 +1,11 @@
 // A client with the TLS 1.2 policies fed arbitrary server bytes: ServerHello
 // and its extensions, ServerKeyExchange, version and suite checks, GCM and
-// explicit-IV records.
+// explicit-IV records, NewSessionTicket and the abbreviated handshake of an
+// offered session (its id 32 bytes of 'S').
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <utility>
 
 #include "fuzz/tls/fuzz_identity.h"
 #include "tls/tls_connection.h"
@@ -18,6 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool recorded = (data[0] & 0xFE) == 0x16;
   tls.SetVersionPolicy(!recorded && (data[0] & 2) != 0 ? qv::TlsVersionPolicy::kTls12
                                                        : qv::TlsVersionPolicy::kAuto);
+  if (!recorded && (data[0] & 4) != 0) {
+    qv::Tls12Session session;
+    session.sessionId = qv::Bytes(32, 'S');
+    session.ticket = "ticket";
+    session.masterSecret = qv::Bytes(48, 'M');
+    session.cipherSuite = qv::Bytes("\xC0\x2F", 2);
+    session.received = std::chrono::steady_clock::now();
+    tls.SetResumptionSession12(std::move(session));
+  }
   tls.StartClient();
   tls.SendApplicationData("login");
   if (recorded) {

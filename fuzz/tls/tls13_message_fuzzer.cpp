@@ -1,11 +1,12 @@
 // One TLS 1.3 message parser per build of this file (QV_TLS13_MESSAGE):
-// EncryptedExtensions, Certificate, CertificateVerify, NewSessionTicket and
-// CertificateRequest on their own; the ServerHello (and HelloRetryRequest)
+// EncryptedExtensions, Certificate, CertificateVerify, NewSessionTicket (and
+// the TLS 1.2 one) and CertificateRequest on their own; the ServerHello (and HelloRetryRequest)
 // through a started client, which answers a retry with its second hello.
 #include <cstddef>
 #include <cstdint>
 
 #include "fuzz/tls/fuzz_identity.h"
+#include "tls/tls12_session.h"
 #include "tls/tls13_messages.h"
 #include "tls/tls_connection.h"
 
@@ -32,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #elif QV_TLS13_MESSAGE == QV_NEW_SESSION_TICKET
   NewSessionTicket13 ticket;
   ParseNewSessionTicket13(body, ticket);
+  std::string error;
+  ParseNewSessionTicket12(body, &error);
   bool requested = false;
   ParseKeyUpdate(body, requested);
 #elif QV_TLS13_MESSAGE == QV_CERTIFICATE_REQUEST

@@ -1,10 +1,11 @@
 // Our TLS 1.2 client against libssl's server in the same process: every
 // suite, both signature kinds, the version policies, and rewritten server
 // flights (bad signature, low-order X25519 shares, damaged GCM records,
-// downgrade, renegotiation_info).
+// downgrade, renegotiation_info), and resumption by ticket and session id.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tests/tls/openssl_memory_server.h"
@@ -56,10 +57,12 @@ struct Session {
   Bytes clientSent;    // everything the client wrote, in order
   Bytes clientRandom;  // from the ClientHello
 
-  Session(SSL_CTX* context, TlsVersionPolicy policy) : client(log.Log()), server(context) {
+  Session(SSL_CTX* context, TlsVersionPolicy policy, std::optional<Tls12Session> resume = {})
+      : client(log.Log()), server(context) {
     client.SetServerName("pbx.example.com");
     client.SetVerifyCertificates(false);
     client.SetVersionPolicy(policy);
+    client.SetResumptionSession12(std::move(resume));
     client.StartClient();
   }
   void Pump(std::string_view clientData = {}, std::string_view serverData = {}) {
@@ -350,6 +353,145 @@ TEST_F(Tls12Client, HelloRequestIsIgnored) {
   EXPECT_FALSE(s.client.Failed()) << s.log.All();
   EXPECT_EQ(s.serverReceived, "astill here");
   EXPECT_TRUE(s.log.Contains("ProcessHelloRequest"));
+}
+
+// --- Resumption --------------------------------------------------------------
+
+struct Reconnect {
+  bool ok = false;
+  bool resumed = false;
+  bool serverReused = false;
+  int fullHandshakes = 0;
+  std::optional<Tls12Session> session;
+  std::string log;
+};
+
+// One connect with `offered`, a login and its answer.
+Reconnect reconnect(SSL_CTX* context, TlsVersionPolicy policy, std::optional<Tls12Session> offered) {
+  Session s(context, policy, std::move(offered));
+  s.Pump("login", "welcome");
+  Reconnect r;
+  r.ok = !s.client.Failed() && s.clientReceived == "welcome" && s.serverReceived == "login";
+  r.resumed = s.client.Resumed();
+  r.serverReused = SSL_session_reused(s.server.ssl) == 1;
+  for (const std::string& line : s.log.lines)
+    r.fullHandshakes += line == "3 CSTA: TLS full handshake (TLS 1.2)";
+  EXPECT_EQ(r.resumed, s.log.Contains("3 CSTA: TLS session resumed (TLS 1.2)"));
+  if (r.resumed) {
+    EXPECT_TRUE(s.client.PeerCertificates().empty());
+  }
+  r.session = s.client.TakeLatestSession12();
+  r.log = s.log.All();
+  // libssl drops a session from its cache when the connection ends unclosed.
+  s.client.SendCloseNotify();
+  s.Pump();
+  SSL_shutdown(s.server.ssl);
+  return r;
+}
+
+SSL_CTX* withTickets(SSL_CTX* context, bool tickets) {
+  if (tickets) SSL_CTX_clear_options(context, SSL_OP_NO_TICKET);
+  return context;
+}
+
+TEST_F(Tls12Client, SecondAndThirdConnectResumeByTicketOrSessionId) {
+  const struct {
+    const char* what;
+    const char* cipher;
+    bool tickets;
+    TlsVersionPolicy policy;
+  } cases[] = {
+      {"ticket", "", true, TlsVersionPolicy::kTls12},
+      {"ticket, auto", "", true, TlsVersionPolicy::kAuto},
+      {"ticket, CBC suite", "ECDHE-RSA-AES256-SHA", true, TlsVersionPolicy::kTls12},
+      {"session id", "", false, TlsVersionPolicy::kTls12},
+      {"session id, auto", "", false, TlsVersionPolicy::kAuto},
+      {"session id, RSA key exchange", "AES128-GCM-SHA256", false, TlsVersionPolicy::kTls12},
+  };
+  for (const auto& c : cases) {
+    SSL_CTX* context = withTickets(Context(c.cipher, TLS1_2_VERSION), c.tickets);
+    Reconnect r = reconnect(context, c.policy, std::nullopt);
+    ASSERT_TRUE(r.ok) << c.what << "\n" << r.log;
+    EXPECT_FALSE(r.resumed);
+    EXPECT_EQ(r.fullHandshakes, 1) << c.what;
+    ASSERT_TRUE(r.session.has_value()) << c.what;
+    EXPECT_EQ(r.session->ticket.empty(), !c.tickets) << c.what;
+    for (int round = 0; round < 2; ++round) {
+      r = reconnect(context, c.policy, std::move(r.session));
+      ASSERT_TRUE(r.ok) << c.what << " round " << round << "\n" << r.log;
+      EXPECT_TRUE(r.resumed) << c.what << " round " << round << "\n" << r.log;
+      EXPECT_TRUE(r.serverReused) << c.what;
+      EXPECT_EQ(r.fullHandshakes, 0) << c.what;
+      ASSERT_TRUE(r.session.has_value()) << c.what;
+    }
+  }
+}
+
+// A server that does not know the session (restarted: new ticket keys, an
+// empty cache) answers with one full handshake, whose session is kept.
+TEST_F(Tls12Client, DeclinedSessionGivesOneFullHandshake) {
+  for (const bool tickets : {true, false}) {
+    const Reconnect first =
+        reconnect(withTickets(Context({}, TLS1_2_VERSION), tickets), TlsVersionPolicy::kTls12, std::nullopt);
+    ASSERT_TRUE(first.session.has_value()) << first.log;
+    SSL_CTX* restarted = withTickets(Context({}, TLS1_2_VERSION), tickets);
+    Reconnect r = reconnect(restarted, TlsVersionPolicy::kTls12, first.session);
+    ASSERT_TRUE(r.ok) << r.log;
+    EXPECT_FALSE(r.resumed);
+    EXPECT_FALSE(r.serverReused);
+    EXPECT_EQ(r.fullHandshakes, 1) << r.log;
+    EXPECT_NE(r.log.find("Server did not resume the offered session"), std::string::npos) << r.log;
+    r = reconnect(restarted, TlsVersionPolicy::kTls12, std::move(r.session));
+    EXPECT_TRUE(r.resumed) << tickets << "\n" << r.log;
+  }
+}
+
+// Without the extended master secret nothing is kept, so nothing is offered.
+TEST_F(Tls12Client, ServerWithoutExtendedMasterSecretIsNeverResumed) {
+  for (const bool tickets : {true, false}) {
+    SSL_CTX* context = withTickets(Context({}, TLS1_2_VERSION), tickets);
+    SSL_CTX_set_options(context, SSL_OP_NO_EXTENDED_MASTER_SECRET);
+    const Reconnect r = reconnect(context, TlsVersionPolicy::kTls12, std::nullopt);
+    ASSERT_TRUE(r.ok) << r.log;
+    EXPECT_EQ(r.fullHandshakes, 1);
+    EXPECT_FALSE(r.session.has_value()) << tickets;
+  }
+  // A session made with it, offered to the same server after it stopped
+  // using it: libssl answers with alert 40. The failed connection leaves no
+  // session, so the next connect is one full handshake.
+  SSL_CTX* context = withTickets(Context({}, TLS1_2_VERSION), true);
+  Reconnect r = reconnect(context, TlsVersionPolicy::kTls12, std::nullopt);
+  ASSERT_TRUE(r.session.has_value());
+  SSL_CTX_set_options(context, SSL_OP_NO_EXTENDED_MASTER_SECRET);
+  r = reconnect(context, TlsVersionPolicy::kTls12, std::move(r.session));
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.log.find("Alert(2, 40)"), std::string::npos) << r.log;
+  EXPECT_FALSE(r.session.has_value()) << r.log;
+  r = reconnect(context, TlsVersionPolicy::kTls12, std::move(r.session));
+  EXPECT_TRUE(r.ok) << r.log;
+  EXPECT_EQ(r.fullHandshakes, 1);
+}
+
+// A ticket too long to be offered again (20 KB of the server's own data in
+// it) is not kept, under either version; the connection goes on.
+int bigTicket(SSL* ssl, void* /*arg*/) {
+  static const std::string data(20000, 'x');
+  return SSL_SESSION_set1_ticket_appdata(SSL_get_session(ssl), data.data(), data.size());
+}
+
+TEST_F(Tls12Client, OversizedTicketsAreNotKept) {
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kTls13}) {
+    SSL_CTX* context =
+        withTickets(Context({}, policy == TlsVersionPolicy::kTls12 ? TLS1_2_VERSION : 0), true);
+    SSL_CTX_set_session_ticket_cb(context, bigTicket, nullptr, nullptr);
+    Session s(context, policy);
+    s.Pump("login", "welcome");
+    EXPECT_EQ(s.clientReceived, "welcome") << s.log.All();
+    EXPECT_TRUE(s.log.Contains("bytes is not kept")) << s.log.All();
+    const std::optional<Tls12Session> session = s.client.TakeLatestSession12();
+    EXPECT_TRUE(!session || session->ticket.empty());
+    EXPECT_FALSE(s.client.TakeLatestTicket13().has_value());
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "crypto/ec.h"
 #include "tests/tls/test_certificates.h"
 #include "tests/tls/tls_connection_test_peer.h"
+#include "tests/tls/tls_test_util.h"
 #include "tls/signature_schemes.h"
 #include "tls/hello_extensions.h"
 #include "tls/tls12_suites.h"
@@ -299,6 +300,154 @@ TEST(Tls12ClientCertificate, RequestAnsweredWithCredentialsOrNothing) {
     // (A key that cannot sign is found out only after the chain went.)
     EXPECT_EQ(chainSent, log.Contains("SendCertificateVerify(") || !c.signs) << c.what;
   }
+}
+
+// --- Resumption: a stored session against hand-made server answers --------
+
+Tls12Session storedSession() {
+  Tls12Session session;
+  session.sessionId = Bytes(32, 'S');
+  session.ticket = "TICKET";
+  session.masterSecret = Bytes(48, 'M');
+  session.cipherSuite = Bytes("\xC0\x2F", 2);
+  session.received = std::chrono::steady_clock::now();
+  return session;
+}
+
+Bytes serverHello(std::string_view sessionId, std::string_view suite, bool ems, bool ticket) {
+  Bytes extensions = Bytes("\xff\x01\x00\x01\x00", 5);
+  if (ems) extensions += Bytes("\x00\x17\x00\x00", 4);
+  if (ticket) extensions += Bytes("\x00\x23\x00\x00", 4);
+  Bytes body = Bytes("\x03\x03", 2) + Bytes(32, 'r') + static_cast<char>(sessionId.size()) +
+               Bytes(sessionId) + Bytes(suite) + '\0';
+  body += uintToBytes(static_cast<std::uint32_t>(extensions.size()), 2) + extensions;
+  return test::handshakeMessage(kHandshakeServerHello, body);
+}
+
+// The alert descriptions a client wrote in the clear.
+std::vector<int> plainAlerts(const Bytes& sent) {
+  std::vector<int> alerts;
+  for (const test::ParsedRecord& r : test::splitRecords(sent)) {
+    if (r.type == kContentAlert && r.fragment.size() == 2)
+      alerts.push_back(static_cast<std::uint8_t>(r.fragment[1]));
+  }
+  return alerts;
+}
+
+TEST(Tls12Resumption, HelloOffersTheSessionByIdAndTicket) {
+  for (const TlsVersionPolicy policy : {TlsVersionPolicy::kTls12, TlsVersionPolicy::kAuto}) {
+    TlsConnection client;
+    client.SetServerName("pbx");
+    client.SetVersionPolicy(policy);
+    client.SetResumptionSession12(storedSession());
+    client.StartClient();
+    const Bytes body = client.SendApplicationData("").substr(9);
+    ASSERT_EQ(body[34], '\x20');
+    EXPECT_EQ(body.substr(35, 32), Bytes(32, 'S'));
+    EXPECT_NE(body.find(Bytes("\x00\x23\x00\x06TICKET", 10)), Bytes::npos);
+  }
+  // A ticket alone goes with a fresh id (the server echoes it on acceptance);
+  // one past its lifetime hint is not offered at all.
+  Tls12Session ticketOnly = storedSession();
+  ticketOnly.sessionId.clear();
+  for (const bool expired : {false, true}) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    ticketOnly.ticketLifetimeHint = 60;
+    if (expired) ticketOnly.received -= std::chrono::seconds(61);
+    client.SetResumptionSession12(ticketOnly);
+    client.StartClient();
+    const Bytes body = client.SendApplicationData("").substr(9);
+    EXPECT_EQ(body[34], expired ? '\0' : '\x20');
+    EXPECT_EQ(body.find("TICKET") != Bytes::npos, !expired);
+    EXPECT_EQ(log.Contains("TLS resumption ticket expired"), expired);
+  }
+}
+
+// What the ServerHello does with the offered session: resumed only with the
+// same id, version, suite and the extended master secret (RFC 7627 5.3).
+TEST(Tls12Resumption, ServerHelloVerdicts) {
+  const struct {
+    const char* what;
+    Bytes sessionId;
+    Bytes suite;
+    bool ems;
+    bool resumed;
+    int alert;  // -1: none
+  } cases[] = {
+      {"resumed", Bytes(32, 'S'), Bytes("\xC0\x2F", 2), true, true, -1},
+      {"declined: a new id", Bytes(32, 'N'), Bytes("\xC0\x2F", 2), true, false, -1},
+      {"declined: no id", Bytes(), Bytes("\xC0\x30", 2), false, false, -1},
+      {"resumed without the extended master secret", Bytes(32, 'S'), Bytes("\xC0\x2F", 2), false, false, 40},
+      {"resumed with another suite", Bytes(32, 'S'), Bytes("\xC0\x30", 2), true, false, 47},
+  };
+  for (const auto& c : cases) {
+    TlsConnection client;
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    client.SetResumptionSession12(storedSession());
+    client.StartClient();
+    client.SendApplicationData("");
+    client.ReceiveBytes(test::record(kContentHandshake, serverHello(c.sessionId, c.suite, c.ems, true)));
+    const Bytes sent = client.SendApplicationData("");
+    EXPECT_EQ(client.Resumed(), c.resumed) << c.what;
+    EXPECT_EQ(client.Failed(), c.alert >= 0) << c.what;
+    if (c.alert >= 0) {
+      EXPECT_EQ(plainAlerts(sent), std::vector<int>{c.alert}) << c.what;
+    }
+    EXPECT_EQ(TlsConnectionTestPeer(client).Handshake().masterSecret.empty(), !c.resumed) << c.what;
+  }
+}
+
+// A NewSessionTicket out of place or with lengths that do not add up is
+// refused with its alert; a resumed session then needs the server's
+// Certificate no more than its key exchange.
+TEST(Tls12Resumption, HostileNewSessionTicketsAndFlightsAreRefused) {
+  const struct {
+    const char* what;
+    bool announced;
+    Bytes messages;
+    int alert;
+  } cases[] = {
+      {"not announced", false, test::handshakeMessage(4, Bytes("\0\0\0\x3c\0\x01T", 7)), 10},
+      {"too short", true, test::handshakeMessage(4, Bytes("\0\0\0\x3c\0", 5)), 50},
+      {"ticket longer than the body", true, test::handshakeMessage(4, Bytes("\0\0\0\x3c\0\x05T", 7)), 50},
+      {"ticket shorter than the body", true, test::handshakeMessage(4, Bytes("\0\0\0\x3c\0\x01TT", 8)), 50},
+      {"length 0xffff", true, test::handshakeMessage(4, Bytes("\0\0\0\x3c\xff\xff", 6)), 50},
+      {"twice", true,
+       test::handshakeMessage(4, Bytes("\0\0\0\x3c\0\x01T", 7)) +
+           test::handshakeMessage(4, Bytes("\0\0\0\x3c\0\x01T", 7)),
+       10},
+      {"Certificate in a resumed session", true,
+       test::handshakeMessage(kHandshakeCertificate, Bytes(3, '\0')), 10},
+      {"ServerHelloDone in a resumed session", true, test::handshakeMessage(kHandshakeServerHelloDone, ""),
+       10},
+  };
+  for (const auto& c : cases) {
+    Captured log;
+    TlsConnection client(log.Log());
+    client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+    client.SetResumptionSession12(storedSession());
+    client.StartClient();
+    client.SendApplicationData("");
+    client.ReceiveBytes(
+        test::record(kContentHandshake,
+                     serverHello(Bytes(32, 'S'), Bytes("\xC0\x2F", 2), true, c.announced) + c.messages));
+    const Bytes sent = client.SendApplicationData("");
+    EXPECT_TRUE(client.Failed()) << c.what;
+    EXPECT_EQ(plainAlerts(sent), std::vector<int>{c.alert}) << c.what;
+    EXPECT_FALSE(client.TakeLatestSession12().has_value()) << c.what;
+  }
+  // An empty ticket is allowed: the server changed its mind.
+  TlsConnection client;
+  client.SetVersionPolicy(TlsVersionPolicy::kTls12);
+  client.SetResumptionSession12(storedSession());
+  client.StartClient();
+  client.SendApplicationData("");
+  client.ReceiveBytes(
+      test::record(kContentHandshake, serverHello(Bytes(32, 'S'), Bytes("\xC0\x2F", 2), true, true) +
+                                          test::handshakeMessage(4, Bytes("\0\0\0\0\0\0", 6))));
+  EXPECT_FALSE(client.Failed());
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ Bytes block(std::string_view extensions) {
   return uintToBytes(static_cast<std::uint32_t>(extensions.size()), 2) + Bytes(extensions);
 }
 
+// The block pins the TLS 1.2 hello; session_ticket (empty: asking for one)
+// was added for resumption, the rest is as before.
 TEST(HelloExtensions, ClientBlockIsExactlyWhatIsOffered) {
   const Bytes expected = hexDecode(
-      "004f"
+      "0053"
       "0000001400120000"
       "0f7062782e6578616d706c652e636f6d"  // "pbx.example.com"
       "000a00080006001d00170018"
@@ -35,12 +37,17 @@ TEST(HelloExtensions, ClientBlockIsExactlyWhatIsOffered) {
       "000d0018001604010501060108040805080604030503"
       "0809080a080b"
       "00170000"
+      "00230000"
       "ff01000100");
   EXPECT_EQ(hexEncode(BuildClientHelloExtensions("pbx.example.com")), hexEncode(expected));
   // Without a name there is no server_name and the length shrinks by its 24 bytes.
   const Bytes bare = BuildClientHelloExtensions("");
-  EXPECT_EQ(bytesToUInt(bare.substr(0, 2)), 0x4fu - 24);
+  EXPECT_EQ(bytesToUInt(bare.substr(0, 2)), 0x53u - 24);
   EXPECT_EQ(bare.substr(2, 2), Bytes("\x00\x0a", 2));
+  // A ticket offered goes in session_ticket's body, nothing else changes.
+  const Bytes offered = BuildClientHelloExtensions("pbx.example.com", "TICKET");
+  EXPECT_EQ(hexEncode(offered), hexEncode(Bytes("\x00\x59", 2) + expected.substr(2, 0x53 - 9) +
+                                          hexDecode("00230006") + "TICKET" + hexDecode("ff01000100")));
 }
 
 TEST(HelloExtensions, AcceptedServerAnswers) {
@@ -48,10 +55,11 @@ TEST(HelloExtensions, AcceptedServerAnswers) {
   const ExtensionCheck all = ParseServerHelloExtensions(block(
       extension(kExtensionRenegotiationInfo, Bytes(1, '\0')) + extension(kExtensionExtendedMasterSecret, "") +
       extension(kExtensionEcPointFormats, Bytes("\x03\x00\x01\x02", 4)) +
-      extension(kExtensionServerName, "")));
+      extension(kExtensionServerName, "") + extension(kExtensionSessionTicket, "")));
   EXPECT_EQ(all.alert, 0) << all.error;
   EXPECT_TRUE(all.extensions.extendedMasterSecret);
   EXPECT_TRUE(all.extensions.renegotiationInfo);
+  EXPECT_TRUE(all.extensions.sessionTicket);
   EXPECT_EQ(ParseServerHelloExtensions(block("")).alert, 0);
   const ExtensionCheck none = ParseServerHelloExtensions(block(extension(kExtensionServerName, "")));
   EXPECT_FALSE(none.extensions.extendedMasterSecret);
@@ -82,7 +90,7 @@ TEST(HelloExtensions, HostileBlocksAreRefusedWithTheirAlert) {
        block(extension(kExtensionEcPointFormats, Bytes("\x01\x01", 2))), 47},
       {"ec_point_formats list overrun", block(extension(kExtensionEcPointFormats, Bytes("\x05\x00", 2))), 50},
       {"ec_point_formats empty list", block(extension(kExtensionEcPointFormats, Bytes("\x00", 1))), 50},
-      {"session_ticket never offered", block(extension(0x0023, "")), 110},
+      {"session_ticket with data", block(extension(kExtensionSessionTicket, "T")), 50},
       {"signature_algorithms echoed",
        block(extension(kExtensionSignatureAlgorithms, Bytes("\x00\x02\x04\x01", 4))), 110},
       {"server_name with data", block(extension(kExtensionServerName, "abc")), 50},

@@ -1,7 +1,8 @@
 // TLS 1.3 resumption against openssl s_server and gnutls-serv: the ticket of
 // one connection resumes the next (also after a HelloRetryRequest); a server
 // that does not know it, or an expired ticket, gives a full handshake; the
-// PBX link offers its ticket only to the same name and peer.
+// PBX link offers its ticket (or TLS 1.2 session) only to the same name and
+// peer.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -154,38 +155,83 @@ TEST_F(Resumption13Interop, GnuTlsSecondConnectResumes) {
   EXPECT_TRUE(resumed) << server->Output();
 }
 
-// The link's connections as the session makes them: the ticket of one goes
-// to the next for the same name and peer, never to another peer.
-TEST_F(Resumption13Interop, PbxLinkResumesOnlyTheSamePeer) {
-  ProviderSettings settings = SettingsSnapshot();
-  settings.tlsversion = "1.3";
-  ReplaceSettings(settings);
-  auto server = StartOpenSsl("-naccept 4 -tls1_3");
-  PbxLink link;
-  const auto connectOnce = [&](const std::string& peer) {
-    test::LogCapture log;
-    link.Attach(SocketDriver::Connect(port_), true, "pbx.example.com", peer);
-    link.SendRequest("<Probe/>");
-    char buffer[4096];
-    // Until the ticket that follows the handshake was read.
-    while (!log.contains("NewSessionTicket (lifetime")) {
-      const long n = receiveSome(link.Socket(), buffer, sizeof buffer);
-      if (n <= 0) break;
-      link.Unwrap(std::string_view(buffer, static_cast<std::size_t>(n)));
+// TLS 1.2 against gnutls-serv: its ticket (and with --noticket its session
+// id) resumes the next connection.
+TEST_F(Resumption13Interop, GnuTlsTls12SessionResumes) {
+  if (!test::commandExists("gnutls-serv")) GTEST_SKIP() << "no gnutls-serv";
+  for (const char* options : {"", " --noticket"}) {
+    auto server = StartGnuTls(std::string("NORMAL:-VERS-ALL:+VERS-TLS1.2") + options);
+    std::optional<Tls12Session> session;
+    for (int round = 0; round < 3; ++round) {
+      TlsConnection tls;
+      tls.SetServerName("pbx.example.com");
+      tls.SetVerifyCertificates(false);
+      tls.SetVersionPolicy(TlsVersionPolicy::kTls12);
+      tls.SetResumptionSession12(session);
+      tls.StartClient();
+      SocketHandle socket = kInvalidSocket;
+      for (int attempt = 0; attempt < 300 && socket == kInvalidSocket; ++attempt) {
+        socket = SocketDriver::Connect(port_);
+        if (socket == kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      SocketDriver link(tls, socket);
+      ASSERT_TRUE(link.Valid() && link.Send("resume me\n")) << options;
+      ASSERT_NE(link.PumpUntilContains("resume me").find("resume me"), Bytes::npos)
+          << options << server->Output();
+      EXPECT_EQ(tls.Resumed(), round > 0) << options << " round " << round;
+      session = tls.TakeLatestSession12();
+      ASSERT_TRUE(session.has_value()) << options;
+      EXPECT_EQ(session->ticket.empty(), std::string(options) != "") << options;
+      tls.SendCloseNotify();
+      link.Send("");
     }
-    closeSocket(link.Detach());
-    if (log.contains("TLS session resumed (TLS 1.3)")) return std::string("resumed");
-    return std::string(log.contains("TLS full handshake (TLS 1.3)") ? "full" : "failed: " + log.text());
+  }
+}
+
+// The link's connections as the session makes them: the ticket (TLS 1.3) or
+// session (TLS 1.2) of one goes to the next for the same name and peer, never
+// to another peer or name.
+TEST_F(Resumption13Interop, PbxLinkResumesOnlyTheSameNameAndPeer) {
+  const struct {
+    const char* tlsversion;
+    const char* options;
+    const char* done;  // the log line after which the next connection's ticket is kept
+  } cases[] = {
+      {"1.3", "-tls1_3", "NewSessionTicket (lifetime"},
+      {"1.2", "-tls1_2", "TLS 1.2)"},
   };
-  const std::string peer = "127.0.0.1:" + std::to_string(port_);
-  EXPECT_EQ(connectOnce(peer), "full");
-  EXPECT_EQ(connectOnce(peer), "resumed");
-  EXPECT_EQ(connectOnce("localhost:" + std::to_string(port_)), "full");
-  // Shutdown forgets the ticket.
-  link.ForgetResumption();
-  EXPECT_EQ(connectOnce("localhost:" + std::to_string(port_)), "full");
-  settings.tlsversion = "1.0";
-  ReplaceSettings(settings);
+  for (const auto& c : cases) {
+    ProviderSettings settings = SettingsSnapshot();
+    settings.tlsversion = c.tlsversion;
+    ReplaceSettings(settings);
+    auto server = StartOpenSsl(std::string("-naccept 5 ") + c.options);
+    PbxLink link;
+    const std::string suffix = std::string(" (TLS ") + c.tlsversion + ")";
+    const auto connectOnce = [&](const std::string& name, const std::string& peer) {
+      test::LogCapture log;
+      link.Attach(SocketDriver::Connect(port_), true, name, peer);
+      link.SendRequest("<Probe/>");
+      char buffer[4096];
+      while (!log.contains(c.done)) {
+        const long n = receiveSome(link.Socket(), buffer, sizeof buffer);
+        if (n <= 0) break;
+        link.Unwrap(std::string_view(buffer, static_cast<std::size_t>(n)));
+      }
+      closeSocket(link.Detach());
+      if (log.contains("TLS session resumed" + suffix)) return std::string("resumed");
+      return std::string(log.contains("TLS full handshake" + suffix) ? "full" : "failed: " + log.text());
+    };
+    const std::string peer = "127.0.0.1:" + std::to_string(port_);
+    EXPECT_EQ(connectOnce("pbx.example.com", peer), "full") << c.options;
+    EXPECT_EQ(connectOnce("pbx.example.com", peer), "resumed") << c.options;
+    EXPECT_EQ(connectOnce("pbx.example.com", "localhost:" + std::to_string(port_)), "full") << c.options;
+    EXPECT_EQ(connectOnce("other.example.com", "localhost:" + std::to_string(port_)), "full") << c.options;
+    // Shutdown forgets the ticket.
+    link.ForgetResumption();
+    EXPECT_EQ(connectOnce("other.example.com", "localhost:" + std::to_string(port_)), "full") << c.options;
+    settings.tlsversion = "1.0";
+    ReplaceSettings(settings);
+  }
 }
 
 }  // namespace
