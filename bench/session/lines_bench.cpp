@@ -32,84 +32,14 @@
 #include "session/csta_frame.h"
 #include "session/line_monitors.h"
 #include "session/session_timing.h"
+#include "bench/session/lines_store.h"
 #include "bench/session/wire_measures.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
 namespace qv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using bench::NewMakeCall;
-using bench::Percentiles;
-using namespace std::chrono_literals;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-std::filesystem::path StorePath() {
-  static std::filesystem::path path = [] {
-    auto dir = std::filesystem::temp_directory_path() / "qv-lines-bench";
-    std::filesystem::create_directories(dir);
-    auto file = dir / "registry.reg";
-    setenv("QUORVELONE_REGISTRY", file.string().c_str(), 1);
-    return file;
-  }();
-  return path;
-}
-
-// Five-digit extensions, so every range has numbers of one length.
-std::string Range(int count) { return "10000-" + std::to_string(10000 + count - 1); }
-
-void WriteStore(std::uint16_t port, bool encrypt, const std::string& lines) {
-  std::ofstream out(StorePath(), std::ios::binary | std::ios::trunc);
-  auto value = [&](const std::string& name, const std::string& v) {
-    out << "\"" << name << "\"=\"" << v << "\"\r\n";
-  };
-  out << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n";
-  value("username", "201");
-  value("password", "secret");
-  value("domain", "office");
-  value("address", "127.0.0.1");
-  value("port", std::to_string(port));
-  value("encrypt", encrypt ? "1" : "0");
-  // Logging off unless asked for (QV_BENCH_LOG=file): the figures are the link's.
-  const char* log = std::getenv("QV_BENCH_LOG");
-  value("loglevel", log != nullptr ? "5" : "0");
-  value("logfile", log != nullptr ? log : "");
-  value("guid", "6ba7b810-9dad-11d1-80b4-00c04fd430c8");
-  value("lines", lines);
-  out << "\r\n";
-}
-
-std::mutex completionLock;
-std::condition_variable completionChanged;
-std::map<DRV_REQUESTID, LONG> completionResults;
-void OnCompletion(DRV_REQUESTID id, LONG result) {
-  {
-    std::lock_guard l(completionLock);
-    completionResults[id] = result;
-  }
-  completionChanged.notify_all();
-}
-bool WaitCompletion(DRV_REQUESTID id) {
-  std::unique_lock l(completionLock);
-  return completionChanged.wait_for(l, 5s, [&] { return completionResults.count(id) != 0; });
-}
-
-DWORD Enumerate() {
-  DWORD lines = 0, phones = 0;
-  TSPI_providerEnumDevices(7, &lines, &phones, nullptr, nullptr, nullptr);
-  return lines;
-}
-
-bool WaitMonitors(std::size_t count, Clock::duration limit) {
-  const auto until = Clock::now() + limit;
-  while (RunningLineMonitors() != count) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(200us);
-  }
-  return true;
-}
+using namespace bench;
 
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
