@@ -41,6 +41,9 @@ namespace {
 
 using namespace bench;
 
+// Request ids are never reused within the process: completions are kept by id.
+DRV_REQUESTID nextRequestId = 1;
+
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
   long size = 0, resident = 0;
@@ -51,7 +54,7 @@ long ResidentKiB() {
 // pbxsim as a process of its own: stdin takes commands, stdout names the port.
 class PbxProcess {
  public:
-  explicit PbxProcess(const std::string& devices) {
+  explicit PbxProcess(const std::string& devices, bool tls = true) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid_ = fork();
@@ -60,7 +63,10 @@ class PbxProcess {
       dup2(out[1], 1);
       close(in[1]);
       close(out[0]);
-      execl(QV_PBXSIM_PATH, "pbxsim", "--tls", "--devices", devices.c_str(), static_cast<char*>(nullptr));
+      if (tls)
+        execl(QV_PBXSIM_PATH, "pbxsim", "--tls", "--devices", devices.c_str(), static_cast<char*>(nullptr));
+      else
+        execl(QV_PBXSIM_PATH, "pbxsim", "--devices", devices.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(in[0]);
@@ -88,6 +94,18 @@ class PbxProcess {
   void Command(const char* text) {
     std::fprintf(commands_, "%s\n", text);
     std::fflush(commands_);
+  }
+  // The lines a command printed, up to its "ok".
+  std::vector<std::string> Output(const std::string& command) {
+    Command(command.c_str());
+    std::vector<std::string> lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, output_) != nullptr) {
+      std::string text(line);
+      if (text == "ok " + command + "\n") break;
+      lines.push_back(text);
+    }
+    return lines;
   }
 
  private:
@@ -174,7 +192,7 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
   const std::u16string number = u"+49 (30) 1234-5678";
   std::vector<double> micros;
-  DRV_REQUESTID id = 1;
+  DRV_REQUESTID& id = nextRequestId;
   std::uint32_t lastInvokeId = 0;
   for (auto _ : state) {
     HDRVCALL call = nullptr;
@@ -202,6 +220,54 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   Percentiles(state, micros);
 }
 BENCHMARK(BM_ListedMakeCallToWire)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// The same with pbxsim as a process of its own (plain TCP): each call waits
+// for its answer, then pbxsim tells when it read each MakeCall (the steady
+// clock is the system's monotonic one, shared by both processes).
+void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  SetSessionTiming(SessionTiming{});
+  PbxProcess pbx(Range(count), false);
+  if (pbx.port() == 0) {
+    state.SkipWithError("pbxsim did not start");
+    return;
+  }
+  WriteStore(pbx.port(), false, Range(count));
+  const DWORD lines = Enumerate();
+  DWORD initOptions = 0;
+  TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, lines, 1, OnCompletion, &initOptions);
+  WaitMonitors(static_cast<std::size_t>(count), 60s);
+  HDRVLINE line = nullptr;
+  TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
+  const std::u16string number = u"+49 (30) 1234-5678";
+  std::vector<Clock::time_point> starts;
+  DRV_REQUESTID& id = nextRequestId;
+  for (auto _ : state) {
+    HDRVCALL call = nullptr;
+    starts.push_back(Clock::now());
+    TSPI_lineMakeCall(id, line, reinterpret_cast<HTAPICALL>(std::uintptr_t{0x1000} + id), &call,
+                      reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr);
+    WaitCompletion(id);
+    TSPI_lineCloseCall(call);
+    ++id;
+  }
+  TSPI_lineClose(line);
+  std::vector<double> micros;
+  std::size_t i = 0;
+  for (const std::string& text : pbx.Output("stamps MakeCall")) {
+    long long ns = 0;
+    unsigned invokeId = 0;
+    if (std::sscanf(text.c_str(), "stamp %u %lld", &invokeId, &ns) != 2 || i >= starts.size()) continue;
+    micros.push_back(static_cast<double>(ns - starts[i++].time_since_epoch().count()) / 1000.0);
+  }
+  TSPI_providerShutdown(QV_TSPI_VERSION, 7);
+  if (micros.size() != starts.size()) {
+    state.SkipWithError(("pbxsim read " + std::to_string(micros.size()) + " of the MakeCalls").c_str());
+    return;
+  }
+  Percentiles(state, micros);
+}
+BENCHMARK(BM_ListedMakeCallToPbxProcess)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 // Reference: a frame of the same size sent on a loopback connection and read
 // whole at the other end, by the same thread.

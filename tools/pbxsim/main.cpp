@@ -11,7 +11,8 @@
 // Commands on standard input, one a line: drop, refuse, listen, restart,
 // badframe, quit; with --calls also: incoming NUMBER [NAME], desk NUMBER,
 // failed NUMBER CAUSE, answer [CALLID], hangup [CALLID], unknown, malformed,
-// device NUMBER (where the next calls start), leave CONFERENCE PARTY.
+// device NUMBER (where the next calls start), leave CONFERENCE PARTY; and
+// stamps ROOT (when each frame of that root was read, in steady-clock ns).
 #include <iostream>
 #include <string>
 #include <thread>
@@ -168,7 +169,12 @@ int main(int argc, char** argv) {
       calls->SendUnknownEvent();
     else if (calls != nullptr && word == "malformed")
       calls->SendMalformedEvent();
-    else if (command == "drop")
+    else if (word == "stamps") {  // stamps ROOT: when each such frame was read, steady clock ns
+      for (const qv::pbxsim::ReceivedFrame& f : simulator.frames()) {
+        if (f.root == first)
+          std::cout << "stamp " << f.invokeId << " " << f.receivedAt.time_since_epoch().count() << "\n";
+      }
+    } else if (command == "drop")
       simulator.DropConnections();
     else if (command == "refuse")
       simulator.StopListening();
