@@ -33,6 +33,7 @@
 #include "session/line_monitors.h"
 #include "session/session_timing.h"
 #include "bench/session/lines_store.h"
+#include "bench/session/pbx_process.h"
 #include "bench/session/wire_measures.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
@@ -51,76 +52,12 @@ long ResidentKiB() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// pbxsim as a process of its own: stdin takes commands, stdout names the port.
-class PbxProcess {
- public:
-  explicit PbxProcess(const std::string& devices, bool tls = true) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      close(in[1]);
-      close(out[0]);
-      if (tls)
-        execl(QV_PBXSIM_PATH, "pbxsim", "--tls", "--devices", devices.c_str(), static_cast<char*>(nullptr));
-      else
-        execl(QV_PBXSIM_PATH, "pbxsim", "--devices", devices.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    commands_ = fdopen(in[1], "w");
-    output_ = fdopen(out[0], "r");
-    char line[512];
-    while (std::fgets(line, sizeof line, output_) != nullptr) {
-      std::string text(line);
-      const std::size_t at = text.find("pbxsim listening on ");
-      if (at == std::string::npos) continue;
-      port_ = static_cast<std::uint16_t>(std::stoi(text.substr(text.rfind(':') + 1)));
-      break;
-    }
-  }
-  ~PbxProcess() {
-    if (commands_ != nullptr) std::fclose(commands_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (output_ != nullptr) std::fclose(output_);
-  }
-  std::uint16_t port() const { return port_; }
-  void Command(const char* text) {
-    std::fprintf(commands_, "%s\n", text);
-    std::fflush(commands_);
-  }
-  // The lines a command printed, up to its "ok".
-  std::vector<std::string> Output(const std::string& command) {
-    Command(command.c_str());
-    std::vector<std::string> lines;
-    char line[512];
-    while (std::fgets(line, sizeof line, output_) != nullptr) {
-      std::string text(line);
-      if (text == "ok " + command + "\n") break;
-      lines.push_back(text);
-    }
-    return lines;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::FILE* commands_ = nullptr;
-  std::FILE* output_ = nullptr;
-  std::uint16_t port_ = 0;
-};
-
 void BM_ListedLinesOverTls(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   SetSessionTiming(SessionTiming{});
   double initMs = 0, monitorsMs = 0, reconnectMs = 0, grownKiB = 0;
   for (auto _ : state) {
-    PbxProcess pbx(Range(count));
+    PbxProcess pbx({"--tls", "--devices", Range(count)});
     if (pbx.port() == 0) {
       state.SkipWithError("pbxsim did not start");
       return;
@@ -227,7 +164,7 @@ BENCHMARK(BM_ListedMakeCallToWire)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(b
 void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   SetSessionTiming(SessionTiming{});
-  PbxProcess pbx(Range(count), false);
+  PbxProcess pbx({"--devices", Range(count)});
   if (pbx.port() == 0) {
     state.SkipWithError("pbxsim did not start");
     return;
