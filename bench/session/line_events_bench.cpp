@@ -262,7 +262,6 @@ void BM_ListedCallEvents(benchmark::State& state) {
       std::this_thread::sleep_for(200ms);
       now = sim.Count("GetDoNotDisturb");
     }
-    state.counters["dnd_asked"] = static_cast<double>(sim.Count("GetDoNotDisturb"));
     while (PendingRequestCount() != 0 && Clock::now() < until) std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(200ms);  // their status messages delivered
     std::vector<std::string> crossRefs;

@@ -57,6 +57,7 @@ inline void WriteStore(std::uint16_t port, bool encrypt, const std::string& line
   const char* log = std::getenv("QV_BENCH_LOG");
   value("loglevel", log != nullptr ? "5" : "0");
   value("logfile", log != nullptr ? log : "");
+  if (log != nullptr) value("loglength", "100000000");
   value("guid", "6ba7b810-9dad-11d1-80b4-00c04fd430c8");
   value("lines", lines);
   for (const auto& [name, v] : extra) value(name, v);
