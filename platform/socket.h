@@ -41,6 +41,9 @@ int unfinishedNameLookups();
 
 // One send call; the number of bytes the system took, or -1.
 long sendOnce(SocketHandle socket, std::string_view bytes);
+// One send that never waits for room in the socket: the bytes taken (0 when
+// it would have to wait, or where the system has no such send), or -1.
+long sendWithoutWaiting(SocketHandle socket, std::string_view bytes);
 // Sends everything, looping over short sends; false on failure.
 bool sendAll(SocketHandle socket, std::string_view bytes);
 // One receive call: bytes received, 0 when the peer closed, -1 on failure.

@@ -78,6 +78,11 @@ void ProviderSessionEvents::DeviceSnapshot(int line, bool answered, bool linkLos
   if (CtiEnabled()) CtiDeviceSnapshot(line, answered, linkLost, calls);
 }
 
+// The delivery thread is woken once for a read's worth of events, not for
+// each: on a busy core it would otherwise take turns with this thread.
+void ProviderSessionEvents::FramesBegin() { BeginTapiBatch(); }
+void ProviderSessionEvents::FramesEnd() { EndTapiBatch(); }
+
 void ProviderSessionEvents::ForwardingReported(const ForwardingReport& report) {
   if (CtiEnabled()) CtiForwardingReported(report);
 }

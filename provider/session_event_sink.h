@@ -17,6 +17,8 @@ class ProviderSessionEvents final : public SessionEvents {
   void ForwardingReported(const ForwardingReport& report) override;
   void DeviceSnapshot(int line, bool answered, bool linkLost,
                       const std::vector<SnapshotCall>& calls) override;
+  void FramesBegin() override;
+  void FramesEnd() override;
 };
 
 // The one sink of the process, registered with SetSessionEvents at

@@ -61,6 +61,18 @@ void DeliveryThread(Delivery& d) {
   d.delivered.notify_all();
 }
 
+// This thread's open batches, and whether it queued something in them.
+thread_local int batchDepth = 0;
+thread_local bool wakeOwed = false;
+
+void Wake(Delivery& d) {
+  if (batchDepth > 0) {
+    wakeOwed = true;
+    return;
+  }
+  d.wake.notify_one();
+}
+
 void Queue(std::function<void()> call) {
   Delivery& d = delivery();
   {
@@ -68,7 +80,7 @@ void Queue(std::function<void()> call) {
     if (!d.open) return;
     d.queue.push_back({++d.lastQueued, std::move(call)});
   }
-  d.wake.notify_one();
+  Wake(d);
 }
 
 }  // namespace
@@ -128,11 +140,26 @@ void QueueCompletionFirst(DRV_REQUESTID requestId, LONG result) {
     ASYNC_COMPLETION proc = d.completionProc;
     d.queue.push_front({0, [proc, requestId, result] { proc(requestId, result); }});
   }
-  d.wake.notify_one();
+  Wake(d);
+}
+
+void BeginTapiBatch() { ++batchDepth; }
+
+void EndTapiBatch() {
+  if (batchDepth > 0) --batchDepth;
+  if (batchDepth == 0 && wakeOwed) {
+    wakeOwed = false;
+    delivery().wake.notify_one();
+  }
 }
 
 bool WaitUntilDelivered(std::chrono::milliseconds limit) {
   Delivery& d = delivery();
+  // What this thread queued in a batch must not wait for the batch's end.
+  if (wakeOwed) {
+    wakeOwed = false;
+    d.wake.notify_one();
+  }
   std::unique_lock lock(d.lock);
   const std::uint64_t target = d.lastQueued;
   return d.delivered.wait_for(lock, limit, [&] { return !d.open || d.lastDelivered >= target; });

@@ -21,6 +21,11 @@ void QueueCompletion(DRV_REQUESTID requestId, LONG result);
 // Any other call into TAPI (line events); it runs on the delivery thread.
 void QueueTapiCall(std::function<void()> call);
 
+// Between these two, what this thread queues wakes the delivery thread only
+// at the end (nested pairs count).
+void BeginTapiBatch();
+void EndTapiBatch();
+
 // An entry point that must have its completions delivered before it returns
 // (TSPI_lineCloseCall, TSPI_lineClose) queues them and then waits for the
 // delivery thread. Called on that thread (TAPI called the entry point from

@@ -10,6 +10,7 @@
 #include "session/csta_requests.h"
 #include "session/decimal_text.h"
 #include "session/line_monitors.h"
+#include "session/session_events.h"
 #include "session/log.h"
 #include "session/pbx_link.h"
 #include "session/pending_requests.h"
@@ -121,6 +122,15 @@ void ProcessReceivedData(SessionState& state) {
   }
   state.messageBuffer.append(pbxLink().Unwrap(state.receiveBuffer));
   state.receiveBuffer.clear();
+  struct Batch {
+    SessionEvents* events = RegisteredSessionEvents();
+    Batch() {
+      if (events != nullptr) events->FramesBegin();
+    }
+    ~Batch() {
+      if (events != nullptr) events->FramesEnd();
+    }
+  } batch;
   CstaFrame frame;
   for (;;) {
     switch (state.messageBuffer.next(frame)) {

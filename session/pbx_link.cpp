@@ -59,6 +59,7 @@ void PbxLink::Attach(SocketHandle socket, bool encrypt, const std::string& serve
   socket_ = socket;
   broken_ = false;
   stopWriter_ = false;
+  writing_ = false;
   loggedIn_ = false;
   outstanding_.clear();
   tls_.reset();
@@ -238,15 +239,17 @@ SentRequest PbxLink::SendRequest(std::string_view xml, const InvokeIdHook& befor
                     std::to_string(result.invokeId) + " not sent");
     return result;
   }
-  queuedBytes_ += frame->size();
+  const bool queued = hold || !SendNowLocked(*frame);
   if (hold) {
+    queuedBytes_ += frame->size();
     held_.push_back({result.invokeId, std::move(*frame), std::move(heldTrace)});
-  } else {
+  } else if (queued) {
+    queuedBytes_ += frame->size();
     queue_.push_back({result.invokeId, std::move(*frame), {}});
   }
   if (state_ == State::kConnected) TrackLocked(result.invokeId);
   result.sent = true;
-  wake_.notify_all();
+  if (queued) wake_.notify_all();
   return result;
 }
 
@@ -320,6 +323,23 @@ SentRequest PbxLink::SendRequestFirst(std::string_view xml) {
   return result;
 }
 
+bool PbxLink::SendNowLocked(const Bytes& frame) {
+  // A send that cannot wait holds the lock only as long as the system call:
+  // an abort never waits behind it. The writer's wake-up is saved.
+  if (state_ != State::kConnected || broken_ || writing_ || holdForLogin_ || !queue_.empty() ||
+      !wire_.empty() || (tls_ && !tls_->HandshakeDone()))
+    return false;
+  Bytes out = tls_ ? tls_->SendApplicationData(frame) : frame;
+  const long taken = sendWithoutWaiting(socket_, out);
+  const auto sent = static_cast<std::size_t>(std::max(taken, 0L));
+  if (sent < out.size()) {
+    // The rest (or a failure) is the writer's, as if it had sent the start.
+    wire_.append(out, sent, std::string::npos);
+    wake_.notify_all();
+  }
+  return true;
+}
+
 void PbxLink::WriterThread() {
   std::unique_lock lock(lock_);
   for (;;) {
@@ -340,9 +360,11 @@ void PbxLink::WriterThread() {
     Bytes out;
     out.swap(wire_);
     const SocketHandle socket = socket_;
+    writing_ = true;
     lock.unlock();
     const bool ok = sendAll(socket, out);
     lock.lock();
+    writing_ = false;
     queuedBytes_ -= std::min(queuedBytes_, frameBytes);
     wake_.notify_all();
     if (!ok) {

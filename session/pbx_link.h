@@ -125,6 +125,10 @@ class PbxLink {
   };
 
   void WriterThread();
+  // Nothing queued, nothing being written: the frame goes to the socket from
+  // the caller's thread, and what the socket does not take at once to the
+  // writer. False when the writer must take all of it.
+  bool SendNowLocked(const Bytes& frame);
   std::optional<Bytes> FrameLocked(std::uint32_t invokeId, std::string_view xml,
                                    std::string* heldTrace = nullptr);
   bool HoldsLocked() const;
@@ -146,6 +150,7 @@ class PbxLink {
   std::string ticketFor_;
   bool broken_ = false;
   bool stopWriter_ = false;
+  bool writing_ = false;       // the writer is in a send, without the lock
   bool holdForLogin_ = false;  // queued frames wait for the login
   bool awaitSession_ = false;  // requests are held until OpenSession
   std::deque<Queued> queue_;

@@ -51,6 +51,10 @@ class SessionEvents {
   // lost with the link (linkLost).
   virtual void DeviceSnapshot(int /*line*/, bool /*answered*/, bool /*linkLost*/,
                               const std::vector<SnapshotCall>& /*calls*/) {}
+  // The frames of one read are reported between these two, on one thread:
+  // what they cause may be passed on together.
+  virtual void FramesBegin() {}
+  virtual void FramesEnd() {}
 };
 
 }  // namespace qv

@@ -15,6 +15,15 @@ bool isXmlChar(char32_t c) {
          (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// ASCII, the bytes nearly every document is made of, without decoding.
+bool isAsciiXmlChar(unsigned char c) { return c >= 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+bool isAsciiNameStart(unsigned char c) {
+  return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool isAsciiName(unsigned char c) {
+  return isAsciiNameStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9');
+}
+
 // A well-formed UTF-8 sequence (continuation bytes, no overlong forms);
 // length 0 when the input does not start with one.
 Utf8Char strictUtf8Char(std::string_view input) {
@@ -69,6 +78,11 @@ class Checker {
   // Every byte of [pos_, end) belongs to a valid XML character.
   bool Chars(std::size_t end) {
     while (pos_ < end) {
+      const auto c = static_cast<unsigned char>(doc_[pos_]);
+      if (c < 0x80 && isAsciiXmlChar(c)) {
+        ++pos_;
+        continue;
+      }
       Utf8Char u = strictUtf8Char(doc_.substr(pos_, end - pos_));
       if (u.length == 0 || !isXmlChar(u.codePoint)) {
         Fail("a byte that is no XML character");
@@ -99,6 +113,14 @@ class Checker {
   std::string_view Name(std::string_view what) {
     std::size_t n = 0;
     for (;;) {
+      if (pos_ + n < doc_.size()) {
+        const auto c = static_cast<unsigned char>(doc_[pos_ + n]);
+        if (c < 0x80) {
+          if (!(n == 0 ? isAsciiNameStart(c) : isAsciiName(c))) break;
+          ++n;
+          continue;
+        }
+      }
       Utf8Char u = strictUtf8Char(doc_.substr(pos_ + n));
       if (u.length == 0 || !(n == 0 ? isNameStartChar(u.codePoint) : isNameChar(u.codePoint))) break;
       n += u.length;
@@ -192,6 +214,12 @@ class Checker {
         continue;
       }
       if (stop == '<' && Starts("]]>")) return Fail("\"]]>\" in character data");
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        if (!isAsciiXmlChar(byte)) return Fail("a byte that is no XML character");
+        ++pos_;
+        continue;
+      }
       Utf8Char u = strictUtf8Char(doc_.substr(pos_));
       if (u.length == 0 || !isXmlChar(u.codePoint)) return Fail("a byte that is no XML character");
       pos_ += u.length;

@@ -32,84 +32,18 @@
 #include "session/csta_frame.h"
 #include "session/line_monitors.h"
 #include "session/session_timing.h"
+#include "bench/session/lines_store.h"
+#include "bench/session/pbx_process.h"
 #include "bench/session/wire_measures.h"
 #include "tools/pbxsim/pbx_simulator.h"
 
 namespace qv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using bench::NewMakeCall;
-using bench::Percentiles;
-using namespace std::chrono_literals;
+using namespace bench;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-std::filesystem::path StorePath() {
-  static std::filesystem::path path = [] {
-    auto dir = std::filesystem::temp_directory_path() / "qv-lines-bench";
-    std::filesystem::create_directories(dir);
-    auto file = dir / "registry.reg";
-    setenv("QUORVELONE_REGISTRY", file.string().c_str(), 1);
-    return file;
-  }();
-  return path;
-}
-
-// Five-digit extensions, so every range has numbers of one length.
-std::string Range(int count) { return "10000-" + std::to_string(10000 + count - 1); }
-
-void WriteStore(std::uint16_t port, bool encrypt, const std::string& lines) {
-  std::ofstream out(StorePath(), std::ios::binary | std::ios::trunc);
-  auto value = [&](const std::string& name, const std::string& v) {
-    out << "\"" << name << "\"=\"" << v << "\"\r\n";
-  };
-  out << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\quorvelone\\tapi]\r\n";
-  value("username", "201");
-  value("password", "secret");
-  value("domain", "office");
-  value("address", "127.0.0.1");
-  value("port", std::to_string(port));
-  value("encrypt", encrypt ? "1" : "0");
-  // Logging off unless asked for (QV_BENCH_LOG=file): the figures are the link's.
-  const char* log = std::getenv("QV_BENCH_LOG");
-  value("loglevel", log != nullptr ? "5" : "0");
-  value("logfile", log != nullptr ? log : "");
-  value("guid", "6ba7b810-9dad-11d1-80b4-00c04fd430c8");
-  value("lines", lines);
-  out << "\r\n";
-}
-
-std::mutex completionLock;
-std::condition_variable completionChanged;
-std::map<DRV_REQUESTID, LONG> completionResults;
-void OnCompletion(DRV_REQUESTID id, LONG result) {
-  {
-    std::lock_guard l(completionLock);
-    completionResults[id] = result;
-  }
-  completionChanged.notify_all();
-}
-bool WaitCompletion(DRV_REQUESTID id) {
-  std::unique_lock l(completionLock);
-  return completionChanged.wait_for(l, 5s, [&] { return completionResults.count(id) != 0; });
-}
-
-DWORD Enumerate() {
-  DWORD lines = 0, phones = 0;
-  TSPI_providerEnumDevices(7, &lines, &phones, nullptr, nullptr, nullptr);
-  return lines;
-}
-
-bool WaitMonitors(std::size_t count, Clock::duration limit) {
-  const auto until = Clock::now() + limit;
-  while (RunningLineMonitors() != count) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(200us);
-  }
-  return true;
-}
+// Request ids are never reused within the process: completions are kept by id.
+DRV_REQUESTID nextRequestId = 1;
 
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
@@ -118,61 +52,12 @@ long ResidentKiB() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// pbxsim as a process of its own: stdin takes commands, stdout names the port.
-class PbxProcess {
- public:
-  explicit PbxProcess(const std::string& devices) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      close(in[1]);
-      close(out[0]);
-      execl(QV_PBXSIM_PATH, "pbxsim", "--tls", "--devices", devices.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    commands_ = fdopen(in[1], "w");
-    output_ = fdopen(out[0], "r");
-    char line[512];
-    while (std::fgets(line, sizeof line, output_) != nullptr) {
-      std::string text(line);
-      const std::size_t at = text.find("pbxsim listening on ");
-      if (at == std::string::npos) continue;
-      port_ = static_cast<std::uint16_t>(std::stoi(text.substr(text.rfind(':') + 1)));
-      break;
-    }
-  }
-  ~PbxProcess() {
-    if (commands_ != nullptr) std::fclose(commands_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (output_ != nullptr) std::fclose(output_);
-  }
-  std::uint16_t port() const { return port_; }
-  void Command(const char* text) {
-    std::fprintf(commands_, "%s\n", text);
-    std::fflush(commands_);
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::FILE* commands_ = nullptr;
-  std::FILE* output_ = nullptr;
-  std::uint16_t port_ = 0;
-};
-
 void BM_ListedLinesOverTls(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   SetSessionTiming(SessionTiming{});
   double initMs = 0, monitorsMs = 0, reconnectMs = 0, grownKiB = 0;
   for (auto _ : state) {
-    PbxProcess pbx(Range(count));
+    PbxProcess pbx({"--tls", "--devices", Range(count)});
     if (pbx.port() == 0) {
       state.SkipWithError("pbxsim did not start");
       return;
@@ -244,7 +129,7 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
   const std::u16string number = u"+49 (30) 1234-5678";
   std::vector<double> micros;
-  DRV_REQUESTID id = 1;
+  DRV_REQUESTID& id = nextRequestId;
   std::uint32_t lastInvokeId = 0;
   for (auto _ : state) {
     HDRVCALL call = nullptr;
@@ -272,6 +157,54 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   Percentiles(state, micros);
 }
 BENCHMARK(BM_ListedMakeCallToWire)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// The same with pbxsim as a process of its own (plain TCP): each call waits
+// for its answer, then pbxsim tells when it read each MakeCall (the steady
+// clock is the system's monotonic one, shared by both processes).
+void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  SetSessionTiming(SessionTiming{});
+  PbxProcess pbx({"--devices", Range(count)});
+  if (pbx.port() == 0) {
+    state.SkipWithError("pbxsim did not start");
+    return;
+  }
+  WriteStore(pbx.port(), false, Range(count));
+  const DWORD lines = Enumerate();
+  DWORD initOptions = 0;
+  TSPI_providerInit(QV_TSPI_VERSION, 7, 0, 1, lines, 1, OnCompletion, &initOptions);
+  WaitMonitors(static_cast<std::size_t>(count), 60s);
+  HDRVLINE line = nullptr;
+  TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
+  const std::u16string number = u"+49 (30) 1234-5678";
+  std::vector<Clock::time_point> starts;
+  DRV_REQUESTID& id = nextRequestId;
+  for (auto _ : state) {
+    HDRVCALL call = nullptr;
+    starts.push_back(Clock::now());
+    TSPI_lineMakeCall(id, line, reinterpret_cast<HTAPICALL>(std::uintptr_t{0x1000} + id), &call,
+                      reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr);
+    WaitCompletion(id);
+    TSPI_lineCloseCall(call);
+    ++id;
+  }
+  TSPI_lineClose(line);
+  std::vector<double> micros;
+  std::size_t i = 0;
+  for (const std::string& text : pbx.Output("stamps MakeCall")) {
+    long long ns = 0;
+    unsigned invokeId = 0;
+    if (std::sscanf(text.c_str(), "stamp %u %lld", &invokeId, &ns) != 2 || i >= starts.size()) continue;
+    micros.push_back(static_cast<double>(ns - starts[i++].time_since_epoch().count()) / 1000.0);
+  }
+  TSPI_providerShutdown(QV_TSPI_VERSION, 7);
+  if (micros.size() != starts.size()) {
+    state.SkipWithError(("pbxsim read " + std::to_string(micros.size()) + " of the MakeCalls").c_str());
+    return;
+  }
+  Percentiles(state, micros);
+}
+BENCHMARK(BM_ListedMakeCallToPbxProcess)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 // Reference: a frame of the same size sent on a loopback connection and read
 // whole at the other end, by the same thread.

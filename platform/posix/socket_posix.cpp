@@ -106,6 +106,16 @@ long sendOnce(SocketHandle socket, std::string_view bytes) {
   return static_cast<long>(n);
 }
 
+long sendWithoutWaiting(SocketHandle socket, std::string_view bytes) {
+  if (socket == kInvalidSocket) return -1;
+  ssize_t n;
+  do {
+    n = send(fd(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  return static_cast<long>(n);
+}
+
 long receiveSome(SocketHandle socket, char* buffer, std::size_t size) {
   if (socket == kInvalidSocket) return -1;
   ssize_t n;

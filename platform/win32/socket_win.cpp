@@ -109,6 +109,12 @@ long sendOnce(SocketHandle socket, std::string_view bytes) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+// Winsock's send has no per-call non-blocking flag and the socket stays
+// blocking for the writer: the writer sends everything.
+long sendWithoutWaiting(SocketHandle socket, std::string_view /*bytes*/) {
+  return socket == kInvalidSocket ? -1 : 0;
+}
+
 long receiveSome(SocketHandle socket, char* buffer, std::size_t size) {
   if (socket == kInvalidSocket) return -1;
   int n = recv(sock(socket), buffer, static_cast<int>(size), 0);

@@ -2,10 +2,11 @@
 # cti_wine_tests.exe from the Windows build, under wine, against the native
 # pbxsim with its call model. The test appends pbxsim commands to a file
 # that tail feeds to pbxsim's standard input.
-# usage: wine_cti.sh <cti_wine_tests.exe> [native pbxsim]
+# usage: wine_cti.sh <cti_wine_tests.exe> [native pbxsim [more pbxsim options]]
 set -u
 test_exe=$1
 pbxsim=${QV_PBXSIM:-${2:-}}
+shift $(($# < 2 ? $# : 2))
 if [ -z "$pbxsim" ] || [ ! -x "$pbxsim" ]; then
   echo "SKIP: no native pbxsim (build the native tree or set QV_PBXSIM)"
   exit 77
@@ -22,7 +23,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
   tail -n +1 -s 0.1 -f "$work/commands" &
   echo $! >"$work/tail.pid"
   wait
-) | "$pbxsim" --calls --record "$work/frames.jsonl" >"$work/pbx.out" 2>"$work/pbx.err" &
+) | "$pbxsim" --calls "$@" --record "$work/frames.jsonl" >"$work/pbx.out" 2>"$work/pbx.err" &
 pbx_pid=$!
 cleanup() {
   kill "$pbx_pid" 2>/dev/null

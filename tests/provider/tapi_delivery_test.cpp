@@ -139,5 +139,24 @@ TEST_F(TapiDelivery, ClosingWaitsForTheQueueOrGoesNextFromInsideADelivery) {
   EXPECT_EQ(tail, (std::vector<std::pair<DRV_REQUESTID, LONG>>{{101, 0}, {102, 0}, {100, 0}, {200, 0}}));
 }
 
+TEST_F(TapiDelivery, ABatchWakesTheThreadOnceAtItsEndAndAWaitInsideItDoesNotStall) {
+  // Nested batches, as a read's frames within a read: all of it in order.
+  BeginTapiBatch();
+  BeginTapiBatch();
+  for (DRV_REQUESTID id = 1; id <= 50; ++id) QueueCompletion(id, 0);
+  EndTapiBatch();
+  // A closing entry point reached from inside the batch waits for its
+  // completions: it must see them delivered, not the batch's end.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EndTapiBatch();
+  QueueCompletion(51, 0);
+  ASSERT_TRUE(WaitUntilDelivered(std::chrono::seconds(5)));
+  const auto got = Seen();
+  ASSERT_EQ(got.size(), 51u);
+  for (DRV_REQUESTID id = 1; id <= 51; ++id) EXPECT_EQ(got[id - 1].first, id);
+}
+
 }  // namespace
 }  // namespace qv

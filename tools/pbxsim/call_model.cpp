@@ -491,11 +491,18 @@ void CallSim::TwoCallRequestLocked(std::uint32_t id, const std::string& root, co
   calls_[newCall] = conference;
 }
 
-std::string CallSim::IncomingCall(const std::string& from, const std::string& name) {
+std::string CallSim::LocalState(const std::string& callId) {
+  std::lock_guard lock(lock_);
+  auto it = calls_.find(callId);
+  return it == calls_.end() ? std::string() : it->second.local;
+}
+
+std::string CallSim::IncomingCall(const std::string& from, const std::string& name, const std::string& at) {
   std::vector<std::string> out;
   std::string callId;
   {
     std::lock_guard lock(lock_);
+    if (!at.empty()) device_ = at;
     callId = NewCallId();
     calls_[callId] = {from, name, true, "alerting"};
     calls_[callId].at = device_;
@@ -510,11 +517,12 @@ std::string CallSim::IncomingCall(const std::string& from, const std::string& na
   return callId;
 }
 
-std::string CallSim::DeskPhoneCall(const std::string& number) {
+std::string CallSim::DeskPhoneCall(const std::string& number, const std::string& at) {
   std::vector<std::string> out;
   std::string callId;
   {
     std::lock_guard lock(lock_);
+    if (!at.empty()) device_ = at;
     callId = NewCallId();
     calls_[callId] = {number, options_.farName, false};
     calls_[callId].at = device_;

@@ -50,8 +50,12 @@ class CallSim {
   std::size_t HeldRequests();
 
   // Driven from tests and standard input; each returns the call's id.
-  std::string IncomingCall(const std::string& from, const std::string& name);
-  std::string DeskPhoneCall(const std::string& number);
+  // `at`: the device the call is at (else the current one, see device()).
+  std::string IncomingCall(const std::string& from, const std::string& name, const std::string& at = {});
+  std::string DeskPhoneCall(const std::string& number, const std::string& at = {});
+  // The monitored device's connection state of a call ("alerting",
+  // "connected", "hold", ...); empty once the call is gone.
+  std::string LocalState(const std::string& callId);
   // The desk phone goes off-hook and waits with dial tone.
   std::string DeskPhoneOffHook();
   std::string FailedCall(const std::string& number, const std::string& cause);

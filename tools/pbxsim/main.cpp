@@ -5,20 +5,25 @@
 //          [--flood N] [--cert PEM --key PEM] [--client-ca PEM] [--verbose]
 //          [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]
 //          [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE] [--refuse-reconnect]]
-//          [--devices FIRST-LAST] [--invoke-id binary|ascii]
+//          [--devices FIRST-LAST] [--invoke-id binary|ascii] [--traffic CALLS_PER_SECOND]
 // With --tls prints "pbxsim certificate sha256 AB:CD:..." (the fingerprint
 // of its certificate), then "pbxsim listening on HOST:PORT" once ready.
 // Commands on standard input, one a line: drop, refuse, listen, restart,
 // badframe, quit; with --calls also: incoming NUMBER [NAME], desk NUMBER,
 // failed NUMBER CAUSE, answer [CALLID], hangup [CALLID], unknown, malformed,
-// device NUMBER (where the next calls start), leave CONFERENCE PARTY.
+// device NUMBER (where the next calls start), leave CONFERENCE PARTY; and
+// stamps ROOT (when each frame of that root was read, in steady-clock ns);
+// with --calls, traffic CALLS_PER_SECOND (0 stops) and traffic (prints the
+// calls started so far).
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "tools/pbxsim/call_model.h"
 #include "tools/pbxsim/pbx_messages.h"
 #include "tools/pbxsim/pbx_simulator.h"
+#include "tools/pbxsim/traffic.h"
 
 namespace {
 
@@ -31,7 +36,7 @@ int usage() {
          "              [--silent] [--no-read] [--close-on-accept] [--alert-silent] [--alert-close]\n"
          "              [--stall] [--garbage] [--calls [--answer-delay MS] [--fail CAUSE] "
          "[--refuse-reconnect]]\n"
-         "              [--devices FIRST-LAST] [--invoke-id binary|ascii]\n";
+         "              [--devices FIRST-LAST] [--invoke-id binary|ascii] [--traffic CALLS_PER_SECOND]\n";
   return 2;
 }
 
@@ -46,6 +51,7 @@ int main(int argc, char** argv) {
   qv::pbxsim::Options options;
   qv::pbxsim::Behaviour behaviour;
   qv::pbxsim::CallOptions callOptions;
+  double traffic = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -117,6 +123,8 @@ int main(int argc, char** argv) {
         behaviour.garbageAnswers = true;
       else if (arg == "--devices")
         options.devices = value();
+      else if (arg == "--traffic")
+        traffic = std::stod(value());
       else
         return usage();
     } catch (const std::exception&) {
@@ -131,6 +139,12 @@ int main(int argc, char** argv) {
   }
   if (options.tls) std::cout << "pbxsim certificate sha256 " << simulator.CertificateFingerprint() << "\n";
   if (simulator.calls() != nullptr) simulator.calls()->SetOptions(callOptions);
+  std::unique_ptr<qv::pbxsim::Traffic> generator;
+  if (simulator.calls() != nullptr) {
+    generator = std::make_unique<qv::pbxsim::Traffic>(*simulator.calls(),
+                                                      qv::pbxsim::DevicesOfRange(options.devices));
+    generator->SetRate(traffic);
+  }
   std::cout << "pbxsim listening on " << options.host << ":" << simulator.port() << std::endl;
   std::string command;
   while (std::getline(std::cin, command)) {
@@ -171,7 +185,16 @@ int main(int argc, char** argv) {
       calls->SendUnknownEvent();
     else if (calls != nullptr && word == "malformed")
       calls->SendMalformedEvent();
-    else if (command == "drop")
+    else if (generator != nullptr && word == "traffic") {
+      if (!first.empty()) generator->SetRate(std::stod(first));
+      const qv::pbxsim::TrafficCounts n = generator->counts();
+      std::cout << "traffic incoming " << n.incoming << " outgoing " << n.outgoing << std::endl;
+    } else if (word == "stamps") {  // stamps ROOT: when each such frame was read, steady clock ns
+      for (const qv::pbxsim::ReceivedFrame& f : simulator.frames()) {
+        if (f.root == first)
+          std::cout << "stamp " << f.invokeId << " " << f.receivedAt.time_since_epoch().count() << "\n";
+      }
+    } else if (command == "drop")
       simulator.DropConnections();
     else if (command == "refuse")
       simulator.StopListening();
@@ -191,6 +214,7 @@ int main(int argc, char** argv) {
   if (!std::cin) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
+  generator.reset();
   simulator.Stop();
   return 0;
 }

@@ -222,6 +222,12 @@ std::vector<ReceivedFrame> Simulator::frames() {
   return frames_;
 }
 
+std::string Simulator::MonitorCrossRef(const std::string& device) {
+  std::lock_guard lock(lock_);
+  auto it = monitors_.find({accepted_, device});
+  return it == monitors_.end() ? std::string() : it->second;
+}
+
 int Simulator::connectionsAccepted() {
   std::lock_guard lock(lock_);
   return accepted_;

@@ -124,6 +124,9 @@ class Simulator {
   bool WaitForConnections(int count, std::chrono::milliseconds timeout);
   // Frames that broke a rule of the framing or the XML.
   std::vector<ReceivedFrame> problems();
+  // The monitorCrossRefID of a device's monitor on the newest connection;
+  // empty when it has none.
+  std::string MonitorCrossRef(const std::string& device);
   // The call model (Options::calls), or null.
   CallSim* calls() { return calls_.get(); }
   // XML of every frame sent while the call model runs, in order.
