@@ -12,6 +12,15 @@ namespace qv {
 
 namespace {
 
+#if defined(__x86_64__) || defined(__i386__)
+// xgetbv without the xsave target attribute; called only when OSXSAVE is set.
+unsigned xgetbv0() {
+  unsigned lo = 0, hi = 0;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return lo;
+}
+#endif
+
 CpuFeatures detect() {
   CpuFeatures f;
 #if defined(__x86_64__) || defined(__i386__)
@@ -22,9 +31,11 @@ CpuFeatures detect() {
     f.aesni = (c & (1u << 25)) != 0;
     f.pclmulqdq = (c & (1u << 1)) != 0;
   }
+  const bool ymmSaved = (c & (1u << 27)) != 0 && (xgetbv0() & 6) == 6;  // OSXSAVE, XMM and YMM state
   if (__get_cpuid_max(0, nullptr) >= 7) {
     __cpuid_count(7, 0, a, b, c, d);
     f.sha = (b & (1u << 29)) != 0;
+    f.avx2 = ymmSaved && (b & (1u << 5)) != 0;
   }
 #endif
   return f;
@@ -62,6 +73,8 @@ bool shaHardwareActive() {
   const CpuFeatures& f = cpuFeatures();
   return f.sha && f.ssse3 && f.sse41 && !portable();
 }
+
+bool chachaHardwareActive() { return cpuFeatures().avx2 && !portable(); }
 
 void forcePortableCryptoForTesting(bool portable) {
   forcedPortable.store(portable, std::memory_order_relaxed);
