@@ -78,7 +78,8 @@ Bytes ChaCha20Poly1305::seal(std::string_view nonce12, std::string_view aad,
                              std::string_view plaintext) const {
   if (!hasKey_ || nonce12.size() != kChaChaNonceSize || plaintext.size() > kMaxPlaintext) return {};
   Bytes out(plaintext.size() + kPoly1305TagSize, '\0');
-  sealTo(bytesOf(nonce12), aad, bytesOf(plaintext), plaintext.size(), reinterpret_cast<unsigned char*>(out.data()));
+  sealTo(bytesOf(nonce12), aad, bytesOf(plaintext), plaintext.size(),
+         reinterpret_cast<unsigned char*>(out.data()));
   return out;
 }
 

@@ -34,8 +34,8 @@ class ChaCha20Poly1305 {
   // writes length + 16 bytes to out; open checks the tag of the `length`
   // bytes at data (tag after them) and only then decrypts them in place.
   // False without a key or past the length limit (and on a mismatch).
-  bool sealTo(const unsigned char nonce[kChaChaNonceSize], std::string_view aad, const unsigned char* plaintext,
-              std::size_t length, unsigned char* out) const;
+  bool sealTo(const unsigned char nonce[kChaChaNonceSize], std::string_view aad,
+              const unsigned char* plaintext, std::size_t length, unsigned char* out) const;
   bool openInPlace(const unsigned char nonce[kChaChaNonceSize], std::string_view aad, unsigned char* data,
                    std::size_t length) const;
 

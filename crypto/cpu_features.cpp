@@ -31,11 +31,15 @@ CpuFeatures detect() {
     f.aesni = (c & (1u << 25)) != 0;
     f.pclmulqdq = (c & (1u << 1)) != 0;
   }
-  const bool ymmSaved = (c & (1u << 27)) != 0 && (xgetbv0() & 6) == 6;  // OSXSAVE, XMM and YMM state
+  const unsigned xcr0 = (c & (1u << 27)) != 0 ? xgetbv0() : 0;  // OSXSAVE
+  const bool ymmSaved = (xcr0 & 6) == 6;                        // XMM and YMM state
+  const bool zmmSaved = (xcr0 & 0xe6) == 0xe6;                  // and opmask, ZMM
+
   if (__get_cpuid_max(0, nullptr) >= 7) {
     __cpuid_count(7, 0, a, b, c, d);
     f.sha = (b & (1u << 29)) != 0;
     f.avx2 = ymmSaved && (b & (1u << 5)) != 0;
+    f.avx512vl = f.avx2 && zmmSaved && (b & (1u << 16)) != 0 && (b & (1u << 31)) != 0;
   }
 #endif
   return f;

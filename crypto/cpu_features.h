@@ -9,8 +9,9 @@ struct CpuFeatures {
   bool sse41 = false;
   bool aesni = false;
   bool pclmulqdq = false;
-  bool sha = false;  // SHA-1 and SHA-256 extensions
-  bool avx2 = false;  // and the system saves the YMM registers
+  bool sha = false;       // SHA-1 and SHA-256 extensions
+  bool avx2 = false;      // and the system saves the YMM registers
+  bool avx512vl = false;  // with AVX-512F, and the system saves the ZMM state
 };
 
 // What cpuid reports; all false on other architectures. Thread-safe.

@@ -68,7 +68,7 @@ Poly1305::Poly1305(const unsigned char key[32]) {
     std::memcpy(powers_[0], r_, sizeof r_);
     mulMod(r_, r_, powers_[1]);
     mulMod(powers_[1], r_, powers_[2]);
-    mulMod(powers_[1], powers_[1], powers_[3]);
+    for (int k = 3; k < 8; ++k) mulMod(powers_[k - 1], r_, powers_[k]);
   }
 }
 

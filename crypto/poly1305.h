@@ -30,8 +30,8 @@ class Poly1305 {
   void blocks(const unsigned char* data, std::size_t length, std::uint32_t highBit);
 
   std::uint32_t r_[5];
-  // r, r^2, r^3, r^4 for the AVX2 path, chosen when the key is set.
-  std::uint32_t powers_[4][5] = {};
+  // r .. r^8 for the AVX2 path, chosen when the key is set.
+  std::uint32_t powers_[8][5] = {};
   bool vector_ = false;
   std::uint32_t h_[5] = {0, 0, 0, 0, 0};
   std::uint32_t pad_[4];

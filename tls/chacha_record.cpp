@@ -18,7 +18,8 @@ AdditionalData additionalData(std::uint64_t sequence, std::uint8_t type, std::st
   AdditionalData aad{};
   for (int k = 7; k >= 0; --k, sequence >>= 8) aad.bytes[k] = static_cast<unsigned char>(sequence);
   aad.bytes[8] = type;
-  for (std::size_t k = 0; k < 2 && k < version.size(); ++k) aad.bytes[9 + k] = static_cast<unsigned char>(version[k]);
+  for (std::size_t k = 0; k < 2 && k < version.size(); ++k)
+    aad.bytes[9 + k] = static_cast<unsigned char>(version[k]);
   aad.bytes[11] = static_cast<unsigned char>(length >> 8);
   aad.bytes[12] = static_cast<unsigned char>(length);
   return aad;

@@ -27,7 +27,8 @@ class ChaChaRecordCipher {
   std::optional<Bytes> Open(std::uint64_t sequence, std::uint8_t type, std::string_view version,
                             std::string_view fragment) const;
   // The same on the record's own buffer: on success it holds the plaintext.
-  bool OpenInPlace(std::uint64_t sequence, std::uint8_t type, std::string_view version, Bytes& fragment) const;
+  bool OpenInPlace(std::uint64_t sequence, std::uint8_t type, std::string_view version,
+                   Bytes& fragment) const;
 
  private:
   void Nonce(std::uint64_t sequence, unsigned char nonce[kChaChaNonceSize]) const;

@@ -2,7 +2,10 @@
 // on the AVX2 path and the portable one.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "crypto/chacha20.h"
+#include "crypto/chacha20_avx2.h"
 #include "crypto/chacha20_poly1305.h"
 #include "crypto/poly1305.h"
 #include "tests/crypto/crypto_path.h"
@@ -63,6 +66,26 @@ TEST_P(ChaCha20, StreamIsContinuousAcrossBlocks) {
   chacha20Xor(u8(key), 5, u8(nonce), u8(inPlace), reinterpret_cast<unsigned char*>(inPlace.data()),
               inPlace.size());
   EXPECT_EQ(inPlace, whole);
+}
+
+// The AVX2-only kernel is what a CPU without AVX-512VL runs; on one with it
+// the dispatcher never picks it, so it is checked here against the portable stream.
+TEST(ChaCha20Kernels, Avx2OnlyMatchesPortable) {
+  if (!chachaHardwareActive()) GTEST_SKIP() << "no AVX2 in use";
+  const Bytes key = counting(3, 32), nonce = counting(50, 12), data = counting(9, 1100);
+  forcePortableCryptoForTesting(true);
+  const Bytes expected = chacha20(key, 7, nonce, data);
+  forcePortableCryptoForTesting(false);
+  for (std::size_t length : {0u, 1u, 63u, 64u, 511u, 512u, 513u, 1100u}) {
+    std::uint32_t state[16] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+    for (int k = 0; k < 8; ++k) std::memcpy(&state[4 + k], key.data() + 4 * k, 4);
+    state[12] = 7;
+    for (int k = 0; k < 3; ++k) std::memcpy(&state[13 + k], nonce.data() + 4 * k, 4);
+    Bytes out(length, '\0');
+    chacha_avx2::xorStreamAvx2Only(state, u8(data), reinterpret_cast<unsigned char*>(out.data()), length);
+    EXPECT_EQ(hex(out), hex(expected.substr(0, length))) << length;
+    EXPECT_EQ(state[12], 7 + (length + 63) / 64) << length;
+  }
 }
 
 TEST_P(Poly1305Mac, Rfc8439MacAndKeyGeneration) {

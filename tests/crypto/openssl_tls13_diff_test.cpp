@@ -64,15 +64,17 @@ class ChaChaDiff : public test::ChaChaPathTest {};
 // and the eight-block (512-byte) runs, then random ones; aad lengths vary
 // on their own.
 TEST_P(ChaChaDiff, AeadAgainstOpenSsl) {
-  const std::size_t edges[] = {0,   1,   15,  16,  17,  63,  64,  65,   127,  128,  255,  256,  257,
+  const std::size_t edges[] = {0,   1,   15,  16,  17,  63,   64,   65,   127,  128,  255,  256,  257,
                                511, 512, 513, 575, 576, 1023, 1024, 1025, 1535, 1536, 1537, 2047, 2048};
   Random rng(1);
   std::vector<std::size_t> lengths(std::begin(edges), std::end(edges));
   for (int k = 0; k < 300; ++k) lengths.push_back(rng.below(2001));
   for (std::size_t round = 0; round < lengths.size(); ++round) {
-    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round << " length " << lengths[round]);
+    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round << " length "
+                                    << lengths[round]);
     const Bytes key = rng.bytes(32), nonce = rng.bytes(12);
-    const Bytes aad = rng.bytes(round % 4 == 0 ? rng.below(600) : rng.below(30)), plain = rng.bytes(lengths[round]);
+    const Bytes aad = rng.bytes(round % 4 == 0 ? rng.below(600) : rng.below(30)),
+                plain = rng.bytes(lengths[round]);
     const Bytes expected = opensslSeal(key, nonce, aad, plain);
     Bytes keyBuf, nonceBuf, aadBuf, plainBuf, sealedBuf;
     ChaCha20Poly1305 aead;
