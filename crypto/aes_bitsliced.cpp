@@ -263,9 +263,18 @@ void store4(unsigned char* blocks, Q* q) {
   for (int i = 0; i < 16; ++i) storeLe32(blocks + 4 * i, w[i]);
 }
 
+// Word by word: as a loop g++ vectorises it into 16-byte loads of the
+// state just stored in 8-byte halves, which do not forward and stall.
 template <class W>
 inline void addRoundKey(W* q, const std::uint64_t* k) {
-  for (int i = 0; i < 8; ++i) q[i] ^= k[i];
+  q[0] ^= k[0];
+  q[1] ^= k[1];
+  q[2] ^= k[2];
+  q[3] ^= k[3];
+  q[4] ^= k[4];
+  q[5] ^= k[5];
+  q[6] ^= k[6];
+  q[7] ^= k[7];
 }
 
 // Each 16-bit row holds four 4-bit column groups, one bit per block.
@@ -400,17 +409,7 @@ void encryptRounds(const std::uint64_t* schedule, int rounds, W* state) {
         mixColumnsShifted<3>(q);
         break;
     }
-    const std::uint64_t* k = schedule + 8 * r;
-    // Word by word: the vectorised loop read the state back from memory
-    // as 16-byte loads of 8-byte stores, which do not forward.
-    q[0] ^= k[0];
-    q[1] ^= k[1];
-    q[2] ^= k[2];
-    q[3] ^= k[3];
-    q[4] ^= k[4];
-    q[5] ^= k[5];
-    q[6] ^= k[6];
-    q[7] ^= k[7];
+    addRoundKey(q, schedule + 8 * r);
   }
   sbox(q);
   addRoundKey(q, schedule + 8 * rounds);
