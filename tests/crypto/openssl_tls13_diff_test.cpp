@@ -126,6 +126,25 @@ TEST_P(ChaChaDiff, Poly1305ExtremeAndRandomInputsInPieces) {
   }
 }
 
+// Long runs of all-ones blocks under the largest clamped r keep every
+// limb at its bound through hundreds of vector steps, fed whole and in
+// pieces that end inside a group of eight.
+TEST_P(ChaChaDiff, Poly1305LongRunsAtTheCarryBounds) {
+  const Bytes key = Bytes(16, '\xff') + Bytes(16, '\x01');
+  for (const std::size_t length : {std::size_t{16384}, std::size_t{16384 + 64 + 16 + 3}}) {
+    const Bytes message(length, '\xff');
+    const Bytes expected = opensslPoly1305(key, message);
+    for (const std::size_t piece : {length, std::size_t{1000}, std::size_t{80}}) {
+      Poly1305 mac(u8(key));
+      for (std::size_t at = 0; at < length; at += piece)
+        mac.update(std::string_view(message).substr(at, piece));
+      Bytes tag(16, '\0');
+      mac.finish(reinterpret_cast<unsigned char*>(tag.data()));
+      EXPECT_EQ(hex(tag), hex(expected)) << length << " in pieces of " << piece;
+    }
+  }
+}
+
 QV_ON_BOTH_CRYPTO_PATHS(ChaChaDiff);
 
 // --- RSA signing ----------------------------------------------------------------------
