@@ -67,7 +67,9 @@ bool AesContext::expandKey(std::string_view key, std::string_view iv) {
 }
 
 void AesContext::setEncryptKey(std::string_view key, std::string_view iv) {
-  if (expandKey(key, iv)) direction_ = Direction::kEncrypt;
+  if (!expandKey(key, iv)) return;
+  if (!hardware_) bitsliced::toEncryptSchedule(schedule_.data(), rounds_);
+  direction_ = Direction::kEncrypt;
 }
 
 void AesContext::setDecryptKey(std::string_view key, std::string_view iv) {
@@ -93,15 +95,7 @@ Bytes AesContext::encryptCbc(std::string_view data) {
     aesni::encryptCbc(reinterpret_cast<const unsigned char*>(schedule_.data()), rounds_, c, in, o, blocks);
     return out;
   }
-  // Serial by nature: one block per pass.
-  unsigned char x[kBlock];
-  std::memcpy(x, c, kBlock);
-  for (std::size_t b = 0; b < blocks; ++b, in += kBlock, o += kBlock) {
-    xorInto(x, x, in, kBlock);
-    bitsliced::encrypt1(schedule_.data(), rounds_, x, x);
-    std::memcpy(o, x, kBlock);
-  }
-  std::memcpy(c, x, kBlock);
+  bitsliced::encryptCbc(schedule_.data(), rounds_, c, in, o, blocks);
   return out;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "crypto/chacha20_avx2.h"
+#include "crypto/cpu_features.h"
+
 namespace qv {
 
 namespace {
@@ -126,6 +129,10 @@ void chacha20Xor(const unsigned char key[32], std::uint32_t counter, const unsig
                  const unsigned char* in, unsigned char* out, std::size_t length) {
   std::uint32_t state[16];
   initState(key, counter, nonce, state);
+  if (chachaHardwareActive()) {
+    chacha_avx2::xorStream(state, in, out, length);
+    return;
+  }
   while (length >= 64 * kLanes) {
     xorFourBlocks(state, in, out);
     state[12] += kLanes;

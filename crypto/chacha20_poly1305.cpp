@@ -56,13 +56,30 @@ void ChaCha20Poly1305::computeTag(const unsigned char* nonce, std::string_view a
   mac.finish(tag);
 }
 
+bool ChaCha20Poly1305::sealTo(const unsigned char nonce[kChaChaNonceSize], std::string_view aad,
+                              const unsigned char* plaintext, std::size_t length, unsigned char* out) const {
+  if (!hasKey_ || length > kMaxPlaintext) return false;
+  chacha20Xor(key_, 1, nonce, plaintext, out, length);
+  computeTag(nonce, aad, out, length, out + length);
+  return true;
+}
+
+bool ChaCha20Poly1305::openInPlace(const unsigned char nonce[kChaChaNonceSize], std::string_view aad,
+                                   unsigned char* data, std::size_t length) const {
+  if (!hasKey_ || length > kMaxPlaintext) return false;
+  unsigned char tag[kPoly1305TagSize];
+  computeTag(nonce, aad, data, length, tag);
+  if (!equalConstantTime(tag, data + length, kPoly1305TagSize)) return false;
+  chacha20Xor(key_, 1, nonce, data, data, length);
+  return true;
+}
+
 Bytes ChaCha20Poly1305::seal(std::string_view nonce12, std::string_view aad,
                              std::string_view plaintext) const {
   if (!hasKey_ || nonce12.size() != kChaChaNonceSize || plaintext.size() > kMaxPlaintext) return {};
   Bytes out(plaintext.size() + kPoly1305TagSize, '\0');
-  unsigned char* ct = reinterpret_cast<unsigned char*>(out.data());
-  chacha20Xor(key_, 1, bytesOf(nonce12), bytesOf(plaintext), ct, plaintext.size());
-  computeTag(bytesOf(nonce12), aad, ct, plaintext.size(), ct + plaintext.size());
+  sealTo(bytesOf(nonce12), aad, bytesOf(plaintext), plaintext.size(),
+         reinterpret_cast<unsigned char*>(out.data()));
   return out;
 }
 
@@ -72,13 +89,11 @@ std::optional<Bytes> ChaCha20Poly1305::open(std::string_view nonce12, std::strin
     return std::nullopt;
   const std::size_t length = ciphertextAndTag.size() - kPoly1305TagSize;
   if (length > kMaxPlaintext) return std::nullopt;
-  const unsigned char* in = bytesOf(ciphertextAndTag);
-  unsigned char tag[kPoly1305TagSize];
-  computeTag(bytesOf(nonce12), aad, in, length, tag);
-  if (!equalConstantTime(tag, in + length, kPoly1305TagSize)) return std::nullopt;
-  Bytes plain(length, '\0');
-  chacha20Xor(key_, 1, bytesOf(nonce12), in, reinterpret_cast<unsigned char*>(plain.data()), length);
-  return plain;
+  Bytes data(ciphertextAndTag);
+  if (!openInPlace(bytesOf(nonce12), aad, reinterpret_cast<unsigned char*>(data.data()), length))
+    return std::nullopt;
+  data.resize(length);
+  return data;
 }
 
 }  // namespace qv

@@ -30,6 +30,15 @@ class ChaCha20Poly1305 {
   std::optional<Bytes> open(std::string_view nonce12, std::string_view aad,
                             std::string_view ciphertextAndTag) const;
 
+  // The same on caller buffers, for record code that keeps its own: seal
+  // writes length + 16 bytes to out; open checks the tag of the `length`
+  // bytes at data (tag after them) and only then decrypts them in place.
+  // False without a key or past the length limit (and on a mismatch).
+  bool sealTo(const unsigned char nonce[kChaChaNonceSize], std::string_view aad,
+              const unsigned char* plaintext, std::size_t length, unsigned char* out) const;
+  bool openInPlace(const unsigned char nonce[kChaChaNonceSize], std::string_view aad, unsigned char* data,
+                   std::size_t length) const;
+
  private:
   // Poly1305 keyed with block 0 over aad, ciphertext and their lengths.
   void computeTag(const unsigned char* nonce, std::string_view aad, const unsigned char* ciphertext,

@@ -9,7 +9,9 @@ struct CpuFeatures {
   bool sse41 = false;
   bool aesni = false;
   bool pclmulqdq = false;
-  bool sha = false;  // SHA-1 and SHA-256 extensions
+  bool sha = false;       // SHA-1 and SHA-256 extensions
+  bool avx2 = false;      // and the system saves the YMM registers
+  bool avx512vl = false;  // with AVX-512F, and the system saves the ZMM state
 };
 
 // What cpuid reports; all false on other architectures. Thread-safe.
@@ -20,6 +22,8 @@ const CpuFeatures& cpuFeatures();
 // context stays on the path it started with.
 bool aesHardwareActive();
 bool shaHardwareActive();
+// AVX2 for ChaCha20 and Poly1305, likewise.
+bool chachaHardwareActive();
 
 // Forces the portable path for keys and contexts set up from now on (true),
 // or lets the CPU decide again (false; the environment variable still holds).

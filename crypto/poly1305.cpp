@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "crypto/cpu_features.h"
+#include "crypto/poly1305_avx2.h"
+
 namespace qv {
 
 namespace {
@@ -28,6 +31,28 @@ void wipe(void* p, std::size_t n) {
   while (n-- > 0) *v++ = 0;
 }
 
+// out = a * b mod 2^130 - 5, every limb fully carried below 2^26.
+void mulMod(const std::uint32_t a[5], const std::uint32_t b[5], std::uint32_t out[5]) {
+  const std::uint32_t s1 = b[1] * 5, s2 = b[2] * 5, s3 = b[3] * 5, s4 = b[4] * 5;
+  std::uint64_t d[5];
+  d[0] = mul(a[0], b[0]) + mul(a[1], s4) + mul(a[2], s3) + mul(a[3], s2) + mul(a[4], s1);
+  d[1] = mul(a[0], b[1]) + mul(a[1], b[0]) + mul(a[2], s4) + mul(a[3], s3) + mul(a[4], s2);
+  d[2] = mul(a[0], b[2]) + mul(a[1], b[1]) + mul(a[2], b[0]) + mul(a[3], s4) + mul(a[4], s3);
+  d[3] = mul(a[0], b[3]) + mul(a[1], b[2]) + mul(a[2], b[1]) + mul(a[3], b[0]) + mul(a[4], s4);
+  d[4] = mul(a[0], b[4]) + mul(a[1], b[3]) + mul(a[2], b[2]) + mul(a[3], b[1]) + mul(a[4], b[0]);
+  for (int k = 0; k < 4; ++k) {
+    d[k + 1] += d[k] >> 26;
+    d[k] &= kMask26;
+  }
+  d[0] += (d[4] >> 26) * 5;
+  d[4] &= kMask26;
+  d[1] += d[0] >> 26;
+  d[0] &= kMask26;
+  d[2] += d[1] >> 26;
+  d[1] &= kMask26;
+  for (int k = 0; k < 5; ++k) out[k] = static_cast<std::uint32_t>(d[k]);
+}
+
 }  // namespace
 
 Poly1305::Poly1305(const unsigned char key[32]) {
@@ -38,10 +63,18 @@ Poly1305::Poly1305(const unsigned char key[32]) {
   r_[3] = (load32(key + 9) >> 6) & 0x3f03fff;
   r_[4] = (load32(key + 12) >> 8) & 0x00fffff;
   for (int k = 0; k < 4; ++k) pad_[k] = load32(key + 16 + 4 * k);
+  vector_ = chachaHardwareActive();
+  if (vector_) {
+    std::memcpy(powers_[0], r_, sizeof r_);
+    mulMod(r_, r_, powers_[1]);
+    mulMod(powers_[1], r_, powers_[2]);
+    for (int k = 3; k < 8; ++k) mulMod(powers_[k - 1], r_, powers_[k]);
+  }
 }
 
 Poly1305::~Poly1305() {
   wipe(r_, sizeof r_);
+  wipe(powers_, sizeof powers_);
   wipe(h_, sizeof h_);
   wipe(pad_, sizeof pad_);
   wipe(buffer_, sizeof buffer_);
@@ -49,6 +82,13 @@ Poly1305::~Poly1305() {
 
 // h = (h + block + highBit * 2^128) * r mod 2^130 - 5, for each 16-byte block.
 void Poly1305::blocks(const unsigned char* m, std::size_t length, std::uint32_t highBit) {
+  if (vector_ && highBit != 0 && length >= 64) {
+    const std::size_t groups = length / 64;
+    poly1305_avx2::blocks(h_, powers_, m, groups * 4);
+    m += groups * 64;
+    length -= groups * 64;
+    if (length == 0) return;
+  }
   const std::uint32_t r0 = r_[0], r1 = r_[1], r2 = r_[2], r3 = r_[3], r4 = r_[4];
   // 2^130 = 5 mod p: limb products past 2^130 fold back times five.
   const std::uint32_t s1 = r1 * 5, s2 = r2 * 5, s3 = r3 * 5, s4 = r4 * 5;

@@ -1,7 +1,8 @@
 #pragma once
 // Poly1305 (RFC 8439 2.5): a one-time authenticator with a 32-byte key (r, s).
 // Arithmetic in 26-bit limbs with 32x32->64 products, so it is the same code
-// on every target; no branch or index depends on the key or the message.
+// on every target; with AVX2 long runs take four blocks at a time (powers of
+// r). No branch or index depends on the key or the message.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -29,6 +30,9 @@ class Poly1305 {
   void blocks(const unsigned char* data, std::size_t length, std::uint32_t highBit);
 
   std::uint32_t r_[5];
+  // r .. r^8 for the AVX2 path, chosen when the key is set.
+  std::uint32_t powers_[8][5] = {};
+  bool vector_ = false;
   std::uint32_t h_[5] = {0, 0, 0, 0, 0};
   std::uint32_t pad_[4];
   unsigned char buffer_[16];

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Constant-time check of AES, GHASH, SHA-1/SHA-256 and HMAC: runs the probe
+# Constant-time check of AES, GHASH, SHA-1/SHA-256, HMAC, ChaCha20 and
+# Poly1305 (AVX2 or portable): runs the probe
 # under valgrind memcheck with its secrets marked undefined, once on the
 # path the CPU (as valgrind presents it) selects and once with the portable
 # path forced. Any memcheck report (a branch or a memory index depending on

@@ -26,12 +26,15 @@ class ChaChaRecordCipher {
   // tag does not match, or there is no key.
   std::optional<Bytes> Open(std::uint64_t sequence, std::uint8_t type, std::string_view version,
                             std::string_view fragment) const;
+  // The same on the record's own buffer: on success it holds the plaintext.
+  bool OpenInPlace(std::uint64_t sequence, std::uint8_t type, std::string_view version,
+                   Bytes& fragment) const;
 
  private:
-  Bytes Nonce(std::uint64_t sequence) const;
+  void Nonce(std::uint64_t sequence, unsigned char nonce[kChaChaNonceSize]) const;
 
   ChaCha20Poly1305 aead_;
-  Bytes iv_;
+  unsigned char iv_[kChaChaNonceSize] = {};
 };
 
 }  // namespace qv

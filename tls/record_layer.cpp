@@ -151,10 +151,10 @@ void TlsConnection::ProcessRecord(std::uint8_t type, std::string_view recordVers
 bool TlsConnection::UnprotectFragment(std::uint8_t type, std::string_view recordVersion, Bytes& fragment) {
   if (IsAeadCipher(read_.cipher) || read_.explicitIv) {
     const std::uint64_t number = read_.sequence++;
+    if (read_.cipher == CipherKind::kChaCha20Poly1305)
+      return read_.chacha.OpenInPlace(number, type, recordVersion, fragment);
     std::optional<Bytes> opened =
-        read_.cipher == CipherKind::kChaCha20Poly1305
-            ? read_.chacha.Open(number, type, recordVersion, fragment)
-        : IsAeadCipher(read_.cipher)
+        IsAeadCipher(read_.cipher)
             ? read_.gcm.Open(number, type, recordVersion, fragment)
             : OpenCbcRecord(read_.aes, read_.macSecret, number, type, recordVersion, fragment);
     if (!opened) return false;

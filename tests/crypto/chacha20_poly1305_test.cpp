@@ -1,9 +1,14 @@
-// ChaCha20, Poly1305 and their AEAD against RFC 8439 section 2 and Wycheproof.
+// ChaCha20, Poly1305 and their AEAD against RFC 8439 section 2 and Wycheproof,
+// on the AVX2 path and the portable one.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "crypto/chacha20.h"
+#include "crypto/chacha20_avx2.h"
 #include "crypto/chacha20_poly1305.h"
 #include "crypto/poly1305.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
 #include "tests/crypto/vector_files.h"
 
@@ -25,7 +30,11 @@ Bytes counting(int from, int n) {
 
 const unsigned char* u8(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
-TEST(ChaCha20, Rfc8439BlockAndStream) {
+class ChaCha20 : public test::ChaChaPathTest {};
+class Poly1305Mac : public test::ChaChaPathTest {};
+class ChaCha20Poly1305Aead : public test::ChaChaPathTest {};
+
+TEST_P(ChaCha20, Rfc8439BlockAndStream) {
   const Bytes key = counting(0, 32);
   unsigned char block[64];
   chacha20Block(u8(key), 1, u8(fromHex("000000090000004a00000000")), block);
@@ -43,10 +52,11 @@ TEST(ChaCha20, Rfc8439BlockAndStream) {
 
 // Splitting a stream at any point gives the same bytes as one call, and the
 // second half starts where the block counter says.
-TEST(ChaCha20, StreamIsContinuousAcrossBlocks) {
-  const Bytes key = counting(7, 32), nonce = counting(100, 12), data(200, 'q');
+TEST_P(ChaCha20, StreamIsContinuousAcrossBlocks) {
+  const Bytes key = counting(7, 32), nonce = counting(100, 12), data(1200, 'q');
   const Bytes whole = chacha20(key, 5, nonce, data);
-  for (std::size_t blocks : {0u, 1u, 3u}) {
+  // Splits inside and at the edges of the eight-block runs.
+  for (std::size_t blocks : {0u, 1u, 3u, 7u, 8u, 9u, 16u, 17u}) {
     const Bytes head = chacha20(key, 5, nonce, data.substr(0, 64 * blocks));
     const Bytes tail = chacha20(key, 5 + static_cast<std::uint32_t>(blocks), nonce, data.substr(64 * blocks));
     EXPECT_EQ(head + tail, whole) << blocks;
@@ -58,7 +68,27 @@ TEST(ChaCha20, StreamIsContinuousAcrossBlocks) {
   EXPECT_EQ(inPlace, whole);
 }
 
-TEST(Poly1305, Rfc8439MacAndKeyGeneration) {
+// The AVX2-only kernel is what a CPU without AVX-512VL runs; on one with it
+// the dispatcher never picks it, so it is checked here against the portable stream.
+TEST(ChaCha20Kernels, Avx2OnlyMatchesPortable) {
+  if (!chachaHardwareActive()) GTEST_SKIP() << "no AVX2 in use";
+  const Bytes key = counting(3, 32), nonce = counting(50, 12), data = counting(9, 1100);
+  forcePortableCryptoForTesting(true);
+  const Bytes expected = chacha20(key, 7, nonce, data);
+  forcePortableCryptoForTesting(false);
+  for (std::size_t length : {0u, 1u, 63u, 64u, 511u, 512u, 513u, 1100u}) {
+    std::uint32_t state[16] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+    for (int k = 0; k < 8; ++k) std::memcpy(&state[4 + k], key.data() + 4 * k, 4);
+    state[12] = 7;
+    for (int k = 0; k < 3; ++k) std::memcpy(&state[13 + k], nonce.data() + 4 * k, 4);
+    Bytes out(length, '\0');
+    chacha_avx2::xorStreamAvx2Only(state, u8(data), reinterpret_cast<unsigned char*>(out.data()), length);
+    EXPECT_EQ(hex(out), hex(expected.substr(0, length))) << length;
+    EXPECT_EQ(state[12], 7 + (length + 63) / 64) << length;
+  }
+}
+
+TEST_P(Poly1305Mac, Rfc8439MacAndKeyGeneration) {
   const Bytes key = fromHex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b");
   const Bytes message = "Cryptographic Forum Research Group";
   EXPECT_EQ(hex(poly1305(key, message)), "a8061dc1305136c6c22b8baf0c0127a9");
@@ -81,7 +111,7 @@ TEST(Poly1305, Rfc8439MacAndKeyGeneration) {
 }
 
 // Reductions near 2^130 - 5, where limb carries go wrong first (RFC 8439 A.3).
-TEST(Poly1305, ReductionEdges) {
+TEST_P(Poly1305Mac, ReductionEdges) {
   struct Case {
     const char* key;
     const char* message;
@@ -107,7 +137,7 @@ TEST(Poly1305, ReductionEdges) {
     EXPECT_EQ(hex(poly1305(fromHex(c.key), fromHex(c.message))), c.tag) << c.message;
 }
 
-TEST(ChaCha20Poly1305, Rfc8439Aead) {
+TEST_P(ChaCha20Poly1305Aead, Rfc8439Aead) {
   ChaCha20Poly1305 aead;
   EXPECT_FALSE(aead.hasKey());
   EXPECT_TRUE(aead.seal(Bytes(12, '\0'), "", "x").empty());
@@ -140,7 +170,7 @@ TEST(ChaCha20Poly1305, Rfc8439Aead) {
 
 // Every group: only 12-byte nonces are accepted, so the other groups must
 // be refused both ways whatever their verdict.
-TEST(ChaCha20Poly1305, Wycheproof) {
+TEST_P(ChaCha20Poly1305Aead, Wycheproof) {
   const test::Json root = test::readWycheproof("chacha20_poly1305_test.json");
   int valid = 0, invalid = 0, otherNonce = 0;
   for (const auto& group : root["testGroups"].items) {
@@ -170,6 +200,10 @@ TEST(ChaCha20Poly1305, Wycheproof) {
   EXPECT_GT(invalid, 50);
   EXPECT_GT(otherNonce, 0);
 }
+
+QV_ON_BOTH_CRYPTO_PATHS(ChaCha20);
+QV_ON_BOTH_CRYPTO_PATHS(Poly1305Mac);
+QV_ON_BOTH_CRYPTO_PATHS(ChaCha20Poly1305Aead);
 
 }  // namespace
 }  // namespace qv

@@ -22,6 +22,16 @@ class CryptoPathTest : public testing::TestWithParam<CryptoPath> {
   void TearDown() override { forcePortableCryptoForTesting(false); }
 };
 
+// The same for ChaCha20 and Poly1305, whose hardware path is AVX2.
+class ChaChaPathTest : public testing::TestWithParam<CryptoPath> {
+ protected:
+  void SetUp() override {
+    forcePortableCryptoForTesting(GetParam() == CryptoPath::kPortable);
+    if (GetParam() == CryptoPath::kHardware && !chachaHardwareActive()) GTEST_SKIP() << "no AVX2 in use";
+  }
+  void TearDown() override { forcePortableCryptoForTesting(false); }
+};
+
 inline std::string cryptoPathName(const testing::TestParamInfo<CryptoPath>& info) {
   return info.param == CryptoPath::kHardware ? "Hardware" : "Portable";
 }

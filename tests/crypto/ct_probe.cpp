@@ -1,8 +1,8 @@
 // Constant-time probe for valgrind memcheck (scripts/ct_check.sh): the keys,
 // plaintexts and MAC keys are marked undefined, so memcheck reports every
 // branch and every memory index that depends on them. A clean run means no
-// secret-dependent branch or table index in AES, GHASH, SHA-1/SHA-256 and HMAC
-// on the path the run took.
+// secret-dependent branch or table index in AES, GHASH, SHA-1/SHA-256, HMAC,
+// ChaCha20 and Poly1305 on the path the run took.
 #include <valgrind/memcheck.h>
 
 #include <cstdio>
@@ -11,8 +11,10 @@
 #include "crypto/aes.h"
 #include "crypto/aes_gcm.h"
 #include "crypto/aes_tables.h"
+#include "crypto/chacha20_poly1305.h"
 #include "crypto/cpu_features.h"
 #include "crypto/hmac.h"
+#include "crypto/poly1305.h"
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
 
@@ -45,8 +47,10 @@ int main(int argc, char** argv) {
     sink = static_cast<char>(x);
     return 0;
   }
-  std::printf("AES path: %s, SHA path: %s\n", qv::aesHardwareActive() ? "AES-NI" : "bitsliced",
-              qv::shaHardwareActive() ? "SHA extensions" : "portable");
+  std::printf("AES path: %s, SHA path: %s, ChaCha20/Poly1305 path: %s\n",
+              qv::aesHardwareActive() ? "AES-NI" : "bitsliced",
+              qv::shaHardwareActive() ? "SHA extensions" : "portable",
+              qv::chachaHardwareActive() ? "AVX2" : "portable");
   const qv::Bytes iv(16, '\x01');
   for (int bits : {128, 192, 256}) {
     const qv::Bytes key = secret(static_cast<std::size_t>(bits / 8), '\x2b');
@@ -80,6 +84,14 @@ int main(int argc, char** argv) {
     consume(qv::hmacSha256(key, data));
     consume(qv::sha1Digest(data));
     consume(qv::sha256Digest(data));
+  }
+  // Lengths past the eight-block runs, with a partial block and a partial
+  // chunk; the one-time key of the MAC alone too.
+  for (std::size_t length : {std::size_t{100}, std::size_t{1300}}) {
+    qv::ChaCha20Poly1305 aead;
+    aead.setKey(secret(32, '\x42'));
+    consume(aead.seal(qv::Bytes(12, '\x09'), secret(29, '\x13'), secret(length, '\x5a')));
+    consume(qv::poly1305(secret(32, '\x77'), secret(length, '\x21')));
   }
   return 0;
 }

@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "crypto/chacha20_poly1305.h"
 #include "crypto/poly1305.h"
 #include "crypto/rsa_sign.h"
 #include "crypto/rsa_verify.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/hex.h"
 #include "tests/crypto/seeded_random.h"
 
@@ -56,12 +58,23 @@ Bytes opensslSeal(const Bytes& key, const Bytes& nonce, const Bytes& aad, const 
   return out;
 }
 
-TEST(OpenSslTls13Diff, ChaCha20Poly1305RandomLengthsAndAlignment) {
+class ChaChaDiff : public test::ChaChaPathTest {};
+
+// Lengths at the edges of 16-byte Poly1305 blocks, 64-byte ChaCha20 blocks
+// and the eight-block (512-byte) runs, then random ones; aad lengths vary
+// on their own.
+TEST_P(ChaChaDiff, AeadAgainstOpenSsl) {
+  const std::size_t edges[] = {0,   1,   15,  16,  17,  63,   64,   65,   127,  128,  255,  256,  257,
+                               511, 512, 513, 575, 576, 1023, 1024, 1025, 1535, 1536, 1537, 2047, 2048};
   Random rng(1);
-  for (int round = 0; round < 400; ++round) {
-    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
+  std::vector<std::size_t> lengths(std::begin(edges), std::end(edges));
+  for (int k = 0; k < 300; ++k) lengths.push_back(rng.below(2001));
+  for (std::size_t round = 0; round < lengths.size(); ++round) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round << " length "
+                                    << lengths[round]);
     const Bytes key = rng.bytes(32), nonce = rng.bytes(12);
-    const Bytes aad = rng.bytes(rng.below(301)), plain = rng.bytes(rng.below(301));
+    const Bytes aad = rng.bytes(round % 4 == 0 ? rng.below(600) : rng.below(30)),
+                plain = rng.bytes(lengths[round]);
     const Bytes expected = opensslSeal(key, nonce, aad, plain);
     Bytes keyBuf, nonceBuf, aadBuf, plainBuf, sealedBuf;
     ChaCha20Poly1305 aead;
@@ -90,18 +103,20 @@ Bytes opensslPoly1305(const Bytes& key, const Bytes& message) {
 }
 
 // Keys and messages of all-ones limbs drive every carry to its bound.
-TEST(OpenSslTls13Diff, Poly1305ExtremeAndRandomInputsInPieces) {
+// Pieces short and long, so runs of four blocks start at any offset.
+TEST_P(ChaChaDiff, Poly1305ExtremeAndRandomInputsInPieces) {
   Random rng(2);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 400; ++round) {
     SCOPED_TRACE(testing::Message() << "seed " << seed() << " round " << round);
     const int shape = round % 3;
     const Bytes key = shape == 0 ? Bytes(32, '\xff') : rng.bytes(32);
-    const std::size_t length = rng.below(400);
+    const std::size_t length = rng.below(2001);
     const Bytes message = shape == 1 ? Bytes(length, '\xff') : rng.bytes(length);
     const Bytes expected = opensslPoly1305(key, message);
     Poly1305 mac(u8(key));
+    const std::size_t longest = round % 2 == 0 ? 40 : 700;
     for (std::size_t at = 0; at < message.size();) {
-      const std::size_t piece = rng.below(40);
+      const std::size_t piece = rng.below(longest);
       mac.update(std::string_view(message).substr(at, piece));
       at += piece;
     }
@@ -110,6 +125,27 @@ TEST(OpenSslTls13Diff, Poly1305ExtremeAndRandomInputsInPieces) {
     ASSERT_EQ(hex(tag), hex(expected));
   }
 }
+
+// Long runs of all-ones blocks under the largest clamped r keep every
+// limb at its bound through hundreds of vector steps, fed whole and in
+// pieces that end inside a group of eight.
+TEST_P(ChaChaDiff, Poly1305LongRunsAtTheCarryBounds) {
+  const Bytes key = Bytes(16, '\xff') + Bytes(16, '\x01');
+  for (const std::size_t length : {std::size_t{16384}, std::size_t{16384 + 64 + 16 + 3}}) {
+    const Bytes message(length, '\xff');
+    const Bytes expected = opensslPoly1305(key, message);
+    for (const std::size_t piece : {length, std::size_t{1000}, std::size_t{80}}) {
+      Poly1305 mac(u8(key));
+      for (std::size_t at = 0; at < length; at += piece)
+        mac.update(std::string_view(message).substr(at, piece));
+      Bytes tag(16, '\0');
+      mac.finish(reinterpret_cast<unsigned char*>(tag.data()));
+      EXPECT_EQ(hex(tag), hex(expected)) << length << " in pieces of " << piece;
+    }
+  }
+}
+
+QV_ON_BOTH_CRYPTO_PATHS(ChaChaDiff);
 
 // --- RSA signing ----------------------------------------------------------------------
 

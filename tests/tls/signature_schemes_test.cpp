@@ -198,6 +198,19 @@ TEST(ChaChaRecord, NonceIsTheIvXoredWithTheSequenceAndNothingIsSent) {
     EXPECT_FALSE(reader.Open(sequence, 22, v12, sealed)) << "type";
     EXPECT_FALSE(reader.Open(sequence, 23, "\x03\x01", sealed)) << "version";
     EXPECT_FALSE(reader.Open(sequence, 23, v12, sealed.substr(0, 15))) << "shorter than the tag";
+    // In place: the plaintext on success; on any refusal nothing is decrypted.
+    Bytes buffer = sealed;
+    ASSERT_TRUE(reader.OpenInPlace(sequence, 23, v12, buffer));
+    EXPECT_EQ(buffer, plain);
+    for (const std::size_t flip : {std::size_t{0}, sealed.size() - 1}) {
+      Bytes damaged = sealed;
+      damaged[flip] ^= 0x40;
+      const Bytes before = damaged;
+      EXPECT_FALSE(reader.OpenInPlace(sequence, 23, v12, damaged)) << flip;
+      EXPECT_EQ(damaged, before) << flip;
+    }
+    Bytes shortBuffer = sealed.substr(0, 15);
+    EXPECT_FALSE(reader.OpenInPlace(sequence, 23, v12, shortBuffer));
   }
   EXPECT_TRUE(ChaChaRecordCipher().Seal(0, 23, v12, "x").empty());
 }
