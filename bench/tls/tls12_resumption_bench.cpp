@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "bench/tls/memory_login.h"
+#include "bench/tls/openssl_reconnect.h"
 #include "tests/tls/openssl_memory_server.h"
 #include "tls/tls_connection.h"
 #include "tls/tls_version_policy.h"
@@ -63,62 +64,12 @@ void BM_Tls12Reconnect_Ours(benchmark::State& state) {
   SSL_CTX_free(context);
 }
 
-// The last session libssl's client announced.
-SSL_SESSION* announcedSession = nullptr;
-int keepSession(SSL* /*ssl*/, SSL_SESSION* session) {
-  if (announcedSession != nullptr) SSL_SESSION_free(announcedSession);
-  announcedSession = session;
-  return 1;
-}
-
-// libssl's client: the same exchange, SSL_set_session with its last session
-// (kept when a resumption brought no new one).
-bool opensslConnect(SSL_CTX* context, SSL_CTX* clientContext, SSL_SESSION*& session, bool& resumed) {
-  test::MemoryServer server(context);
-  bench::MemoryClient client(clientContext);
-  SSL_set_tlsext_host_name(client.ssl, "pbx.example.com");
-  if (session != nullptr) SSL_set_session(client.ssl, session);
-  const std::string reply = bench::loginOpenSsl(client, server);
-  resumed = SSL_session_reused(client.ssl) != 0;
-  SSL_shutdown(client.ssl);
-  server.Feed(bench::drain(client.out));
-  server.Read();
-  SSL_shutdown(server.ssl);
-  ERR_clear_error();
-  if (announcedSession != nullptr) {
-    if (session != nullptr) SSL_SESSION_free(session);
-    session = std::exchange(announcedSession, nullptr);
-  }
-  return reply == bench::kLoginReply && session != nullptr;
-}
-
 void BM_Tls12Reconnect_OpenSsl(benchmark::State& state) {
   const auto mode = static_cast<Mode>(state.range(0));
   SSL_CTX* context = serverContext(mode);
   SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_max_proto_version(clientContext, TLS1_2_VERSION);
-  SSL_CTX_set_session_cache_mode(clientContext, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-  SSL_CTX_sess_set_new_cb(clientContext, keepSession);
-  SSL_SESSION* session = nullptr;
-  bool resumed = false;
-  if (!opensslConnect(context, clientContext, session, resumed))
-    state.SkipWithError("first handshake failed");
-  std::int64_t resumedCount = 0;
-  for (auto _ : state) {
-    if (mode == kFull && session != nullptr) {
-      SSL_SESSION_free(session);
-      session = nullptr;
-    }
-    if (!opensslConnect(context, clientContext, session, resumed)) {
-      state.SkipWithError("reconnect failed");
-      break;
-    }
-    resumedCount += resumed ? 1 : 0;
-  }
-  // Reported, not assumed: 1 when every reconnect resumed.
-  state.counters["resumed"] =
-      benchmark::Counter(static_cast<double>(resumedCount), benchmark::Counter::kAvgIterations);
-  if (session != nullptr) SSL_SESSION_free(session);
+  bench::opensslReconnects(state, context, clientContext, mode != kFull);
   SSL_CTX_free(clientContext);
   SSL_CTX_free(context);
 }

@@ -13,15 +13,14 @@
 #include <string>
 #include <utility>
 
+#include "bench/tls/memory_login.h"
+#include "bench/tls/openssl_reconnect.h"
 #include "tests/tls/openssl_memory_server.h"
 #include "tls/tls_connection.h"
 #include "tls/tls_version_policy.h"
 
 namespace qv {
 namespace {
-
-const std::string kLogin(300, 'L');
-const std::string kLoginReply(200, 'R');
 
 SSL_CTX* ticketServerContext() {
   SSL_CTX* context = test::makeServerContext();
@@ -38,20 +37,13 @@ bool oursConnect(SSL_CTX* serverContext, std::optional<Tls13Ticket>& ticket, boo
   client.SetVersionPolicy(TlsVersionPolicy::kTls13);
   client.SetResumptionTicket13(ticket);
   client.StartClient();
-  std::string toServer = client.SendApplicationData(kLogin);
-  std::string reply;
-  for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-    server.Feed(toServer);
-    if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-    reply += client.ReceiveBytes(server.Drain());
-    toServer = client.SendApplicationData("");
-  }
+  const std::string reply = bench::loginOurs(client, server);
   resumed = client.Resumed();
   ticket = client.TakeLatestTicket13();
   client.SendCloseNotify();
   server.Feed(client.SendApplicationData(""));
   server.Read();
-  return reply == kLoginReply && ticket.has_value();
+  return reply == bench::kLoginReply && ticket.has_value();
 }
 
 void BM_Tls13Reconnect_Ours(benchmark::State& state) {
@@ -70,94 +62,11 @@ void BM_Tls13Reconnect_Ours(benchmark::State& state) {
   SSL_CTX_free(serverContext);
 }
 
-struct MemoryClient {
-  SSL* ssl;
-  BIO* in;
-  BIO* out;
-  explicit MemoryClient(SSL_CTX* context)
-      : ssl(SSL_new(context)), in(BIO_new(BIO_s_mem())), out(BIO_new(BIO_s_mem())) {
-    SSL_set_bio(ssl, in, out);
-    SSL_set_connect_state(ssl);
-  }
-  ~MemoryClient() { SSL_free(ssl); }
-};
-
-std::string drain(BIO* out) {
-  std::string bytes;
-  char buffer[20000];
-  int n;
-  while ((n = BIO_read(out, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
-  return bytes;
-}
-
-// The last session libssl's client announced (its documented TLS 1.3 way).
-SSL_SESSION* announcedSession = nullptr;
-int keepSession(SSL* /*ssl*/, SSL_SESSION* session) {
-  if (announcedSession != nullptr) SSL_SESSION_free(announcedSession);
-  announcedSession = session;
-  return 1;
-}
-
-// libssl's client: the same exchange, SSL_set_session with the last session.
-bool opensslConnect(SSL_CTX* serverContext, SSL_CTX* clientContext, SSL_SESSION*& session, bool& resumed) {
-  test::MemoryServer server(serverContext);
-  MemoryClient client(clientContext);
-  SSL_set_tlsext_host_name(client.ssl, "pbx.example.com");
-  if (session != nullptr) SSL_set_session(client.ssl, session);
-  bool loginSent = false;
-  std::string reply;
-  char buffer[20000];
-  for (int round = 0; round < 10 && reply.size() < kLoginReply.size(); ++round) {
-    if (!loginSent) loginSent = SSL_write(client.ssl, kLogin.data(), static_cast<int>(kLogin.size())) > 0;
-    ERR_clear_error();
-    server.Feed(drain(client.out));
-    if (server.Read().size() >= kLogin.size()) server.Write(kLoginReply);
-    const std::string flight = server.Drain();
-    BIO_write(client.in, flight.data(), static_cast<int>(flight.size()));
-    int n;
-    while ((n = SSL_read(client.ssl, buffer, sizeof buffer)) > 0)
-      reply.append(buffer, static_cast<std::size_t>(n));
-    ERR_clear_error();
-  }
-  resumed = SSL_session_reused(client.ssl) != 0;
-  SSL_shutdown(client.ssl);
-  server.Feed(drain(client.out));
-  server.Read();
-  ERR_clear_error();
-  if (session != nullptr) SSL_SESSION_free(session);
-  session = std::exchange(announcedSession, nullptr);
-  return reply == kLoginReply && session != nullptr;
-}
-
 void BM_Tls13Reconnect_OpenSsl(benchmark::State& state) {
-  const bool resume = state.range(0) != 0;
   SSL_CTX* serverContext = ticketServerContext();
   SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_min_proto_version(clientContext, TLS1_3_VERSION);
-  // libssl's client drops TLS 1.3 tickets unless it keeps sessions.
-  SSL_CTX_set_session_cache_mode(clientContext, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-  SSL_CTX_sess_set_new_cb(clientContext, keepSession);
-  SSL_SESSION* session = nullptr;
-  bool resumed = false;
-  if (!opensslConnect(serverContext, clientContext, session, resumed))
-    state.SkipWithError("first handshake failed");
-  // How many reconnects libssl's client resumed: its resumption against
-  // this server is reported, not assumed.
-  std::int64_t resumedCount = 0;
-  for (auto _ : state) {
-    if (!resume && session != nullptr) {
-      SSL_SESSION_free(session);
-      session = nullptr;
-    }
-    if (!opensslConnect(serverContext, clientContext, session, resumed)) {
-      state.SkipWithError("reconnect failed");
-      break;
-    }
-    resumedCount += resumed ? 1 : 0;
-  }
-  state.counters["resumed"] =
-      benchmark::Counter(static_cast<double>(resumedCount), benchmark::Counter::kAvgIterations);
-  if (session != nullptr) SSL_SESSION_free(session);
+  bench::opensslReconnects(state, serverContext, clientContext, state.range(0) != 0);
   SSL_CTX_free(clientContext);
   SSL_CTX_free(serverContext);
 }

@@ -4,38 +4,16 @@
 // the script did not set the environment.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/tapi.h"
-#include "session/session_timing.h"
-#include "session/settings.h"
-#include "tests/cti/line_recorder.h"
+#include "tests/cti/wine_pbx.h"
 
 namespace qv {
 namespace {
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? std::string(v) : std::string();
-}
-
-std::string Record() {
-  std::ifstream in(env("QV_PBX_RECORD"), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
-  return n;
-}
+using namespace wine;
 
 // 309 is no device of the PBX.
 constexpr const char* kLines = "301, 302=Desk; 303-304; 309";
@@ -69,17 +47,7 @@ class CtiLinesWine : public ::testing::Test {
  protected:
   void SetUp() override {
     if (env("QV_PBX_PORT").empty()) GTEST_SKIP() << "run by wine_cti.sh";
-    SessionTiming t;
-    t.completionTimeout = 5000ms;
-    SetSessionTiming(t);
-    WriteSetting("username", "201");
-    WriteSetting("password", "secret");
-    WriteSetting("domain", "office");
-    WriteSetting("address", "127.0.0.1");
-    WriteSetting("port", env("QV_PBX_PORT"));
-    WriteSetting("encrypt", "0");
-    WriteSetting("loglevel", "5");
-    WriteSetting("callevents", "1");
+    wine::WriteCallControlSettings();
     WriteSetting("lines", kLines);
     written_ = true;
     recorder().Clear();
@@ -107,14 +75,6 @@ class CtiLinesWine : public ::testing::Test {
     // The other wine suites may share this prefix: they expect the single line.
     if (written_) WriteSetting("lines", "");
   }
-  static bool WaitRecord(const std::string& what, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Count(Record(), what) < count) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
   // Until the line's status shows `flags` (or the time is up).
   static bool WaitStatus(HDRVLINE line, DWORD flags) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -123,16 +83,6 @@ class CtiLinesWine : public ::testing::Test {
       std::this_thread::sleep_for(20ms);
     }
     return true;
-  }
-  void Command(const std::string& line) {
-    std::ofstream out(env("QV_PBX_COMMANDS"), std::ios::binary | std::ios::app);
-    out << line << "\n";
-  }
-  LONG Complete(DRV_REQUESTID id, LONG returned) {
-    EXPECT_EQ(returned, static_cast<LONG>(id));
-    LONG result = 1;
-    EXPECT_TRUE(recorder().WaitCompletion(id, result, 10s)) << "no completion for " << id;
-    return result;
   }
   // A call from the PBX at a device, the recorder's `index`-th new call.
   std::pair<HTAPICALL, HDRVCALL> IncomingAt(const std::string& device, std::size_t index) {

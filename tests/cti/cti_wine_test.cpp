@@ -4,40 +4,17 @@
 // the script did not set the environment.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
 
-#include "platform/tapi.h"
-#include "session/session_timing.h"
-#include "session/settings.h"
-#include "tests/cti/line_recorder.h"
+#include "tests/cti/wine_pbx.h"
 
 namespace qv {
 namespace {
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? std::string(v) : std::string();
-}
-
-// The frames pbxsim recorded (JSON lines), as text.
-std::string Record() {
-  std::ifstream in(env("QV_PBX_RECORD"), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
-  return n;
-}
+using namespace wine;
 
 const auto kOurCall = reinterpret_cast<HTAPICALL>(std::uintptr_t{0xCA11});
 
@@ -45,17 +22,7 @@ class CtiWine : public ::testing::Test {
  protected:
   void SetUp() override {
     if (env("QV_PBX_PORT").empty()) GTEST_SKIP() << "run by wine_cti.sh";
-    SessionTiming t;
-    t.completionTimeout = 5000ms;
-    SetSessionTiming(t);
-    WriteSetting("username", "201");
-    WriteSetting("password", "secret");
-    WriteSetting("domain", "office");
-    WriteSetting("address", "127.0.0.1");
-    WriteSetting("port", env("QV_PBX_PORT"));
-    WriteSetting("encrypt", "0");
-    WriteSetting("loglevel", "5");
-    WriteSetting("callevents", "1");
+    wine::WriteCallControlSettings();
     recorder().Clear();
     const std::size_t monitors = Count(Record(), kMonitorStart);
     DWORD options = 0;
@@ -67,31 +34,11 @@ class CtiWine : public ::testing::Test {
     // Calls from the PBX's side need this session's monitor in place.
     ASSERT_TRUE(WaitRecord(kMonitorStart, monitors + 1)) << "no MonitorStart";
   }
-  // pbxsim is another process: its record file is watched until it shows
-  // the frame (or the time is up).
-  static bool WaitRecord(const std::string& what, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Count(Record(), what) < count) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
   static constexpr const char* kMonitorStart = "<csta:MonitorStartResponse xmlns";
   void TearDown() override {
     if (initialised_) {
       EXPECT_EQ(TSPI_providerShutdown(QV_TSPI_VERSION, 7), 0);
     }
-  }
-  void Command(const std::string& line) {
-    std::ofstream out(env("QV_PBX_COMMANDS"), std::ios::binary | std::ios::app);
-    out << line << "\n";
-  }
-  LONG Complete(DRV_REQUESTID id, LONG returned) {
-    EXPECT_EQ(returned, static_cast<LONG>(id));
-    LONG result = 1;
-    EXPECT_TRUE(recorder().WaitCompletion(id, result, 10s)) << "no completion for " << id;
-    return result;
   }
 
   // The PBX offers the first call of the test; it is answered.
