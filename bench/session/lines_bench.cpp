@@ -7,13 +7,16 @@
 //  - TSPI_lineGetDevCaps, TSPI_lineGetAddressCaps and TSPI_lineOpen on one
 //    line of 1 and of 10 000;
 //  - TSPI_lineMakeCall until pbxsim has read the frame, at 1 and 10 000
-//    lines, with a bare loopback send and receive as the reference.
+//    lines, with pbxsim's reader sleeping in recv or polling its socket;
+//    references: a bare loopback send and receive on one thread, and a send
+//    to a thread that reads the same way as pbxsim's.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -112,12 +115,14 @@ void BM_OneLineAmong(benchmark::State& state) {
 BENCHMARK(BM_OneLineAmong)->Arg(1)->Arg(10000)->Unit(benchmark::kNanosecond);
 
 // TSPI_lineMakeCall on the middle line until pbxsim (in this process, plain
-// TCP, as the single-line figure) has read the frame.
+// TCP, as the single-line figure) has read the frame; the second argument 1
+// makes pbxsim's reader poll its socket.
 void BM_ListedMakeCallToWire(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   SetSessionTiming(SessionTiming{});
   pbxsim::Options options;
   options.devices = Range(count);
+  options.pollReads = state.range(1) != 0;
   pbxsim::Simulator sim(options);
   sim.Start();
   WriteStore(sim.port(), false, Range(count));
@@ -156,7 +161,10 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   sim.Stop();
   Percentiles(state, micros);
 }
-BENCHMARK(BM_ListedMakeCallToWire)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListedMakeCallToWire)
+    ->ArgsProduct({{1, 10000}, {0, 1}})
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
 
 // The same with pbxsim as a process of its own (plain TCP): each call waits
 // for its answer, then pbxsim tells when it read each MakeCall (the steady
@@ -234,6 +242,54 @@ void BM_LoopbackFrameReference(benchmark::State& state) {
   Percentiles(state, micros);
 }
 BENCHMARK(BM_LoopbackFrameReference)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// Reference: the same frame sent to a thread of its own that reads it (in
+// recv, or polling the socket when the argument is 1) and tells the sender
+// when it had it whole, as pbxsim's reader does.
+void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
+  const bool poll = state.range(0) != 0;
+  std::uint16_t port = 0;
+  SocketHandle listener = listenTcp("127.0.0.1", 0, port);
+  std::atomic<bool> never{false};
+  SocketHandle client = connectTcp("127.0.0.1", std::to_string(port), never).socket;
+  SocketHandle server = acceptConnection(listener);
+  const Bytes frame = *BuildCstaFrame(7, std::string(290, 'x'));
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Clock::time_point> arrivals;
+  std::thread reader([&] {
+    char buffer[4096];
+    std::size_t got = 0;
+    for (;;) {
+      while (poll && !waitReadable(server, 0)) {
+      }
+      const long n = receiveSome(server, buffer, sizeof buffer);
+      if (n <= 0) return;
+      got += static_cast<std::size_t>(n);
+      if (got >= frame.size()) {
+        got -= frame.size();
+        std::lock_guard hold(lock);
+        arrivals.push_back(Clock::now());
+        changed.notify_all();
+      }
+    }
+  });
+  std::vector<double> micros;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    sendAll(client, frame);
+    std::unique_lock hold(lock);
+    changed.wait(hold, [&] { return arrivals.size() > micros.size(); });
+    micros.push_back(Us(arrivals.back() - start));
+  }
+  abortSocket(server);
+  reader.join();
+  closeSocket(client);
+  closeSocket(server);
+  closeSocket(listener);
+  Percentiles(state, micros);
+}
+BENCHMARK(BM_LoopbackFrameToReaderThread)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace qv

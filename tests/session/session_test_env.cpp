@@ -36,7 +36,12 @@ class SessionEnvironment : public ::testing::Environment {
     settings.encrypt = false;
     ReplaceSettings(settings);
   }
-  void TearDown() override { stopNetworking(); }
+  void TearDown() override {
+    stopNetworking();
+    // The log of a passing run is of no further use (it is megabytes).
+    std::error_code ignored;
+    if (::testing::UnitTest::GetInstance()->Passed()) std::filesystem::remove(logPath(), ignored);
+  }
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new SessionEnvironment);

@@ -9,11 +9,20 @@
 # defaults but for what its name says): an ECDSA P-256 or P-384 key, an
 # RSA-PSS key, ECDHE over P-256 only, ChaCha20-Poly1305 only, a client
 # certificate required (trusting the certificates in QV_PEER_CLIENT_DIR).
+# Where the script can have a network namespace of its own (only lo up), it
+# also starts gnutls-serv, which listens on every interface, at its defaults,
+# with an ECDSA P-256 key, TLS 1.3 only over secp384r1 and with a client
+# certificate required (QV_PEER_GNUTLS*), and Python's ssl module at its
+# default server settings with an RSA and an ECDSA P-384 key
+# (QV_PEER_PYTHON*); these echo what they read unchanged.
 # Without openssl the program runs alone and skips.
 # usage: run_with_s_server.sh [emulator] program [args]
 set -u
 if ! command -v openssl >/dev/null 2>&1; then
   exec "$@"
+fi
+if [ -z "${QV_PRIVATE_NET:-}" ] && unshare -rn true 2>/dev/null; then
+  exec unshare -rn sh -c 'ip link set lo up && QV_PRIVATE_NET=1 exec sh "$0" "$@"' "$0" "$@"
 fi
 dir=$(mktemp -d /tmp/qv-s-server.XXXXXX)
 pids=
@@ -87,6 +96,68 @@ cert=cert; peer P256 5701 -groups P-256
 peer CHACHA 5903 -cipher ECDHE-RSA-CHACHA20-POLY1305 -ciphersuites TLS_CHACHA20_POLY1305_SHA256
 peer MTLS 6101 -Verify 1 -CAfile "$dir/client-ca.pem"
 export QV_PEER_CLIENT_DIR="$dir/clients"
+
+# listening PORT: whether something listens on PORT in this namespace, for
+# up to ten seconds.
+listening() {
+  for tick in $(seq 1 100); do
+    ss -ltnH "( sport = :$1 )" 2>/dev/null | grep -q . && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# other_peer NAME SALT COMMAND...: starts COMMAND with its port appended and
+# exports it as QV_PEER_NAME once it listens.
+other_peer() {
+  name=$1
+  salt=$2
+  shift 2
+  for attempt in 1 2 3 4 5 6 7 8; do
+    p=$(( 20000 + ($$ * 7 + attempt * 3571 + salt) % 30000 ))
+    ss -ltnH "( sport = :$p )" | grep -q . && continue
+    timeout 300 "$@" "$p" >"$dir/$name.out" 2>&1 </dev/null &
+    pid=$!
+    if listening "$p"; then
+      pids="$pids $pid"
+      export "QV_PEER_$name=$p"
+      return 0
+    fi
+    kill "$pid" 2>/dev/null
+  done
+}
+if [ -n "${QV_PRIVATE_NET:-}" ] && command -v gnutls-serv >/dev/null 2>&1; then
+  gnutls() {
+    cert=$1
+    shift
+    key=$dir/$cert.key
+    [ "$cert" = cert ] && key=$dir/key.pem
+    name=$1
+    salt=$2
+    shift 2
+    other_peer "$name" "$salt" gnutls-serv --echo --x509certfile "$dir/$cert.pem" --x509keyfile "$key" "$@" -p
+  }
+  gnutls cert GNUTLS 6301
+  gnutls ecdsa256 GNUTLS_ECDSA256 6503
+  gnutls cert GNUTLS_TLS13 6701 --priority NORMAL:-VERS-ALL:+VERS-TLS1.3:-GROUP-ALL:+GROUP-SECP384R1
+  gnutls cert GNUTLS_MTLS 6907 --require-client-cert --verify-client-cert --x509cafile "$dir/client-ca.pem"
+fi
+if [ -n "${QV_PRIVATE_NET:-}" ] && command -v python3 >/dev/null 2>&1; then
+  cat >"$dir/server.py" <<'EOF'
+import socket, ssl, sys
+context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+listener = socket.create_server(("127.0.0.1", int(sys.argv[3])))
+while True:
+    connection, _ = listener.accept()
+    try:
+        with context.wrap_socket(connection, server_side=True) as tls:
+            tls.sendall(tls.recv(4096))
+    except (OSError, ssl.SSLError) as error:
+        print(error, flush=True)
+EOF
+  other_peer PYTHON 7103 python3 "$dir/server.py" "$dir/cert.pem" "$dir/key.pem"
+  other_peer PYTHON_ECDSA384 7307 python3 "$dir/server.py" "$dir/ecdsa384.pem" "$dir/ecdsa384.key"
+fi
 
 QV_TLS_PEER_PORT=$port QV_TLS12_PEER_PORT=$port12 QV_TLS13_PEER_PORT=$port13 "$@"
 exit $?

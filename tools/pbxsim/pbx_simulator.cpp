@@ -287,7 +287,7 @@ void Simulator::AcceptLoop(SocketHandle listener) {
     }
     Connection& c = connections_.emplace_back();
     c.id = ++accepted_;
-    c.transport = tls_ ? tls_->Wrap(s) : MakePlainTransport(s);
+    c.transport = tls_ ? tls_->Wrap(s) : MakePlainTransport(s, options_.pollReads);
     c.thread = std::thread(&Simulator::Serve, this, std::ref(c));
     changed_.notify_all();
   }

@@ -49,6 +49,9 @@ struct Options {
   // checked for the standard namespaces (ECMA-354 without the trailing
   // slash, CSTA in edition 5, the one the login answer chooses).
   bool asciiInvokeIds = false;
+  // Plain TCP: the reader polls its socket instead of sleeping in recv, so a
+  // latency measured to it leaves out this thread's own wake-up.
+  bool pollReads = false;
 };
 
 // Whether the device (with or without "@domain", "N<...>" forms aside) is

@@ -27,7 +27,8 @@ class Transport {
   virtual long ReceiveRaw(char* buffer, std::size_t size) = 0;
 };
 
-std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
+// `pollReads`: Receive polls the socket instead of sleeping in recv.
+std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket, bool pollReads = false);
 
 // TLS server side with the certificate chain and key of the PEM files, or
 // (both empty) a self-signed RSA-2048 certificate made at start-up: TLS 1.0
