@@ -4,6 +4,7 @@
 // keep-alive, and fails requests whose answers are overdue.
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -44,6 +45,10 @@ struct Session {
   SessionState state;               // guarded by sessionLock
   std::condition_variable drained;  // with sessionLock: the worker took receiveBuffer
   DataReady dataReady;
+  // Until when the worker sleeps (steady clock ticks); kAwake while it is
+  // working out its next wait, so a new deadline then always wakes it.
+  static constexpr std::int64_t kAwake = std::numeric_limits<std::int64_t>::min();
+  std::atomic<std::int64_t> sleepsUntil{kAwake};
   std::atomic<bool> shuttingDown{false};
   std::mutex backoffLock;
   std::condition_variable backoffWake;
@@ -202,7 +207,10 @@ milliseconds NextWait(Session& s) {
 
 void WorkerThread(Session& s) {
   for (;;) {
-    bool data = s.dataReady.WaitFor(NextWait(s));
+    s.sleepsUntil = Session::kAwake;
+    const milliseconds wait = NextWait(s);
+    s.sleepsUntil = (std::chrono::steady_clock::now() + wait).time_since_epoch().count();
+    bool data = s.dataReady.WaitFor(wait);
     if (s.shuttingDown) break;
     {
       std::lock_guard lock(s.sessionLock);
@@ -286,6 +294,14 @@ void StopSession() {
 bool SessionStopping() { return session().shuttingDown.load(); }
 
 void WakeSessionWorker() { session().dataReady.Release(); }
+
+void WakeSessionWorkerBefore(std::chrono::steady_clock::time_point deadline) {
+  Session& s = session();
+  // Saves a thread wake-up on most requests: their answers are due long
+  // after the worker's next keep-alive or earlier deadline.
+  const std::int64_t until = s.sleepsUntil;
+  if (until == Session::kAwake || deadline.time_since_epoch().count() < until) s.dataReady.Release();
+}
 
 void SettingsChanged() {
   Session& s = session();

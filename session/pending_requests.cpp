@@ -85,7 +85,7 @@ void SubmitRequest(RequestKind kind, std::uint32_t requestId, std::string xml, i
     Report(*unsent, RequestOutcome::kNotSent);
     return;
   }
-  WakeSessionWorker();  // it watches the new deadline
+  WakeSessionWorkerBefore(deadline);  // it watches the new deadline
 }
 
 bool AnswerPendingRequest(std::uint32_t invokeId, const XmlNode& root) {

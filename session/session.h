@@ -2,6 +2,8 @@
 // The PBX session: started by TSPI_providerInit, stopped by
 // TSPI_providerShutdown.
 
+#include <chrono>
+
 namespace qv {
 
 // Reads the settings and starts the session's threads; the reader connects
@@ -14,6 +16,9 @@ void StopSession();
 // Makes the worker look at its deadlines again (a new MakeCall is waiting
 // for its answer).
 void WakeSessionWorker();
+// The same, but only when the worker would sleep past `deadline` (a request
+// whose answer is due then was just recorded where the worker looks).
+void WakeSessionWorkerBefore(std::chrono::steady_clock::time_point deadline);
 // True from the start of StopSession until the next StartSession: a link
 // that goes down now goes because the provider shuts down.
 bool SessionStopping();

@@ -7,9 +7,9 @@
 //  - TSPI_lineGetDevCaps, TSPI_lineGetAddressCaps and TSPI_lineOpen on one
 //    line of 1 and of 10 000;
 //  - TSPI_lineMakeCall until pbxsim has read the frame, at 1 and 10 000
-//    lines, with pbxsim's reader sleeping in recv or polling its socket;
-//    references: a bare loopback send and receive on one thread, and a send
-//    to a thread that reads the same way as pbxsim's.
+//    lines, each call made right after the previous one was closed or on an
+//    idle link; references: a bare loopback send and receive on one thread,
+//    and a send to a reader thread of its own.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -115,14 +115,16 @@ void BM_OneLineAmong(benchmark::State& state) {
 BENCHMARK(BM_OneLineAmong)->Arg(1)->Arg(10000)->Unit(benchmark::kNanosecond);
 
 // TSPI_lineMakeCall on the middle line until pbxsim (in this process, plain
-// TCP, as the single-line figure) has read the frame; the second argument 1
-// makes pbxsim's reader poll its socket.
+// TCP, as the single-line figure) has read the frame. Second argument 0: the
+// next call is made as soon as the previous one is closed, while pbxsim
+// still answers that ClearConnection; 1: on an idle link, once pbxsim has
+// answered everything it read (a user dialling).
 void BM_ListedMakeCallToWire(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
+  const bool idle = state.range(1) != 0;
   SetSessionTiming(SessionTiming{});
   pbxsim::Options options;
   options.devices = Range(count);
-  options.pollReads = state.range(1) != 0;
   pbxsim::Simulator sim(options);
   sim.Start();
   WriteStore(sim.port(), false, Range(count));
@@ -133,7 +135,7 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   HDRVLINE line = nullptr;
   TSPI_lineOpen(static_cast<DWORD>(count / 2), nullptr, &line, QV_TSPI_VERSION, nullptr);
   const std::u16string number = u"+49 (30) 1234-5678";
-  std::vector<double> micros;
+  std::vector<double> micros, returns;
   DRV_REQUESTID& id = nextRequestId;
   std::uint32_t lastInvokeId = 0;
   for (auto _ : state) {
@@ -141,6 +143,7 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
     const auto start = Clock::now();
     TSPI_lineMakeCall(id, line, reinterpret_cast<HTAPICALL>(std::uintptr_t{0x1000} + id), &call,
                       reinterpret_cast<LPCWSTR>(number.c_str()), 0, nullptr);
+    returns.push_back(Us(Clock::now() - start));
     Clock::time_point arrived{};
     sim.WaitFor(
         [&](const auto& frames) {
@@ -154,12 +157,14 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
     micros.push_back(Us(arrived - start));
     WaitCompletion(id);
     TSPI_lineCloseCall(call);
+    if (idle) sim.WaitUntilAnswered(5s);
     ++id;
   }
   TSPI_lineClose(line);
   TSPI_providerShutdown(QV_TSPI_VERSION, 7);
   sim.Stop();
   Percentiles(state, micros);
+  Percentiles(state, returns, "return_");
 }
 BENCHMARK(BM_ListedMakeCallToWire)
     ->ArgsProduct({{1, 10000}, {0, 1}})
@@ -243,11 +248,9 @@ void BM_LoopbackFrameReference(benchmark::State& state) {
 }
 BENCHMARK(BM_LoopbackFrameReference)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
-// Reference: the same frame sent to a thread of its own that reads it (in
-// recv, or polling the socket when the argument is 1) and tells the sender
-// when it had it whole, as pbxsim's reader does.
+// Reference: the same frame sent to a thread of its own that reads it and
+// tells the sender when it had it whole, as pbxsim's reader does.
 void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
-  const bool poll = state.range(0) != 0;
   std::uint16_t port = 0;
   SocketHandle listener = listenTcp("127.0.0.1", 0, port);
   std::atomic<bool> never{false};
@@ -261,8 +264,6 @@ void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
     char buffer[4096];
     std::size_t got = 0;
     for (;;) {
-      while (poll && !waitReadable(server, 0)) {
-      }
       const long n = receiveSome(server, buffer, sizeof buffer);
       if (n <= 0) return;
       got += static_cast<std::size_t>(n);
@@ -289,7 +290,7 @@ void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
   closeSocket(listener);
   Percentiles(state, micros);
 }
-BENCHMARK(BM_LoopbackFrameToReaderThread)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoopbackFrameToReaderThread)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace qv

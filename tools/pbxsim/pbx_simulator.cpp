@@ -287,7 +287,7 @@ void Simulator::AcceptLoop(SocketHandle listener) {
     }
     Connection& c = connections_.emplace_back();
     c.id = ++accepted_;
-    c.transport = tls_ ? tls_->Wrap(s) : MakePlainTransport(s, options_.pollReads);
+    c.transport = tls_ ? tls_->Wrap(s) : MakePlainTransport(s);
     c.thread = std::thread(&Simulator::Serve, this, std::ref(c));
     changed_.notify_all();
   }
@@ -367,6 +367,7 @@ void Simulator::Serve(Connection& connection) {
           frame.problem = "length below 8";
           std::lock_guard lock(lock_);
           Record(frame);
+          ++answered_;
           cut = false;
           buffer.clear();
           connection.transport->Abort();
@@ -388,6 +389,9 @@ void Simulator::Serve(Connection& connection) {
         if (byte(0) != 0 || byte(1) != 0) frame.problem = "reserved bytes not zero";
         buffer.erase(0, length);
         Answer(connection, frame, lastInvokeId);
+        std::lock_guard lock(lock_);
+        ++answered_;
+        changed_.notify_all();
       }
     }
   }
@@ -575,6 +579,11 @@ void Simulator::Broadcast(const std::vector<std::string>& frames) {
 bool Simulator::WaitForSent(std::size_t count, std::chrono::milliseconds timeout) {
   std::unique_lock lock(lock_);
   return changed_.wait_for(lock, timeout, [&] { return sent_.size() >= count; });
+}
+
+bool Simulator::WaitUntilAnswered(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(lock_);
+  return changed_.wait_for(lock, timeout, [&] { return answered_ >= frames_.size(); });
 }
 
 std::vector<std::string> Simulator::sentFrames() {

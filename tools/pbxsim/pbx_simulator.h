@@ -49,9 +49,6 @@ struct Options {
   // checked for the standard namespaces (ECMA-354 without the trailing
   // slash, CSTA in edition 5, the one the login answer chooses).
   bool asciiInvokeIds = false;
-  // Plain TCP: the reader polls its socket instead of sleeping in recv, so a
-  // latency measured to it leaves out this thread's own wake-up.
-  bool pollReads = false;
 };
 
 // Whether the device (with or without "@domain", "N<...>" forms aside) is
@@ -135,6 +132,9 @@ class Simulator {
   // XML of every frame sent while the call model runs, in order.
   std::vector<std::string> sentFrames();
   bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout);
+  // Waits until every frame read so far has been answered (its answer and
+  // events written), so the simulator is idle.
+  bool WaitUntilAnswered(std::chrono::milliseconds timeout);
 
  private:
   struct Connection {
@@ -168,6 +168,7 @@ class Simulator {
   std::thread acceptThread_;
   std::list<Connection> connections_;
   std::vector<ReceivedFrame> frames_;
+  std::size_t answered_ = 0;  // frames whose Answer has returned
   int accepted_ = 0;
   int nextCallId_ = 1000;
   int sessions_ = 0;

@@ -27,8 +27,7 @@ class Transport {
   virtual long ReceiveRaw(char* buffer, std::size_t size) = 0;
 };
 
-// `pollReads`: Receive polls the socket instead of sleeping in recv.
-std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket, bool pollReads = false);
+std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket);
 
 // TLS server side with the certificate chain and key of the PEM files, or
 // (both empty) a self-signed RSA-2048 certificate made at start-up: TLS 1.0

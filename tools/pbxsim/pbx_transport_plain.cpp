@@ -6,28 +6,23 @@ namespace {
 
 class PlainTransport : public Transport {
  public:
-  PlainTransport(SocketHandle socket, bool pollReads) : socket_(socket), pollReads_(pollReads) {}
+  explicit PlainTransport(SocketHandle socket) : socket_(socket) {}
   ~PlainTransport() override { closeSocket(socket_); }
   bool Open() override { return true; }
   bool Send(std::string_view bytes) override { return sendAll(socket_, bytes); }
-  long Receive(char* buffer, std::size_t size) override {
-    while (pollReads_ && !waitReadable(socket_, 0)) {
-    }
-    return receiveSome(socket_, buffer, size);
-  }
+  long Receive(char* buffer, std::size_t size) override { return receiveSome(socket_, buffer, size); }
   void Abort() override { abortSocket(socket_); }
   bool SendRaw(std::string_view bytes) override { return sendAll(socket_, bytes); }
   long ReceiveRaw(char* buffer, std::size_t size) override { return receiveSome(socket_, buffer, size); }
 
  private:
   SocketHandle socket_;
-  bool pollReads_;
 };
 
 }  // namespace
 
-std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket, bool pollReads) {
-  return std::make_unique<PlainTransport>(socket, pollReads);
+std::unique_ptr<Transport> MakePlainTransport(SocketHandle socket) {
+  return std::make_unique<PlainTransport>(socket);
 }
 
 }  // namespace qv::pbxsim
