@@ -259,31 +259,7 @@ BENCHMARK(BM_LiveMakeCallToWire)->Iterations(2000)->Unit(benchmark::kMicrosecond
 
 // Reference: a frame of the same size sent on a loopback connection and
 // read whole at the other end, by the same thread.
-void BM_LoopbackFrameReference(benchmark::State& state) {
-  std::uint16_t port = 0;
-  SocketHandle listener = listenTcp("127.0.0.1", 0, port);
-  std::atomic<bool> never{false};
-  SocketHandle client = connectTcp("127.0.0.1", std::to_string(port), never).socket;
-  SocketHandle server = acceptConnection(listener);
-  const Bytes frame = *BuildCstaFrame(7, std::string(290, 'x'));
-  std::vector<double> micros;
-  char buffer[4096];
-  for (auto _ : state) {
-    auto start = Clock::now();
-    sendAll(client, frame);
-    std::size_t got = 0;
-    while (got < frame.size()) {
-      long n = receiveSome(server, buffer, sizeof buffer);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    micros.push_back(Us(Clock::now() - start));
-  }
-  closeSocket(client);
-  closeSocket(server);
-  closeSocket(listener);
-  Percentiles(state, micros);
-}
+void BM_LoopbackFrameReference(benchmark::State& state) { bench::LoopbackSendAndReceive(state); }
 BENCHMARK(BM_LoopbackFrameReference)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 constexpr int kFlood = 20000;
