@@ -1,12 +1,16 @@
 #pragma once
 // pbxsim as a process of its own, for the benches and the soak: commands on
 // its standard input, the port it listens on read from its output.
+// QV_PBXSIM_CPU=N in the environment binds it to CPU N (a PBX that does not
+// share the provider's cores, as on a machine of its own).
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,12 @@ class PbxProcess {
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      if (const char* cpu = std::getenv("QV_PBXSIM_CPU")) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(std::atoi(cpu), &one);
+        sched_setaffinity(0, sizeof one, &one);
+      }
       dup2(in[0], 0);
       dup2(out[1], 1);
       close(in[1]);
