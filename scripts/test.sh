@@ -28,13 +28,14 @@ cmake --build --preset native -j "$jobs"
 run ctest --preset native
 
 phase asan
-# The whole native suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# The whole native suite again under AddressSanitizer + UndefinedBehaviorSanitizer,
+# built with clang: a second compiler's warnings, in half the time g++ takes.
 cmake --preset asan "${debug_info[@]}" >/dev/null
 cmake --build --preset asan -j "$jobs"
 run ctest --preset asan
 
 phase tsan
-# Concurrency tests under ThreadSanitizer.
+# Concurrency tests under ThreadSanitizer (clang, as the ASan tree).
 cmake --preset tsan "${debug_info[@]}" >/dev/null
 cmake --build --preset tsan -j "$jobs" --target concurrency_tests
 run ctest --preset tsan
