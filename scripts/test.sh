@@ -62,7 +62,7 @@ phase wine
 mkdir -p build
 fuzz_log=build/fuzz-phase.log
 (
-  cmake --preset fuzz -DQV_FUZZ_MAX_SECONDS=5 "${debug_info[@]}" >/dev/null &&
+  cmake --preset fuzz -DQV_FUZZ_MAX_SECONDS=3 "${debug_info[@]}" >/dev/null &&
     nice -n 10 cmake --build --preset fuzz -j "$jobs" --target fuzzers >build/fuzz-build.log 2>&1 ||
     { tail -n 80 build/fuzz-build.log; exit 1; }
   nice -n 10 ctest --preset fuzz -j 2
