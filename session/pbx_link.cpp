@@ -182,9 +182,9 @@ void PbxLink::ClearLocked() {
 }
 
 void PbxLink::TrackLocked(std::uint32_t invokeId) {
-  outstanding_.push_back({invokeId, Clock::now() + CurrentSessionTiming().requestTimeout});
-  // The worker watches the deadlines.
-  WakeSessionWorker();
+  const Clock::time_point deadline = Clock::now() + CurrentSessionTiming().requestTimeout;
+  outstanding_.push_back({invokeId, deadline});
+  WakeSessionWorkerBefore(deadline);  // it watches the deadlines
 }
 
 std::uint32_t PbxLink::TakeInvokeIdLocked() {

@@ -202,7 +202,10 @@ milliseconds NextWait(Session& s) {
   };
   consider(NextRequestDeadline());
   consider(pbxLink().NextDeadline());
-  return wait;
+  // Never longer than a new request's answer may take: then a request made
+  // while the worker sleeps is due after it wakes anyway, and need not wake it.
+  const SessionTiming timing = CurrentSessionTiming();
+  return std::min(wait, std::max(std::min(timing.completionTimeout, timing.requestTimeout), milliseconds(1)));
 }
 
 void WorkerThread(Session& s) {
@@ -297,8 +300,8 @@ void WakeSessionWorker() { session().dataReady.Release(); }
 
 void WakeSessionWorkerBefore(std::chrono::steady_clock::time_point deadline) {
   Session& s = session();
-  // Saves a thread wake-up on most requests: their answers are due long
-  // after the worker's next keep-alive or earlier deadline.
+  // Saves a thread wake-up on every request made while the worker sleeps:
+  // it never sleeps longer than an answer may take (NextWait).
   const std::int64_t until = s.sleepsUntil;
   if (until == Session::kAwake || deadline.time_since_epoch().count() < until) s.dataReady.Release();
 }

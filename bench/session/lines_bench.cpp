@@ -7,9 +7,9 @@
 //  - TSPI_lineGetDevCaps, TSPI_lineGetAddressCaps and TSPI_lineOpen on one
 //    line of 1 and of 10 000;
 //  - TSPI_lineMakeCall until pbxsim has read the frame, at 1 and 10 000
-//    lines, each call made right after the previous one was closed or on an
-//    idle link; references: a bare loopback send and receive on one thread,
-//    and a send to a reader thread of its own.
+//    lines, each call made right after the previous one was closed, once
+//    pbxsim has answered, or after a pause; references: a bare loopback send
+//    and receive on one thread, and a send to a reader thread of its own.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -115,13 +115,14 @@ void BM_OneLineAmong(benchmark::State& state) {
 BENCHMARK(BM_OneLineAmong)->Arg(1)->Arg(10000)->Unit(benchmark::kNanosecond);
 
 // TSPI_lineMakeCall on the middle line until pbxsim (in this process, plain
-// TCP, as the single-line figure) has read the frame. Second argument 0: the
-// next call is made as soon as the previous one is closed, while pbxsim
-// still answers that ClearConnection; 1: on an idle link, once pbxsim has
-// answered everything it read (a user dialling).
+// TCP, as the single-line figure) has read the frame. Second argument: -1,
+// the next call is made as soon as the previous one is closed, while pbxsim
+// still answers that ClearConnection; 0, once pbxsim has answered everything
+// it read; N > 0, that and then a pause of N ms, so the provider's threads
+// have handled the previous call's answers and sleep (a user dialling).
 void BM_ListedMakeCallToWire(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  const bool idle = state.range(1) != 0;
+  const long long pauseMs = state.range(1);
   SetSessionTiming(SessionTiming{});
   pbxsim::Options options;
   options.devices = Range(count);
@@ -157,7 +158,8 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
     micros.push_back(Us(arrived - start));
     WaitCompletion(id);
     TSPI_lineCloseCall(call);
-    if (idle) sim.WaitUntilAnswered(5s);
+    if (pauseMs >= 0) sim.WaitUntilAnswered(5s);
+    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     ++id;
   }
   TSPI_lineClose(line);
@@ -167,13 +169,15 @@ void BM_ListedMakeCallToWire(benchmark::State& state) {
   Percentiles(state, returns, "return_");
 }
 BENCHMARK(BM_ListedMakeCallToWire)
-    ->ArgsProduct({{1, 10000}, {0, 1}})
+    ->ArgsProduct({{1, 10000}, {-1, 0, 1}})
     ->Iterations(2000)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListedMakeCallToWire)->ArgsProduct({{1, 10000}, {20}})->Iterations(500)->Unit(benchmark::kMicrosecond);
 
 // The same with pbxsim as a process of its own (plain TCP): each call waits
-// for its answer, then pbxsim tells when it read each MakeCall (the steady
-// clock is the system's monotonic one, shared by both processes).
+// for its answer (and the pause in ms of the second argument after its
+// close), then pbxsim tells when it read each MakeCall (the steady clock is
+// the system's monotonic one, shared by both processes).
 void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   SetSessionTiming(SessionTiming{});
@@ -201,6 +205,7 @@ void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
     returns.push_back(Us(Clock::now() - starts.back()));
     WaitCompletion(id);
     TSPI_lineCloseCall(call);
+    if (state.range(1) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(state.range(1)));
     ++id;
   }
   TSPI_lineClose(line);
@@ -220,7 +225,10 @@ void BM_ListedMakeCallToPbxProcess(benchmark::State& state) {
   Percentiles(state, micros);
   Percentiles(state, returns, "return_");
 }
-BENCHMARK(BM_ListedMakeCallToPbxProcess)->Arg(1)->Arg(10000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListedMakeCallToPbxProcess)
+    ->ArgsProduct({{1, 10000}, {0, 1}})
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
 
 // Reference: a frame of the same size sent on a loopback connection and
 // read whole at the other end, by the same thread.
@@ -228,7 +236,8 @@ void BM_LoopbackFrameReference(benchmark::State& state) { LoopbackSendAndReceive
 BENCHMARK(BM_LoopbackFrameReference)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 // Reference: the same frame sent to a thread of its own that reads it and
-// tells the sender when it had it whole, as pbxsim's reader does.
+// tells the sender when it had it whole, as pbxsim's reader does; the
+// argument is the pause in ms between frames, as for the MakeCalls.
 void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
   LoopbackPair pair;
   const SocketHandle client = pair.client, server = pair.server;
@@ -255,15 +264,19 @@ void BM_LoopbackFrameToReaderThread(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = Clock::now();
     sendAll(client, frame);
-    std::unique_lock hold(lock);
-    changed.wait(hold, [&] { return arrivals.size() > micros.size(); });
-    micros.push_back(Us(arrivals.back() - start));
+    {
+      std::unique_lock hold(lock);
+      changed.wait(hold, [&] { return arrivals.size() > micros.size(); });
+      micros.push_back(Us(arrivals.back() - start));
+    }
+    if (state.range(0) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(state.range(0)));
   }
   abortSocket(server);
   reader.join();
   Percentiles(state, micros);
 }
-BENCHMARK(BM_LoopbackFrameToReaderThread)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoopbackFrameToReaderThread)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoopbackFrameToReaderThread)->Arg(20)->Iterations(500)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace qv

@@ -48,6 +48,11 @@ class PeerProcess {
   // stdout/stderr in `output`.
   PeerProcess(const std::string& command, std::filesystem::path output, int seconds = 30)
       : output_(std::move(output)), pidFile_(output_.string() + ".pid") {
+    // A free port may come round again within one test: an earlier peer's
+    // output under the same name must not pass for this one's readiness.
+    std::error_code ignored;
+    std::filesystem::remove(output_, ignored);
+    std::filesystem::remove(pidFile_, ignored);
     const std::string shell = "sh -c 'echo $$ > " + pidFile_ + "; exec timeout " + std::to_string(seconds) +
                               " " + command + " > " + output_.string() + " 2>&1'";
     pipe_ = popen(shell.c_str(), "w");
