@@ -172,7 +172,10 @@ BENCHMARK(BM_ListedMakeCallToWire)
     ->ArgsProduct({{1, 10000}, {-1, 0, 1}})
     ->Iterations(2000)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ListedMakeCallToWire)->ArgsProduct({{1, 10000}, {20}})->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListedMakeCallToWire)
+    ->ArgsProduct({{1, 10000}, {20}})
+    ->Iterations(500)
+    ->Unit(benchmark::kMicrosecond);
 
 // The same with pbxsim as a process of its own (plain TCP): each call waits
 // for its answer (and the pause in ms of the second argument after its
