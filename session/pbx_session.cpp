@@ -4,14 +4,15 @@
 // keep-alive, and fails requests whose answers are overdue.
 #include <algorithm>
 #include <atomic>
-#include <limits>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "platform/socket.h"
+#include "platform/ticks.h"
 #include "session/call_event_report.h"
 #include "session/csta_profile.h"
 #include "session/csta_requests.h"
@@ -22,7 +23,6 @@
 #include "session/pbx_link.h"
 #include "session/pending_requests.h"
 #include "session/session.h"
-#include "platform/ticks.h"
 #include "session/session_timing.h"
 #include "session/settings.h"
 

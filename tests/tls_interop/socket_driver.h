@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/socket.h"
@@ -98,11 +100,19 @@ class SocketDriver {
   }
 };
 
-// A free loopback port (bound and released again).
+// A free loopback port (bound and released again), never one this process
+// has handed out before: a peer started on it cannot meet an earlier peer's
+// leftovers (its output file, a connection still closing).
 inline std::uint16_t freePort() {
+  static std::mutex lock;
+  static std::set<std::uint16_t> handedOut;
   std::uint16_t port = 0;
-  const SocketHandle listener = listenTcp("127.0.0.1", 0, port);
-  closeSocket(listener);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    const SocketHandle listener = listenTcp("127.0.0.1", 0, port);
+    closeSocket(listener);
+    std::lock_guard hold(lock);
+    if (handedOut.insert(port).second) break;
+  }
   return port;
 }
 
