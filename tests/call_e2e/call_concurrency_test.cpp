@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "session/session_timing.h"
 #include "tests/call_e2e/provider_harness.h"
 
 namespace qv::test {
@@ -13,8 +14,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(CallConcurrency, ParallelCallsUnderAnEventFlood) {
+// Short back-off and keep-alive, but answers may take long: under the
+// sanitizers on a loaded machine an answer can be late, and these tests are
+// about interleaving and completing once, not about timeouts.
+void UseLoadTolerantTimings() {
   UseShortTimings();
+  SessionTiming t = CurrentSessionTiming();
+  t.completionTimeout = 10s;
+  t.keepAliveAnswerTimeout = 10s;
+  t.requestTimeout = 15s;
+  SetSessionTiming(t);
+}
+
+TEST(CallConcurrency, ParallelCallsUnderAnEventFlood) {
+  UseLoadTolerantTimings();
   pbxsim::Behaviour b;
   b.floodEvents = 40;
   b.sessionDuration = "1";
@@ -62,7 +75,7 @@ TEST(CallConcurrency, ParallelCallsUnderAnEventFlood) {
 // TAPI's completion procedure is entered one call at a time, however many
 // threads make and close calls and whichever thread learns the outcome.
 TEST(CallConcurrency, CompletionsNeverOverlapAndEachRequestCompletesOnce) {
-  UseShortTimings();
+  UseLoadTolerantTimings();
   pbxsim::Behaviour b;
   b.floodEvents = 5;
   pbxsim::Simulator sim({});
